@@ -1,0 +1,26 @@
+// Diagnostic lines for developers, on standard error. Pages never see them.
+// Thread-safe: lines from different threads never interleave.
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+namespace tavero::log {
+
+enum class Level { Debug, Info, Warning, Error };
+
+void write(Level level, std::string_view message);
+inline void debug(std::string_view m) { write(Level::Debug, m); }
+inline void info(std::string_view m) { write(Level::Info, m); }
+inline void warning(std::string_view m) { write(Level::Warning, m); }
+inline void error(std::string_view m) { write(Level::Error, m); }
+
+// Lines below this level are dropped (default Info; TAVERO_LOG=debug lowers it).
+void setMinimumLevel(Level level);
+
+// Replaces standard error as the destination (tests capture lines this way);
+// an empty function restores standard error.
+using Sink = std::function<void(Level, std::string_view)>;
+void setSink(Sink sink);
+
+}  // namespace tavero::log
