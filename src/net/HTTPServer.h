@@ -1,0 +1,44 @@
+// A TCP server whose connections speak HTTP: every accepted connection
+// becomes an HTTPConnection. Without a connection delegate the connections
+// serve files from the document root by themselves.
+//
+// Thread rules: as QLTCPServer; the setters are for the io thread, or for
+// before start().
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "net/HTTPConnection.h"
+#include "net/HTTPServerState.h"
+#include "net/QLTCPServer.h"
+
+namespace tavero::net {
+
+class HTTPServer : public QLTCPServer {
+ public:
+  explicit HTTPServer(boost::asio::io_context& io);
+  ~HTTPServer() override;
+
+  void setConnectionDelegate(HTTPConnectionDelegate* delegate) { state_->delegate = delegate; }
+  HTTPConnectionDelegate* connectionDelegate() const { return state_->delegate; }
+
+  const std::filesystem::path& documentRoot() const { return state_->documentRoot; }
+  void setDocumentRoot(std::filesystem::path root) { state_->documentRoot = std::move(root); }
+
+  const HTTPLimits& limits() const { return state_->limits; }
+  void setLimits(const HTTPLimits& limits) { state_->limits = limits; }
+
+  size_t openConnectionCount() const { return state_->openConnections.size(); }
+  // Ends every open connection (io thread).
+  void closeAllConnections();
+
+ protected:
+  void handleNewConnection(boost::asio::ip::tcp::socket socket,
+                           std::optional<boost::asio::ip::tcp::endpoint> peer) override;
+
+ private:
+  std::shared_ptr<HTTPServerState> state_;
+};
+
+}  // namespace tavero::net

@@ -1,0 +1,34 @@
+// What HTTP connections share with the server that accepted them. The
+// connections keep it alive, so a connection may outlive its server object.
+// All fields are used on the server's io thread only.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <unordered_map>
+
+namespace tavero::net {
+
+class HTTPConnection;
+class HTTPConnectionDelegate;
+
+struct HTTPLimits {
+  size_t maxHeaderBytes = 64 * 1024;   // larger headers get 431
+  size_t maxBodyBytes = 1024 * 1024;   // larger bodies get 413
+  size_t maxConnections = 256;         // further connections are closed at once
+  size_t maxPipelinedRequests = 32;    // reading pauses while this many await answers
+};
+
+struct HTTPServerState {
+  HTTPLimits limits;
+  // Answers requests; null means the connection serves files from
+  // documentRoot by itself. Cleared when the server goes away.
+  HTTPConnectionDelegate* delegate = nullptr;
+  std::filesystem::path documentRoot;
+  // A connection owns itself through this map from start() until it is
+  // invalidated: it may sit idle for a long time waiting for a late answer.
+  std::unordered_map<const HTTPConnection*, std::shared_ptr<HTTPConnection>> openConnections;
+};
+
+}  // namespace tavero::net

@@ -1,0 +1,125 @@
+#include "net/QLTCPServer.h"
+
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/asio/ip/address_v6.hpp>
+#include <boost/asio/ip/v6_only.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <chrono>
+#include <string>
+
+#include "log/Log.h"
+
+namespace tavero::net {
+
+using boost::asio::ip::tcp;
+
+namespace {
+
+class TCPServerErrorCategory : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "TCPServerErrorDomain"; }
+  std::string message(int code) const override {
+    switch (static_cast<TCPServerError>(code)) {
+      case TCPServerError::couldNotBindToIPv4Address: return "could not bind the listening address";
+      case TCPServerError::noSocketsAvailable: return "no socket could be created";
+    }
+    return "unknown TCP server error";
+  }
+};
+
+}  // namespace
+
+const std::error_category& tcpServerErrorCategory() {
+  static const TCPServerErrorCategory category;
+  return category;
+}
+
+// One listening socket. Accept handlers hold it alive; `open` tells them
+// whether the server still wants connections from it, so a handler that runs
+// after stop() never touches the server.
+struct QLTCPServer::Listener {
+  explicit Listener(boost::asio::io_context& io) : acceptor(io) {}
+  tcp::acceptor acceptor;
+  bool open = true;
+};
+
+QLTCPServer::QLTCPServer(boost::asio::io_context& io) : io_(io) {}
+
+QLTCPServer::~QLTCPServer() {
+  for (auto& listener : listeners_) listener->open = false;
+}
+
+std::error_code QLTCPServer::openListener(const boost::asio::ip::address& address, uint16_t port,
+                                          std::shared_ptr<Listener>& out) {
+  auto listener = std::make_shared<Listener>(io_);
+  boost::system::error_code ec;
+  tcp::endpoint endpoint(address, port);
+  listener->acceptor.open(endpoint.protocol(), ec);
+  if (ec) return TCPServerError::noSocketsAvailable;
+  listener->acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+  if (address.is_v6()) listener->acceptor.set_option(boost::asio::ip::v6_only(true), ec);
+  listener->acceptor.bind(endpoint, ec);
+  if (!ec) listener->acceptor.listen(boost::asio::socket_base::max_listen_connections, ec);
+  if (ec) return TCPServerError::couldNotBindToIPv4Address;
+  out = std::move(listener);
+  return {};
+}
+
+std::error_code QLTCPServer::start() {
+  if (isListening()) return {};
+  std::shared_ptr<Listener> v4;
+  if (auto ec = openListener(boost::asio::ip::address_v4::loopback(), port(), v4)) return ec;
+  uint16_t boundPort = v4->acceptor.local_endpoint().port();
+  port_.store(boundPort);
+  listeners_.push_back(v4);
+
+  // IPv6 loopback is a convenience: pages use "localhost", which may resolve
+  // to ::1 first. Without it (no IPv6, or the port taken there) IPv4 serves.
+  std::shared_ptr<Listener> v6;
+  if (auto ec = openListener(boost::asio::ip::address_v6::loopback(), boundPort, v6)) {
+    log::debug("TCP server: no IPv6 loopback listener on port " + std::to_string(boundPort));
+  } else {
+    listeners_.push_back(v6);
+  }
+  for (auto& listener : listeners_) acceptNext(listener);
+  return {};
+}
+
+void QLTCPServer::stop() {
+  for (auto& listener : listeners_) {
+    listener->open = false;
+    boost::system::error_code ignored;
+    listener->acceptor.close(ignored);
+  }
+  listeners_.clear();
+}
+
+void QLTCPServer::acceptNext(const std::shared_ptr<Listener>& listener) {
+  listener->acceptor.async_accept(
+      [this, listener](const boost::system::error_code& ec, tcp::socket socket) {
+        if (!listener->open) return;
+        if (ec == boost::asio::error::operation_aborted) return;
+        if (ec) {
+          // Running out of descriptors must not end the listener, nor spin:
+          // log, pause briefly, and accept again.
+          log::warning("TCP server: accept failed: " + ec.message());
+          auto pause = std::make_shared<boost::asio::steady_timer>(io_, std::chrono::milliseconds(50));
+          pause->async_wait([this, listener, pause](const boost::system::error_code&) {
+            if (listener->open) acceptNext(listener);
+          });
+          return;
+        }
+        boost::system::error_code peerError;
+        auto peer = socket.remote_endpoint(peerError);
+        handleNewConnection(std::move(socket),
+                            peerError ? std::nullopt : std::optional<tcp::endpoint>(peer));
+        if (listener->open) acceptNext(listener);
+      });
+}
+
+void QLTCPServer::handleNewConnection(tcp::socket socket, std::optional<tcp::endpoint> peer) {
+  if (serverDelegate_) serverDelegate_->didReceiveConnection(*this, std::move(socket), peer);
+}
+
+}  // namespace tavero::net
+

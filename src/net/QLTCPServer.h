@@ -1,0 +1,76 @@
+// Listens on one TCP port of the loopback interface and hands each accepted
+// connection to a subclass (handleNewConnection) or to its serverDelegate.
+//
+// Thread rules: start(), stop() and the accept handlers run on the thread of
+// the io_context given to the constructor (the bridge's worker thread).
+// port() may be read from any thread.
+#pragma once
+
+#include <atomic>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include "net/TCPServerError.h"
+
+namespace tavero::net {
+
+class QLTCPServer;
+
+class TCPServerDelegate {
+ public:
+  virtual ~TCPServerDelegate() = default;
+  virtual void didReceiveConnection(QLTCPServer& server, boost::asio::ip::tcp::socket socket,
+                                    std::optional<boost::asio::ip::tcp::endpoint> peer) = 0;
+};
+
+class QLTCPServer {
+ public:
+  explicit QLTCPServer(boost::asio::io_context& io);
+  // REQUIRES: stopped (stop() ran on the io thread) or the io_context no longer runs.
+  virtual ~QLTCPServer();
+
+  QLTCPServer(const QLTCPServer&) = delete;
+  QLTCPServer& operator=(const QLTCPServer&) = delete;
+
+  // The port to listen on; 0 lets the system choose, and after start() the
+  // port holds the chosen one.
+  uint16_t port() const { return port_.load(); }
+  void setPort(uint16_t port) { port_.store(port); }
+
+  void setServerDelegate(TCPServerDelegate* delegate) { serverDelegate_ = delegate; }
+  TCPServerDelegate* serverDelegate() const { return serverDelegate_; }
+
+  // Opens the listening socket on 127.0.0.1 (with SO_REUSEADDR), and on ::1
+  // too when the machine has IPv6 loopback and the port is free there. A
+  // second start while listening changes nothing. Errors are in
+  // TCPServerError's domain and leave no socket open.
+  std::error_code start();
+  // Closes the listening sockets; open connections are not touched.
+  void stop();
+  bool isListening() const { return !listeners_.empty(); }
+
+  boost::asio::io_context& context() { return io_; }
+
+ protected:
+  // Hand-over of an accepted connection. The base tells serverDelegate, if any.
+  virtual void handleNewConnection(boost::asio::ip::tcp::socket socket,
+                                   std::optional<boost::asio::ip::tcp::endpoint> peer);
+
+ private:
+  struct Listener;
+  std::error_code openListener(const boost::asio::ip::address& address, uint16_t port,
+                               std::shared_ptr<Listener>& out);
+  void acceptNext(const std::shared_ptr<Listener>& listener);
+
+  boost::asio::io_context& io_;
+  std::atomic<uint16_t> port_{0};
+  TCPServerDelegate* serverDelegate_ = nullptr;
+  std::vector<std::shared_ptr<Listener>> listeners_;  // io thread only
+};
+
+}  // namespace tavero::net

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "net/HttpServerHarness.h"
+#include "support/LoopbackClient.h"
+
+namespace tavero::net {
+namespace {
+
+using testing::getRequest;
+using testing::LoopbackClient;
+
+TEST(HTTPConnection, PipelinedRequestsInOneChunkAreAnsweredInOrder) {
+  RecordingDelegate delegate;
+  HttpServerHarness server(&delegate);
+  LoopbackClient client(server.port());
+  client.send(getRequest("/first", server.port()) + getRequest("/second", server.port()));
+  auto first = client.readAnswer();
+  auto second = client.readAnswer();
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(first->body, "/first");
+  EXPECT_EQ(second->body, "/second");
+}
+
+TEST(HTTPConnection, ALateAnswerHoldsBackTheAnswersBehindIt) {
+  RecordingDelegate delegate;
+  delegate.answerLater = true;
+  HttpServerHarness server(&delegate);
+  LoopbackClient client(server.port(), std::chrono::milliseconds(300));
+  client.send(getRequest("/a", server.port()) + getRequest("/b", server.port()));
+  auto requests = delegate.waitForRequests(2);
+  ASSERT_EQ(requests.size(), 2u);
+
+  // The second is answered first, from another thread: nothing may go out yet.
+  requests[1]->setResponse(makeHTTPResponse(HTTPStatus::ok, "second"));
+  EXPECT_FALSE(client.readAnswer());
+  std::thread([&] { requests[0]->setResponse(makeHTTPResponse(HTTPStatus::ok, "first")); }).join();
+
+  auto first = client.readAnswer();
+  auto second = client.readAnswer();
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(first->body, "first");
+  EXPECT_EQ(second->body, "second");
+}
+
+TEST(HTTPConnection, BodySplitOverChunksIsHandedOverWhenCompleteAndExtraBytesStartTheNextRequest) {
+  RecordingDelegate delegate;
+  HttpServerHarness server(&delegate);
+  LoopbackClient client(server.port(), std::chrono::milliseconds(300));
+  client.send("POST /p HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nab");
+  EXPECT_FALSE(client.readAnswer());  // the body is incomplete: no request yet
+  EXPECT_EQ(delegate.count(), 0u);
+  client.send("cde" + getRequest("/next", server.port()));
+  auto requests = delegate.waitForRequests(2);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0]->request().body(), "abcde");
+  EXPECT_EQ(requests[1]->request().target(), "/next");
+}
+
+TEST(HTTPConnection, WithoutContentLengthTheBodyIsEmptyAndFollowingBytesAreTheNextRequest) {
+  RecordingDelegate delegate;
+  HttpServerHarness server(&delegate);
+  LoopbackClient client(server.port());
+  client.send("GET /one HTTP/1.1\r\nHost: x\r\n\r\nGET /two HTTP/1.1\r\nHost: x\r\n\r\n");
+  auto requests = delegate.waitForRequests(2);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0]->request().body(), "");
+  EXPECT_EQ(requests[1]->request().target(), "/two");
+}
+
+TEST(HTTPConnection, AfterThePeerEndsItsInputDueAnswersAreStillWrittenThenTheConnectionEnds) {
+  RecordingDelegate delegate;
+  delegate.answerLater = true;
+  HttpServerHarness server(&delegate);
+  LoopbackClient client(server.port());
+  client.send(getRequest("/late", server.port()));
+  client.shutdownSend();
+  auto requests = delegate.waitForRequests(1);
+  ASSERT_EQ(requests.size(), 1u);
+  requests[0]->setResponse(makeHTTPResponse(HTTPStatus::ok, "still here"));
+  auto answer = client.readAnswer();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->body, "still here");
+  EXPECT_TRUE(client.waitForClose());
+}
+
+TEST(HTTPConnection, APeerThatEndsWithNothingPendingIsClosed) {
+  RecordingDelegate delegate;
+  HttpServerHarness server(&delegate);
+  LoopbackClient client(server.port());
+  client.send("GET /partial HTTP/1.1\r\nHo");
+  client.shutdownSend();
+  EXPECT_TRUE(client.waitForClose());
+  EXPECT_EQ(delegate.count(), 0u);
+}
+
+TEST(HTTPConnection, ConnectionCloseAndHttp10CloseAfterTheirAnswer) {
+  RecordingDelegate delegate;
+  HttpServerHarness server(&delegate);
+  {
+    LoopbackClient client(server.port());
+    client.send(getRequest("/bye", server.port(), "Connection: close\r\n") + getRequest("/ignored", server.port()));
+    auto answer = client.readAnswer();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->body, "/bye");
+    EXPECT_TRUE(client.waitForClose());
+  }
+  {
+    LoopbackClient client(server.port());
+    client.send("GET /old HTTP/1.0\r\n\r\n");
+    ASSERT_TRUE(client.readAnswer());
+    EXPECT_TRUE(client.waitForClose());
+  }
+  EXPECT_EQ(delegate.count(), 2u);
+}
+
+struct MalformedCase {
+  const char* name;
+  std::string bytes;
+  int status;
+};
+
+TEST(HTTPConnection, MalformedRequestsGetAnErrorWithALengthAndTheConnectionCloses) {
+  RecordingDelegate delegate;
+  HTTPLimits limits;
+  HttpServerHarness server(&delegate, limits);
+  const MalformedCase cases[] = {
+      {"negative Content-Length", "GET / HTTP/1.1\r\nHost: x\r\nContent-Length: -5\r\n\r\n", 400},
+      {"non-numeric Content-Length", "GET / HTTP/1.1\r\nHost: x\r\nContent-Length: 5x\r\n\r\n", 400},
+      {"header of 1 MiB", "GET / HTTP/1.1\r\nX-Big: " + std::string(1 << 20, 'a') + "\r\n\r\n", 431},
+      {"body over 1 MiB", "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 1048577\r\n\r\nabc", 413},
+      {"no version", "GET /\r\n\r\n", 505},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopbackClient client(server.port());
+    client.send(c.bytes);
+    auto answer = client.readAnswer();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, c.status);
+    EXPECT_EQ(answer->header("content-length"), "0");
+    EXPECT_TRUE(client.waitForClose());
+  }
+  EXPECT_EQ(delegate.count(), 0u);
+}
+
+TEST(HTTPConnection, AnErrorAnswerWaitsBehindEarlierRequests) {
+  RecordingDelegate delegate;
+  HttpServerHarness server(&delegate);
+  LoopbackClient client(server.port());
+  client.send(getRequest("/fine", server.port()) + "GET / HTTP/1.1\r\nContent-Length: -1\r\n\r\n");
+  auto fine = client.readAnswer();
+  auto bad = client.readAnswer();
+  ASSERT_TRUE(fine && bad);
+  EXPECT_EQ(fine->body, "/fine");
+  EXPECT_EQ(bad->status, 400);
+}
+
+TEST(HTTPConnection, ConnectionsBeyondTheLimitAreClosedAtOnce) {
+  RecordingDelegate delegate;
+  HTTPLimits limits;
+  limits.maxConnections = 2;
+  HttpServerHarness server(&delegate, limits);
+  LoopbackClient a(server.port()), b(server.port());
+  a.send(getRequest("/a", server.port()));
+  b.send(getRequest("/b", server.port()));
+  ASSERT_TRUE(a.readAnswer() && b.readAnswer());
+  LoopbackClient c(server.port());
+  EXPECT_TRUE(c.waitForClose());
+  EXPECT_EQ(server.openConnections(), 2u);
+}
+
+TEST(HTTPConnection, ManyPipelinedRequestsAreAllAnsweredDespiteTheQueueBound) {
+  RecordingDelegate delegate;
+  HTTPLimits limits;
+  limits.maxPipelinedRequests = 4;
+  HttpServerHarness server(&delegate, limits);
+  LoopbackClient client(server.port());
+  std::string burst;
+  for (int i = 0; i < 50; ++i) burst += getRequest("/r" + std::to_string(i), server.port());
+  client.send(burst);
+  for (int i = 0; i < 50; ++i) {
+    auto answer = client.readAnswer();
+    ASSERT_TRUE(answer) << i;
+    EXPECT_EQ(answer->body, "/r" + std::to_string(i));
+  }
+}
+
+}  // namespace
+}  // namespace tavero::net
