@@ -1,0 +1,141 @@
+#include "bridge/QLTaveroBridge.h"
+
+#include <boost/beast/http/field.hpp>
+#include <exception>
+#include <string>
+#include <variant>
+
+#include "bridge/ArgumentRules.h"
+#include "bridge/BridgeQuery.h"
+#include "json/JsonCodec.h"
+#include "log/Log.h"
+
+namespace tavero::bridge {
+
+namespace http = boost::beast::http;
+using net::HTTPResponseMessage;
+using net::HTTPStatus;
+
+namespace {
+
+// Answers that reach the page's script carry the CORS header: without it the
+// page could not even see that its call failed.
+HTTPResponseMessage answerForPage(HTTPStatus status, std::string body = {}) {
+  HTTPResponseMessage response = net::makeHTTPResponse(status, std::move(body));
+  response.set(http::field::access_control_allow_origin, "*");
+  return response;
+}
+
+std::string className(std::string_view classPart) {
+  if (classPart.starts_with("TQ")) return std::string(classPart);
+  return "TQ" + std::string(classPart);
+}
+
+}  // namespace
+
+QLTaveroBridge::QLTaveroBridge(ModuleRegistry& modules, uint16_t port)
+    : QLTaveroBridge(std::make_unique<net::QLWorkerThread>(), modules, port) {}
+
+QLTaveroBridge::QLTaveroBridge(std::unique_ptr<net::QLWorkerThread> worker, ModuleRegistry& modules,
+                               uint16_t port)
+    : HTTPServer(worker->context()), worker_(std::move(worker)), modules_(modules) {
+  setConnectionDelegate(this);
+  setPort(port);
+  if (auto ec = startServer())
+    log::error("bridge: cannot listen on port " + std::to_string(port) + ": " + ec.message());
+}
+
+QLTaveroBridge::~QLTaveroBridge() {
+  worker_->performAndWait([this] {
+    stop();
+    closeAllConnections();
+    setConnectionDelegate(nullptr);
+  });
+}
+
+std::error_code QLTaveroBridge::startServer() {
+  return worker_->performAndWait([this] { return start(); });
+}
+
+void QLTaveroBridge::stopServer() {
+  worker_->performAndWait([this] { stop(); });
+}
+
+void QLTaveroBridge::restartServer() {
+  stopServer();
+  if (auto ec = startServer()) log::error("bridge: cannot listen again: " + ec.message());
+}
+
+void QLTaveroBridge::didReceiveRequest(net::HTTPConnection&,
+                                       const std::shared_ptr<net::HTTPServerRequest>& request) {
+  HTTPResponseMessage response;
+  try {
+    response = dispatch(request->request());
+  } catch (const std::exception& e) {
+    log::error(std::string("bridge: command failed with an unexpected exception: ") + e.what());
+    response = answerForPage(HTTPStatus::internal_server_error);
+  }
+  request->setResponse(std::move(response));
+}
+
+HTTPResponseMessage QLTaveroBridge::dispatch(const net::HTTPRequestMessage& request) {
+  if (request.method_string() != "GET") return net::makeHTTPResponse(HTTPStatus::method_not_allowed);
+  if (!BridgeAccessPolicy(port()).allows(request)) {
+    log::warning("bridge: refused a request from outside the shell's pages (Origin \"" +
+                 std::string(request[http::field::origin]) + "\", Host \"" +
+                 std::string(request[http::field::host]) + "\")");
+    return net::makeHTTPResponse(HTTPStatus::forbidden);
+  }
+
+  std::string_view target = request.target();
+  size_t question = target.find('?');
+  if (question == std::string_view::npos) return answerForPage(HTTPStatus::bad_request);
+  auto parsed = parseBridgeQuery(target.substr(question + 1));
+  if (auto* error = std::get_if<QueryError>(&parsed)) {
+    log::warning("bridge: refused a request: argument \"" + error->key + "\": " + error->reason);
+    return answerForPage(HTTPStatus::bad_request);
+  }
+  auto arguments = std::make_shared<const json::Object>(std::move(std::get<json::Object>(parsed)));
+  return dispatchCommand(*arguments, arguments);
+}
+
+HTTPResponseMessage QLTaveroBridge::dispatchCommand(const json::Object& args, Arguments arguments) {
+  const json::Value* commandValue = args.find("command");
+  const std::string* command = commandValue ? commandValue->ifString() : nullptr;
+  size_t hash = command ? command->find('#') : std::string::npos;
+  if (hash == std::string::npos) {
+    log::warning("bridge: a request without a \"class#operation\" command");
+    return answerForPage(HTTPStatus::bad_request);
+  }
+  std::string name = className(std::string_view(*command).substr(0, hash));
+  std::string_view operationName = std::string_view(*command).substr(hash + 1);
+
+  TQW3CAction* module = modules_.sharedInstance(name);
+  const TQW3CAction::Operation* operation = module ? module->operation(operationName) : nullptr;
+  if (!operation) {
+    log::warning("bridge: unknown command \"" + *command + "\"");
+    return answerForPage(HTTPStatus::not_found);
+  }
+
+  module->setArguments(arguments);
+  module->setResult(std::nullopt);
+
+  const json::Value* syncValue = args.find("sync");
+  const std::string* syncText = syncValue ? syncValue->ifString() : nullptr;
+  if (!syncText || !boolValue(*syncText)) {
+    commandDispatchQueue_.post([operation, arguments = std::move(arguments)] {
+      TQInvocation invocation(arguments);
+      (*operation)(invocation);
+    });
+    return answerForPage(HTTPStatus::ok);
+  }
+
+  TQInvocation invocation(std::move(arguments));
+  (*operation)(invocation);
+  module->setResult(invocation.result());
+  std::string body;
+  if (invocation.result()) body = json::JsonCodec::jsonStringForValue(*invocation.result());
+  return answerForPage(HTTPStatus::ok, std::move(body));
+}
+
+}  // namespace tavero::bridge

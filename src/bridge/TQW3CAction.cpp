@@ -1,0 +1,34 @@
+#include "bridge/TQW3CAction.h"
+
+namespace tavero::bridge {
+
+const TQW3CAction::Operation* TQW3CAction::operation(std::string_view name) const {
+  auto it = operations_.find(name);
+  return it == operations_.end() ? nullptr : &it->second;
+}
+
+void TQW3CAction::addOperation(std::string name, Operation operation) {
+  operations_.insert_or_assign(std::move(name), std::move(operation));
+}
+
+Arguments TQW3CAction::arguments() const {
+  std::lock_guard lock(slotsMutex_);
+  return arguments_;
+}
+
+void TQW3CAction::setArguments(Arguments arguments) {
+  std::lock_guard lock(slotsMutex_);
+  arguments_ = std::move(arguments);
+}
+
+std::optional<json::Value> TQW3CAction::result() const {
+  std::lock_guard lock(slotsMutex_);
+  return result_;
+}
+
+void TQW3CAction::setResult(std::optional<json::Value> result) {
+  std::lock_guard lock(slotsMutex_);
+  result_ = std::move(result);
+}
+
+}  // namespace tavero::bridge

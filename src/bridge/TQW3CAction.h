@@ -1,0 +1,53 @@
+// The contract every module follows. A module is a TQW3CAction with one
+// shared instance (kept by the ModuleRegistry) and named operations. An
+// operation reads its inputs from its TQInvocation and answers either at once
+// (TQInvocation::setResult) or later through callback ids and the engine.
+//
+// Thread rules: operations may run on the bridge's worker thread (sync calls)
+// and on several dispatch-queue threads at once, also the same operation of
+// the same module. Modules guard the state they keep between calls.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "bridge/TQInvocation.h"
+#include "json/JsonValue.h"
+
+namespace tavero::bridge {
+
+class TQW3CAction {
+ public:
+  using Operation = std::function<void(TQInvocation&)>;
+
+  virtual ~TQW3CAction() = default;
+
+  // The operation named `name`, or null. Operations are fixed once the
+  // module is constructed, so looking them up needs no lock.
+  const Operation* operation(std::string_view name) const;
+
+  // The arguments of the module's latest request, and the latest answer at
+  // once. The bridge keeps these up to date; they are a view for
+  // diagnostics and tests, not an input of operations.
+  Arguments arguments() const;
+  void setArguments(Arguments arguments);
+  std::optional<json::Value> result() const;
+  void setResult(std::optional<json::Value> result);
+
+ protected:
+  // For constructors of modules only.
+  void addOperation(std::string name, Operation operation);
+
+ private:
+  std::map<std::string, Operation, std::less<>> operations_;
+
+  mutable std::mutex slotsMutex_;  // guards arguments_ and result_
+  Arguments arguments_;
+  std::optional<json::Value> result_;
+};
+
+}  // namespace tavero::bridge

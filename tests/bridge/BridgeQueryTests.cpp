@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include "bridge/BridgeQuery.h"
+
+namespace tavero::bridge {
+namespace {
+
+json::Object parse(std::string_view query) {
+  auto result = parseBridgeQuery(query);
+  EXPECT_TRUE(std::holds_alternative<json::Object>(result)) << query;
+  return std::holds_alternative<json::Object>(result) ? std::get<json::Object>(result) : json::Object{};
+}
+
+std::string textOf(const json::Object& object, std::string_view key) {
+  const json::Value* value = object.find(key);
+  return value && value->isString() ? value->asString() : "<missing>";
+}
+
+TEST(BridgeQuery, PiecesSplitAtTheFirstEqualsAndLaterKeysWin) {
+  auto args = parse("a=1&a=2&q=x%3Dy&x%20y=1&v=a+b&e=&skip&&trailing&");
+  EXPECT_EQ(textOf(args, "a"), "2");
+  EXPECT_EQ(textOf(args, "q"), "x=y");
+  EXPECT_EQ(textOf(args, "x%20y"), "1");  // keys are not decoded
+  EXPECT_EQ(textOf(args, "v"), "a+b");    // "+" is not a space
+  EXPECT_EQ(textOf(args, "e"), "");
+  EXPECT_FALSE(args.contains("skip"));
+  EXPECT_EQ(args.size(), 5u);
+  EXPECT_EQ(textOf(parse("k=a=b=c"), "k"), "a=b=c");
+}
+
+TEST(BridgeQuery, ValuesDecodeAsUtf8) {
+  EXPECT_EQ(textOf(parse("t=%C3%A9t%C3%A9"), "t"), "\xC3\xA9t\xC3\xA9");
+  for (const char* bad : {"t=%C3", "t=%FF", "t=%zz", "t=abc%", "t=%4", "t=%ED%A0%80", "t=%C0%AF"}) {
+    auto result = parseBridgeQuery(bad);
+    ASSERT_TRUE(std::holds_alternative<QueryError>(result)) << bad;
+    EXPECT_EQ(std::get<QueryError>(result).key, "t");
+  }
+}
+
+TEST(BridgeQuery, BracketedValuesBecomeJsonArraysAndObjects) {
+  auto args = parse("v=%5B1,%20%22s%22%5D&o=%7B%22k%22:true%7D&s=%20%5B1%5D");
+  const json::Value* v = args.find("v");
+  ASSERT_TRUE(v && v->isArray());
+  ASSERT_EQ(v->asArray().size(), 2u);
+  EXPECT_EQ(v->asArray()[0].toInt64(), 1);
+  EXPECT_EQ(v->asArray()[1], json::Value("s"));
+  const json::Value* o = args.find("o");
+  ASSERT_TRUE(o && o->isObject());
+  EXPECT_EQ(*o->asObject().find("k"), json::Value(true));
+  EXPECT_EQ(textOf(args, "s"), " [1]");  // a leading space keeps it text
+}
+
+TEST(BridgeQuery, UnreadableJsonIsAnErrorNamingTheKey) {
+  for (const char* bad : {"v=%5B1,", "v=%7B%22a%22:", "v=%5Bx%5D"}) {
+    auto result = parseBridgeQuery(bad);
+    ASSERT_TRUE(std::holds_alternative<QueryError>(result)) << bad;
+    EXPECT_EQ(std::get<QueryError>(result).key, "v");
+  }
+}
+
+}  // namespace
+}  // namespace tavero::bridge
