@@ -1,0 +1,111 @@
+#include "app/ServeCommand.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <mutex>
+#include <system_error>
+
+#include "bridge/ModuleRegistry.h"
+#include "bridge/QLTaveroBridge.h"
+#include "host/ScriptCallbackDelivery.h"
+#include "json/JsonCodec.h"
+#include "log/Log.h"
+#include "modules/ModuleCatalog.h"
+
+namespace tavero::app {
+namespace {
+
+std::filesystem::path defaultHome() {
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  std::filesystem::path base = dataHome && *dataHome ? dataHome
+                               : home && *home        ? std::filesystem::path(home) / ".local/share"
+                                                      : std::filesystem::path(".");
+  return base / "tavero" / "serve";
+}
+
+// The lock keeps lines whole when several threads deliver at once.
+void writeScriptLine(const std::string& page, const std::string& script) {
+  static std::mutex stdoutMutex;
+  std::string text = scriptLine(page, script);
+  std::lock_guard lock(stdoutMutex);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+sigset_t stopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return signals;
+}
+
+}  // namespace
+
+std::string scriptLine(const std::string& page, const std::string& script) {
+  json::Object line;
+  line.append("page", page);
+  line.append("script", script);
+  return json::JsonCodec::jsonStringValueWithIndentLevel(line, json::JsonCodec::jsonDoNotIndent);
+}
+
+std::optional<ServeOptions> parseServeOptions(const std::vector<std::string>& args) {
+  ServeOptions options;
+  options.home = defaultHome();
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    bool hasValue = i + 1 < args.size();
+    if (arg == "--port" && hasValue) {
+      char* end = nullptr;
+      long port = std::strtol(args[++i].c_str(), &end, 10);
+      if (*end != '\0' || args[i].empty() || port < 0 || port > 65535) {
+        std::cerr << "tavero serve: --port needs a number from 0 to 65535, not \"" << args[i] << "\"\n";
+        return std::nullopt;
+      }
+      options.port = static_cast<uint16_t>(port);
+    } else if (arg == "--home" && hasValue) {
+      options.home = args[++i];
+    } else {
+      std::cerr << "tavero serve: unexpected argument \"" << arg << "\"\n"
+                << "usage: tavero serve [--port N] [--home DIR]\n";
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+int runServe(const ServeOptions& options) {
+  // Block the stop signals in every thread (threads inherit the mask), so
+  // that this thread alone receives them through sigwait.
+  sigset_t signals = stopSignals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  std::error_code ec;
+  std::filesystem::create_directories(options.home, ec);
+  if (ec) {
+    log::error("serve: cannot create the home folder " + options.home.string() + ": " + ec.message());
+    return 1;
+  }
+
+  host::ScriptCallbackDelivery callbacks(writeScriptLine);
+  bridge::ModuleRegistry registry;
+  modules::registerModules(registry, {callbacks});
+  bridge::QLTaveroBridge bridge(registry, options.port);
+  if (!bridge.worker().performAndWait([&] { return bridge.isListening(); })) return 1;
+
+  log::info("serve: bridge listening on 127.0.0.1:" + std::to_string(bridge.port()) +
+            " (home " + options.home.string() + ")");
+  log::info("serve: there is no web view, so the bridge accepts every local client; "
+            "callback scripts are printed on standard output");
+
+  int signal = 0;
+  sigwait(&signals, &signal);
+  log::info(std::string("serve: stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+  return 0;
+}
+
+}  // namespace tavero::app
