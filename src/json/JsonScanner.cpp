@@ -1,0 +1,414 @@
+#include "json/JsonScanner.h"
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+
+#include "json/NumberText.h"
+
+namespace tavero::json {
+
+namespace {
+
+// Objects with up to this many members are checked for repeated keys by a
+// linear search while they are read.
+constexpr size_t kLinearMembers = 16;
+
+inline bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// Length of the Unicode white space or line break encoded at p (a byte
+// >= 0x80), or 0: U+0085, U+00A0, U+1680, U+2000-U+200A, U+2028, U+2029,
+// U+202F, U+205F, U+3000.
+inline size_t unicodeSpaceLength(const char* p, const char* end) {
+  auto b = [p](int i) { return static_cast<unsigned char>(p[i]); };
+  ptrdiff_t avail = end - p;
+  if (b(0) == 0xC2) {
+    return avail >= 2 && (b(1) == 0x85 || b(1) == 0xA0) ? 2 : 0;
+  }
+  if (avail < 3) return 0;
+  switch (b(0)) {
+    case 0xE1: return b(1) == 0x9A && b(2) == 0x80 ? 3 : 0;
+    case 0xE2:
+      if (b(1) == 0x80) {
+        unsigned c = b(2);
+        return (c >= 0x80 && c <= 0x8A) || c == 0xA8 || c == 0xA9 || c == 0xAF ? 3 : 0;
+      }
+      return b(1) == 0x81 && b(2) == 0x9F ? 3 : 0;
+    case 0xE3: return b(1) == 0x80 && b(2) == 0x80 ? 3 : 0;
+    default: return 0;
+  }
+}
+
+// Moves p past white space.
+inline const char* skipSpace(const char* p, const char* end) {
+  while (p < end) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c == ' ' || (c >= '\t' && c <= '\r')) {
+      ++p;
+    } else if (c < 0x80) {
+      break;
+    } else if (size_t n = unicodeSpaceLength(p, end)) {
+      p += n;
+    } else {
+      break;
+    }
+  }
+  return p;
+}
+
+static_assert(std::endian::native == std::endian::little);  // see findQuoteOrBackslash
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+
+// The first '"' or '\\' in [p, end), or end. Works 8 bytes at a time; the
+// lowest flagged byte of the zero-byte test is always exact.
+inline const char* findQuoteOrBackslash(const char* p, const char* end) {
+  while (end - p >= 8) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    uint64_t q = w ^ (kOnes * '"');
+    uint64_t s = w ^ (kOnes * '\\');
+    uint64_t m = ((q - kOnes) & ~q & kHighs) | ((s - kOnes) & ~s & kHighs);
+    if (m != 0) return p + (__builtin_ctzll(m) >> 3);
+    p += 8;
+  }
+  while (p < end && *p != '"' && *p != '\\') ++p;
+  return p;
+}
+
+inline int hexValue(char c) {
+  if (isDigit(c)) return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Four hex digits at p, or false.
+inline bool readHex4(const char* p, const char* end, uint32_t& unit) {
+  if (end - p < 4) return false;
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) {
+    int h = hexValue(p[i]);
+    if (h < 0) return false;
+    v = v << 4 | static_cast<uint32_t>(h);
+  }
+  unit = v;
+  return true;
+}
+
+void appendUtf8(std::string& s, uint32_t cp) {
+  char buf[4];
+  size_t n;
+  if (cp < 0x80) {
+    buf[0] = static_cast<char>(cp);
+    n = 1;
+  } else if (cp < 0x800) {
+    buf[0] = static_cast<char>(0xC0 | cp >> 6);
+    buf[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 2;
+  } else if (cp < 0x10000) {
+    buf[0] = static_cast<char>(0xE0 | cp >> 12);
+    buf[1] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    buf[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 3;
+  } else {
+    buf[0] = static_cast<char>(0xF0 | cp >> 18);
+    buf[1] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+    buf[2] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 4;
+  }
+  s.append(buf, n);
+}
+
+}  // namespace
+
+bool JsonScanner::scanJSONWhiteSpace() {
+  const char* p = skipSpace(cur_, end_);
+  bool skipped = p != cur_;
+  cur_ = p;
+  return skipped;
+}
+
+bool JsonScanner::scanCharacter(char c) {
+  const char* p = skipSpace(cur_, end_);
+  if (p == end_ || *p != c) return false;
+  cur_ = p + 1;
+  return true;
+}
+
+bool JsonScanner::scanWord(const char* word, size_t length) {
+  if (static_cast<size_t>(end_ - cur_) < length || std::memcmp(cur_, word, length) != 0) return false;
+  cur_ += length;
+  return true;
+}
+
+void JsonScanner::skipOptionalComma() {
+  cur_ = skipSpace(cur_, end_);
+  if (cur_ != end_ && *cur_ == ',') ++cur_;
+}
+
+bool JsonScanner::scanJSONValue(Value& value) {
+  const char* start = cur_;
+  cur_ = skipSpace(cur_, end_);
+  if (cur_ == end_) {
+    cur_ = start;
+    return false;
+  }
+  bool ok = false;
+  switch (*cur_) {
+    case '"':
+      value = Value(std::string());
+      ok = scanJSONString(value.asString());
+      break;
+    case '{':
+      value = Value(Object());
+      ok = scanJSONObject(value.asObject());
+      break;
+    case '[':
+      value = Value(Array());
+      ok = scanJSONArray(value.asArray());
+      break;
+    case 't':
+      if ((ok = scanWord("true", 4))) value = Value(true);
+      break;
+    case 'f':
+      if ((ok = scanWord("false", 5))) value = Value(false);
+      break;
+    case 'n':
+      if ((ok = scanWord("null", 4))) value = Value();
+      break;
+    default:
+      if (isDigit(*cur_) || *cur_ == '-') {
+        Decimal d;
+        if ((ok = scanJSONNumber(d))) value = Value(d);
+      }
+      break;
+  }
+  if (!ok) cur_ = start;
+  return ok;
+}
+
+bool JsonScanner::scanJSONObject(Object& object) {
+  const char* start = cur_;
+  const void* brace = std::memchr(cur_, '{', static_cast<size_t>(end_ - cur_));
+  if (brace == nullptr || depth_ >= kMaxDepth) return false;
+  ++depth_;
+  cur_ = static_cast<const char*>(brace) + 1;
+  cur_ = skipSpace(cur_, end_);
+
+  // Members go onto members_ until there are too many for a linear search
+  // for repeated keys; then they are handed over to the object, whose own
+  // index takes over. An object that already has members takes them directly.
+  const size_t base = members_.size();
+  bool handedOver = !object.empty();
+  members_.emplace_back();
+  if (scanJSONString(members_.back().key)) {
+    for (;;) {
+      if (!scanNameSeparator()) break;
+      Value value;
+      if (!scanJSONValue(value)) break;  // may grow members_ for nested objects
+      members_.back().value = std::move(value);
+      addMember(object, base, handedOver);
+      skipOptionalComma();
+      members_.emplace_back();
+      if (!scanJSONString(members_.back().key)) break;
+    }
+  }
+  members_.pop_back();  // the entry for a key that was not completed
+  if (!handedOver) {
+    object.members_.assign(std::make_move_iterator(members_.begin() + static_cast<ptrdiff_t>(base)),
+                           std::make_move_iterator(members_.end()));
+  }
+  members_.erase(members_.begin() + static_cast<ptrdiff_t>(base), members_.end());
+  --depth_;
+  if (!scanEndObject()) {
+    cur_ = start;
+    return false;
+  }
+  return true;
+}
+
+void JsonScanner::addMember(Object& object, size_t base, bool& handedOver) {
+  Object::Member& added = members_.back();
+  if (handedOver) {
+    object.set(std::move(added.key), std::move(added.value));
+    members_.pop_back();
+    return;
+  }
+  const size_t last = members_.size() - 1;
+  for (size_t i = base; i < last; ++i) {
+    if (members_[i].key == added.key) {
+      members_[i].value = std::move(added.value);  // a repeated key keeps its place
+      members_.pop_back();
+      return;
+    }
+  }
+  if (last - base < kLinearMembers) return;
+  object.reserve(members_.size() - base);
+  for (size_t i = base; i < members_.size(); ++i) {
+    object.append(std::move(members_[i].key), std::move(members_[i].value));
+  }
+  members_.erase(members_.begin() + static_cast<ptrdiff_t>(base), members_.end());
+  handedOver = true;
+}
+
+bool JsonScanner::scanJSONArray(Array& array) {
+  if (depth_ >= kMaxDepth) return false;
+  const char* start = cur_;
+  ++depth_;
+  scanBeginArray();  // a missing "[" is allowed
+  for (;;) {
+    array.emplace_back();
+    if (!scanJSONValue(array.back())) {
+      array.pop_back();
+      break;
+    }
+    skipOptionalComma();
+  }
+  --depth_;
+  if (!scanEndArray()) {
+    cur_ = start;
+    return false;
+  }
+  return true;
+}
+
+bool JsonScanner::scanJSONString(std::string& string) {
+  const char* start = cur_;
+  cur_ = skipSpace(cur_, end_);
+  if (cur_ == end_ || *cur_ != '"') {
+    cur_ = start;
+    return false;
+  }
+  ++cur_;
+  const char* p = findQuoteOrBackslash(cur_, end_);
+  if (p != end_ && *p == '"') {  // no escapes: the common case
+    string.append(cur_, static_cast<size_t>(p - cur_));
+    cur_ = p + 1;
+    return true;
+  }
+  // Decoded escapes are never longer than their text, so the distance to the
+  // closing quote bounds what is appended; size the string once.
+  const char* close = p;
+  while (close != end_ && *close != '"') {
+    close = findQuoteOrBackslash(end_ - close >= 2 ? close + 2 : end_, end_);
+  }
+  if (close == end_) {  // no closing quote
+    cur_ = start;
+    return false;
+  }
+  string.reserve(string.size() + static_cast<size_t>(close - cur_));
+
+  for (;;) {
+    string.append(cur_, static_cast<size_t>(p - cur_));
+    if (*p == '"') {
+      cur_ = p + 1;
+      return true;
+    }
+    // A backslash (never the last character: the closing quote follows).
+    char decoded;
+    switch (p[1]) {
+      case '"': decoded = '"'; break;
+      case '/': decoded = '/'; break;
+      case '\\': decoded = '\\'; break;
+      case 'b': decoded = '\b'; break;
+      case 'f': decoded = '\f'; break;
+      case 'n': decoded = '\n'; break;
+      case 'r': decoded = '\r'; break;
+      case 't': decoded = '\t'; break;
+      case 'u':
+        cur_ = p + 2;
+        if (!scanUnicodeCharacterIntoString(string)) {
+          cur_ = start;
+          return false;
+        }
+        p = findQuoteOrBackslash(cur_, end_);
+        continue;
+      default:
+        // Not an escape: keep the backslash; the character after it is
+        // copied with the next run.
+        string.push_back('\\');
+        cur_ = p + 1;
+        p = findQuoteOrBackslash(p + 2, end_);
+        continue;
+    }
+    string.push_back(decoded);
+    cur_ = p + 2;
+    p = findQuoteOrBackslash(cur_, end_);
+  }
+}
+
+bool JsonScanner::scanUnicodeCharacterIntoString(std::string& string) {
+  uint32_t unit;
+  if (!readHex4(cur_, end_, unit)) return false;
+  const char* p = cur_ + 4;
+  uint32_t cp = unit;
+  if (unit >= 0xD800 && unit <= 0xDBFF) {
+    uint32_t low;
+    if (end_ - p >= 6 && p[0] == '\\' && p[1] == 'u' && readHex4(p + 2, end_, low) &&
+        low >= 0xDC00 && low <= 0xDFFF) {
+      cp = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+      p += 6;
+    } else {
+      cp = 0xFFFD;  // high surrogate without its low half
+    }
+  } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+    cp = 0xFFFD;  // low surrogate on its own
+  }
+  appendUtf8(string, cp);
+  cur_ = p;
+  return true;
+}
+
+bool JsonScanner::scanJSONNumber(Decimal& number) {
+  const char* p = skipSpace(cur_, end_);
+  bool negative = false;
+  if (p != end_ && *p == '-') {
+    negative = true;
+    ++p;
+  }
+  if (p == end_ || !isDigit(*p)) return false;
+  while (p != end_ && *p == '0') ++p;  // leading zeros are not significant
+  const char* intDigits = p;
+  while (p != end_ && isDigit(*p)) ++p;
+  size_t intCount = static_cast<size_t>(p - intDigits);
+
+  const char* fracDigits = p;
+  size_t fracCount = 0;
+  if (end_ - p >= 2 && *p == '.' && isDigit(p[1])) {
+    fracDigits = ++p;
+    while (p != end_ && isDigit(*p)) ++p;
+    fracCount = static_cast<size_t>(p - fracDigits);
+  }
+
+  int64_t exponent = 0;
+  if (p != end_ && (*p == 'e' || *p == 'E')) {
+    const char* q = p + 1;
+    bool expNegative = false;
+    if (q != end_ && (*q == '+' || *q == '-')) {
+      expNegative = *q == '-';
+      ++q;
+    }
+    if (q != end_ && isDigit(*q)) {
+      // Exponents this large already put any number out of range; capping
+      // keeps the arithmetic from overflowing.
+      constexpr int64_t kCap = 1'000'000'000;
+      while (q != end_ && isDigit(*q)) {
+        if (exponent < kCap) exponent = exponent * 10 + (*q - '0');
+        ++q;
+      }
+      if (expNegative) exponent = -exponent;
+      p = q;
+    }
+  }
+
+  if (!detail::makeDecimal(negative, intDigits, intCount, fracDigits, fracCount, exponent, number)) {
+    return false;
+  }
+  cur_ = p;
+  return true;
+}
+
+}  // namespace tavero::json

@@ -1,0 +1,79 @@
+// The JSON reader behind JsonCodec: a cursor over UTF-8 text with one scan
+// per grammar element. Each scan returns whether it matched; a scan that does
+// not match leaves the position where it was, so the caller can try something
+// else. Internal to the json library.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "json/JsonValue.h"
+
+namespace tavero::json {
+
+class JsonScanner {
+ public:
+  // Objects and arrays nested deeper than this fail to read, so that hostile
+  // text cannot exhaust the stack.
+  static constexpr int kMaxDepth = 512;
+
+  explicit JsonScanner(std::string_view text)
+      : begin_(text.data()), cur_(text.data()), end_(text.data() + text.size()) {}
+
+  size_t position() const { return static_cast<size_t>(cur_ - begin_); }
+  bool isAtEnd() const { return cur_ == end_; }
+
+  // Any value: string, object, array, true, false, null or number (read as an
+  // exact Decimal). Leading white space is skipped. For true/false/null only
+  // the word itself is matched; what follows is left for the next scan.
+  bool scanJSONValue(Value& value);
+  // Skips ahead to the next "{", then reads members up to the closing "}".
+  // Commas between members are optional and one trailing comma is allowed; a
+  // repeated key keeps its first position and its last value.
+  bool scanJSONObject(Object& object);
+  // The opening "[" is optional; elements may be separated by "," or just
+  // white space, and one trailing comma is allowed.
+  bool scanJSONArray(Array& array);
+  // A quoted string, appended to `string` with its escapes decoded.
+  bool scanJSONString(std::string& string);
+  // With the position just after "\u": reads the four hex digits (and a
+  // following "\uDC00".."\uDFFF" when they are a high surrogate) and appends
+  // the character as UTF-8. Unpaired surrogates append U+FFFD.
+  bool scanUnicodeCharacterIntoString(std::string& string);
+  // "-"? digits ("." digits)? ([eE] [+-]? digits)?, after white space. A "."
+  // or exponent marker not followed by a digit is not part of the number.
+  // Fails when the number is too large to keep exactly.
+  bool scanJSONNumber(Decimal& number);
+  // Skips ASCII and Unicode white space and line breaks; true if any.
+  bool scanJSONWhiteSpace();
+
+  // Punctuation, each after optional white space.
+  bool scanBeginObject() { return scanCharacter('{'); }
+  bool scanEndObject() { return scanCharacter('}'); }
+  bool scanBeginArray() { return scanCharacter('['); }
+  bool scanEndArray() { return scanCharacter(']'); }
+  bool scanValueSeparator() { return scanCharacter(','); }
+  bool scanNameSeparator() { return scanCharacter(':'); }
+
+ private:
+  bool scanCharacter(char c);
+  bool scanWord(const char* word, size_t length);
+  // Consumes a "," if it is the next character (after white space).
+  void skipOptionalComma();
+  // Adds a member read into members_.back() (key and value) to the object
+  // whose members start at members_[base].
+  void addMember(Object& object, size_t base, bool& handedOver);
+
+  // Members of the objects being read, innermost last. An object's members
+  // are gathered here and then moved into a vector of exactly their size,
+  // instead of growing each object's vector one member at a time.
+  std::vector<Object::Member> members_;
+  const char* begin_;
+  const char* cur_;
+  const char* end_;
+  int depth_ = 0;
+};
+
+}  // namespace tavero::json

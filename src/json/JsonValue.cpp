@@ -1,0 +1,251 @@
+#include "json/JsonValue.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+
+#include "json/NumberText.h"
+
+namespace tavero::json {
+
+// ---------------------------------------------------------------------------
+// Decimal
+
+double Decimal::toDouble() const {
+  if (mantissa == 0) return 0.0;
+  // The digit text parsed by from_chars gives the correctly rounded double.
+  char buf[64];
+  size_t n = detail::writeU128Digits(buf, mantissa);
+  buf[n++] = 'e';
+  n = static_cast<size_t>(std::to_chars(buf + n, buf + sizeof buf, exponent).ptr - buf);
+  double d = 0;
+  auto [ptr, ec] = std::from_chars(buf, buf + n, d);
+  if (ec == std::errc::result_out_of_range) {
+    // from_chars leaves `d` alone on overflow and underflow.
+    d = exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+  }
+  return negative ? -d : d;
+}
+
+int64_t Decimal::toInt64() const {
+  constexpr Uint128 kNegLimit = static_cast<Uint128>(1) << 63;  // |INT64_MIN|
+  Uint128 magnitude = mantissa;
+  if (exponent > 0) {
+    for (int i = 0; i < exponent && magnitude != 0; ++i) {
+      if (magnitude > kNegLimit) break;  // already past both limits
+      magnitude *= 10;
+    }
+  } else if (exponent < 0) {
+    // A mantissa below 2^128 has at most 39 digits.
+    magnitude = exponent < -detail::kDecimalMaxDigits ? 0 : magnitude / detail::pow10u128(-exponent);
+  }
+  if (negative) {
+    if (magnitude >= kNegLimit) return std::numeric_limits<int64_t>::min();
+    return -static_cast<int64_t>(magnitude);
+  }
+  if (magnitude >= kNegLimit) return std::numeric_limits<int64_t>::max();
+  return static_cast<int64_t>(magnitude);
+}
+
+bool operator==(const Decimal& a, const Decimal& b) {
+  if (a.mantissa == 0 || b.mantissa == 0) return a.mantissa == b.mantissa;
+  if (a.negative != b.negative) return false;
+  auto strip = [](Uint128& m, int64_t& e) {
+    while (m % 10 == 0) {
+      m /= 10;
+      ++e;
+    }
+  };
+  Uint128 am = a.mantissa, bm = b.mantissa;
+  int64_t ae = a.exponent, be = b.exponent;
+  strip(am, ae);
+  strip(bm, be);
+  return am == bm && ae == be;
+}
+
+// ---------------------------------------------------------------------------
+// Object
+
+// Open-addressing table from key to position in members_. Each slot holds the
+// position + 1 (0 = empty) and 32 bits of the key's hash, so that most probes
+// are decided without comparing keys and rehashing needs no key access.
+struct ObjectIndex {
+  struct Slot {
+    uint32_t position1 = 0;
+    uint32_t hash = 0;
+  };
+  std::vector<Slot> slots;  // size is a power of two, at most half full
+
+  static uint32_t hashOf(std::string_view key) {
+    return static_cast<uint32_t>(std::hash<std::string_view>{}(key));
+  }
+
+  void insert(uint32_t hash, size_t position) {
+    size_t mask = slots.size() - 1;
+    size_t i = hash & mask;
+    while (slots[i].position1 != 0) i = (i + 1) & mask;
+    slots[i] = {static_cast<uint32_t>(position + 1), hash};
+  }
+
+  void rebuild(const Object::Members& members, size_t capacity) {
+    size_t n = 16;
+    while (n < capacity * 2) n *= 2;
+    slots.assign(n, Slot{});
+    for (size_t i = 0; i < members.size(); ++i) insert(hashOf(members[i].key), i);
+  }
+
+  // Position of `key`, or -1.
+  ptrdiff_t find(const Object::Members& members, std::string_view key, uint32_t hash) const {
+    size_t mask = slots.size() - 1;
+    for (size_t i = hash & mask; slots[i].position1 != 0; i = (i + 1) & mask) {
+      if (slots[i].hash == hash && members[slots[i].position1 - 1].key == key) {
+        return static_cast<ptrdiff_t>(slots[i].position1 - 1);
+      }
+    }
+    return -1;
+  }
+};
+
+namespace {
+// Objects this small are searched linearly; the bridge's objects almost all
+// are, and a scan over a few short keys beats hashing.
+constexpr size_t kIndexThreshold = 16;
+}  // namespace
+
+Object::Object() = default;
+Object::Object(const Object& other)
+    : members_(other.members_),
+      index_(other.index_ ? std::make_unique<ObjectIndex>(*other.index_) : nullptr) {}
+Object::Object(Object&&) noexcept = default;
+Object& Object::operator=(const Object& other) {
+  if (this != &other) {
+    Object copy(other);
+    *this = std::move(copy);
+  }
+  return *this;
+}
+Object& Object::operator=(Object&&) noexcept = default;
+Object::~Object() = default;
+
+const Value* Object::find(std::string_view key) const {
+  if (index_) {
+    ptrdiff_t i = index_->find(members_, key, ObjectIndex::hashOf(key));
+    return i < 0 ? nullptr : &members_[static_cast<size_t>(i)].value;
+  }
+  for (const Member& m : members_) {
+    if (m.key.size() == key.size() && std::memcmp(m.key.data(), key.data(), key.size()) == 0) {
+      return &m.value;
+    }
+  }
+  return nullptr;
+}
+
+Value* Object::find(std::string_view key) {
+  return const_cast<Value*>(static_cast<const Object*>(this)->find(key));
+}
+
+void Object::set(std::string key, Value value) {
+  if (Value* existing = find(key)) {
+    *existing = std::move(value);
+    return;
+  }
+  append(std::move(key), std::move(value));
+}
+
+void Object::append(std::string key, Value value) {
+  members_.push_back(Member{std::move(key), std::move(value)});
+  if (index_) {
+    if (members_.size() * 2 > index_->slots.size()) {
+      index_->rebuild(members_, members_.size());
+    } else {
+      index_->insert(ObjectIndex::hashOf(members_.back().key), members_.size() - 1);
+    }
+  } else if (members_.size() >= kIndexThreshold) {
+    index_ = std::make_unique<ObjectIndex>();
+    index_->rebuild(members_, members_.size());
+  }
+}
+
+bool Object::erase(std::string_view key) {
+  const Value* v = find(key);
+  if (!v) return false;
+  // Value is the second field of Member; recover the member's position.
+  auto it = members_.begin();
+  while (&it->value != v) ++it;
+  members_.erase(it);
+  // Positions after the erased one shifted; erasing is rare, so rebuild.
+  if (members_.size() >= kIndexThreshold) {
+    if (!index_) index_ = std::make_unique<ObjectIndex>();
+    index_->rebuild(members_, members_.size());
+  } else {
+    index_.reset();
+  }
+  return true;
+}
+
+size_t Object::size() const { return members_.size(); }
+bool Object::empty() const { return members_.empty(); }
+
+void Object::reserve(size_t n) {
+  members_.reserve(n);
+  if (n >= kIndexThreshold) {
+    if (!index_) index_ = std::make_unique<ObjectIndex>();
+    if (index_->slots.size() < n * 2) index_->rebuild(members_, n);
+  }
+}
+
+Object::Members::const_iterator Object::begin() const { return members_.begin(); }
+Object::Members::const_iterator Object::end() const { return members_.end(); }
+
+bool operator==(const Object& a, const Object& b) {
+  if (a.members_.size() != b.members_.size()) return false;
+  for (size_t i = 0; i < a.members_.size(); ++i) {
+    if (a.members_[i].key != b.members_[i].key || !(a.members_[i].value == b.members_[i].value)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Value
+
+bool Value::isNumber() const {
+  Kind k = kind();
+  return k == Kind::Int32 || k == Kind::Int64 || k == Kind::Double || k == Kind::Decimal;
+}
+
+double Value::toDouble() const {
+  switch (kind()) {
+    case Kind::Boolean: return std::get<bool>(data_) ? 1.0 : 0.0;
+    case Kind::Int32: return std::get<int32_t>(data_);
+    case Kind::Int64: return static_cast<double>(std::get<int64_t>(data_));
+    case Kind::Double: return std::get<double>(data_);
+    case Kind::Decimal: return std::get<Decimal>(data_).toDouble();
+    default: return 0.0;
+  }
+}
+
+int64_t Value::toInt64() const {
+  switch (kind()) {
+    case Kind::Boolean: return std::get<bool>(data_) ? 1 : 0;
+    case Kind::Int32: return std::get<int32_t>(data_);
+    case Kind::Int64: return std::get<int64_t>(data_);
+    case Kind::Double: {
+      double d = std::get<double>(data_);
+      if (std::isnan(d)) return 0;
+      // 2^63 is exactly representable; anything at or beyond it saturates.
+      if (d >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
+      if (d <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
+      return static_cast<int64_t>(d);
+    }
+    case Kind::Decimal: return std::get<Decimal>(data_).toInt64();
+    default: return 0;
+  }
+}
+
+bool operator==(const Value& a, const Value& b) { return a.data_ == b.data_; }
+
+}  // namespace tavero::json
