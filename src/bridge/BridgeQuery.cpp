@@ -1,16 +1,10 @@
 #include "bridge/BridgeQuery.h"
 
 #include "json/JsonCodec.h"
+#include "net/PercentDecoding.h"
 
 namespace tavero::bridge {
 namespace {
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // Well-formed UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
 bool isValidUTF8(std::string_view s) {
@@ -51,20 +45,8 @@ bool isValidUTF8(std::string_view s) {
 }  // namespace
 
 std::optional<std::string> percentDecodeUTF8(std::string_view text) {
-  std::string decoded;
-  decoded.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      decoded += text[i];
-      continue;
-    }
-    if (i + 2 >= text.size()) return std::nullopt;
-    int high = hexValue(text[i + 1]), low = hexValue(text[i + 2]);
-    if (high < 0 || low < 0) return std::nullopt;
-    decoded += static_cast<char>(high * 16 + low);
-    i += 2;
-  }
-  if (!isValidUTF8(decoded)) return std::nullopt;
+  auto decoded = net::percentDecode(text);
+  if (!decoded || !isValidUTF8(*decoded)) return std::nullopt;
   return decoded;
 }
 

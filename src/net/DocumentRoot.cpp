@@ -5,36 +5,12 @@
 #include <iterator>
 #include <system_error>
 
+#include "net/PercentDecoding.h"
+
 namespace tavero::net {
 namespace fs = std::filesystem;
 
 namespace {
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::optional<std::string> percentDecodePath(std::string_view path) {
-  std::string decoded;
-  decoded.reserve(path.size());
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (path[i] != '%') {
-      decoded += path[i];
-      continue;
-    }
-    if (i + 2 >= path.size()) return std::nullopt;
-    int high = hexValue(path[i + 1]), low = hexValue(path[i + 2]);
-    if (high < 0 || low < 0) return std::nullopt;
-    char c = static_cast<char>(high * 16 + low);
-    if (c == '\0') return std::nullopt;
-    decoded += c;
-    i += 2;
-  }
-  return decoded;
-}
 
 bool isInside(const fs::path& candidate, const fs::path& root) {
   auto [rootEnd, candidateAt] = std::mismatch(root.begin(), root.end(), candidate.begin(), candidate.end());
@@ -47,8 +23,8 @@ std::optional<std::string> readFileInsideDocumentRoot(const fs::path& root, std:
   if (root.empty()) return std::nullopt;
   std::string_view path = target.substr(0, target.find_first_of("?#"));
   if (path.empty() || path.front() != '/') return std::nullopt;
-  auto decoded = percentDecodePath(path);
-  if (!decoded) return std::nullopt;
+  auto decoded = percentDecode(path);
+  if (!decoded || decoded->find('\0') != std::string::npos) return std::nullopt;
   for (const auto& part : fs::path(*decoded))
     if (part == "..") return std::nullopt;
 
