@@ -66,11 +66,30 @@ void QLTaveroBridge::restartServer() {
   if (auto ec = startServer()) log::error("bridge: cannot listen again: " + ec.message());
 }
 
-void QLTaveroBridge::didReceiveRequest(net::HTTPConnection&,
+void QLTaveroBridge::setPeerVerifier(std::unique_ptr<PeerVerifier> verifier) {
+  worker_->performAndWait([&] { peerVerifier_ = std::move(verifier); });
+}
+
+bool QLTaveroBridge::isShellConnection(net::HTTPConnection& connection) {
+  if (!peerVerifier_) return true;
+  if (auto verdict = connection.peerVerdict()) return *verdict;
+  auto peer = connection.peerAddress();
+  auto local = connection.localAddress();
+  bool allowed = peer && local && peerVerifier_->isShellPeer(*peer, *local);
+  if (!allowed)
+    log::warning("bridge: refused a connection from " + (peer ? peer->address().to_string() + ":" +
+                                                                    std::to_string(peer->port())
+                                                              : std::string("an unknown peer")) +
+                 ": it does not come from the shell's web views");
+  connection.setPeerVerdict(allowed);
+  return allowed;
+}
+
+void QLTaveroBridge::didReceiveRequest(net::HTTPConnection& connection,
                                        const std::shared_ptr<net::HTTPServerRequest>& request) {
   HTTPResponseMessage response;
   try {
-    response = dispatch(request->request());
+    response = dispatch(connection, request->request());
   } catch (const std::exception& e) {
     log::error(std::string("bridge: command failed with an unexpected exception: ") + e.what());
     response = answerForPage(HTTPStatus::internal_server_error);
@@ -78,8 +97,10 @@ void QLTaveroBridge::didReceiveRequest(net::HTTPConnection&,
   request->setResponse(std::move(response));
 }
 
-HTTPResponseMessage QLTaveroBridge::dispatch(const net::HTTPRequestMessage& request) {
+HTTPResponseMessage QLTaveroBridge::dispatch(net::HTTPConnection& connection,
+                                             const net::HTTPRequestMessage& request) {
   if (request.method_string() != "GET") return net::makeHTTPResponse(HTTPStatus::method_not_allowed);
+  if (!isShellConnection(connection)) return net::makeHTTPResponse(HTTPStatus::forbidden);
   if (!BridgeAccessPolicy(port()).allows(request)) {
     log::warning("bridge: refused a request from outside the shell's pages (Origin \"" +
                  std::string(request[http::field::origin]) + "\", Host \"" +

@@ -20,6 +20,7 @@
 #include "bridge/BridgeAccessPolicy.h"
 #include "bridge/CommandDispatchQueue.h"
 #include "bridge/ModuleRegistry.h"
+#include "bridge/PeerVerifier.h"
 #include "net/HTTPServer.h"
 #include "net/QLWorkerThread.h"
 
@@ -44,16 +45,22 @@ class QLTaveroBridge : public net::HTTPServer, private net::HTTPConnectionDelega
 
   net::QLWorkerThread& worker() { return *worker_; }
 
+  // From now on, only connections that `verifier` accepts reach the modules;
+  // the others get 403. Without one, every local client is served.
+  void setPeerVerifier(std::unique_ptr<PeerVerifier> verifier);
+
  private:
   QLTaveroBridge(std::unique_ptr<net::QLWorkerThread> worker, ModuleRegistry& modules, uint16_t port);
 
   void didReceiveRequest(net::HTTPConnection& connection,
                          const std::shared_ptr<net::HTTPServerRequest>& request) override;
-  net::HTTPResponseMessage dispatch(const net::HTTPRequestMessage& request);
+  net::HTTPResponseMessage dispatch(net::HTTPConnection& connection, const net::HTTPRequestMessage& request);
+  bool isShellConnection(net::HTTPConnection& connection);
   net::HTTPResponseMessage dispatchCommand(const json::Object& argumentsForLookup, Arguments arguments);
 
   std::unique_ptr<net::QLWorkerThread> worker_;
   ModuleRegistry& modules_;
+  std::unique_ptr<PeerVerifier> peerVerifier_;  // worker thread only
   CommandDispatchQueue commandDispatchQueue_;
 };
 

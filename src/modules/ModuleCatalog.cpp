@@ -4,6 +4,7 @@
 #include <string>
 
 #include "modules/TQContact.h"
+#include "modules/TQOpenURL.h"
 
 namespace tavero::modules {
 
@@ -19,6 +20,7 @@ void add(bridge::ModuleRegistry& registry, Args&... args) {
 
 void registerModules(bridge::ModuleRegistry& registry, ModuleServices) {
   add<TQContact>(registry);
+  add<TQOpenURL>(registry);
 }
 
 }  // namespace tavero::modules

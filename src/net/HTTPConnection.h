@@ -60,6 +60,12 @@ class HTTPConnection : public std::enable_shared_from_this<HTTPConnection> {
   bool isValid() const { return valid_; }
 
   const std::optional<boost::asio::ip::tcp::endpoint>& peerAddress() const { return peerAddress_; }
+  std::optional<boost::asio::ip::tcp::endpoint> localAddress() const;
+
+  // A verdict on the peer that the delegate keeps with the connection, so
+  // that it checks each connection once (empty until set).
+  std::optional<bool> peerVerdict() const { return peerVerdict_; }
+  void setPeerVerdict(bool allowed) { peerVerdict_ = allowed; }
   // The oldest request without an answer, or null.
   std::shared_ptr<HTTPServerRequest> nextRequest() const;
 
@@ -95,6 +101,7 @@ class HTTPConnection : public std::enable_shared_from_this<HTTPConnection> {
   std::deque<std::shared_ptr<HTTPServerRequest>> requests_;  // oldest first, until written
   std::optional<boost::asio::steady_timer> lingerTimer_;
 
+  std::optional<bool> peerVerdict_;
   bool valid_ = true;
   bool reading_ = false;
   bool writing_ = false;

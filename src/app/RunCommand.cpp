@@ -1,0 +1,131 @@
+#include "app/RunCommand.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <variant>
+
+#include "app/ShellApplication.h"
+#include "log/Log.h"
+#include "platform/linux/LinuxDeviceInfo.h"
+#include "platform/linux/PlistBundleReader.h"
+#include "platform/linux/XvfbDisplay.h"
+#include "platform/sim/DeviceProfile.h"
+
+namespace tavero::app {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: tavero run BUNDLE [--home DIR] [--device FILE] [--headless] [--screenshot FILE]\n";
+
+// Gives the page a moment after its load to run its first scripts and paint.
+constexpr auto kScreenshotSettleTime = std::chrono::milliseconds(1000);
+
+std::optional<platform::DeviceInfo> deviceFor(const RunOptions& options) {
+  platform::DeviceInfo device = platform::readLinuxDeviceInfo();
+  if (!options.deviceProfile) return device;
+  auto profiled = platform::loadDeviceProfile(std::move(device), *options.deviceProfile);
+  if (auto* error = std::get_if<std::string>(&profiled)) {
+    std::cerr << "tavero run: " << *error << "\n";
+    return std::nullopt;
+  }
+  return std::get<platform::DeviceInfo>(std::move(profiled));
+}
+
+}  // namespace
+
+std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args) {
+  RunOptions options;
+  bool haveBundle = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    bool hasValue = i + 1 < args.size();
+    if (arg == "--home" && hasValue) {
+      options.home = args[++i];
+    } else if (arg == "--device" && hasValue) {
+      options.deviceProfile = args[++i];
+    } else if (arg == "--screenshot" && hasValue) {
+      options.screenshot = args[++i];
+    } else if (arg == "--headless") {
+      options.headless = true;
+    } else if (!arg.starts_with("--") && !haveBundle) {
+      options.bundle = arg;
+      haveBundle = true;
+    } else {
+      std::cerr << "tavero run: unexpected argument \"" << arg << "\"\n" << kUsage;
+      return std::nullopt;
+    }
+  }
+  if (!haveBundle) {
+    std::cerr << "tavero run: which bundle?\n" << kUsage;
+    return std::nullopt;
+  }
+  return options;
+}
+
+int runApplication(const RunOptions& options) {
+  std::unique_ptr<platform::XvfbDisplay> xvfb;
+  if (options.headless) {
+    auto started = platform::XvfbDisplay::start();
+    if (auto* error = std::get_if<std::string>(&started)) {
+      std::cerr << "tavero run: --headless: " << *error << "\n";
+      return 1;
+    }
+    xvfb = std::move(std::get<std::unique_ptr<platform::XvfbDisplay>>(started));
+    setenv("DISPLAY", xvfb->display().c_str(), 1);
+    setenv("GDK_BACKEND", "x11", 1);
+    setenv("NO_AT_BRIDGE", "1", 1);  // no accessibility bus on a private display
+    log::info("run: headless, on the private display " + xvfb->display());
+  }
+  if (auto error = platform::initializeGtk()) {
+    std::cerr << "tavero run: " << *error << "\n";
+    return 1;
+  }
+
+  auto bundle = platform::readBundle(options.bundle);
+  if (auto* error = std::get_if<std::string>(&bundle)) {
+    std::cerr << "tavero run: " << *error << "\n";
+    return 2;
+  }
+  ShellApplication::Settings settings;
+  settings.bundle = std::get<platform::BundleInfo>(std::move(bundle));
+  settings.home = platform::homeFoldersFor(settings.bundle.bundleIdentifier, options.home);
+  if (auto error = platform::createHomeFolders(settings.home)) {
+    std::cerr << "tavero run: " << *error << "\n";
+    return 1;
+  }
+  auto device = deviceFor(options);
+  if (!device) return 2;
+  settings.device = std::move(*device);
+
+  const std::string homeText = settings.home.home.string();
+  bool quitting = false;
+  std::unique_ptr<ShellApplication> shell;
+  auto quit = [&] {
+    if (quitting) return;
+    quitting = true;
+    shell->terminate();
+    shell->mainThread().quit();
+  };
+  settings.onWindowClosed = quit;
+  shell = std::make_unique<ShellApplication>(std::move(settings));
+  shell->mainThread().onTerminationSignal([&](int) { quit(); });
+  log::info("run: " + options.bundle.string() + " (home " + homeText + ")");
+
+  bool loaded = shell->launch();
+  int status = 0;
+  if (options.screenshot) {
+    if (!loaded) log::warning("run: taking the screenshot of a page that has not finished loading");
+    shell->mainThread().runFor(kScreenshotSettleTime);
+    shell->webViewHost().snapshotContent(*options.screenshot, [&](bool ok) {
+      if (ok) log::info("run: screenshot written to " + options.screenshot->string());
+      status = ok ? 0 : 1;
+      if (options.headless) quit();
+    });
+  }
+  if (!quitting) shell->mainThread().run();
+  shell.reset();
+  return status;
+}
+
+}  // namespace tavero::app

@@ -1,0 +1,73 @@
+// Everything a running web application needs, wired together: the main
+// thread, the window and its web views, the bridge with every module, the
+// engine and the application delegate.
+//
+// Thread rules: create, launch and terminate on the main thread (the thread
+// that initialised GTK).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "bridge/ModuleRegistry.h"
+#include "bridge/QLTaveroBridge.h"
+#include "bridge/TQCallbackDelivery.h"
+#include "host/QLDeviceHardware.h"
+#include "host/TQAppDelegate.h"
+#include "host/TQEngine.h"
+#include "host/TQViewManager.h"
+#include "platform/Bundle.h"
+#include "platform/DeviceInfo.h"
+#include "platform/HomeFolders.h"
+#include "platform/linux/GLibMainThread.h"
+#include "platform/linux/WebKitWebViewHost.h"
+
+namespace tavero::app {
+
+class ShellApplication {
+ public:
+  struct Settings {
+    platform::BundleInfo bundle;
+    platform::HomeFolders home;
+    platform::DeviceInfo device;
+    uint16_t port = bridge::QLTaveroBridge::kDefaultPort;
+    // Only the shell's own web views may use the bridge (on by default).
+    bool onlyShellClients = true;
+    // Adds modules beyond the catalog (tests use it).
+    std::function<void(bridge::ModuleRegistry&, bridge::TQCallbackDelivery&)> extraModules;
+    std::function<void()> onWindowClosed;
+  };
+
+  // REQUIRES: GTK initialised on this thread.
+  explicit ShellApplication(Settings settings);
+  ~ShellApplication();
+
+  // The launch sequence; true when the start page loaded in time.
+  bool launch();
+  // What the platform's termination does: backs up the local storage.
+  void terminate();
+
+  platform::GLibMainThread& mainThread() { return mainThread_; }
+  platform::WebKitWebViewHost& webViewHost() { return *webViewHost_; }
+  host::TQEngine& engine() { return *engine_; }
+  host::TQAppDelegate& delegate() { return *delegate_; }
+  bridge::QLTaveroBridge& bridge() { return *bridge_; }
+  bridge::ModuleRegistry& modules() { return modules_; }
+
+ private:
+  host::PageDeviceInformation pageDeviceInformation();
+
+  Settings settings_;
+  platform::GLibMainThread mainThread_;
+  std::unique_ptr<platform::WebKitWebViewHost> webViewHost_;
+  host::QLDeviceHardware hardware_;
+  bridge::ModuleRegistry modules_;
+  std::unique_ptr<host::TQViewManager> views_;
+  std::unique_ptr<host::TQEngine> engine_;
+  std::unique_ptr<bridge::QLTaveroBridge> bridge_;
+  host::TQAppEvents appEvents_;  // pause and resume reach no module yet
+  std::unique_ptr<host::TQAppDelegate> delegate_;
+};
+
+}  // namespace tavero::app

@@ -1,0 +1,23 @@
+#include "host/FileURL.h"
+
+namespace tavero::host {
+
+std::string fileURLForPath(const std::filesystem::path& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text = std::filesystem::absolute(path).string();
+  std::string url = "file://";
+  for (unsigned char c : text) {
+    bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                c == '.' || c == '_' || c == '~' || c == '/';
+    if (keep) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += kHex[c >> 4];
+      url += kHex[c & 15];
+    }
+  }
+  return url;
+}
+
+}  // namespace tavero::host

@@ -1,0 +1,43 @@
+// Turns the application's launch and lifecycle into calls on the engine,
+// the bridge, the local storage backup and the event modules, in a fixed
+// order.
+//
+// Thread rules: main thread only.
+#pragma once
+
+#include "host/TQAppEvents.h"
+#include "host/TQEngine.h"
+#include "platform/HomeFolders.h"
+#include "platform/WebView.h"
+
+namespace tavero::bridge {
+class QLTaveroBridge;
+}
+
+namespace tavero::host {
+
+class TQAppDelegate {
+ public:
+  TQAppDelegate(platform::WebViewHost& host, TQEngine& engine, bridge::QLTaveroBridge* bridge,
+                platform::HomeFolders home, TQAppEvents& events);
+
+  // Restores the local storage (before any web view exists), shows the
+  // window, starts the engine and waits for the start page. Returns whether
+  // the start page loaded within the launch wait.
+  bool didFinishLaunching();
+
+  void willResignActive();       // backs up the local storage
+  void didEnterBackground();     // tells pages "pause", then closes the bridge
+  void willEnterForeground();    // opens the bridge, then tells pages "resume"
+  void didBecomeActive() {}
+  void willTerminate();          // backs up the local storage
+
+ private:
+  platform::WebViewHost& host_;
+  TQEngine& engine_;
+  bridge::QLTaveroBridge* bridge_;
+  platform::HomeFolders home_;
+  TQAppEvents& events_;
+};
+
+}  // namespace tavero::host

@@ -1,0 +1,118 @@
+#include "host/TQEngine.h"
+
+#include <filesystem>
+
+#include "bridge/QLTaveroBridge.h"
+#include "host/CallbackScript.h"
+#include "log/Log.h"
+
+namespace tavero::host {
+
+TQEngine::TQEngine(platform::MainThread& mainThread, platform::WebViewHost& host, TQViewManager& views,
+                   platform::BundleInfo bundle)
+    : mainThread_(mainThread), host_(host), views_(views), bundle_(std::move(bundle)) {}
+
+void TQEngine::start() {
+  firstPhase();
+  loadRequiredEngine();
+}
+
+void TQEngine::firstPhase() {
+  if (isEngineWorking_) return;
+  if (bridge_) {
+    if (auto ec = bridge_->startServer()) log::error("engine: the bridge cannot listen: " + ec.message());
+  }
+  isEngineWorking_ = true;
+}
+
+void TQEngine::loadRequiredEngine() {
+  viewControllers_.clear();
+  if (std::filesystem::exists(bundle_.webappPath() / "app.json"))
+    loadPackagedApp();
+  else
+    loadWebAppEngine();
+}
+
+void TQEngine::loadPackagedApp() {
+  indexPage_ = bundle_.indexPage;
+  std::string page = indexPage_.value_or("index.html");
+  webEngineView_ = &views_.webViewForPage(page, true);
+  auto controller = std::make_unique<TQViewController>(bundle_.supportedOrientations);
+  controller->setView(webEngineView_);
+  viewControllers_[page] = controller.get();
+  setActiveViewController(std::move(controller));
+  log::info("Packager engine started");
+}
+
+std::string TQEngine::generatedPageBaseURL(const std::string& bundlePath) {
+  std::string path;
+  for (char c : bundlePath) path += c == '/' ? std::string("//") : std::string(1, c);
+  std::string escaped;
+  for (char c : path) escaped += c == ' ' ? std::string("%20") : std::string(1, c);
+  return "file:/" + escaped + "/webapp//";
+}
+
+void TQEngine::loadWebAppEngine() {
+  if (bridge_) {
+    if (auto ec = bridge_->startServer()) log::error("engine: the bridge cannot listen: " + ec.message());
+  }
+  isEngineWorking_ = true;
+  webAppEngine_ = views_.createUnregisteredWebView("app.js");
+  webAppEngine_->platformView().loadHTML(kGeneratedStartPage, generatedPageBaseURL(bundle_.path.string()));
+  webAppEngine_->setInformation(views_.deviceInformation());
+  // The generated page is the start page in this mode: it is shown, the
+  // launch waits for it, and deliveries that name no page go to it.
+  webEngineView_ = webAppEngine_.get();
+  auto controller = std::make_unique<TQViewController>(bundle_.supportedOrientations);
+  controller->setView(webEngineView_);
+  setActiveViewController(std::move(controller));
+  log::info("WebApp engine Loaded");
+}
+
+bool TQEngine::waitForWebViewToLoad(std::chrono::milliseconds limit) {
+  if (webEngineView_ && webEngineView_->isLoaded()) return true;
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!(webEngineView_ && webEngineView_->isLoaded())) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      log::warning("launch: the start page \"" + indexPage_.value_or(webAppEngine_ ? "app.js" : "index.html") +
+                   "\" has not finished loading after " +
+                   std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count()) +
+                   " s; going on without it");
+      return false;
+    }
+    mainThread_.runFor(std::chrono::milliseconds(500));
+  }
+  return true;
+}
+
+void TQEngine::stop() {
+  if (!isEngineWorking_) return;
+  if (bridge_) bridge_->stopServer();
+  isEngineWorking_ = false;
+}
+
+void TQEngine::setActiveViewController(std::unique_ptr<TQViewController> controller) {
+  activeViewController_ = std::move(controller);
+  TQWebView* view = activeViewController_ ? activeViewController_->view() : nullptr;
+  host_.setContentView(view ? &view->platformView() : nullptr);
+}
+
+void TQEngine::invokeCallback(int callbackId, const std::optional<json::Value>& value, std::string_view page) {
+  // The view registry belongs to the main thread, so the view is looked up
+  // there too; the caller only formats the script and queues it.
+  mainThread_.post([this, alive = std::weak_ptr<const bool>(alive_), page = std::string(page),
+                    script = callbackScript(callbackId, value)] {
+    if (alive.lock()) deliver(page, script);
+  });
+}
+
+void TQEngine::deliver(const std::string& page, const std::string& script) {
+  TQWebView* view = page.empty() ? webEngineView_ : &views_.webViewForPage(page, false);
+  if (!view) {
+    log::warning("engine: a callback arrived before there is a start page; dropped");
+    return;
+  }
+  view->platformView().evaluateScript(script);
+}
+
+}  // namespace tavero::host

@@ -1,0 +1,94 @@
+// Brings the web application up and carries later answers back to it.
+//
+// start() starts the bridge, loads the start page into its web view (or,
+// for a bundle without webapp/app.json, a generated page that pulls in
+// core.min.js and app.js) and shows it; waitForWebViewToLoad() holds the
+// launch until that page has loaded. invokeCallback() turns a module's
+// answer into the callback script and evaluates it in the right page.
+//
+// Thread rules: main thread, except invokeCallback() (any thread).
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "bridge/TQCallbackDelivery.h"
+#include "host/TQViewController.h"
+#include "host/TQViewManager.h"
+#include "host/TQWebView.h"
+#include "platform/Bundle.h"
+#include "platform/MainThread.h"
+#include "platform/WebView.h"
+
+namespace tavero::bridge {
+class QLTaveroBridge;
+}
+
+namespace tavero::host {
+
+class TQEngine : public bridge::TQCallbackDelivery {
+ public:
+  static constexpr std::chrono::seconds kLaunchWaitLimit{30};
+  static constexpr const char* kGeneratedStartPage =
+      "<html manifest=\"\" lang=\"en-US\"><head><meta charset=\"UTF-8\"><script type=\"text/javascript\" "
+      "src=\"core.min.js\"></script><script type=\"text/javascript\" src=\"app.js\"></script></head><body>"
+      "</body></html>";
+
+  TQEngine(platform::MainThread& mainThread, platform::WebViewHost& host, TQViewManager& views,
+           platform::BundleInfo bundle);
+
+  // The bridge the engine starts; null runs without one (tests).
+  void setBridge(bridge::QLTaveroBridge* bridge) { bridge_ = bridge; }
+
+  void start();
+  void firstPhase();
+  void loadRequiredEngine();
+  // Returns once the start page view has loaded (true), or after `limit`
+  // with a log line naming the page (false).
+  bool waitForWebViewToLoad(std::chrono::milliseconds limit = kLaunchWaitLimit);
+  void stop();
+
+  // Delivers "Kio.device.Communicator.invoke('<id>', [<value>])" to the
+  // page named `page`, or to the start page view without a name. Queues the
+  // evaluation on the main thread and returns at once.
+  void invokeCallback(int callbackId, const std::optional<json::Value>& value,
+                      std::string_view page = {}) override;
+
+  TQViewController* activeViewController() const { return activeViewController_.get(); }
+  void setActiveViewController(std::unique_ptr<TQViewController> controller);
+
+  TQWebView* webEngineView() const { return webEngineView_; }    // the start page view
+  TQWebView* webAppEngine() const { return webAppEngine_.get(); }  // web-app-engine mode's view
+  const std::optional<std::string>& indexPage() const { return indexPage_; }
+  const std::map<std::string, TQViewController*>& viewControllers() const { return viewControllers_; }
+  bool isEngineWorking() const { return isEngineWorking_; }
+
+  // The base URL of the generated start page for a bundle at `bundlePath`.
+  static std::string generatedPageBaseURL(const std::string& bundlePath);
+
+ private:
+  void loadPackagedApp();
+  void loadWebAppEngine();
+  void deliver(const std::string& page, const std::string& script);
+
+  platform::MainThread& mainThread_;
+  platform::WebViewHost& host_;
+  TQViewManager& views_;
+  platform::BundleInfo bundle_;
+  bridge::QLTaveroBridge* bridge_ = nullptr;
+
+  // Deliveries queued on the main thread check this, so one that runs after
+  // the engine is gone does nothing.
+  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+  bool isEngineWorking_ = false;
+  std::optional<std::string> indexPage_;
+  TQWebView* webEngineView_ = nullptr;  // owned by views_ or webAppEngine_
+  std::unique_ptr<TQWebView> webAppEngine_;
+  std::unique_ptr<TQViewController> activeViewController_;
+  std::map<std::string, TQViewController*> viewControllers_;  // the start page's controller, by page
+};
+
+}  // namespace tavero::host

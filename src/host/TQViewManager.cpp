@@ -1,0 +1,40 @@
+#include "host/TQViewManager.h"
+
+#include "host/FileURL.h"
+#include "log/Log.h"
+
+namespace tavero::host {
+
+TQViewManager::TQViewManager(platform::WebViewHost& host, std::filesystem::path webappPath,
+                             std::function<PageDeviceInformation()> deviceInformation)
+    : host_(host),
+      webappPath_(std::move(webappPath)),
+      deviceInformation_(std::move(deviceInformation)) {}
+
+TQWebView& TQViewManager::webViewForPage(const std::string& page, bool shouldLoad) {
+  if (auto* existing = existingWebView(page)) return *existing;
+  auto view = std::make_unique<TQWebView>(host_.createWebView(page));
+  if (shouldLoad) {
+    view->platformView().loadFileURL(fileURLForPath(webappPath_ / page));
+    view->setInformation(deviceInformation_());
+  } else {
+    log::debug("views: an empty view was made for page \"" + page + "\", which has none");
+  }
+  return *webViews_.emplace(page, std::move(view)).first->second;
+}
+
+TQWebView* TQViewManager::existingWebView(const std::string& page) const {
+  auto it = webViews_.find(page);
+  return it == webViews_.end() ? nullptr : it->second.get();
+}
+
+std::unique_ptr<TQWebView> TQViewManager::createUnregisteredWebView(const std::string& label) {
+  return std::make_unique<TQWebView>(host_.createWebView(label));
+}
+
+void TQViewManager::updateApplicationScheme() {
+  PageDeviceInformation information = deviceInformation_();
+  for (auto& [page, view] : webViews_) view->setInformation(information);
+}
+
+}  // namespace tavero::host

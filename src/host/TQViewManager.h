@@ -1,0 +1,50 @@
+// One web view per page name, created (and loaded) on first request and
+// kept for the life of the application.
+//
+// Thread rules: main thread only.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "host/PageDeviceInformation.h"
+#include "host/TQWebView.h"
+#include "platform/WebView.h"
+
+namespace tavero::host {
+
+class TQViewManager {
+ public:
+  // `deviceInformation` is asked afresh each time the globals are defined
+  // (the incoming URL in it changes).
+  TQViewManager(platform::WebViewHost& host, std::filesystem::path webappPath,
+                std::function<PageDeviceInformation()> deviceInformation);
+
+  // The view registered under `page`. A page without a view gets a new one;
+  // with `shouldLoad` it starts loading webapp/<page> and has the device
+  // information defined; without it stays empty. An existing view is
+  // returned as it is, whatever `shouldLoad` says.
+  TQWebView& webViewForPage(const std::string& page, bool shouldLoad);
+  // The view registered under `page`, or null.
+  TQWebView* existingWebView(const std::string& page) const;
+
+  // A view registered under no page (the generated start page's).
+  std::unique_ptr<TQWebView> createUnregisteredWebView(const std::string& label);
+
+  // Defines the device information again in every registered view.
+  void updateApplicationScheme();
+
+  PageDeviceInformation deviceInformation() const { return deviceInformation_(); }
+  size_t size() const { return webViews_.size(); }
+
+ private:
+  platform::WebViewHost& host_;
+  std::filesystem::path webappPath_;
+  std::function<PageDeviceInformation()> deviceInformation_;
+  std::map<std::string, std::unique_ptr<TQWebView>> webViews_;
+};
+
+}  // namespace tavero::host

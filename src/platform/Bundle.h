@@ -1,0 +1,24 @@
+// What Tavero knows about the web application it runs: the bundle folder
+// (Info.plist beside webapp/) and the Info.plist values the shell uses.
+// A plain value; read it with platform::readBundle and share it freely.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavero::platform {
+
+struct BundleInfo {
+  std::filesystem::path path;                      // the bundle folder (absolute)
+  std::optional<std::string> indexPage;            // Info.plist "IndexPage"
+  std::vector<std::string> supportedOrientations;  // "UISupportedInterfaceOrientations"
+  std::string bundleIdentifier;  // "CFBundleIdentifier" (default: the folder name)
+  std::string displayName;  // "CFBundleDisplayName" (default: CFBundleName, then the folder name)
+
+  // The folder with app.json and the pages.
+  std::filesystem::path webappPath() const { return path / "webapp"; }
+};
+
+}  // namespace tavero::platform

@@ -1,0 +1,38 @@
+// The main thread: where web views, the window and dialogs live. This is the
+// one way onto it from other threads.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <type_traits>
+
+namespace tavero::platform {
+
+class MainThread {
+ public:
+  virtual ~MainThread() = default;
+
+  virtual bool isMainThread() const = 0;
+
+  // Runs `task` on the main thread later, never inline. Safe from any thread;
+  // tasks posted by one thread run in the order they were posted.
+  virtual void post(std::function<void()> task) = 0;
+
+  // Serves the main loop (events, loads, posted tasks) for about `duration`,
+  // then returns. Main thread only: the launch wait uses it.
+  virtual void runFor(std::chrono::milliseconds duration) = 0;
+
+  // Runs `task` on the main thread and returns its result; inline when
+  // already there. REQUIRES: the main loop is running (or the caller is on it).
+  template <class Task>
+  std::invoke_result_t<Task> performAndWait(Task&& task) {
+    if (isMainThread()) return task();
+    std::packaged_task<std::invoke_result_t<Task>()> packaged(std::forward<Task>(task));
+    auto done = packaged.get_future();
+    post([&packaged] { packaged(); });
+    return done.get();
+  }
+};
+
+}  // namespace tavero::platform

@@ -1,0 +1,65 @@
+#include "platform/linux/GLibMainThread.h"
+
+#include <glib-unix.h>
+#include <glib.h>
+
+#include <csignal>
+
+namespace tavero::platform {
+namespace {
+
+gboolean runTask(gpointer data) {
+  (*static_cast<std::function<void()>*>(data))();
+  return G_SOURCE_REMOVE;
+}
+
+void deleteTask(gpointer data) { delete static_cast<std::function<void()>*>(data); }
+
+}  // namespace
+
+GLibMainThread::GLibMainThread() : loop_(g_main_loop_new(nullptr, FALSE)) {}
+
+GLibMainThread::~GLibMainThread() { g_main_loop_unref(loop_); }
+
+void GLibMainThread::post(std::function<void()> task) {
+  // An idle source at default priority: sources of equal priority are
+  // dispatched in the order they were attached, so one thread's tasks keep
+  // their order.
+  GSource* source = g_idle_source_new();
+  g_source_set_priority(source, G_PRIORITY_DEFAULT);
+  g_source_set_callback(source, runTask, new std::function<void()>(std::move(task)), deleteTask);
+  g_source_attach(source, g_main_context_default());
+  g_source_unref(source);
+}
+
+void GLibMainThread::runFor(std::chrono::milliseconds duration) {
+  bool elapsed = false;
+  g_timeout_add(static_cast<guint>(duration.count()),
+                [](gpointer flag) -> gboolean {
+                  *static_cast<bool*>(flag) = true;
+                  return G_SOURCE_REMOVE;
+                },
+                &elapsed);
+  while (!elapsed) g_main_context_iteration(nullptr, TRUE);
+}
+
+void GLibMainThread::run() { g_main_loop_run(loop_); }
+
+void GLibMainThread::quit() { g_main_loop_quit(loop_); }
+
+void GLibMainThread::onTerminationSignal(std::function<void(int)> handler) {
+  terminationHandler_ = std::move(handler);
+  for (int signal : {SIGINT, SIGTERM}) {
+    g_unix_signal_add(
+        signal,
+        [](gpointer data) -> gboolean {
+          auto* self = static_cast<GLibMainThread*>(data);
+          // The same handler serves both signals; which one is not needed.
+          if (self->terminationHandler_) self->terminationHandler_(SIGTERM);
+          return G_SOURCE_CONTINUE;
+        },
+        this);
+  }
+}
+
+}  // namespace tavero::platform

@@ -1,0 +1,36 @@
+// The main thread on Linux: the thread that creates this object, running
+// GLib's default main context (GTK's loop).
+#pragma once
+
+#include <functional>
+#include <thread>
+
+#include "platform/MainThread.h"
+
+typedef struct _GMainLoop GMainLoop;
+
+namespace tavero::platform {
+
+class GLibMainThread : public MainThread {
+ public:
+  GLibMainThread();
+  ~GLibMainThread() override;
+
+  bool isMainThread() const override { return std::this_thread::get_id() == mainId_; }
+  void post(std::function<void()> task) override;
+  void runFor(std::chrono::milliseconds duration) override;
+
+  // Runs the main loop until quit() (from any thread).
+  void run();
+  void quit();
+
+  // Calls `handler` on the main thread when SIGINT or SIGTERM arrives.
+  void onTerminationSignal(std::function<void(int signal)> handler);
+
+ private:
+  std::thread::id mainId_ = std::this_thread::get_id();
+  GMainLoop* loop_;
+  std::function<void(int)> terminationHandler_;
+};
+
+}  // namespace tavero::platform

@@ -1,0 +1,44 @@
+// Accepts a bridge connection only when the process at its other end is a
+// descendant of this one: the shell's web views run in WebKit's web and
+// network processes, which the shell starts. Another program on the
+// machine, or a browser whose page sends requests to the bridge, is not.
+//
+// Linux only: the socket is found in /proc/net/tcp{,6}, its owner through
+// /proc/<pid>/fd.
+#pragma once
+
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string_view>
+
+#include "bridge/PeerVerifier.h"
+
+namespace tavero::platform {
+
+class ProcessPeerVerifier : public bridge::PeerVerifier {
+ public:
+  explicit ProcessPeerVerifier(pid_t shell = ::getpid(), std::filesystem::path proc = "/proc");
+
+  bool isShellPeer(const boost::asio::ip::tcp::endpoint& peer,
+                   const boost::asio::ip::tcp::endpoint& local) override;
+
+  // The inode of the socket whose local end is `socketEnd` and remote end
+  // `remoteEnd`, read from the text of /proc/net/tcp or /proc/net/tcp6.
+  static std::optional<unsigned long> socketInode(std::string_view procNetTcp,
+                                                  const boost::asio::ip::tcp::endpoint& socketEnd,
+                                                  const boost::asio::ip::tcp::endpoint& remoteEnd);
+  // Every process below `ancestor` (not `ancestor` itself).
+  std::set<pid_t> descendants(pid_t ancestor) const;
+  // Whether process `pid` holds the socket `inode`.
+  bool holdsSocket(pid_t pid, unsigned long inode) const;
+
+ private:
+  pid_t shell_;
+  std::filesystem::path proc_;
+};
+
+}  // namespace tavero::platform

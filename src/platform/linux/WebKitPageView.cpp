@@ -1,0 +1,129 @@
+#include "platform/linux/WebKitPageView.h"
+
+#include <webkit2/webkit2.h>
+
+#include "embedded/kConsoleForwardingScript.h"
+#include "log/Log.h"
+
+namespace tavero::platform {
+namespace {
+
+constexpr const char* kConsoleHandler = "taveroConsole";
+
+void addUserScript(WebKitUserContentManager* manager, const char* source) {
+  WebKitUserScript* script = webkit_user_script_new(source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                    WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+  webkit_user_content_manager_add_script(manager, script);
+  webkit_user_script_unref(script);
+}
+
+// Reports scripts that threw: a page developer wants to know.
+void scriptEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
+  auto* pageName = static_cast<std::string*>(data);
+  GError* error = nullptr;
+  JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+  if (error) {
+    log::warning("page " + *pageName + ": a script failed: " + error->message);
+    g_error_free(error);
+  }
+  if (value) g_object_unref(value);
+  delete pageName;
+}
+
+}  // namespace
+
+WebKitPageView::WebKitPageView(WebKitWebContext* context, std::string pageName)
+    : pageName_(std::move(pageName)), contentManager_(webkit_user_content_manager_new()) {
+  g_signal_connect(contentManager_, "script-message-received::taveroConsole",
+                   G_CALLBACK(+[](WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer self) {
+                     char* text = jsc_value_to_string(webkit_javascript_result_get_js_value(result));
+                     static_cast<WebKitPageView*>(self)->consoleMessage(text ? text : "");
+                     g_free(text);
+                   }),
+                   this);
+  webkit_user_content_manager_register_script_message_handler(contentManager_, kConsoleHandler);
+
+  view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "user-content-manager",
+                                       contentManager_, nullptr));
+  g_object_ref_sink(view_);
+  WebKitSettings* settings = webkit_web_view_get_settings(view_);
+  // Pages of a bundle read their own files (JSON, templates) by XHR.
+  webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+  webkit_settings_set_enable_developer_extras(settings, TRUE);
+
+  g_signal_connect(view_, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+                     static_cast<WebKitPageView*>(self)->loadChanged(event);
+                   }),
+                   this);
+  g_signal_connect(view_, "load-failed",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer self) -> gboolean {
+                     static_cast<WebKitPageView*>(self)->loadFailed(uri, error ? error->message : "unknown error");
+                     return FALSE;
+                   }),
+                   this);
+  g_signal_connect(view_, "web-process-terminated",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self) {
+                     log::error("page " + static_cast<WebKitPageView*>(self)->pageName() +
+                                ": the web process ended (" +
+                                (reason == WEBKIT_WEB_PROCESS_CRASHED ? "crashed" : "ran out of memory") + ")");
+                   }),
+                   this);
+  installScripts();
+}
+
+WebKitPageView::~WebKitPageView() {
+  g_signal_handlers_disconnect_by_data(view_, this);
+  g_signal_handlers_disconnect_by_data(contentManager_, this);
+  g_object_unref(view_);
+  g_object_unref(contentManager_);
+}
+
+GtkWidget* WebKitPageView::widget() const { return GTK_WIDGET(view_); }
+
+void WebKitPageView::loadFileURL(const std::string& url) { webkit_web_view_load_uri(view_, url.c_str()); }
+
+void WebKitPageView::loadHTML(const std::string& html, const std::string& baseURL) {
+  webkit_web_view_load_html(view_, html.c_str(), baseURL.c_str());
+}
+
+void WebKitPageView::evaluateScript(const std::string& script) {
+  webkit_web_view_evaluate_javascript(view_, script.data(), static_cast<gssize>(script.size()), nullptr, nullptr,
+                                      nullptr, scriptEvaluated, new std::string(pageName_));
+}
+
+void WebKitPageView::setDocumentStartScripts(std::vector<std::string> scripts) {
+  documentStartScripts_ = std::move(scripts);
+  installScripts();
+}
+
+void WebKitPageView::installScripts() {
+  webkit_user_content_manager_remove_all_scripts(contentManager_);
+  addUserScript(contentManager_, kConsoleForwardingScript);
+  for (const auto& script : documentStartScripts_) addUserScript(contentManager_, script.c_str());
+}
+
+void WebKitPageView::loadChanged(int event) {
+  if (event == WEBKIT_LOAD_STARTED) currentLoadFailed_ = false;
+  if (event != WEBKIT_LOAD_FINISHED || currentLoadFailed_) return;
+  if (onLoadFinished_) onLoadFinished_();
+}
+
+void WebKitPageView::loadFailed(const char* uri, const char* message) {
+  currentLoadFailed_ = true;
+  log::warning("page " + pageName_ + ": loading " + (uri ? uri : "?") + " failed: " + message);
+}
+
+void WebKitPageView::consoleMessage(const std::string& text) {
+  // "<level> <message>": errors and warnings keep their weight in the log.
+  size_t space = text.find(' ');
+  std::string level = text.substr(0, space);
+  std::string line = "[" + pageName_ + "] " + (space == std::string::npos ? std::string() : text.substr(space + 1));
+  if (level == "error")
+    log::error(line);
+  else if (level == "warn")
+    log::warning(line);
+  else
+    log::info(line);
+}
+
+}  // namespace tavero::platform

@@ -1,0 +1,90 @@
+#include "platform/linux/WebKitWebViewHost.h"
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include "log/Log.h"
+#include "platform/linux/WebKitPageView.h"
+
+namespace tavero::platform {
+
+std::optional<std::string> initializeGtk() {
+  if (!gtk_init_check(nullptr, nullptr))
+    return std::string("cannot open a display (set DISPLAY, or use --headless)");
+  return std::nullopt;
+}
+
+WebKitWebViewHost::WebKitWebViewHost(Options options) : options_(std::move(options)) {
+  WebKitWebsiteDataManager* data = webkit_website_data_manager_new(
+      "base-data-directory", options_.dataDirectory.c_str(), "base-cache-directory",
+      options_.cacheDirectory.c_str(), nullptr);
+  context_ = webkit_web_context_new_with_website_data_manager(data);
+  g_object_unref(data);
+
+  window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  g_object_ref_sink(window_);
+  gtk_window_set_title(GTK_WINDOW(window_), options_.windowTitle.c_str());
+  gtk_window_set_default_size(GTK_WINDOW(window_), options_.width, options_.height);
+  g_signal_connect(window_, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
+                     auto* host = static_cast<WebKitWebViewHost*>(self);
+                     if (host->options_.onWindowClosed) host->options_.onWindowClosed();
+                     return TRUE;  // the application decides when the window goes
+                   }),
+                   this);
+}
+
+WebKitWebViewHost::~WebKitWebViewHost() {
+  g_signal_handlers_disconnect_by_data(window_, this);
+  if (content_) gtk_container_remove(GTK_CONTAINER(window_), content_->widget());
+  gtk_widget_destroy(window_);
+  g_object_unref(window_);
+  g_object_unref(context_);
+}
+
+std::unique_ptr<WebView> WebKitWebViewHost::createWebView(const std::string& pageName) {
+  return std::make_unique<WebKitPageView>(context_, pageName);
+}
+
+void WebKitWebViewHost::showWindow() { gtk_widget_show(window_); }
+
+void WebKitWebViewHost::setContentView(WebView* view) {
+  if (content_) gtk_container_remove(GTK_CONTAINER(window_), content_->widget());
+  content_ = dynamic_cast<WebKitPageView*>(view);
+  if (view && !content_) log::error("window: a web view of another kind cannot be shown");
+  if (content_) {
+    gtk_container_add(GTK_CONTAINER(window_), content_->widget());
+    gtk_widget_show(content_->widget());
+  }
+}
+
+void WebKitWebViewHost::snapshotContent(const std::filesystem::path& pngFile, std::function<void(bool)> done) {
+  if (!content_) {
+    log::error("screenshot: the window shows no page");
+    done(false);
+    return;
+  }
+  struct Request {
+    std::filesystem::path file;
+    std::function<void(bool)> done;
+  };
+  webkit_web_view_get_snapshot(
+      content_->webView(), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<Request> request(static_cast<Request*>(data));
+        GError* error = nullptr;
+        cairo_surface_t* surface = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, &error);
+        bool ok = false;
+        if (surface) {
+          ok = cairo_surface_write_to_png(surface, request->file.c_str()) == CAIRO_STATUS_SUCCESS;
+          if (!ok) log::error("screenshot: cannot write " + request->file.string());
+          cairo_surface_destroy(surface);
+        } else {
+          log::error(std::string("screenshot: ") + (error ? error->message : "no picture"));
+          if (error) g_error_free(error);
+        }
+        request->done(ok);
+      },
+      new Request{pngFile, std::move(done)});
+}
+
+}  // namespace tavero::platform

@@ -1,0 +1,56 @@
+// Web views on WebKitGTK in one GTK window. All views share one web
+// context, whose website data (local storage among it) lives under the
+// data directory given.
+//
+// Thread rules: main thread only. REQUIRES: GTK initialised (see
+// initializeGtk).
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/WebView.h"
+
+typedef struct _WebKitWebContext WebKitWebContext;
+typedef struct _GtkWidget GtkWidget;
+
+namespace tavero::platform {
+
+class WebKitPageView;
+
+// Initialises GTK; an error message when there is no display to use.
+std::optional<std::string> initializeGtk();
+
+class WebKitWebViewHost : public WebViewHost {
+ public:
+  struct Options {
+    std::filesystem::path dataDirectory;   // website data: local storage, IndexedDB...
+    std::filesystem::path cacheDirectory;
+    std::string windowTitle = "Tavero";
+    int width = 1024;
+    int height = 768;
+    std::function<void()> onWindowClosed;  // the user closed the window
+  };
+
+  explicit WebKitWebViewHost(Options options);
+  ~WebKitWebViewHost() override;
+
+  std::unique_ptr<WebView> createWebView(const std::string& pageName) override;
+  void showWindow() override;
+  void setContentView(WebView* view) override;
+
+  // Writes a PNG of what the window shows; `done(ok)` runs on the main
+  // thread when the file is written (or could not be).
+  void snapshotContent(const std::filesystem::path& pngFile, std::function<void(bool ok)> done);
+
+ private:
+  Options options_;
+  WebKitWebContext* context_;
+  GtkWidget* window_;
+  WebKitPageView* content_ = nullptr;  // not owned
+};
+
+}  // namespace tavero::platform

@@ -1,0 +1,83 @@
+#include "platform/sim/DeviceProfile.h"
+
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <system_error>
+#include <utility>
+
+#include "json/JsonCodec.h"
+#include "platform/DeviceInfo.h"
+
+namespace tavero::platform {
+namespace {
+
+// Copies the string under `key` into `target`. nullopt when done (or the key
+// is absent), else the message for a value of another kind.
+std::optional<std::string> applyString(const json::Object& profile, std::string_view key,
+                                       std::string& target) {
+  const json::Value* value = profile.find(key);
+  if (value == nullptr) return std::nullopt;
+  if (!value->isString()) return "\"" + std::string(key) + "\" must be a string";
+  target = value->asString();
+  return std::nullopt;
+}
+
+std::optional<std::string> applyMacAddress(const json::Object& profile, DeviceInfo& device) {
+  const json::Value* value = profile.find("macAddress");
+  if (value == nullptr) return std::nullopt;
+  if (value->isNull()) {
+    device.macAddress.reset();
+    return std::nullopt;
+  }
+  const std::string* text = value->ifString();
+  if (text == nullptr) return "\"macAddress\" must be a string like \"00:1e:c2:aa:bb:0f\" or null";
+  auto address = parseMacAddress(*text);
+  if (!address) {
+    return "\"macAddress\" is not a hardware address: \"" + *text +
+           "\" (expected six hex pairs like \"00:1e:c2:aa:bb:0f\", not all zero; null means none)";
+  }
+  device.macAddress = address;
+  return std::nullopt;
+}
+
+// The file's content, or the system's reason why it cannot be read.
+std::variant<std::string, std::error_code> readFile(const std::filesystem::path& path) {
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) return std::error_code(EIO, std::generic_category());
+  return text;
+}
+
+}  // namespace
+
+std::variant<DeviceInfo, std::string> applyDeviceProfile(DeviceInfo base, std::string_view jsonText) {
+  auto profile = json::JsonCodec::dictionaryWithJSONString(jsonText);
+  if (!profile) return std::string("not a readable JSON object");
+  for (auto [key, target] : {std::pair<std::string_view, std::string*>{"name", &base.name},
+                             {"modelCode", &base.modelCode},
+                             {"genericModel", &base.genericModel},
+                             {"systemVersion", &base.systemVersion}}) {
+    if (auto error = applyString(*profile, key, *target)) return *error;
+  }
+  if (auto error = applyMacAddress(*profile, base)) return *error;
+  return base;
+}
+
+std::variant<DeviceInfo, std::string> loadDeviceProfile(DeviceInfo base, const std::filesystem::path& path) {
+  std::string where = "device profile " + path.string() + ": ";
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) return where + "is a folder, not a file";
+  auto content = readFile(path);
+  if (auto* error = std::get_if<std::error_code>(&content)) {
+    return where + "cannot be read (" + error->message() + ")";
+  }
+  auto result = applyDeviceProfile(std::move(base), std::get<std::string>(content));
+  if (auto* error = std::get_if<std::string>(&result)) *error = where + *error;
+  return result;
+}
+
+}  // namespace tavero::platform

@@ -1,0 +1,60 @@
+// A web view that renders nothing and records what it was asked to do, for
+// tests of the code that drives web views. finishLoad() plays the part of
+// the engine finishing a load.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/WebView.h"
+
+namespace tavero::platform {
+
+class RecordingWebView : public WebView {
+ public:
+  explicit RecordingWebView(std::string pageName) : pageName_(std::move(pageName)) {}
+
+  void loadFileURL(const std::string& url) override { loads.push_back(url); }
+  void loadHTML(const std::string& html, const std::string& baseURL) override {
+    loadedHTML = html;
+    loads.push_back(baseURL);
+  }
+  void evaluateScript(const std::string& script) override { evaluatedScripts.push_back(script); }
+  void setDocumentStartScripts(std::vector<std::string> scripts) override {
+    documentStartScripts = std::move(scripts);
+  }
+  void setLoadFinishedHandler(std::function<void()> handler) override { onLoadFinished_ = std::move(handler); }
+
+  // Reports a finished load to the handler.
+  void finishLoad() {
+    if (onLoadFinished_) onLoadFinished_();
+  }
+  const std::string& pageName() const { return pageName_; }
+
+  std::vector<std::string> loads;  // file URLs, and base URLs of HTML texts
+  std::string loadedHTML;
+  std::vector<std::string> evaluatedScripts;
+  std::vector<std::string> documentStartScripts;
+
+ private:
+  std::string pageName_;
+  std::function<void()> onLoadFinished_;
+};
+
+// Creates RecordingWebViews and remembers them, and what the window shows.
+class RecordingWebViewHost : public WebViewHost {
+ public:
+  std::unique_ptr<WebView> createWebView(const std::string& pageName) override {
+    auto view = std::make_unique<RecordingWebView>(pageName);
+    created.push_back(view.get());
+    return view;
+  }
+  void showWindow() override { windowShown = true; }
+  void setContentView(WebView* view) override { contentView = view; }
+
+  std::vector<RecordingWebView*> created;  // not owned
+  bool windowShown = false;
+  WebView* contentView = nullptr;
+};
+
+}  // namespace tavero::platform

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "host/FileURL.h"
+#include "host/TQEngine.h"
+#include "platform/sim/QueueMainThread.h"
+#include "platform/sim/RecordingWebView.h"
+
+namespace tavero::host {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::RecordingWebView;
+
+// A bundle folder on disk: the engine looks for webapp/app.json there.
+class Engine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bundle_.path = fs::temp_directory_path() / ("tavero engine " + std::to_string(::getpid()));
+    fs::remove_all(bundle_.path);
+    fs::create_directories(bundle_.webappPath());
+    views_ = std::make_unique<TQViewManager>(host_, bundle_.webappPath(), [] {
+      return PageDeviceInformation{.platformName = "Linux desktop", .name = "box", .uuid = {}, .scheme = {}};
+    });
+  }
+  void TearDown() override { fs::remove_all(bundle_.path); }
+
+  void makePackagedApp() { std::ofstream(bundle_.webappPath() / "app.json") << "{}"; }
+
+  TQEngine& engine() {
+    if (!engine_) engine_ = std::make_unique<TQEngine>(main_, host_, *views_, bundle_);
+    return *engine_;
+  }
+  RecordingWebView& recorded(const TQWebView* view) {
+    for (auto* created : host_.created)
+      if (&const_cast<TQWebView*>(view)->platformView() == created) return *created;
+    throw std::runtime_error("not a recorded view");
+  }
+
+  platform::BundleInfo bundle_;
+  platform::QueueMainThread main_;
+  platform::RecordingWebViewHost host_;
+  std::unique_ptr<TQViewManager> views_;
+  std::unique_ptr<TQEngine> engine_;
+};
+
+TEST_F(Engine, APackagedAppWithoutIndexPageStartsAtIndexHtml) {
+  makePackagedApp();
+  engine().start();
+  ASSERT_NE(engine().webEngineView(), nullptr);
+  EXPECT_EQ(recorded(engine().webEngineView()).loads.at(0), fileURLForPath(bundle_.webappPath() / "index.html"));
+  ASSERT_EQ(engine().viewControllers().size(), 1u);
+  EXPECT_EQ(engine().viewControllers().begin()->first, "index.html");
+  EXPECT_EQ(host_.contentView, &engine().webEngineView()->platformView());
+  EXPECT_TRUE(engine().isEngineWorking());
+}
+
+TEST_F(Engine, DeliveriesGoToTheNamedPageOrTheStartPageOnTheMainThread) {
+  makePackagedApp();
+  bundle_.indexPage = "pages/start.html";
+  engine().start();
+  TQWebView* start = engine().webEngineView();
+  EXPECT_EQ(views_->existingWebView("pages/start.html"), start);
+
+  std::thread([&] {
+    engine().invokeCallback(4, json::Value("done"));
+    engine().invokeCallback(-7, std::nullopt, "start.html");  // a page name without the folder
+  }).join();
+  EXPECT_TRUE(recorded(start).evaluatedScripts.empty());  // queued, not yet run
+  main_.runPending();
+
+  EXPECT_EQ(recorded(start).evaluatedScripts,
+            std::vector<std::string>{"Kio.device.Communicator.invoke('4', [\"done\"])"});
+  TQWebView* other = views_->existingWebView("start.html");
+  ASSERT_NE(other, nullptr);  // a new, empty view: the page never sees this one
+  EXPECT_TRUE(recorded(other).loads.empty());
+  EXPECT_EQ(recorded(other).evaluatedScripts,
+            std::vector<std::string>{"Kio.device.Communicator.invoke('-7', [\"\"])"});
+}
+
+TEST_F(Engine, WithoutAppJsonTheGeneratedPageIsTheShownStartPage) {
+  bundle_.path = "/var/My App.app";
+  engine().start();
+  TQWebView* generated = engine().webAppEngine();
+  ASSERT_NE(generated, nullptr);
+  EXPECT_EQ(recorded(generated).loadedHTML, TQEngine::kGeneratedStartPage);
+  EXPECT_EQ(recorded(generated).loads.at(0), "file:///var//My%20App.app/webapp//");
+  EXPECT_FALSE(recorded(generated).documentStartScripts.empty());
+  EXPECT_EQ(engine().webEngineView(), generated);
+  EXPECT_EQ(host_.contentView, &generated->platformView());
+
+  engine().invokeCallback(1, json::Value(true));
+  main_.runPending();
+  EXPECT_EQ(recorded(generated).evaluatedScripts.back(), "Kio.device.Communicator.invoke('1', [true])");
+}
+
+TEST_F(Engine, TheLaunchWaitServesTheLoopUntilTheStartPageLoadsAndIsBounded) {
+  makePackagedApp();
+  engine().start();
+  main_.onRunFor = [&](std::chrono::milliseconds slice) {
+    EXPECT_EQ(slice, std::chrono::milliseconds(500));
+    if (main_.runForCalls == 3) recorded(engine().webEngineView()).finishLoad();
+  };
+  EXPECT_TRUE(engine().waitForWebViewToLoad());
+  EXPECT_EQ(main_.runForCalls, 3);
+
+  EXPECT_TRUE(engine().waitForWebViewToLoad());  // loaded: returns without serving the loop
+  EXPECT_EQ(main_.runForCalls, 3);
+}
+
+TEST_F(Engine, AStartPageThatNeverLoadsEndsTheWaitAtItsBound) {
+  makePackagedApp();
+  engine().start();
+  EXPECT_FALSE(engine().waitForWebViewToLoad(std::chrono::milliseconds(0)));
+}
+
+TEST(EngineBaseURL, SlashesDoubleAndSpacesAreEscaped) {
+  EXPECT_EQ(TQEngine::generatedPageBaseURL("/var/My App.app"), "file:///var//My%20App.app/webapp//");
+}
+
+}  // namespace
+}  // namespace tavero::host
