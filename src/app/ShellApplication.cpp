@@ -26,7 +26,7 @@ ShellApplication::ShellApplication(Settings settings)
   bridge_ = std::make_unique<bridge::QLTaveroBridge>(modules_, settings_.port);
   if (settings_.onlyShellClients) bridge_->setPeerVerifier(std::make_unique<platform::ProcessPeerVerifier>());
   engine_->setBridge(bridge_.get());
-  delegate_ = std::make_unique<host::TQAppDelegate>(*webViewHost_, *engine_, bridge_.get(), settings_.home, appEvents_);
+  delegate_ = std::make_unique<host::TQAppDelegate>(mainThread_, *webViewHost_, *engine_, bridge_.get(), settings_.home, appEvents_);
 }
 
 ShellApplication::~ShellApplication() {

@@ -6,9 +6,10 @@
 
 namespace tavero::host {
 
-TQAppDelegate::TQAppDelegate(platform::WebViewHost& host, TQEngine& engine, bridge::QLTaveroBridge* bridge,
-                             platform::HomeFolders home, TQAppEvents& events)
-    : host_(host), engine_(engine), bridge_(bridge), home_(std::move(home)), events_(events) {}
+TQAppDelegate::TQAppDelegate(platform::MainThread& mainThread, platform::WebViewHost& host, TQEngine& engine,
+                             bridge::QLTaveroBridge* bridge, platform::HomeFolders home, TQAppEvents& events)
+    : mainThread_(mainThread),
+      host_(host), engine_(engine), bridge_(bridge), home_(std::move(home)), events_(events) {}
 
 bool TQAppDelegate::didFinishLaunching() {
   // Linux desktops have no application badge to clear.
@@ -32,6 +33,9 @@ void TQAppDelegate::willEnterForeground() {
   events_.onDeviceResume();
 }
 
-void TQAppDelegate::willTerminate() { TQLocalStoreageFix::preserveLocalStorage(home_); }
+void TQAppDelegate::willTerminate() {
+  mainThread_.runFor(kLocalStorageCommitDelay);
+  TQLocalStoreageFix::preserveLocalStorage(home_);
+}
 
 }  // namespace tavero::host

@@ -5,9 +5,12 @@
 // Thread rules: main thread only.
 #pragma once
 
+#include <chrono>
+
 #include "host/TQAppEvents.h"
 #include "host/TQEngine.h"
 #include "platform/HomeFolders.h"
+#include "platform/MainThread.h"
 #include "platform/WebView.h"
 
 namespace tavero::bridge {
@@ -18,8 +21,13 @@ namespace tavero::host {
 
 class TQAppDelegate {
  public:
-  TQAppDelegate(platform::WebViewHost& host, TQEngine& engine, bridge::QLTaveroBridge* bridge,
-                platform::HomeFolders home, TQAppEvents& events);
+  // The web view commits what pages put in local storage up to half a
+  // second after they wrote it; termination waits this long before the
+  // backup so that the last writes are in it.
+  static constexpr std::chrono::milliseconds kLocalStorageCommitDelay{700};
+
+  TQAppDelegate(platform::MainThread& mainThread, platform::WebViewHost& host, TQEngine& engine,
+                bridge::QLTaveroBridge* bridge, platform::HomeFolders home, TQAppEvents& events);
 
   // Restores the local storage (before any web view exists), shows the
   // window, starts the engine and waits for the start page. Returns whether
@@ -30,9 +38,10 @@ class TQAppDelegate {
   void didEnterBackground();     // tells pages "pause", then closes the bridge
   void willEnterForeground();    // opens the bridge, then tells pages "resume"
   void didBecomeActive() {}
-  void willTerminate();          // backs up the local storage
+  void willTerminate();          // lets the web view commit, then backs up the local storage
 
  private:
+  platform::MainThread& mainThread_;
   platform::WebViewHost& host_;
   TQEngine& engine_;
   bridge::QLTaveroBridge* bridge_;

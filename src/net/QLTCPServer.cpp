@@ -1,5 +1,7 @@
 #include "net/QLTCPServer.h"
 
+#include <fcntl.h>
+
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/address_v6.hpp>
 #include <boost/asio/ip/v6_only.hpp>
@@ -14,6 +16,14 @@ namespace tavero::net {
 using boost::asio::ip::tcp;
 
 namespace {
+
+// Child processes (the web view's, among others) must not inherit our
+// sockets: an inherited listening socket keeps the port busy after we
+// close it, an inherited connection keeps the peer from seeing its end.
+void closeOnExec(int fd) {
+  int flags = ::fcntl(fd, F_GETFD);
+  if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+}
 
 class TCPServerErrorCategory : public std::error_category {
  public:
@@ -56,11 +66,16 @@ std::error_code QLTCPServer::openListener(const boost::asio::ip::address& addres
   tcp::endpoint endpoint(address, port);
   listener->acceptor.open(endpoint.protocol(), ec);
   if (ec) return TCPServerError::noSocketsAvailable;
+  closeOnExec(listener->acceptor.native_handle());
   listener->acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
   if (address.is_v6()) listener->acceptor.set_option(boost::asio::ip::v6_only(true), ec);
   listener->acceptor.bind(endpoint, ec);
   if (!ec) listener->acceptor.listen(boost::asio::socket_base::max_listen_connections, ec);
-  if (ec) return TCPServerError::couldNotBindToIPv4Address;
+  if (ec) {
+    log::debug("TCP server: cannot listen on " + address.to_string() + ":" + std::to_string(port) + ": " +
+               ec.message());
+    return TCPServerError::couldNotBindToIPv4Address;
+  }
   out = std::move(listener);
   return {};
 }
@@ -109,6 +124,7 @@ void QLTCPServer::acceptNext(const std::shared_ptr<Listener>& listener) {
           });
           return;
         }
+        closeOnExec(socket.native_handle());
         boost::system::error_code peerError;
         auto peer = socket.remote_endpoint(peerError);
         handleNewConnection(std::move(socket),

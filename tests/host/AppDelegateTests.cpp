@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "bridge/QLTaveroBridge.h"
+#include "host/TQAppDelegate.h"
+#include "platform/sim/QueueMainThread.h"
+#include "platform/sim/RecordingWebView.h"
+
+namespace tavero::host {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Records the events and whether the bridge was listening when each came.
+class RecordingEvents : public TQAppEvents {
+ public:
+  explicit RecordingEvents(bridge::QLTaveroBridge& bridge) : bridge_(bridge) {}
+  void onDevicePause() override { seen.push_back(listening() ? "pause, listening" : "pause, closed"); }
+  void onDeviceResume() override { seen.push_back(listening() ? "resume, listening" : "resume, closed"); }
+  std::vector<std::string> seen;
+
+ private:
+  bool listening() { return bridge_.worker().performAndWait([&] { return bridge_.isListening(); }); }
+  bridge::QLTaveroBridge& bridge_;
+};
+
+class AppDelegate : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("tavero-delegate-" + std::to_string(::getpid()));
+    fs::remove_all(root_);
+    bundle_.path = root_ / "bundle";
+    fs::create_directories(bundle_.webappPath());
+    std::ofstream(bundle_.webappPath() / "app.json") << "{}";
+    home_.home = root_ / "home";
+    fs::create_directories(home_.documents());
+    std::ofstream(home_.documents() / ".file__0.localstorage") << "backup";
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  fs::path root_;
+  platform::BundleInfo bundle_;
+  platform::HomeFolders home_;
+  platform::QueueMainThread main_;
+  platform::RecordingWebViewHost host_;
+  bridge::ModuleRegistry modules_;
+  bridge::QLTaveroBridge bridge_{modules_, 0};
+};
+
+TEST_F(AppDelegate, LaunchRestoresStorageBeforeAnyViewThenShowsAndWaitsForTheStartPage) {
+  TQViewManager views(host_, bundle_.webappPath(), [] { return PageDeviceInformation{}; });
+  TQEngine engine(main_, host_, views, bundle_);
+  RecordingEvents events(bridge_);
+  TQAppDelegate delegate(main_, host_, engine, &bridge_, home_, events);
+  main_.onRunFor = [&](std::chrono::milliseconds) {
+    // The restored file is in place by the time the first view exists.
+    EXPECT_TRUE(fs::exists(home_.localStorageFolder() / "file__0.localstorage"));
+    host_.created.at(0)->finishLoad();
+  };
+  EXPECT_TRUE(delegate.didFinishLaunching());
+  EXPECT_TRUE(host_.windowShown);
+  EXPECT_EQ(host_.contentView, host_.created.at(0));
+}
+
+TEST_F(AppDelegate, PagesHearPauseBeforeTheBridgeClosesAndResumeAfterItOpens) {
+  TQViewManager views(host_, bundle_.webappPath(), [] { return PageDeviceInformation{}; });
+  TQEngine engine(main_, host_, views, bundle_);
+  RecordingEvents events(bridge_);
+  TQAppDelegate delegate(main_, host_, engine, &bridge_, home_, events);
+  delegate.didEnterBackground();
+  EXPECT_FALSE(bridge_.worker().performAndWait([&] { return bridge_.isListening(); }));
+  delegate.willEnterForeground();
+  EXPECT_EQ(events.seen, (std::vector<std::string>{"pause, listening", "resume, listening"}));
+}
+
+}  // namespace
+}  // namespace tavero::host
