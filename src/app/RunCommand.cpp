@@ -64,6 +64,7 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args) 
 }
 
 int runApplication(const RunOptions& options) {
+  const auto started = std::chrono::steady_clock::now();
   std::unique_ptr<platform::XvfbDisplay> xvfb;
   if (options.headless) {
     auto started = platform::XvfbDisplay::start();
@@ -113,6 +114,12 @@ int runApplication(const RunOptions& options) {
   log::info("run: " + options.bundle.string() + " (home " + homeText + ")");
 
   bool loaded = shell->launch();
+  if (loaded) {
+    auto elapsed = std::chrono::steady_clock::now() - started;
+    log::info("run: the start page loaded " +
+              std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) +
+              " ms after start");
+  }
   int status = 0;
   if (options.screenshot) {
     if (!loaded) log::warning("run: taking the screenshot of a page that has not finished loading");
@@ -120,7 +127,7 @@ int runApplication(const RunOptions& options) {
     shell->webViewHost().snapshotContent(*options.screenshot, [&](bool ok) {
       if (ok) log::info("run: screenshot written to " + options.screenshot->string());
       status = ok ? 0 : 1;
-      if (options.headless) quit();
+      quit();
     });
   }
   if (!quitting) shell->mainThread().run();

@@ -13,8 +13,8 @@ struct RunOptions {
   std::optional<std::filesystem::path> home;
   std::optional<std::filesystem::path> deviceProfile;
   bool headless = false;  // on a private X display (Xvfb); nothing appears on screen
-  // A PNG of the page once the start page has loaded. A headless run exits
-  // after writing it (nobody could use the window anyway).
+  // A PNG of the page once the start page has loaded; the shell exits after
+  // writing it (documentation shots, smoke tests, launch benchmarks).
   std::optional<std::filesystem::path> screenshot;
 };
 

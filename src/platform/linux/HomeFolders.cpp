@@ -57,7 +57,7 @@ std::string homeFolderName(const std::string& bundleIdentifier) {
   for (char& c : name) {
     if (c == '/' || c == '\0') c = '_';
   }
-  if (name.empty() || name == "." || name == "..") name.insert(0, "_");
+  if (name.empty() || name == "." || name == "..") return std::string("_") += name;
   return name;
 }
 

@@ -27,7 +27,12 @@ struct PlistDeleter {
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
-std::string quoted(const fs::path& path) { return "\"" + path.string() + "\""; }
+std::string quoted(const fs::path& path) {
+  std::string text = "\"";
+  text += path.string();
+  text += '"';
+  return text;
+}
 
 // `folder` absolute, without a trailing separator (so the folder name is its
 // last component).
