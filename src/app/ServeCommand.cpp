@@ -93,7 +93,7 @@ int runServe(const ServeOptions& options) {
 
   host::ScriptCallbackDelivery callbacks(writeScriptLine);
   bridge::ModuleRegistry registry;
-  modules::registerModules(registry, {callbacks});
+  modules::registerModules(registry, {callbacks, platform::HomeFolders{options.home}});
   bridge::QLTaveroBridge bridge(registry, options.port);
   if (!bridge.worker().performAndWait([&] { return bridge.isListening(); })) return 1;
 

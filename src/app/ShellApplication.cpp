@@ -20,7 +20,7 @@ ShellApplication::ShellApplication(Settings settings)
                                                  [this] { return pageDeviceInformation(); });
   engine_ = std::make_unique<host::TQEngine>(mainThread_, *webViewHost_, *views_, settings_.bundle);
 
-  modules::registerModules(modules_, {*engine_});
+  modules::registerModules(modules_, {*engine_, settings_.home});
   if (settings_.extraModules) settings_.extraModules(modules_, *engine_);
 
   bridge_ = std::make_unique<bridge::QLTaveroBridge>(modules_, settings_.port);

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 
 #include "app/ShellApplication.h"
@@ -160,6 +162,27 @@ TEST_F(WebViewEndToEnd, LocalStorageSurvivesBackupWipeRestoreAndRelaunch) {
   auto verdict = waitForVerdict(*shell);
   ASSERT_TRUE(verdict);
   EXPECT_EQ(verdict->find("launches")->toInt64(), 2) << text(*verdict);
+  shell->terminate();
+}
+
+TEST_F(WebViewEndToEnd, APageUsesAnEncryptedDatabaseBesideTheWebViewsOwnSQLite) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "SQLCipher is loaded without RTLD_DEEPBIND under the sanitizer, so it cannot share the "
+                  "process with the web view's SQLite";
+#endif
+  auto shell = makeShell("sql-app");
+  ASSERT_TRUE(shell->launch());
+  auto verdict = waitForVerdict(*shell);
+  ASSERT_TRUE(verdict) << "the page never reported";
+  for (const char* check : {"localStorage", "insertId", "rows", "attachRefused"}) {
+    const json::Value* passed = verdict->find(check);
+    EXPECT_TRUE(passed && *passed == json::Value(true)) << check << " in " << text(*verdict);
+  }
+  auto file = platform::HomeFolders{home_}.applicationSupport() / "sqlite_databases" / "1.db";
+  ASSERT_TRUE(fs::exists(file));
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(bytes.find("SQLite format 3"), std::string::npos);  // encrypted on disk
   shell->terminate();
 }
 

@@ -41,8 +41,40 @@
     document.getElementById('visits').textContent = visits;
   }
 
+  // Notes live in a SQLCipher database, encrypted with the passphrase below.
+  const db = Kio.sql.openDatabase('notes', '', 'Demo notes', 1024 * 1024, null, {passphrase: 'demo passphrase'});
+
+  function showNotes() {
+    db.readTransaction((tx) => {
+      tx.executeSql('SELECT body, created FROM notes ORDER BY id DESC LIMIT 5', [], (tx, result) => {
+        const list = document.getElementById('notes');
+        list.replaceChildren();
+        for (let i = 0; i < result.rows.length; ++i) {
+          const item = document.createElement('li');
+          item.textContent = result.rows.item(i).body + ' (' + result.rows.item(i).created + ')';
+          list.append(item);
+        }
+      });
+    }, (error) => note('reading notes failed: ' + error.message, true));
+  }
+
+  function saveNote(text) {
+    db.transaction((tx) => {
+      tx.executeSql('CREATE TABLE IF NOT EXISTS notes (id INTEGER PRIMARY KEY, body TEXT, created TEXT)');
+      tx.executeSql("INSERT INTO notes (body, created) VALUES (?, datetime('now'))", [text]);
+    }, (error) => note('saving the note failed: ' + error.message, true), showNotes);
+  }
+
+  document.getElementById('note-form').addEventListener('submit', (event) => {
+    event.preventDefault();
+    const input = document.getElementById('note');
+    if (input.value.trim()) saveNote(input.value.trim());
+    input.value = '';
+  });
+
   showDevice();
   countVisits();
+  saveNote('Opened the demo');
   document.getElementById('find').addEventListener('click', findContacts);
   findContacts();
 })();

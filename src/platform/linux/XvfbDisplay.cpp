@@ -39,6 +39,8 @@ std::variant<std::unique_ptr<XvfbDisplay>, std::string> XvfbDisplay::start() {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], kDisplayFd);
+  // Xvfb reports every display number it finds taken on its way to a free one.
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   const char* argv[] = {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp", nullptr};
   pid_t pid = 0;
   int spawned = posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ);

@@ -1,0 +1,465 @@
+// Web SQL style databases for Tavero pages, on top of the shell's SQLite
+// module. Load it after kio-communicator.js:
+//
+//   const db = openDatabase('notes', '1.0', 'Notes', 1024 * 1024);
+//   db.transaction((tx) => {
+//     tx.executeSql('CREATE TABLE IF NOT EXISTS note (id INTEGER PRIMARY KEY, text TEXT)');
+//     tx.executeSql('INSERT INTO note (text) VALUES (?)', ['hello']);
+//     tx.executeSql('SELECT * FROM note', [], (tx, result) => {
+//       for (let i = 0; i < result.rows.length; i++) console.log(result.rows.item(i).text);
+//     });
+//   }, (error) => console.log('failed', error.code, error.message));
+//
+// Kio.sql.openDatabase is always defined; window.openDatabase (and
+// window.SQLError) only where the web view has none of its own.
+//
+// Every step of a transaction after it was created (begin, each statement,
+// commit or rollback) is a synchronous bridge call, and the whole run
+// happens in one task: the page's statement callbacks see their results in
+// order, and two transactions never interleave on the page side.
+(function (global) {
+  'use strict';
+
+  const Kio = global.Kio = global.Kio || {};
+
+  // Codes of the errors handed to error callbacks.
+  const codes = {
+    UNKNOWN_ERR: 0,
+    DATABASE_ERR: 1,
+    VERSION_ERR: 2,
+    TOO_LARGE_ERR: 3,
+    QUOTA_ERR: 4,
+    SYNTAX_ERR: 5,
+    CONSTRAINT_ERR: 6,
+    TIMEOUT_ERR: 7,
+  };
+
+  // Codes of the exceptions openDatabase and executeSql throw (as DOMException's).
+  const UNKNOWN_EXCEPTION = 0;
+  const INVALID_STATE_EXCEPTION = 11;
+
+  class SQLError {
+    constructor(code, message) {
+      this.code = code;
+      this.message = message;
+    }
+    toString() { return 'SQLError ' + this.code + ': ' + this.message; }
+  }
+  for (const name of Object.keys(codes)) {
+    SQLError[name] = codes[name];
+    SQLError.prototype[name] = codes[name];
+  }
+
+  // The error code a message of the shell stands for.
+  function codeOf(message) {
+    const text = String(message).toLowerCase();
+    if (text.indexOf('constraint') >= 0) return codes.CONSTRAINT_ERR;
+    if (text.indexOf('syntax error') >= 0) return codes.SYNTAX_ERR;
+    if (text.indexOf('version mismatch') >= 0) return codes.VERSION_ERR;
+    return codes.DATABASE_ERR;
+  }
+
+  function errorFrom(message) { return new SQLError(codeOf(message), String(message)); }
+
+  function exception(code, name, message) {
+    const error = new Error(message);
+    error.code = code;
+    error.name = name;
+    return error;
+  }
+
+  function communicator() {
+    const device = Kio.device;
+    if (!device || !device.Communicator) {
+      throw exception(UNKNOWN_EXCEPTION, 'UnknownError', 'Kio.sql needs kio-communicator.js loaded first');
+    }
+    return device.Communicator;
+  }
+
+  // One synchronous call to the SQL module: its parsed answer (null when it
+  // answered nothing). Throws when the bridge refuses the request.
+  function ask(operation, args) {
+    return communicator().sendSync('SQLite#' + operation, args);
+  }
+
+  // The same, for calls whose failure only needs noting: the answer, or
+  // null when the call could not be made.
+  function askQuietly(operation, args) {
+    try { return ask(operation, args); } catch (e) { return null; }
+  }
+
+  // Runs fn in a later task.
+  function later(fn) {
+    if (typeof setTimeout === 'function') setTimeout(fn, 0);
+    else Promise.resolve().then(fn);
+  }
+
+  // Shows an exception thrown by a page callback without letting it break
+  // the caller (the way browsers report errors in event handlers).
+  function report(error) {
+    try {
+      if (typeof global.reportError === 'function') global.reportError(error);
+      else if (typeof console !== 'undefined') console.error(error);
+    } catch (e) { /* nothing left to tell */ }
+  }
+
+  // A callback given as a function or as an object with handleEvent; null
+  // for anything else.
+  function callable(callback) {
+    if (typeof callback === 'function') return callback;
+    if (callback && typeof callback.handleEvent === 'function') return callback.handleEvent.bind(callback);
+    return null;
+  }
+
+  // Calls a page callback whose failure changes nothing (transaction
+  // success or error callbacks, the creation callback).
+  function notify(callback, value) {
+    if (!callback) return;
+    try { callback(value); } catch (e) { report(e); }
+  }
+
+  // Statement arguments as they travel: JSON scalars pass, undefined is
+  // NULL, anything else becomes its text.
+  function argument(value) {
+    if (value === undefined || value === null) return null;
+    const type = typeof value;
+    if (type === 'boolean' || type === 'number' || type === 'string') return value;
+    return String(value);
+  }
+
+  function argumentList(args) {
+    if (args === undefined || args === null) return [];
+    if (typeof args !== 'object' || typeof args.length !== 'number') {
+      throw new TypeError('executeSql: the arguments must be an array');
+    }
+    return Array.from(args, (value) => argument(value));
+  }
+
+  class SQLResultSetRowList {
+    constructor(rows) {
+      this._rows = rows;
+      Object.defineProperty(this, '_rows', {enumerable: false});
+    }
+    get length() { return this._rows.length; }
+    item(index) {
+      const i = Number(index);
+      return i >= 0 && i < this._rows.length && Math.floor(i) === i ? this._rows[i] : null;
+    }
+  }
+
+  // The result of a statement: rows become objects keyed by column name.
+  function resultSet(answer) {
+    const names = Array.isArray(answer.names) ? answer.names : [];
+    const rows = (Array.isArray(answer.rows) ? answer.rows : []).map((values) => {
+      const row = {};
+      names.forEach((name, column) => { row[name] = values[column]; });
+      return row;
+    });
+    return {
+      insertId: answer.insertId,
+      rowsAffected: answer.rowsAffected === undefined ? 0 : answer.rowsAffected,
+      rows: new SQLResultSetRowList(rows),
+    };
+  }
+
+  const transactionRuns = new WeakMap();  // SQLTransaction -> its TransactionRun
+
+  // What the page's callbacks receive to queue statements with.
+  class SQLTransaction {
+    executeSql(sqlStatement, args, successCallback, errorCallback) {
+      const run = transactionRuns.get(this);
+      if (!run || !run.open) {
+        throw exception(INVALID_STATE_EXCEPTION, 'InvalidStateError',
+                        'executeSql: the transaction is not active');
+      }
+      if (sqlStatement === undefined) throw new TypeError('executeSql: a statement is needed');
+      run.queue.push({
+        // The shell refuses anything after a final semicolon, even blanks.
+        sql: String(sqlStatement).replace(/\s+$/, ''),
+        args: argumentList(args),
+        success: callable(successCallback),
+        error: callable(errorCallback),
+      });
+    }
+  }
+
+  // One transaction from begin to commit or rollback.
+  class TransactionRun {
+    constructor(database, transactionId, request) {
+      this.database = database;
+      this.id = transactionId;
+      this.request = request;
+      this.queue = [];
+      this.open = false;  // true while a page callback may queue statements
+      this.versionSet = false;  // true once a version change asked for the new version
+      this.transaction = new SQLTransaction();
+      transactionRuns.set(this.transaction, this);
+    }
+
+    // Calls a page callback that may queue statements; its return value,
+    // or {thrown} when it threw.
+    callPage(fn, ...values) {
+      this.open = true;
+      try {
+        return {value: fn(...values)};
+      } catch (e) {
+        report(e);
+        return {thrown: e};
+      } finally {
+        this.open = false;
+      }
+    }
+
+    rollback() {
+      askQuietly('rollbackTransaction', {transactionId: this.id});
+    }
+
+    fail(error) {
+      this.rollback();
+      if (this.versionSet) this.restoreVersion();
+      notify(this.request.errorCallback, error);
+    }
+
+    // Runs a sync step whose answer is null on success and a message
+    // otherwise; the SQLError or null.
+    step(operation, fallback) {
+      try {
+        const answer = ask(operation, {transactionId: this.id});
+        return answer === null ? null : errorFrom(answer);
+      } catch (e) {
+        return new SQLError(codes.UNKNOWN_ERR, fallback + ': ' + e.message);
+      }
+    }
+
+    // Runs one statement: {result} or {error}.
+    execute(statement) {
+      const change = this.request.change;
+      let answer;
+      try {
+        answer = ask('executeStatement', {
+          transactionId: this.id,
+          databaseId: this.database._id,
+          // A version change is checked once at its start, not per statement.
+          version: change ? '' : this.database._expectedVersion,
+          sqlStatement: statement.sql,
+          arguments: statement.args,
+        });
+      } catch (e) {
+        return {error: new SQLError(codes.UNKNOWN_ERR, 'Could not execute statement: ' + e.message)};
+      }
+      if (answer === null || typeof answer !== 'object') {
+        return {error: new SQLError(codes.DATABASE_ERR, 'Could not execute statement: the SQL module did not answer')};
+      }
+      if (answer.error !== undefined) return {error: errorFrom(answer.error)};
+      return {result: resultSet(answer)};
+    }
+
+    run() {
+      const request = this.request;
+      const change = request.change;
+
+      const beginError = this.step('beginTransaction', 'Could not begin transaction');
+      if (beginError) return this.fail(beginError);
+
+      if (change) {
+        const current = askQuietly('getVersion', {databaseId: this.database._id});
+        if (current !== change.oldVersion) {
+          return this.fail(new SQLError(codes.VERSION_ERR,
+                                        'The current version of the database (' + JSON.stringify(current) +
+                                        ') does not match the expected old version (' +
+                                        JSON.stringify(change.oldVersion) + ')'));
+        }
+      }
+
+      if (request.callback) {
+        const outcome = this.callPage(request.callback, this.transaction);
+        if ('thrown' in outcome) {
+          return this.fail(new SQLError(codes.UNKNOWN_ERR, 'The transaction callback threw: ' + outcome.thrown));
+        }
+      }
+
+      while (this.queue.length) {
+        const statement = this.queue.shift();
+        const outcome = this.execute(statement);
+        if (outcome.error) {
+          // Only an error callback answering exactly false lets the
+          // transaction go on.
+          if (!statement.error) return this.fail(outcome.error);
+          const verdict = this.callPage(statement.error, this.transaction, outcome.error);
+          if ('thrown' in verdict || verdict.value !== false) return this.fail(outcome.error);
+        } else if (statement.success) {
+          const verdict = this.callPage(statement.success, this.transaction, outcome.result);
+          if ('thrown' in verdict) {
+            return this.fail(new SQLError(codes.UNKNOWN_ERR, 'The statement callback threw: ' + verdict.thrown));
+          }
+        }
+      }
+
+      if (change) {
+        this.versionSet = true;
+        const set = askQuietly('setVersion', {databaseId: this.database._id, version: change.newVersion});
+        if (set !== true) return this.fail(new SQLError(codes.UNKNOWN_ERR, 'Could not set the database version'));
+      }
+
+      const commitError = this.step('commitTransaction', 'Could not commit transaction');
+      if (commitError) return this.fail(commitError);
+
+      if (change) this.database._expectedVersion = change.newVersion;
+      notify(request.successCallback);
+      return undefined;
+    }
+
+    // After a failed version change: puts the old version back in case the
+    // shell keeps the version outside the rolled back transaction.
+    restoreVersion() {
+      const change = this.request.change;
+      const current = askQuietly('getVersion', {databaseId: this.database._id});
+      if (current !== change.oldVersion) {
+        askQuietly('setVersion', {databaseId: this.database._id, version: change.oldVersion});
+      }
+    }
+  }
+
+  // Asks the shell for a transaction; runs it in a later task once the shell
+  // created it.
+  function startTransaction(database, request) {
+    const bridge = communicator();
+    let settled = false;
+    const ids = {};
+    const settle = () => {
+      if (settled) return false;
+      settled = true;
+      bridge.forget(ids.success);
+      bridge.forget(ids.failure);
+      return true;
+    };
+    ids.success = bridge.callback((transactionId) => {
+      if (!settle()) return;
+      later(() => new TransactionRun(database, String(transactionId), request).run());
+    });
+    ids.failure = bridge.callback((message) => {
+      if (!settle()) return;
+      later(() => notify(request.errorCallback, errorFrom(message)));
+    });
+    bridge.send('SQLite#createTransaction', {
+      databaseId: database._id,
+      readOnly: request.readOnly ? 'true' : 'false',
+      success: ids.success,
+      failure: ids.failure,
+    }).catch((e) => {
+      if (!settle()) return;
+      later(() => notify(request.errorCallback,
+                         new SQLError(codes.UNKNOWN_ERR, 'Could not create transaction: ' + e.message)));
+    });
+  }
+
+  class Database {
+    constructor(id, expectedVersion) {
+      Object.defineProperty(this, '_id', {value: id});
+      // The version this object takes the database to have; statements
+      // fail when the database moved on (another object changed it).
+      Object.defineProperty(this, '_expectedVersion', {value: expectedVersion, writable: true});
+    }
+
+    // The database's current version, as the shell has it.
+    get version() {
+      const answer = askQuietly('getVersion', {databaseId: this._id});
+      return answer === null || answer === undefined ? this._expectedVersion : String(answer);
+    }
+
+    transaction(callback, errorCallback, successCallback) {
+      this._start(callback, errorCallback, successCallback, false);
+    }
+
+    readTransaction(callback, errorCallback, successCallback) {
+      this._start(callback, errorCallback, successCallback, true);
+    }
+
+    changeVersion(oldVersion, newVersion, callback, errorCallback, successCallback) {
+      if (arguments.length < 2) throw new TypeError('changeVersion: the old and new versions are needed');
+      startTransaction(this, {
+        callback: callable(callback),
+        errorCallback: callable(errorCallback),
+        successCallback: callable(successCallback),
+        readOnly: false,
+        change: {oldVersion: String(oldVersion), newVersion: String(newVersion)},
+      });
+    }
+
+    _start(callback, errorCallback, successCallback, readOnly) {
+      const fn = callable(callback);
+      if (!fn) throw new TypeError('transaction: a callback is needed');
+      startTransaction(this, {
+        callback: fn,
+        errorCallback: callable(errorCallback),
+        successCallback: callable(successCallback),
+        readOnly: readOnly,
+        change: null,
+      });
+    }
+  }
+
+  // Opens (or creates) a database. options.passphrase encrypts it. Throws an
+  // Error with code 11 when the database has another version than asked
+  // for, and code 0 when it cannot be opened.
+  function openDatabase(name, version, displayName, estimatedSize, creationCallback, options) {
+    if (arguments.length < 4) throw new TypeError('openDatabase: name, version, display name and size are needed');
+    const bridge = communicator();
+    const wanted = version === undefined || version === null ? '' : String(version);
+    const args = {
+      name: String(name),
+      version: wanted,
+      displayName: displayName === undefined || displayName === null ? '' : String(displayName),
+      estimatedSize: String(Number(estimatedSize) || 0),
+    };
+    if (options && options.passphrase !== undefined && options.passphrase !== null) {
+      args.passphrase = String(options.passphrase);
+    }
+
+    const onCreation = callable(creationCallback);
+    let database = null;
+    let creationId = null;
+    if (onCreation) {
+      // The shell answers it once, in a later task, and only for a new
+      // database: by then `database` is set.
+      creationId = bridge.callback(() => notify(onCreation, database));
+      args.creationCallback = creationId;
+    }
+
+    let answer;
+    try {
+      answer = bridge.sendSync('SQLite#openDatabase', args);
+    } catch (e) {
+      if (creationId) bridge.forget(creationId);
+      throw exception(UNKNOWN_EXCEPTION, 'UnknownError', 'Unable to open database: ' + e.message);
+    }
+    if (answer === null || typeof answer !== 'object' || answer.error !== undefined || answer.id === undefined) {
+      if (creationId) bridge.forget(creationId);
+      const message = answer && answer.error !== undefined ? String(answer.error)
+                                                          : 'Unable to open database: the SQL module is not available';
+      if (message.toLowerCase().indexOf('version mismatch') >= 0) {
+        throw exception(INVALID_STATE_EXCEPTION, 'InvalidStateError', message);
+      }
+      throw exception(UNKNOWN_EXCEPTION, 'UnknownError', message);
+    }
+
+    const actual = answer.version === undefined || answer.version === null ? '' : String(answer.version);
+    // A database the creation callback sets up starts with version "", and so
+    // does what this object expects; a database that existed never calls it.
+    if (creationId && actual !== '') bridge.forget(creationId);
+    database = new Database(String(answer.id), actual === '' ? '' : wanted);
+    return database;
+  }
+
+  Kio.sql = {
+    openDatabase: openDatabase,
+    SQLError: SQLError,
+    Database: Database,
+    SQLTransaction: SQLTransaction,
+  };
+
+  if (typeof global.openDatabase !== 'function') {
+    global.openDatabase = openDatabase;
+    if (typeof global.SQLError === 'undefined') global.SQLError = SQLError;
+  }
+})(typeof window !== 'undefined' ? window : this);

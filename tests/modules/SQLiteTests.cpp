@@ -1,0 +1,253 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "json/JsonCodec.h"
+#include "modules/TQSQLite.h"
+
+namespace tavero::modules {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RecordingCallbacks : public bridge::TQCallbackDelivery {
+ public:
+  struct Delivery {
+    int id;
+    std::optional<json::Value> value;
+  };
+  void invokeCallback(int id, const std::optional<json::Value>& value, std::string_view) override {
+    std::lock_guard lock(mutex);
+    delivered.push_back({id, value});
+  }
+  std::vector<Delivery> take() {
+    std::lock_guard lock(mutex);
+    return std::exchange(delivered, {});
+  }
+  std::mutex mutex;
+  std::vector<Delivery> delivered;
+};
+
+using Arguments = std::vector<std::pair<std::string, json::Value>>;
+
+class SQLite : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("tavero-sql-" + std::to_string(::getpid()));
+    fs::remove_all(folder_);
+    sqlite_ = std::make_unique<TQSQLite>(callbacks_, folder_);
+  }
+  void TearDown() override {
+    sqlite_.reset();
+    fs::remove_all(folder_);
+  }
+
+  // Runs one operation as the bridge would; returns its answer at once.
+  std::optional<json::Value> call(const std::string& operation, Arguments arguments) {
+    auto object = std::make_shared<json::Object>();
+    for (auto& [key, value] : arguments) object->set(key, value);
+    bridge::TQInvocation invocation(object);
+    (*sqlite_->operation(operation))(invocation);
+    return invocation.result();
+  }
+  // One-line text of an answer.
+  static std::string text(const std::optional<json::Value>& value) {
+    if (!value) return "<none>";
+    if (const json::Object* object = value->ifObject())
+      return json::JsonCodec::jsonStringValueWithIndentLevel(*object, json::JsonCodec::jsonDoNotIndent);
+    return json::JsonCodec::jsonStringForValue(*value);
+  }
+  static std::string field(const std::optional<json::Value>& value, const char* key) {
+    const json::Value* v = value && value->isObject() ? value->asObject().find(key) : nullptr;
+    return v && v->isString() ? v->asString() : "<none>";
+  }
+
+  std::optional<json::Value> open(const std::string& name, Arguments extra = {},
+                                  const std::string& source = "file:///app/index.html") {
+    Arguments arguments = {{"name", name}, {"__source", source}, {"displayName", name}, {"estimatedSize", "1000"}};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return call("openDatabase", arguments);
+  }
+  std::string transaction(const std::string& databaseId, bool readOnly = false) {
+    call("createTransaction", {{"databaseId", databaseId}, {"readOnly", readOnly ? "true" : "false"},
+                               {"success", "11"}, {"failure", "12"}});
+    auto delivered = callbacks_.take();
+    if (delivered.size() != 1 || delivered[0].id != 11) return "<failed: " + text(delivered.empty() ? std::nullopt : delivered[0].value) + ">";
+    return delivered[0].value->asString();
+  }
+  std::optional<json::Value> run(const std::string& transactionId, const std::string& sql,
+                                 std::optional<json::Array> arguments = std::nullopt) {
+    Arguments a = {{"transactionId", transactionId}, {"databaseId", "1"}, {"sqlStatement", sql}};
+    if (arguments) a.emplace_back("arguments", *arguments);
+    return call("executeStatement", a);
+  }
+
+  fs::path folder_;
+  RecordingCallbacks callbacks_;
+  std::unique_ptr<TQSQLite> sqlite_;
+};
+
+TEST_F(SQLite, DatabasesGetRisingIdsAndFilesPerOriginAndName) {
+  EXPECT_EQ(text(open("notes", {{"version", "1.0"}})), "{ \"id\" : \"1\", \"version\" : \"1.0\"}");
+  EXPECT_EQ(field(open("todo", {{"version", "1.0"}}), "id"), "2");
+  EXPECT_EQ(field(open("notes", {}, "http://example.org:8080/app.html"), "id"), "3");
+  EXPECT_EQ(field(open("notes"), "id"), "1");
+  EXPECT_TRUE(fs::exists(folder_ / "1.db"));
+  EXPECT_TRUE(fs::exists(folder_ / ".databases.db"));
+}
+
+TEST_F(SQLite, VersionRulesOnOpening) {
+  open("notes", {{"version", "1.0"}});
+  EXPECT_EQ(field(open("notes", {{"version", ""}}), "version"), "1.0");  // any version, the real one answered
+  EXPECT_EQ(text(open("notes", {{"version", "2.0"}})), "{ \"error\" : \"Unable to open database: version mismatch\"}");
+  EXPECT_EQ(text(call("getVersion", {{"databaseId", "1"}})), "\"1.0\"");
+  EXPECT_EQ(text(call("setVersion", {{"databaseId", "1"}, {"version", "2.0"}})), "true");
+  EXPECT_EQ(text(call("getVersion", {{"databaseId", "1"}})), "\"2.0\"");
+  // Without a version key a new database stores and answers the empty version.
+  EXPECT_EQ(field(open("plain"), "version"), "");
+}
+
+TEST_F(SQLite, ACreationCallbackFiresOnceWithAnEmptyValueAndTheVersionStartsEmpty) {
+  EXPECT_EQ(field(open("fresh", {{"version", "1.0"}, {"creationCallback", "7"}}), "version"), "");
+  auto delivered = callbacks_.take();
+  ASSERT_EQ(delivered.size(), 1u);
+  EXPECT_EQ(delivered[0].id, 7);
+  EXPECT_FALSE(delivered[0].value);
+  open("fresh", {{"creationCallback", "7"}});
+  EXPECT_TRUE(callbacks_.take().empty());
+}
+
+TEST_F(SQLite, IdsNotOpenedInThisRunAreNotRecognised) {
+  open("notes", {{"version", "1.0"}});
+  sqlite_ = std::make_unique<TQSQLite>(callbacks_, folder_);  // a new run
+  EXPECT_FALSE(call("getVersion", {{"databaseId", "1"}}));
+  EXPECT_FALSE(call("setVersion", {{"databaseId", "1"}, {"version", "x"}}));
+  call("createTransaction", {{"databaseId", "1"}, {"success", "1"}, {"failure", "2"}});
+  EXPECT_TRUE(callbacks_.take().empty());
+  EXPECT_FALSE(run("1", "SELECT 1"));
+}
+
+TEST_F(SQLite, StatementsAnswerTheirShapeAndBindValuesByKind) {
+  open("notes");
+  std::string t = transaction("1");
+  EXPECT_EQ(t, "1");
+  EXPECT_FALSE(call("beginTransaction", {{"transactionId", t}}));
+  EXPECT_EQ(field(run(t, "CREATE TABLE n (a, b, c, d)"), "error"), "<none>");
+  auto inserted = run(t, "INSERT INTO n VALUES (?, ?, ?, ?)",
+                      json::JsonCodec::arrayWithJSONString("[1, \"a\", null, true]"));
+  EXPECT_EQ(text(inserted), "{ \"insertId\" : 1, \"rowsAffected\" : 1, \"names\" : [], \"rows\" : []}");
+  auto selected = run(t, "SELECT typeof(a), a, typeof(b), b, typeof(c), typeof(d), d FROM n");
+  EXPECT_EQ(text(selected),
+            "{ \"insertId\" : 1, \"rowsAffected\" : 1, \"names\" : [\"typeof(a)\", \"a\", \"typeof(b)\", \"b\", "
+            "\"typeof(c)\", \"typeof(d)\", \"d\"], \"rows\" : [[\"real\", 1, \"text\", \"a\", \"null\", "
+            "\"integer\", 1]]}");
+  EXPECT_EQ(text(run(t, "SELECT x'00ff10', x'', CAST(x'ff41' AS TEXT)")).find("[[\"00ff10\", \"\", \"\xEF\xBF\xBD" "A\"]]") != std::string::npos, true);
+  EXPECT_FALSE(call("commitTransaction", {{"transactionId", t}}));
+  EXPECT_FALSE(call("commitTransaction", {{"transactionId", t}}));  // already ended: no answer
+  EXPECT_FALSE(run(t, "SELECT 1"));
+}
+
+TEST_F(SQLite, ControlStatementsTailsAndUnsafeSqlAreRefused) {
+  open("notes");
+  std::string t = transaction("1");
+  const std::string refused = "Could not execute statement: not authorized";
+  for (const char* sql : {"begin transaction", "   BEGIN", "End", "rollback to savepoint a", "COMMIT"})
+    EXPECT_EQ(field(run(t, sql), "error"), refused) << sql;
+  EXPECT_EQ(field(call("executeStatement", {{"transactionId", t}}), "error"), refused);
+  for (const char* sql : {"SAVEPOINT a", "RELEASE a", "SELECT 1;", "SELECT 1   "})
+    EXPECT_EQ(field(run(t, sql), "error"), "<none>") << sql;
+  for (const char* sql : {"SELECT 1; ", "SELECT 1; SELECT 2"})
+    EXPECT_TRUE(field(run(t, sql), "error").starts_with("Could not execute statement: ")) << sql;
+  for (const char* sql : {"ATTACH DATABASE '/tmp/tavero-attached.db' AS x", "PRAGMA table_info(sqlite_master)",
+                          "CREATE VIRTUAL TABLE f USING fts3(a)"})
+    EXPECT_EQ(field(run(t, sql), "error"), "Could not execute statement: not authorized") << sql;
+  EXPECT_FALSE(fs::exists("/tmp/tavero-attached.db"));
+  EXPECT_EQ(field(run(t, "SELECT 1", json::JsonCodec::arrayWithJSONString("[1, 2]")), "error"),
+            "Could not execute statement: bind or column index out of range");
+}
+
+TEST_F(SQLite, ReadOnlyTransactionsCannotWrite) {
+  open("notes");
+  std::string writer = transaction("1");
+  run(writer, "CREATE TABLE n (a)");
+  call("commitTransaction", {{"transactionId", writer}});
+  std::string reader = transaction("1", true);
+  EXPECT_FALSE(call("beginTransaction", {{"transactionId", reader}}));
+  EXPECT_EQ(field(run(reader, "INSERT INTO n VALUES (1)"), "error"),
+            "Could not execute statement: attempt to write a readonly database");
+  EXPECT_FALSE(call("rollbackTransaction", {{"transactionId", reader}}));
+}
+
+TEST_F(SQLite, ASecondWriterWaitsForTheFirstInsteadOfFailing) {
+  open("notes");
+  std::string first = transaction("1"), second = transaction("1");
+  ASSERT_FALSE(call("beginTransaction", {{"transactionId", first}}));
+  std::optional<json::Value> secondBegin = json::Value("not run");
+  std::thread waiting([&] { secondBegin = call("beginTransaction", {{"transactionId", second}}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let it run into the lock
+  run(first, "CREATE TABLE n (a)");
+  call("commitTransaction", {{"transactionId", first}});
+  waiting.join();
+  EXPECT_FALSE(secondBegin) << text(secondBegin);  // it began once the first committed
+}
+
+TEST_F(SQLite, EncryptedDatabasesNeedTheirPassphrase) {
+  EXPECT_EQ(field(open("secret", {{"passphrase", "correct horse"}}), "id"), "1");
+  std::string t = transaction("1");
+  call("beginTransaction", {{"transactionId", t}});
+  run(t, "CREATE TABLE s (v)");
+  run(t, "INSERT INTO s VALUES ('hidden words')");
+  call("commitTransaction", {{"transactionId", t}});
+
+  std::ifstream file(folder_ / "1.db", std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(bytes.find("hidden words"), std::string::npos);
+  EXPECT_EQ(bytes.find("SQLite format 3"), std::string::npos);
+
+  EXPECT_EQ(field(open("secret", {{"passphrase", "wrong"}}), "error"),
+            "Unable to open database: file is encrypted or is not a database");
+  EXPECT_EQ(field(open("secret"), "error"), "Unable to open database: file is encrypted or is not a database");
+  // The failed openings left the right passphrase in place.
+  t = transaction("1");
+  EXPECT_EQ(text(run(t, "SELECT v FROM s")).find("hidden words") != std::string::npos, true);
+  call("rollbackTransaction", {{"transactionId", t}});
+}
+
+TEST_F(SQLite, TheSqlcipherToolReadsWhatTheShellWrote) {
+  open("shared", {{"passphrase", "p4ss'word"}});
+  std::string t = transaction("1");
+  call("beginTransaction", {{"transactionId", t}});
+  run(t, "CREATE TABLE s (v)");
+  run(t, "INSERT INTO s VALUES ('one'), ('two')");
+  call("commitTransaction", {{"transactionId", t}});
+
+  std::string command = "printf \"PRAGMA key = 'p4ss''word';\\nSELECT v FROM s ORDER BY v;\\n\" | sqlcipher '" +
+                        (folder_ / "1.db").string() + "' 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+  ::pclose(pipe);
+  EXPECT_EQ(output, "one\ntwo\n");
+}
+
+TEST_F(SQLite, EstimatedSizeKeepsTheLow32BitsAndQuotesStayText) {
+  open("it's \"quoted\"", {{"estimatedSize", "4294967301"}, {"version", "v'1"}});
+  open("big", {{"estimatedSize", "2147483647"}});
+  std::string command = "printf 'SELECT name, version, estimatedSize FROM Databases ORDER BY uid;\\n' | sqlcipher '" +
+                        (folder_ / ".databases.db").string() + "' 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  std::string output;
+  char buffer[256];
+  while (pipe && std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+  if (pipe) ::pclose(pipe);
+  EXPECT_EQ(output, "it's \"quoted\"|v'1|5\nbig||2147483647\n");
+}
+
+}  // namespace
+}  // namespace tavero::modules
