@@ -44,8 +44,9 @@ std::filesystem::path TQSQLite::databaseFile(const std::string& databaseId) cons
   return databasesDirectory_ / (std::to_string(bridge::longLongValue(databaseId)) + ".db");
 }
 
-bool TQSQLite::keyDb(sql::SQLConnection& connection, std::string_view passphrase) {
-  if (!connection.key(passphrase)) return false;
+bool TQSQLite::keyDb(sql::SQLConnection& connection, const std::filesystem::path& file,
+                     const std::string& passphrase) {
+  if (!connection.key(keys_.keyFor(file, passphrase))) return false;
   return connection.exec("SELECT count(*) FROM sqlite_master");
 }
 
@@ -85,8 +86,9 @@ void TQSQLite::openDatabase(TQInvocation& call) {
   if (uid <= 0) return;
 
   const std::string id = std::to_string(uid);
-  auto connection = sql::SQLConnection::open(*library_, databaseFile(id), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-  if (!connection->isOpen() || !keyDb(*connection, passphrase)) {
+  const std::filesystem::path file = databaseFile(id);
+  auto connection = sql::SQLConnection::open(*library_, file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  if (!connection->isOpen() || !keyDb(*connection, file, passphrase)) {
     std::string reason = connection->errorCode() != 0 ? connection->errorMessage() : "incorrect passphrase";
     call.setResult(errorObject("Unable to open database: " + reason));
     return;
@@ -125,27 +127,6 @@ void TQSQLite::setVersion(TQInvocation& call) {
   if (registry_->setVersion(bridge::longLongValue(id), std::string(call.text("version")))) call.setResult(true);
 }
 
-std::unique_ptr<sql::SQLConnection> TQSQLite::takeIdleConnection(const PoolKey& key) {
-  std::lock_guard lock(stateMutex_);
-  auto it = idleConnections_.find(key);
-  if (it == idleConnections_.end() || it->second.empty()) return nullptr;
-  auto connection = std::move(it->second.back());
-  it->second.pop_back();
-  return connection;
-}
-
-void TQSQLite::keepIdleConnection(Transaction& transaction) {
-  if (!transaction.connection) return;
-  // A kept connection must look like a fresh one: no statement left, no
-  // busy timeout (only begun transactions have one).
-  transaction.connection->library().busy_timeout(transaction.connection->handle(), 0);
-  std::lock_guard lock(stateMutex_);
-  auto current = databasesMap_.find(transaction.databaseId);
-  if (current == databasesMap_.end() || current->second != transaction.passphrase) return;
-  auto& idle = idleConnections_[PoolKey{transaction.databaseId, transaction.passphrase, transaction.readOnly}];
-  if (idle.size() < kIdleConnectionsKept) idle.push_back(std::move(transaction.connection));
-}
-
 void TQSQLite::createTransaction(TQInvocation& call) {
   const std::string databaseId(call.text("databaseId"));
   const bool readOnly = call.flag("readOnly");
@@ -154,22 +135,16 @@ void TQSQLite::createTransaction(TQInvocation& call) {
   auto passphrase = passphraseOf(databaseId);
   if (!registry_ || !passphrase) return;
 
-  auto transaction = std::make_shared<Transaction>();
-  transaction->databaseId = databaseId;
-  transaction->passphrase = *passphrase;
-  transaction->readOnly = readOnly;
-  transaction->connection = takeIdleConnection(PoolKey{databaseId, *passphrase, readOnly});
-  if (!transaction->connection) {
-    auto connection = sql::SQLConnection::open(*library_, databaseFile(databaseId),
-                                               readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
-    if (!connection->isOpen()) {
-      callbacks_.invokeCallback(failure, json::Value("Could not create transaction: " + connection->errorMessage()));
-      return;
-    }
-    connection->key(*passphrase);
-    connection->installPagePolicy();
-    transaction->connection = std::move(connection);
+  const std::filesystem::path file = databaseFile(databaseId);
+  auto connection = sql::SQLConnection::open(*library_, file, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+  if (!connection->isOpen()) {
+    callbacks_.invokeCallback(failure, json::Value("Could not create transaction: " + connection->errorMessage()));
+    return;
   }
+  connection->key(keys_.keyFor(file, *passphrase));
+  connection->installPagePolicy();
+  auto transaction = std::make_shared<Transaction>();
+  transaction->connection = std::move(connection);
   std::string id;
   {
     std::lock_guard lock(stateMutex_);
@@ -216,9 +191,7 @@ void TQSQLite::commitTransaction(TQInvocation& call) {
   }
   // Only the caller that removes the entry ends the transaction: a second
   // commit racing this one finds nothing.
-  if (!endTransaction(id)) return;
-  keepIdleConnection(*found);
-  found->connection.reset();
+  if (endTransaction(id)) found->connection.reset();
 }
 
 void TQSQLite::rollbackTransaction(TQInvocation& call) {
@@ -230,7 +203,6 @@ void TQSQLite::rollbackTransaction(TQInvocation& call) {
   while (sqlite3_stmt* statement = connection.library().next_stmt(connection.handle(), nullptr))
     connection.library().finalize(statement);
   connection.exec("ROLLBACK");
-  keepIdleConnection(*found);
   found->connection.reset();
 }
 

@@ -222,7 +222,11 @@ TEST_F(SQLite, TheSqlcipherToolReadsWhatTheShellWrote) {
   std::string t = transaction("1");
   call("beginTransaction", {{"transactionId", t}});
   run(t, "CREATE TABLE s (v)");
-  run(t, "INSERT INTO s VALUES ('one'), ('two')");
+  run(t, "INSERT INTO s VALUES ('one')");
+  call("commitTransaction", {{"transactionId", t}});
+  t = transaction("1");  // keyed with the key derived from the file's salt this time
+  call("beginTransaction", {{"transactionId", t}});
+  run(t, "INSERT INTO s VALUES ('two')");
   call("commitTransaction", {{"transactionId", t}});
 
   std::string command = "printf \"PRAGMA key = 'p4ss''word';\\nSELECT v FROM s ORDER BY v;\\n\" | sqlcipher '" +

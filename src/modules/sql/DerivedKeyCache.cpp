@@ -1,0 +1,52 @@
+#include "modules/sql/DerivedKeyCache.h"
+
+#include <openssl/evp.h>
+
+#include <cstring>
+#include <fstream>
+
+namespace tavero::modules::sql {
+namespace {
+
+// The salt at the start of an encrypted file; empty for a file too short
+// to have one yet, or a plain SQLite file (keying that one fails anyway).
+std::string saltOf(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string salt(DerivedKeyCache::kSaltBytes, '\0');
+  if (!in.read(salt.data(), static_cast<std::streamsize>(salt.size()))) return {};
+  if (std::memcmp(salt.data(), "SQLite format 3", 16) == 0) return {};
+  return salt;
+}
+
+}  // namespace
+
+std::string DerivedKeyCache::rawKey(const std::string& passphrase, const std::string& salt) {
+  unsigned char key[kKeyBytes];
+  PKCS5_PBKDF2_HMAC_SHA1(passphrase.data(), static_cast<int>(passphrase.size()),
+                         reinterpret_cast<const unsigned char*>(salt.data()), static_cast<int>(salt.size()),
+                         kIterations, sizeof key, key);
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text = "x'";
+  for (unsigned char byte : key) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 15];
+  }
+  text += '\'';
+  return text;
+}
+
+std::string DerivedKeyCache::keyFor(const std::filesystem::path& file, const std::string& passphrase) {
+  if (passphrase.empty()) return {};
+  std::string salt = saltOf(file);
+  if (salt.empty()) return passphrase;
+  auto id = std::make_tuple(file.string(), salt, passphrase);
+  {
+    std::lock_guard lock(mutex_);
+    if (auto it = keys_.find(id); it != keys_.end()) return it->second;
+  }
+  std::string key = rawKey(passphrase, salt);  // the slow part, outside the lock
+  std::lock_guard lock(mutex_);
+  return keys_.emplace(std::move(id), std::move(key)).first->second;
+}
+
+}  // namespace tavero::modules::sql

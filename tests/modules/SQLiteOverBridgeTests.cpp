@@ -1,0 +1,88 @@
+// The SQL module as pages reach it: percent-encoded GETs through the bridge,
+// sync answers as JSON text, the transaction id by callback script.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <condition_variable>
+#include <mutex>
+
+#include "bridge/QLTaveroBridge.h"
+#include "host/ScriptCallbackDelivery.h"
+#include "modules/TQSQLite.h"
+#include "support/LoopbackClient.h"
+
+namespace tavero::modules {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SQLiteOverBridge : public ::testing::Test {
+ protected:
+  SQLiteOverBridge() {
+    folder_ = fs::temp_directory_path() / ("tavero-sql-bridge-" + std::to_string(::getpid()));
+    fs::remove_all(folder_);
+    modules_.add("TQSQLite", [this] { return std::make_unique<TQSQLite>(callbacks_, folder_); });
+    bridge_ = std::make_unique<bridge::QLTaveroBridge>(modules_, 0);
+  }
+  ~SQLiteOverBridge() override {
+    bridge_.reset();
+    fs::remove_all(folder_);
+  }
+
+  std::string ask(const std::string& query) {
+    testing::LoopbackClient client(bridge_->port());
+    client.send(testing::getRequest("/?" + query, bridge_->port()));
+    auto answer = client.readAnswer();
+    return answer ? answer->body : "<no answer>";
+  }
+  std::string nextScript() {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(5), [&] { return !scripts_.empty(); });
+    if (scripts_.empty()) return "<none>";
+    std::string script = scripts_.front();
+    scripts_.erase(scripts_.begin());
+    return script;
+  }
+
+  fs::path folder_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> scripts_;
+  host::ScriptCallbackDelivery callbacks_{[this](const std::string&, const std::string& script) {
+    {
+      std::lock_guard lock(mutex_);
+      scripts_.push_back(script);
+    }
+    changed_.notify_all();
+  }};
+  bridge::ModuleRegistry modules_;
+  std::unique_ptr<bridge::QLTaveroBridge> bridge_;
+};
+
+TEST_F(SQLiteOverBridge, APageOpensADatabaseRunsATransactionAndReadsItsRows) {
+  EXPECT_EQ(ask("command=SQLite%23openDatabase&sync=true&name=notes&version=1.0&__source=file%3A%2F%2F%2Fa%2Findex.html"),
+            "{\n\t \"id\" : \"1\",\n\t \"version\" : \"1.0\"}");
+  EXPECT_EQ(ask("command=SQLite%23createTransaction&databaseId=1&success=5&failure=6"), "");  // queued
+  EXPECT_EQ(nextScript(), "Kio.device.Communicator.invoke('5', [\"1\"])");
+  EXPECT_EQ(ask("command=SQLite%23beginTransaction&sync=true&transactionId=1"), "");
+  ask("command=SQLite%23executeStatement&sync=true&transactionId=1&databaseId=1&version=1.0"
+      "&sqlStatement=CREATE%20TABLE%20n%20(body)");
+  EXPECT_EQ(ask("command=SQLite%23executeStatement&sync=true&transactionId=1&databaseId=1&version=1.0"
+                "&sqlStatement=INSERT%20INTO%20n%20VALUES%20(%3F)&arguments=%5B%22caf%C3%A9%20a+b%22%5D"),
+            "{\n\t \"insertId\" : 1,\n\t \"rowsAffected\" : 1,\n\t \"names\" : [],\n\t \"rows\" : []}");
+  EXPECT_EQ(ask("command=SQLite%23executeStatement&sync=true&transactionId=1&databaseId=1&version=2.0"
+                "&sqlStatement=SELECT%201"),
+            "{\n\t \"error\" : \"Could not execute statement: version mismatch\"}");
+  EXPECT_EQ(ask("command=SQLite%23commitTransaction&sync=true&transactionId=1"), "");
+
+  ask("command=SQLite%23createTransaction&databaseId=1&readOnly=true&success=7&failure=8");
+  EXPECT_EQ(nextScript(), "Kio.device.Communicator.invoke('7', [\"2\"])");
+  EXPECT_EQ(ask("command=SQLite%23executeStatement&sync=true&transactionId=2&databaseId=1"
+                "&sqlStatement=SELECT%20body%20FROM%20n"),
+            "{\n\t \"insertId\" : 0,\n\t \"rowsAffected\" : 0,\n\t \"names\" : [\"body\"],\n\t \"rows\" : "
+            "[[\"caf\xC3\xA9 a+b\"]]}");  // a new transaction's connection has changed nothing yet
+  EXPECT_EQ(ask("command=SQLite%23beginTransaction&sync=true&transactionId=99"), "");  // unknown: empty
+}
+
+}  // namespace
+}  // namespace tavero::modules
