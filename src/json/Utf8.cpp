@@ -1,10 +1,9 @@
 #include "json/Utf8.h"
 
 namespace tavero::json {
-namespace {
 
-// The length of the well-formed sequence at the start of `s`, or 0.
-size_t sequenceLength(std::string_view s) {
+size_t utf8SequenceLength(std::string_view s) {
+  if (s.empty()) return 0;
   auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
   unsigned char c = byte(0);
   if (c < 0x80) return 1;
@@ -21,11 +20,9 @@ size_t sequenceLength(std::string_view s) {
   return length;
 }
 
-}  // namespace
-
 bool isValidUTF8(std::string_view text) {
   for (size_t i = 0; i < text.size();) {
-    size_t length = sequenceLength(text.substr(i));
+    size_t length = utf8SequenceLength(text.substr(i));
     if (length == 0) return false;
     i += length;
   }
@@ -36,7 +33,7 @@ std::string withInvalidUTF8Replaced(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    size_t length = sequenceLength(text.substr(i));
+    size_t length = utf8SequenceLength(text.substr(i));
     if (length == 0) {
       out += "\xEF\xBF\xBD";
       ++i;
