@@ -85,8 +85,11 @@ class PrimaryMacAddress : public ::testing::Test {
     addInterface("dummy0", "1", "00:00:00:00:00:00");  // Ethernet type, zero address
     addInterface("ax0", "3", "02:11:22:33:44:55");     // a 6-byte address, not Ethernet type
     addInterface("tun0", "65534", "");                 // no hardware address at all
+    addInterface("docker0", "1", "02:42:ac:11:00:01");  // virtual: no device entry
     addInterface("eth0", "1", "00:1e:c2:aa:bb:0f");
     addInterface("wlan0", "1", "a4:5e:60:01:02:03");
+    fs::create_directories(net_ / "eth0" / "device");
+    fs::create_directories(net_ / "wlan0" / "device");
   }
   void TearDown() override { fs::remove_all(net_); }
 
@@ -108,7 +111,7 @@ TEST_F(PrimaryMacAddress, TheDefaultRouteInterfaceComesFirst) {
             (MacAddress{0xa4, 0x5e, 0x60, 0x01, 0x02, 0x03}));
 }
 
-TEST_F(PrimaryMacAddress, WithoutAUsableRouteTheFirstEthernetInterfaceByNameWins) {
+TEST_F(PrimaryMacAddress, WithoutAUsableRouteTheFirstHardwareEthernetInterfaceByNameWins) {
   const MacAddress eth0{0x00, 0x1e, 0xc2, 0xaa, 0xbb, 0x0f};
   EXPECT_EQ(primaryMacAddress(net_, ""), eth0);
   EXPECT_EQ(primaryMacAddress(net_, defaultRouteVia("tun0")), eth0);
@@ -117,9 +120,11 @@ TEST_F(PrimaryMacAddress, WithoutAUsableRouteTheFirstEthernetInterfaceByNameWins
   EXPECT_EQ(primaryMacAddress(net_, defaultRouteVia("..")), eth0);
 }
 
-TEST_F(PrimaryMacAddress, NoEthernetInterfaceGivesNothing) {
+TEST_F(PrimaryMacAddress, VirtualInterfacesServeOnlyWithoutHardwareOnes) {
   fs::remove_all(net_ / "eth0");
   fs::remove_all(net_ / "wlan0");
+  EXPECT_EQ(primaryMacAddress(net_, ""), (MacAddress{0x02, 0x42, 0xac, 0x11, 0x00, 0x01}));  // virtual, as a last resort
+  fs::remove_all(net_ / "docker0");
   EXPECT_EQ(primaryMacAddress(net_, defaultRouteVia("dummy0")), std::nullopt);
   EXPECT_EQ(primaryMacAddress(net_ / "missing", ""), std::nullopt);
 }

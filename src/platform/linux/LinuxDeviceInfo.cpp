@@ -210,9 +210,14 @@ std::optional<MacAddress> primaryMacAddress(const fs::path& sysClassNet, std::st
     names.push_back(it->path().filename().string());
   }
   std::sort(names.begin(), names.end());
-  for (const std::string& name : names) {
-    if (name == "lo") continue;
-    if (auto address = interfaceMacAddress(sysClassNet, name)) return address;
+  // Hardware interfaces (those with a device entry) before virtual ones such
+  // as docker0 or bridges, so the identifier stays the same whether or not
+  // the machine is online.
+  for (bool hardware : {true, false}) {
+    for (const std::string& name : names) {
+      if (name == "lo" || fs::exists(sysClassNet / name / "device", error) != hardware) continue;
+      if (auto address = interfaceMacAddress(sysClassNet, name)) return address;
+    }
   }
   return std::nullopt;
 }

@@ -47,7 +47,8 @@ std::optional<MacAddress> interfaceMacAddress(const std::filesystem::path& sysCl
 
 // The primary interface's hardware address: the default route's interface
 // when it has one (see interfaceMacAddress), else that of the first interface
-// under `sysClassNet` by name, "lo" excluded, that has one.
+// under `sysClassNet` by name, "lo" excluded, that has one: hardware
+// interfaces (with a "device" entry) first, then virtual ones.
 std::optional<MacAddress> primaryMacAddress(const std::filesystem::path& sysClassNet,
                                             std::string_view procNetRoute);
 
