@@ -21,16 +21,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// GTK is initialised once per process, on a private display if needed.
+// GTK is initialised once per process, on a private display so that no
+// window appears on a developer's screen (the screen serves only when Xvfb
+// is missing).
 class DisplayEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    if (!std::getenv("DISPLAY")) {
-      auto started = platform::XvfbDisplay::start();
-      ASSERT_TRUE(std::holds_alternative<std::unique_ptr<platform::XvfbDisplay>>(started))
-          << std::get<std::string>(started);
-      xvfb_ = std::move(std::get<std::unique_ptr<platform::XvfbDisplay>>(started));
+    auto started = platform::XvfbDisplay::start();
+    if (auto* xvfb = std::get_if<std::unique_ptr<platform::XvfbDisplay>>(&started)) {
+      xvfb_ = std::move(*xvfb);
       setenv("DISPLAY", xvfb_->display().c_str(), 1);
+      setenv("GDK_BACKEND", "x11", 1);
+    } else {
+      ASSERT_TRUE(std::getenv("DISPLAY")) << std::get<std::string>(started);
     }
     setenv("NO_AT_BRIDGE", "1", 1);
     auto error = platform::initializeGtk();
