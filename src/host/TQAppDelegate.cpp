@@ -1,5 +1,8 @@
 #include "host/TQAppDelegate.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "bridge/QLTaveroBridge.h"
 #include "host/TQLocalStoreageFix.h"
 #include "log/Log.h"
@@ -14,12 +17,23 @@ TQAppDelegate::TQAppDelegate(platform::MainThread& mainThread, platform::WebView
 bool TQAppDelegate::didFinishLaunching() {
   // Linux desktops have no application badge to clear.
   TQLocalStoreageFix::restoreLocalStorage(home_);
+  liveStorageSeen_ = std::filesystem::exists(TQLocalStoreageFix::liveDatabasePath(home_));
   host_.showWindow();
   engine_.start();
   return engine_.waitForWebViewToLoad();
 }
 
-void TQAppDelegate::willResignActive() { TQLocalStoreageFix::preserveLocalStorage(home_); }
+void TQAppDelegate::preserveLocalStorage() {
+  std::error_code ec;
+  if (std::filesystem::exists(TQLocalStoreageFix::liveDatabasePath(home_), ec)) {
+    liveStorageSeen_ = true;
+    TQLocalStoreageFix::preserveLocalStorage(home_);
+  } else if (liveStorageSeen_ && std::filesystem::remove(TQLocalStoreageFix::backupPath(home_), ec)) {
+    log::info("local storage: the pages emptied it; its backup is removed too");
+  }
+}
+
+void TQAppDelegate::willResignActive() { preserveLocalStorage(); }
 
 void TQAppDelegate::didEnterBackground() {
   events_.onDevicePause();
@@ -35,7 +49,7 @@ void TQAppDelegate::willEnterForeground() {
 
 void TQAppDelegate::willTerminate() {
   mainThread_.runFor(kLocalStorageCommitDelay);
-  TQLocalStoreageFix::preserveLocalStorage(home_);
+  preserveLocalStorage();
 }
 
 }  // namespace tavero::host

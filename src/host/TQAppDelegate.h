@@ -47,6 +47,14 @@ class TQAppDelegate {
   bridge::QLTaveroBridge* bridge_;
   platform::HomeFolders home_;
   TQAppEvents& events_;
+  // Whether a live local storage database existed at some point of this
+  // run. The web view deletes the database when a page empties its
+  // storage; the backup must then go too, or the cleared data would come
+  // back at the next launch. Without this knowledge (say the restore
+  // failed) a missing database says nothing, and the backup is kept.
+  bool liveStorageSeen_ = false;
+
+  void preserveLocalStorage();
 };
 
 }  // namespace tavero::host

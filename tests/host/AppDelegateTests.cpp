@@ -75,5 +75,23 @@ TEST_F(AppDelegate, PagesHearPauseBeforeTheBridgeClosesAndResumeAfterItOpens) {
   EXPECT_EQ(events.seen, (std::vector<std::string>{"pause, listening", "resume, listening"}));
 }
 
+TEST_F(AppDelegate, StorageThePagesEmptiedDoesNotComeBackFromTheBackup) {
+  TQViewManager views(host_, bundle_.webappPath(), [] { return PageDeviceInformation{}; });
+  TQEngine engine(main_, host_, views, bundle_);
+  RecordingEvents events(bridge_);
+  TQAppDelegate delegate(main_, host_, engine, &bridge_, home_, events);
+  const fs::path backup = home_.documents() / ".file__0.localstorage";
+
+  // Before a live database was ever seen, a missing one proves nothing.
+  delegate.willResignActive();
+  EXPECT_TRUE(fs::exists(backup));
+
+  main_.onRunFor = [&](std::chrono::milliseconds) { host_.created.at(0)->finishLoad(); };
+  delegate.didFinishLaunching();  // restores the backup as the live database
+  fs::remove(home_.localStorageFolder() / "file__0.localstorage");  // as the web view does when emptied
+  delegate.willResignActive();
+  EXPECT_FALSE(fs::exists(backup));
+}
+
 }  // namespace
 }  // namespace tavero::host
