@@ -5,6 +5,7 @@
 #include <memory>
 #include <variant>
 
+#include "app/ExitStatus.h"
 #include "app/ShellApplication.h"
 #include "log/Log.h"
 #include "platform/linux/LinuxDeviceInfo.h"
@@ -17,6 +18,21 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tavero run BUNDLE [--home DIR] [--device FILE] [--headless] [--screenshot FILE]\n";
+
+constexpr const char* kOptionsHelp =
+    "Runs the web application in BUNDLE, a folder with Info.plist and webapp/, in a window.\n"
+    "With webapp/app.json the start page is webapp/<IndexPage> (default index.html); without it\n"
+    "a generated page loads webapp/core.min.js and webapp/app.js.\n"
+    "\n"
+    "  --home DIR         where the app keeps its files (default $XDG_DATA_HOME/tavero/<bundle id>)\n"
+    "  --device FILE      a JSON device profile: the simulated device's name, model, ...\n"
+    "  --headless         run on a private X display (Xvfb): nothing appears on screen\n"
+    "  --screenshot FILE  write a PNG of the start page once it has loaded, then exit; a start\n"
+    "                     page that cannot be loaded is a failure\n"
+    "  --help             print this text\n"
+    "\n"
+    "Ctrl-C, SIGTERM or closing the window ends the app.\n"
+    "\n";
 
 // Gives the page a moment after its load to run its first scripts and paint.
 constexpr auto kScreenshotSettleTime = std::chrono::milliseconds(1000);
@@ -40,7 +56,10 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args) 
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     bool hasValue = i + 1 < args.size();
-    if (arg == "--home" && hasValue) {
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+      return options;
+    } else if (arg == "--home" && hasValue) {
       options.home = args[++i];
     } else if (arg == "--device" && hasValue) {
       options.deviceProfile = args[++i];
@@ -63,8 +82,20 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args) 
   return options;
 }
 
+void printRunHelp(std::ostream& out) { out << kUsage << "\n" << kOptionsHelp << kExitStatusHelp; }
+
 int runApplication(const RunOptions& options) {
   const auto started = std::chrono::steady_clock::now();
+  // The bundle and the device profile are checked first: a mistake in
+  // either is reported before anything is started or created.
+  auto bundle = platform::readBundle(options.bundle);
+  if (auto* error = std::get_if<std::string>(&bundle)) {
+    std::cerr << "tavero run: " << *error << "\n";
+    return 2;
+  }
+  auto device = deviceFor(options);
+  if (!device) return 2;
+
   std::unique_ptr<platform::XvfbDisplay> xvfb;
   if (options.headless) {
     auto started = platform::XvfbDisplay::start();
@@ -83,21 +114,14 @@ int runApplication(const RunOptions& options) {
     return 1;
   }
 
-  auto bundle = platform::readBundle(options.bundle);
-  if (auto* error = std::get_if<std::string>(&bundle)) {
-    std::cerr << "tavero run: " << *error << "\n";
-    return 2;
-  }
   ShellApplication::Settings settings;
   settings.bundle = std::get<platform::BundleInfo>(std::move(bundle));
+  settings.device = std::move(*device);
   settings.home = platform::homeFoldersFor(settings.bundle.bundleIdentifier, options.home);
   if (auto error = platform::createHomeFolders(settings.home)) {
     std::cerr << "tavero run: " << *error << "\n";
     return 1;
   }
-  auto device = deviceFor(options);
-  if (!device) return 2;
-  settings.device = std::move(*device);
 
   const std::string homeText = settings.home.home.string();
   bool quitting = false;

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -16,12 +17,19 @@ struct RunOptions {
   // A PNG of the page once the start page has loaded; the shell exits after
   // writing it (documentation shots, smoke tests, launch benchmarks).
   std::optional<std::filesystem::path> screenshot;
+  bool help = false;  // --help: print printRunHelp's text instead of running
 };
 
 // Reads the arguments after "run"; nullopt (after printing why) on bad input.
 std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args);
 
-// Runs until the window closes, SIGINT or SIGTERM; returns the exit status.
+// The text of `tavero run --help`.
+void printRunHelp(std::ostream& out);
+
+// Runs until the window closes, SIGINT or SIGTERM; returns the exit status
+// (see ExitStatus.h): usage when the bundle or device profile cannot be
+// used, failure when the shell cannot start or, with a screenshot, the
+// start page does not load or the picture cannot be written.
 int runApplication(const RunOptions& options);
 
 }  // namespace tavero::app

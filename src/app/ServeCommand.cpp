@@ -7,6 +7,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "app/ExitStatus.h"
 #include "bridge/ModuleRegistry.h"
 #include "bridge/QLTaveroBridge.h"
 #include "host/ScriptCallbackDelivery.h"
@@ -44,7 +45,24 @@ sigset_t stopSignals() {
   return signals;
 }
 
+constexpr const char* kUsage = "usage: tavero serve [--port N] [--home DIR]\n";
+
 }  // namespace
+
+void printServeHelp(std::ostream& out) {
+  out << kUsage
+      << "\n"
+         "Runs the bridge with every module and no web view, for trying modules with an HTTP client.\n"
+         "It accepts every local client. Callback scripts that would go to a page are printed on\n"
+         "standard output, one JSON line each; the log goes to standard error. SIGINT or SIGTERM\n"
+         "stops it.\n"
+         "\n"
+         "  --port N    the port to listen on, on 127.0.0.1 (default 3000; 0 picks a free one)\n"
+         "  --home DIR  where modules keep their files (default $XDG_DATA_HOME/tavero/serve)\n"
+         "  --help      print this text\n"
+         "\n"
+      << kExitStatusHelp;
+}
 
 std::string scriptLine(const std::string& page, const std::string& script) {
   json::Object line;
@@ -59,7 +77,10 @@ std::optional<ServeOptions> parseServeOptions(const std::vector<std::string>& ar
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     bool hasValue = i + 1 < args.size();
-    if (arg == "--port" && hasValue) {
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+      return options;
+    } else if (arg == "--port" && hasValue) {
       char* end = nullptr;
       long port = std::strtol(args[++i].c_str(), &end, 10);
       if (*end != '\0' || args[i].empty() || port < 0 || port > 65535) {
@@ -70,8 +91,7 @@ std::optional<ServeOptions> parseServeOptions(const std::vector<std::string>& ar
     } else if (arg == "--home" && hasValue) {
       options.home = args[++i];
     } else {
-      std::cerr << "tavero serve: unexpected argument \"" << arg << "\"\n"
-                << "usage: tavero serve [--port N] [--home DIR]\n";
+      std::cerr << "tavero serve: unexpected argument \"" << arg << "\"\n" << kUsage;
       return std::nullopt;
     }
   }
@@ -88,14 +108,14 @@ int runServe(const ServeOptions& options) {
   std::filesystem::create_directories(options.home, ec);
   if (ec) {
     log::error("serve: cannot create the home folder " + options.home.string() + ": " + ec.message());
-    return 1;
+    return kExitFailure;
   }
 
   host::ScriptCallbackDelivery callbacks(writeScriptLine);
   bridge::ModuleRegistry registry;
   modules::registerModules(registry, {callbacks, platform::HomeFolders{options.home}});
   bridge::QLTaveroBridge bridge(registry, options.port);
-  if (!bridge.worker().performAndWait([&] { return bridge.isListening(); })) return 1;
+  if (!bridge.worker().performAndWait([&] { return bridge.isListening(); })) return kExitFailure;
 
   log::info("serve: bridge listening on 127.0.0.1:" + std::to_string(bridge.port()) +
             " (home " + options.home.string() + ")");
@@ -105,7 +125,7 @@ int runServe(const ServeOptions& options) {
   int signal = 0;
   sigwait(&signals, &signal);
   log::info(std::string("serve: stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
-  return 0;
+  return kExitSuccess;
 }
 
 }  // namespace tavero::app

@@ -3,37 +3,57 @@
 #include <string>
 #include <vector>
 
+#include "app/ExitStatus.h"
 #include "app/RunCommand.h"
 #include "app/ServeCommand.h"
 
 namespace {
 
+using namespace tavero::app;
+
 void printUsage(std::ostream& out) {
   out << "usage:\n"
          "  tavero run BUNDLE [--home DIR] [--device FILE] [--headless] [--screenshot FILE]\n"
          "                                          run a web application in the shell\n"
-         "  tavero serve [--port N] [--home DIR]   run the bridge without a web view\n";
+         "  tavero serve [--port N] [--home DIR]   run the bridge without a web view\n"
+         "  tavero --version                       print the version\n"
+         "\"tavero COMMAND --help\" describes a command.\n";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-    printUsage(args.empty() ? std::cerr : std::cout);
-    return args.empty() ? 2 : 0;
+  if (args.empty()) {
+    printUsage(std::cerr);
+    return kExitUsage;
+  }
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    printUsage(std::cout);
+    std::cout << "\n" << kExitStatusHelp;
+    return kExitSuccess;
+  }
+  if (args[0] == "--version" || args[0] == "-V") {
+    std::cout << "tavero " << TAVERO_VERSION << "\n";
+    return kExitSuccess;
   }
   std::string command = args[0];
   args.erase(args.begin());
   if (command == "run") {
-    auto options = tavero::app::parseRunOptions(args);
-    return options ? tavero::app::runApplication(*options) : 2;
+    auto options = parseRunOptions(args);
+    if (!options) return kExitUsage;
+    if (!options->help) return runApplication(*options);
+    printRunHelp(std::cout);
+    return kExitSuccess;
   }
   if (command == "serve") {
-    auto options = tavero::app::parseServeOptions(args);
-    return options ? tavero::app::runServe(*options) : 2;
+    auto options = parseServeOptions(args);
+    if (!options) return kExitUsage;
+    if (!options->help) return runServe(*options);
+    printServeHelp(std::cout);
+    return kExitSuccess;
   }
   std::cerr << "tavero: unknown command \"" << command << "\"\n";
   printUsage(std::cerr);
-  return 2;
+  return kExitUsage;
 }

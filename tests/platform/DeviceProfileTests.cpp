@@ -4,7 +4,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "json/JsonCodec.h"
+#include "log/Log.h"
 #include "platform/sim/DeviceProfile.h"
+#include "platform/sim/DeviceProfileKeys.h"
 
 namespace tavero::platform {
 namespace {
@@ -66,6 +69,44 @@ TEST(DeviceProfile, TextThatIsNoJsonObjectIsAnError) {
   }
 }
 
+TEST(DeviceProfileKeys, AMisspeltKeyIsNamedWithTheKeyItProbablyMeant) {
+  auto warnings = deviceProfileWarnings(R"({"nmae": "Kim", "modelCode": "x", "MacAddress": null,
+                                           "colour": "red"})");
+  ASSERT_EQ(warnings.size(), 3u);
+  EXPECT_NE(warnings[0].find("\"nmae\""), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[0].find("did you mean \"name\""), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[1].find("did you mean \"macAddress\""), std::string::npos) << warnings[1];
+  EXPECT_NE(warnings[2].find("\"colour\""), std::string::npos) << warnings[2];
+  EXPECT_EQ(warnings[2].find("did you mean"), std::string::npos) << warnings[2];
+  EXPECT_TRUE(deviceProfileWarnings(R"({"name": "Kim", "systemVersion": "5.1"})").empty());
+  EXPECT_TRUE(deviceProfileWarnings("not json").empty());  // the reader reports that one
+}
+
+TEST(DeviceProfileKeys, SectionsAreCheckedInsideTheirObjectsAndArraysOfObjects) {
+  const std::vector<DeviceProfileKey> known = {
+      {"push", {{"token"}, {"failure"}}},
+      {"store", {{"products", {{"id"}, {"price"}}}}},
+      {"accounts", {{"*", {{"balance"}}}}},
+      {"free"},
+  };
+  auto profile = json::JsonCodec::dictionaryWithJSONString(R"({
+      "push": {"tokn": "ab", "failure": null},
+      "store": {"products": [{"id": "gold", "prize": 1}, 7, {"id": "silver"}]},
+      "accounts": {"kim": {"balance": 1, "owner": "x"}},
+      "free": {"anything": {"goes": 1}},
+      "push2": 1})");
+  ASSERT_TRUE(profile);
+  auto unknown = unknownDeviceProfileKeys(*profile, known);
+  ASSERT_EQ(unknown.size(), 4u);
+  EXPECT_EQ(unknown[0].path, "push.tokn");
+  EXPECT_EQ(unknown[0].suggestion, "push.token");
+  EXPECT_EQ(unknown[1].path, "store.products[0].prize");
+  EXPECT_EQ(unknown[1].suggestion, "store.products[0].price");
+  EXPECT_EQ(unknown[2].path, "accounts.kim.owner");
+  EXPECT_EQ(unknown[3].path, "push2");
+  EXPECT_EQ(unknown[3].suggestion, "push");
+}
+
 class DeviceProfileFile : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -87,6 +128,21 @@ TEST_F(DeviceProfileFile, LoadsTheFile) {
   auto result = loadDeviceProfile(machine(), write("phone.json", R"({"modelCode": "iPhone3,1"})"));
   ASSERT_TRUE(std::holds_alternative<DeviceInfo>(result)) << errorOf(result);
   EXPECT_EQ(std::get<DeviceInfo>(result).modelCode, "iPhone3,1");
+}
+
+TEST_F(DeviceProfileFile, UnknownKeysAreLoggedWithTheFileAndTheProfileStillApplies) {
+  std::vector<std::string> logged;
+  log::setSink([&](log::Level level, std::string_view line) {
+    if (level == log::Level::Warning) logged.emplace_back(line);
+  });
+  fs::path path = write("typo.json", R"({"nmae": "Kim", "modelCode": "iPhone3,1"})");
+  auto result = loadDeviceProfile(machine(), path);
+  log::setSink({});
+  ASSERT_TRUE(std::holds_alternative<DeviceInfo>(result)) << errorOf(result);
+  EXPECT_EQ(std::get<DeviceInfo>(result).modelCode, "iPhone3,1");
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find(path.string()), std::string::npos) << logged[0];
+  EXPECT_NE(logged[0].find("\"nmae\""), std::string::npos) << logged[0];
 }
 
 TEST_F(DeviceProfileFile, EveryErrorNamesTheFile) {

@@ -8,7 +8,9 @@
 #include <utility>
 
 #include "json/JsonCodec.h"
+#include "log/Log.h"
 #include "platform/DeviceInfo.h"
+#include "platform/sim/DeviceProfileKeys.h"
 
 namespace tavero::platform {
 namespace {
@@ -52,7 +54,21 @@ std::variant<std::string, std::error_code> readFile(const std::filesystem::path&
   return text;
 }
 
+std::string warningFor(const UnknownDeviceProfileKey& key) {
+  std::string text = "unknown key \"" + key.path + "\" ignored";
+  if (!key.suggestion.empty()) text += " (did you mean \"" + key.suggestion + "\"?)";
+  return text;
+}
+
 }  // namespace
+
+std::vector<std::string> deviceProfileWarnings(std::string_view jsonText) {
+  std::vector<std::string> warnings;
+  auto profile = json::JsonCodec::dictionaryWithJSONString(jsonText);
+  if (!profile) return warnings;
+  for (const auto& key : unknownDeviceProfileKeys(*profile)) warnings.push_back(warningFor(key));
+  return warnings;
+}
 
 std::variant<DeviceInfo, std::string> applyDeviceProfile(DeviceInfo base, std::string_view jsonText) {
   auto profile = json::JsonCodec::dictionaryWithJSONString(jsonText);
@@ -75,8 +91,13 @@ std::variant<DeviceInfo, std::string> loadDeviceProfile(DeviceInfo base, const s
   if (auto* error = std::get_if<std::error_code>(&content)) {
     return where + "cannot be read (" + error->message() + ")";
   }
-  auto result = applyDeviceProfile(std::move(base), std::get<std::string>(content));
-  if (auto* error = std::get_if<std::string>(&result)) *error = where + *error;
+  const std::string& text = std::get<std::string>(content);
+  auto result = applyDeviceProfile(std::move(base), text);
+  if (auto* error = std::get_if<std::string>(&result)) {
+    *error = where + *error;
+    return result;
+  }
+  for (const auto& warning : deviceProfileWarnings(text)) log::warning(where + warning);
   return result;
 }
 

@@ -3,17 +3,20 @@
 // parts of the machine's own DeviceInfo:
 //   "name", "modelCode", "genericModel", "systemVersion": strings;
 //   "macAddress": "00:1e:c2:aa:bb:0f", or null for a device without one.
-// Every key is optional, and keys this reader does not know are ignored, so
-// one profile can carry settings that other parts of the shell read.
+// Every key is optional. Other parts of the shell read their own sections of
+// the same profile; every key any of them reads is listed in
+// DeviceProfileKeys.cpp, and any other key is reported as a warning (a
+// misspelt key would otherwise do nothing, silently).
 //
-// Both functions are pure apart from reading the file, and may be called
-// from any thread.
+// The functions are pure apart from reading the file and logging, and may
+// be called from any thread.
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "platform/DeviceInfo.h"
 
@@ -23,8 +26,13 @@ namespace tavero::platform {
 // offending key (or says that the text is not a JSON object).
 std::variant<DeviceInfo, std::string> applyDeviceProfile(DeviceInfo base, std::string_view jsonText);
 
-// applyDeviceProfile on the content of the file at `path`. Every message
-// starts with the file's path; a file that cannot be read gives one too.
+// One warning per key of the profile in `jsonText` that no part of the shell
+// reads, naming the key and the known key it probably stands for.
+std::vector<std::string> deviceProfileWarnings(std::string_view jsonText);
+
+// applyDeviceProfile on the content of the file at `path`, and its warnings
+// logged. Every message starts with the file's path; a file that cannot be
+// read gives one too.
 std::variant<DeviceInfo, std::string> loadDeviceProfile(DeviceInfo base, const std::filesystem::path& path);
 
 }  // namespace tavero::platform

@@ -1,0 +1,90 @@
+// The `tavero` binary's command line: help, version, and exit statuses that
+// tell a usage error (2, nothing started) from a failure while running (1).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/ChildProcess.h"
+
+namespace tavero::app {
+namespace {
+
+namespace fs = std::filesystem;
+using tavero::testing::ChildProcess;
+
+struct Outcome {
+  std::optional<int> status;
+  std::string out;
+  std::string err;
+};
+
+Outcome runTavero(std::vector<std::string> args, std::vector<std::string> environment = {}) {
+  args.insert(args.begin(), TAVERO_BINARY);
+  ChildProcess child(std::move(args), std::move(environment), true);
+  Outcome outcome;
+  outcome.out = child.readStdout();
+  child.readToEnd();
+  outcome.err = child.allLines();
+  outcome.status = child.wait();
+  return outcome;
+}
+
+TEST(CommandLine, HelpAndVersionGoToStandardOutputAndSucceed) {
+  auto version = runTavero({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "tavero " TAVERO_VERSION "\n");
+
+  for (auto args : {std::vector<std::string>{"--help"}, {"run", "--help"}, {"serve", "--help"},
+                    {"run", "bundle", "--help"}}) {
+    auto help = runTavero(args);
+    EXPECT_EQ(help.status, 0) << args.back();
+    EXPECT_NE(help.out.find("usage"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("exit status"), std::string::npos) << help.out;
+    EXPECT_TRUE(help.err.empty()) << help.err;
+  }
+}
+
+TEST(CommandLine, ACommandLineThatCannotBeUsedIsAUsageErrorOnStandardError) {
+  for (auto args : {std::vector<std::string>{}, {"fly"}, {"run"}, {"run", "a", "b"}, {"run", "a", "--colour"},
+                    {"run", "a", "--home"}, {"serve", "--port", "x"}}) {
+    auto outcome = runTavero(args);
+    EXPECT_EQ(outcome.status, 2) << (args.empty() ? "(nothing)" : args.back());
+    EXPECT_TRUE(outcome.out.empty()) << outcome.out;
+    EXPECT_FALSE(outcome.err.empty());
+  }
+}
+
+class CommandLineFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("tavero-cli-" + std::to_string(::getpid()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+  fs::path folder_;
+};
+
+// A profile or bundle mistake is found before anything is started or
+// created: no display is needed, and the home stays untouched.
+TEST_F(CommandLineFiles, ABadProfileOrBundleCreatesNothingAndIsAUsageError) {
+  fs::path profile = folder_ / "profile.json";
+  std::ofstream(profile) << R"({"name": 7})";
+  fs::path home = folder_ / "home";
+  auto outcome = runTavero({"run", TAVERO_APP_TESTS_DIR "/counter-app", "--home", home.string(), "--device",
+                            profile.string(), "--headless"},
+                           {"DISPLAY="});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_NE(outcome.err.find("\"name\""), std::string::npos) << outcome.err;
+  EXPECT_FALSE(fs::exists(home));
+
+  auto missing = runTavero({"run", (folder_ / "no-such-bundle").string(), "--home", home.string()});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("no-such-bundle"), std::string::npos) << missing.err;
+  EXPECT_FALSE(fs::exists(home));
+}
+
+}  // namespace
+}  // namespace tavero::app
