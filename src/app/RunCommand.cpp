@@ -7,6 +7,8 @@
 
 #include "app/ExitStatus.h"
 #include "app/ShellApplication.h"
+#include "control/ControlClient.h"
+#include "control/RunningShells.h"
 #include "log/Log.h"
 #include "platform/linux/LinuxDeviceInfo.h"
 #include "platform/linux/PlistBundleReader.h"
@@ -122,6 +124,13 @@ int runApplication(const RunOptions& options) {
     std::cerr << "tavero run: " << *error << "\n";
     return 1;
   }
+  // Two shells on one home would overwrite each other's local storage
+  // backup and databases.
+  if (std::holds_alternative<control::ControlClient>(control::ControlClient::connect(settings.home.home / "control.sock"))) {
+    std::cerr << "tavero run: the app is already running with the home " << settings.home.home.string()
+              << " (\"tavero device --home " << settings.home.home.string() << " app terminate\" ends it)\n";
+    return kExitFailure;
+  }
 
   const std::string homeText = settings.home.home.string();
   bool quitting = false;
@@ -133,6 +142,7 @@ int runApplication(const RunOptions& options) {
     shell->mainThread().quit();
   };
   settings.onWindowClosed = quit;
+  settings.runningShellsFolder = control::RunningShells::defaultFolder();
   shell = std::make_unique<ShellApplication>(std::move(settings));
   shell->mainThread().onTerminationSignal([&](int) { quit(); });
   log::info("run: " + options.bundle.string() + " (home " + homeText + ")");

@@ -1,5 +1,9 @@
 #include "app/ShellApplication.h"
 
+#include <unistd.h>
+
+#include "control/RunningShells.h"
+
 #include "host/DeviceIdentity.h"
 #include "log/Log.h"
 #include "modules/ModuleCatalog.h"
@@ -27,9 +31,43 @@ ShellApplication::ShellApplication(Settings settings)
   if (settings_.onlyShellClients) bridge_->setPeerVerifier(std::make_unique<platform::ProcessPeerVerifier>());
   engine_->setBridge(bridge_.get());
   delegate_ = std::make_unique<host::TQAppDelegate>(mainThread_, *webViewHost_, *engine_, bridge_.get(), settings_.home, appEvents_);
+  lifecycle_ = std::make_unique<ApplicationLifecycle>(*delegate_, settings_.onWindowClosed);
+
+  controlCommands_ = std::make_unique<control::ControlCommandRegistry>(&mainThread_);
+  lifecycle_->addControlCommands(*controlCommands_);
+  startControlInterface();
+}
+
+void ShellApplication::startControlInterface() {
+  if (settings_.controlSocket) {
+    auto server = control::ControlServer::start(settings_.home.home / "control.sock", *controlCommands_);
+    if (auto* error = std::get_if<std::string>(&server)) {
+      log::error("control: " + *error + "; `tavero device` cannot reach this app");
+    } else {
+      controlServer_ = std::move(std::get<std::unique_ptr<control::ControlServer>>(server));
+    }
+  }
+  if (settings_.runningShellsFolder) {
+    control::RunningShell entry{.pid = ::getpid(),
+                                .bundleIdentifier = settings_.bundle.bundleIdentifier,
+                                .displayName = settings_.bundle.displayName,
+                                .bundle = settings_.bundle.path,
+                                .home = settings_.home.home,
+                                .urlSchemes = {}};
+    if (auto error = control::RunningShells(*settings_.runningShellsFolder).add(entry))
+      log::warning("control: " + *error + "; `tavero device` needs --home to find this app");
+    else
+      listedAsRunning_ = true;
+  }
 }
 
 ShellApplication::~ShellApplication() {
+  // The control interface goes first: commands reach every part below, and
+  // main-thread commands still queued must find the registry gone.
+  if (listedAsRunning_) control::RunningShells(*settings_.runningShellsFolder).remove(::getpid());
+  controlServer_.reset();
+  controlCommands_.reset();
+  lifecycle_.reset();
   // The bridge goes first: no request may reach a module or the engine
   // while they are being taken down.
   delegate_.reset();

@@ -7,12 +7,17 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 
+#include "app/ApplicationLifecycle.h"
 #include "bridge/ModuleRegistry.h"
 #include "bridge/QLTaveroBridge.h"
 #include "bridge/TQCallbackDelivery.h"
+#include "control/ControlCommandRegistry.h"
+#include "control/ControlServer.h"
 #include "host/QLDeviceHardware.h"
 #include "host/TQAppDelegate.h"
 #include "host/TQEngine.h"
@@ -36,7 +41,14 @@ class ShellApplication {
     bool onlyShellClients = true;
     // Adds modules beyond the catalog (tests use it).
     std::function<void(bridge::ModuleRegistry&, bridge::TQCallbackDelivery&)> extraModules;
+    // The user asked the app to end (closed its window, or `tavero device
+    // app terminate`).
     std::function<void()> onWindowClosed;
+    // Listen for control commands on <home>/control.sock (on by default).
+    bool controlSocket = true;
+    // Where running shells are listed for `tavero device` and `tavero
+    // open-url` (control::RunningShells); not listed when absent.
+    std::optional<std::filesystem::path> runningShellsFolder;
   };
 
   // REQUIRES: GTK initialised on this thread.
@@ -54,9 +66,14 @@ class ShellApplication {
   host::TQAppDelegate& delegate() { return *delegate_; }
   bridge::QLTaveroBridge& bridge() { return *bridge_; }
   bridge::ModuleRegistry& modules() { return modules_; }
+  control::ControlCommandRegistry& controlCommands() { return *controlCommands_; }
+  ApplicationLifecycle& lifecycle() { return *lifecycle_; }
+  // Null when the control socket is off or could not be opened (logged).
+  control::ControlServer* controlServer() { return controlServer_.get(); }
 
  private:
   host::PageDeviceInformation pageDeviceInformation();
+  void startControlInterface();
 
   Settings settings_;
   platform::GLibMainThread mainThread_;
@@ -68,6 +85,11 @@ class ShellApplication {
   std::unique_ptr<bridge::QLTaveroBridge> bridge_;
   host::TQAppEvents appEvents_;  // pause and resume reach no module yet
   std::unique_ptr<host::TQAppDelegate> delegate_;
+  std::unique_ptr<ApplicationLifecycle> lifecycle_;
+  // Made first and taken down first: commands reach every part above.
+  std::unique_ptr<control::ControlCommandRegistry> controlCommands_;
+  std::unique_ptr<control::ControlServer> controlServer_;
+  bool listedAsRunning_ = false;
 };
 
 }  // namespace tavero::app

@@ -3,9 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "app/DeviceCommand.h"
 #include "app/ExitStatus.h"
 #include "app/RunCommand.h"
 #include "app/ServeCommand.h"
+#include "control/RunningShells.h"
 
 namespace {
 
@@ -16,6 +18,8 @@ void printUsage(std::ostream& out) {
          "  tavero run BUNDLE [--home DIR] [--device FILE] [--headless] [--screenshot FILE]\n"
          "                                          run a web application in the shell\n"
          "  tavero serve [--port N] [--home DIR]   run the bridge without a web view\n"
+         "  tavero device [--home DIR | --app BUNDLE-ID] COMMAND ...\n"
+         "                                          drive a running app's device (\"tavero device help\")\n"
          "  tavero --version                       print the version\n"
          "\"tavero COMMAND --help\" describes a command.\n";
 }
@@ -52,6 +56,9 @@ int main(int argc, char** argv) {
     if (!options->help) return runServe(*options);
     printServeHelp(std::cout);
     return kExitSuccess;
+  }
+  if (command == "device") {
+    return runDevice(args, tavero::control::RunningShells::defaultFolder(), std::cout, std::cerr);
   }
   std::cerr << "tavero: unknown command \"" << command << "\"\n";
   printUsage(std::cerr);

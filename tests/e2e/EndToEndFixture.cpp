@@ -1,8 +1,16 @@
 #include "e2e/EndToEndFixture.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform/linux/PlistBundleReader.h"
+
+extern char** environ;
 
 namespace tavero::app::e2e {
 
@@ -84,6 +92,72 @@ void EndToEndTest::expectAllTrue(const json::Object& verdict, std::initializer_l
     const json::Value* passed = verdict.find(check);
     EXPECT_TRUE(passed && *passed == json::Value(true)) << check << " in " << text(verdict);
   }
+}
+
+}  // namespace tavero::app::e2e
+
+namespace tavero::app::e2e {
+
+CommandOutput EndToEndTest::device(ShellApplication& shell, const std::vector<std::string>& args,
+                                   std::chrono::milliseconds limit) {
+  std::vector<std::string> all = {"device", "--home", home_.string()};
+  all.insert(all.end(), args.begin(), args.end());
+  return runTavero(shell, all, {}, limit);
+}
+
+CommandOutput EndToEndTest::runTavero(ShellApplication& shell, const std::vector<std::string>& args,
+                                      const std::vector<std::string>& env, std::chrono::milliseconds limit) {
+  CommandOutput output;
+  int outPipe[2], errPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC | O_NONBLOCK) != 0 || ::pipe2(errPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    ADD_FAILURE() << "no pipes";
+    return output;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+  std::vector<std::string> argStrings = {TAVERO_BINARY};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& arg : argStrings) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envStrings = env;
+  for (char** entry = environ; *entry; ++entry) envStrings.emplace_back(*entry);
+  std::vector<char*> envp;
+  for (auto& entry : envStrings) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  pid_t pid = 0;
+  int spawned = posix_spawn(&pid, TAVERO_BINARY, &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  auto drain = [](int fd, std::string& into) {
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;) into.append(chunk, static_cast<size_t>(n));
+  };
+  if (spawned == 0) {
+    int status = 0;
+    bool ended = serveUntil(shell, [&] {
+      drain(outPipe[0], output.out);
+      drain(errPipe[0], output.err);
+      return ::waitpid(pid, &status, WNOHANG) == pid;
+    }, limit);
+    if (!ended) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      ADD_FAILURE() << "tavero did not end in time: " << output.err;
+    } else if (WIFEXITED(status)) {
+      output.exitStatus = WEXITSTATUS(status);
+    }
+    drain(outPipe[0], output.out);
+    drain(errPipe[0], output.err);
+  } else {
+    ADD_FAILURE() << "cannot run " << TAVERO_BINARY;
+  }
+  ::close(outPipe[0]);
+  ::close(errPipe[0]);
+  return output;
 }
 
 }  // namespace tavero::app::e2e

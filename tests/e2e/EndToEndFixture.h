@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/ShellApplication.h"
 #include "json/JsonCodec.h"
@@ -19,6 +20,13 @@
 namespace tavero::app::e2e {
 
 namespace fs = std::filesystem;
+
+// What a run of the `tavero` binary printed, and how it ended.
+struct CommandOutput {
+  int exitStatus = -1;  // -1: it did not end by itself in time (it was killed)
+  std::string out;
+  std::string err;
+};
 
 // What pages report: "Probe#echo" calls back with the value and the page's
 // name, "Probe#verdict" hands the page's findings to the test.
@@ -50,6 +58,17 @@ class EndToEndTest : public ::testing::Test {
   // Serves the main loop until `condition` holds (or `limit` passed).
   bool serveUntil(ShellApplication& shell, const std::function<bool()>& condition,
                   std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+  // Runs `tavero device --home <home_> ARGS...` (the real binary, as a
+  // developer would) while serving the shell's main loop, so that commands
+  // that need the main thread get answered.
+  CommandOutput device(ShellApplication& shell, const std::vector<std::string>& args,
+                       std::chrono::milliseconds limit = std::chrono::seconds(30));
+  // Runs the `tavero` binary with ARGS and the extra environment `env`
+  // ("NAME=value"), serving the shell's main loop until it ends.
+  CommandOutput runTavero(ShellApplication& shell, const std::vector<std::string>& args,
+                          const std::vector<std::string>& env = {},
+                          std::chrono::milliseconds limit = std::chrono::seconds(30));
 
   // Expects every key of `checks` to be true in `verdict`.
   static void expectAllTrue(const json::Object& verdict, std::initializer_list<const char*> checks);

@@ -1,0 +1,60 @@
+#include "app/ApplicationLifecycle.h"
+
+#include "log/Log.h"
+
+namespace tavero::app {
+
+ApplicationLifecycle::ApplicationLifecycle(host::TQAppDelegate& delegate, std::function<void()> terminate)
+    : delegate_(delegate), terminate_(std::move(terminate)) {}
+
+bool ApplicationLifecycle::enterBackground() {
+  if (state_ == State::Background) return false;
+  state_ = State::Background;
+  log::info("lifecycle: the app goes to the background");
+  delegate_.willResignActive();
+  delegate_.didEnterBackground();
+  return true;
+}
+
+bool ApplicationLifecycle::enterForeground() {
+  if (state_ == State::Active) return false;
+  state_ = State::Active;
+  log::info("lifecycle: the app comes back to the foreground");
+  delegate_.willEnterForeground();
+  delegate_.didBecomeActive();
+  return true;
+}
+
+void ApplicationLifecycle::addControlCommands(control::ControlCommandRegistry& commands) {
+  using control::ControlAnswer;
+  commands.add({.name = "app background",
+                .usage = "",
+                .help = "sends the app to the background: pages hear \"pause\", then the bridge stops listening",
+                .thread = control::ControlThread::Main,
+                .handler = [this](control::ControlArguments& args) {
+                  args.end();
+                  if (!enterBackground()) return ControlAnswer::error("the app is already in the background");
+                  return ControlAnswer::value("the app is in the background");
+                }});
+  commands.add({.name = "app foreground",
+                .usage = "",
+                .help = "brings the app back: the bridge listens again, then pages hear \"resume\"",
+                .thread = control::ControlThread::Main,
+                .handler = [this](control::ControlArguments& args) {
+                  args.end();
+                  if (!enterForeground()) return ControlAnswer::error("the app is already in the foreground");
+                  return ControlAnswer::value("the app is in the foreground");
+                }});
+  commands.add({.name = "app terminate",
+                .usage = "",
+                .help = "ends the app as closing its window does (local storage is backed up first)",
+                .thread = control::ControlThread::Main,
+                .handler = [this](control::ControlArguments& args) {
+                  args.end();
+                  if (!terminate_) return ControlAnswer::error("this shell cannot be ended from the control interface");
+                  terminate_();
+                  return ControlAnswer::value("the app is ending");
+                }});
+}
+
+}  // namespace tavero::app

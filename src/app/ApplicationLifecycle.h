@@ -1,0 +1,39 @@
+// What the phone's OS does with an application's lifecycle, done on Linux:
+// turns "the window was minimised / shown again" and the control commands
+// `app background|foreground|terminate` into the application delegate's
+// events, in the platform's order (resign active, then enter background;
+// enter foreground, then become active), never twice in a row.
+//
+// Thread rules: main thread only (the control commands run there).
+#pragma once
+
+#include <functional>
+
+#include "control/ControlCommandRegistry.h"
+#include "host/TQAppDelegate.h"
+
+namespace tavero::app {
+
+class ApplicationLifecycle {
+ public:
+  enum class State { Active, Background };
+
+  // `terminate` ends the application as closing its window does; null when
+  // nothing may end it (the terminate command then says so).
+  ApplicationLifecycle(host::TQAppDelegate& delegate, std::function<void()> terminate);
+
+  // False (and nothing happens) when the application is already there.
+  bool enterBackground();
+  bool enterForeground();
+  State state() const { return state_; }
+
+  // Adds `app background`, `app foreground` and `app terminate`.
+  void addControlCommands(control::ControlCommandRegistry& commands);
+
+ private:
+  host::TQAppDelegate& delegate_;
+  std::function<void()> terminate_;
+  State state_ = State::Active;
+};
+
+}  // namespace tavero::app

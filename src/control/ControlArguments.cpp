@@ -1,0 +1,67 @@
+#include "control/ControlArguments.h"
+
+#include <charconv>
+
+#include "json/JsonCodec.h"
+
+namespace tavero::control {
+
+std::optional<std::string> ControlArguments::option(std::string_view name) {
+  std::optional<std::string> value;
+  for (size_t i = position_; i < words_.size();) {
+    if (words_[i] != name) {
+      ++i;
+      continue;
+    }
+    if (value) throw ControlUsageError(std::string(name) + " is given twice");
+    if (i + 1 >= words_.size()) throw ControlUsageError(std::string(name) + " needs a value");
+    value = words_[i + 1];
+    words_.erase(words_.begin() + static_cast<std::ptrdiff_t>(i), words_.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+  }
+  return value;
+}
+
+std::string ControlArguments::next(std::string_view what) {
+  if (empty()) throw ControlUsageError("missing " + std::string(what));
+  return words_[position_++];
+}
+
+std::optional<std::string> ControlArguments::nextIfAny() {
+  if (empty()) return std::nullopt;
+  return words_[position_++];
+}
+
+std::string ControlArguments::rest(std::string_view what) {
+  std::string joined = next(what);
+  while (!empty()) joined += " " + words_[position_++];
+  return joined;
+}
+
+int64_t ControlArguments::integer(std::string_view what, int64_t min, int64_t max) {
+  std::string word = next(what);
+  int64_t number = 0;
+  auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), number);
+  if (error != std::errc() || end != word.data() + word.size() || number < min || number > max) {
+    throw ControlUsageError(std::string(what) + " must be a whole number from " + std::to_string(min) + " to " +
+                            std::to_string(max) + ", not \"" + word + "\"");
+  }
+  return number;
+}
+
+json::Value ControlArguments::jsonValue(std::string_view what) {
+  std::string word = next(what);
+  size_t start = word.find_first_not_of(" \t\r\n");
+  if (start != std::string::npos && word[start] == '[') {
+    if (auto array = json::JsonCodec::arrayWithJSONString(word)) return json::Value(std::move(*array));
+  } else if (start != std::string::npos && word[start] == '{') {
+    if (auto object = json::JsonCodec::dictionaryWithJSONString(word)) return json::Value(std::move(*object));
+  }
+  throw ControlUsageError(std::string(what) + " must be the JSON text of an object or an array, not \"" + word +
+                          "\"");
+}
+
+void ControlArguments::end() const {
+  if (!empty()) throw ControlUsageError("unexpected argument \"" + words_[position_] + "\"");
+}
+
+}  // namespace tavero::control

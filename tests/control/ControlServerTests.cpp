@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "control/ControlClient.h"
+#include "control/ControlProtocol.h"
+#include "control/ControlServer.h"
+#include "platform/sim/QueueMainThread.h"
+
+namespace tavero::control {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ControlServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("tavero-control-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    commands_.add({.name = "echo",
+                   .usage = "WORD...",
+                   .help = "answers its words",
+                   .thread = ControlThread::Any,
+                   .handler = [](ControlArguments& args) {
+                     json::Array words;
+                     while (auto word = args.nextIfAny()) words.emplace_back(*word);
+                     return ControlAnswer::value(json::Value(std::move(words)));
+                   }});
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  std::unique_ptr<ControlServer> start(ControlServer::Limits limits = {}) {
+    auto server = ControlServer::start(socket(), commands_, limits);
+    if (auto* error = std::get_if<std::string>(&server)) {
+      ADD_FAILURE() << *error;
+      return nullptr;
+    }
+    return std::move(std::get<std::unique_ptr<ControlServer>>(server));
+  }
+  ControlClient connect() {
+    auto client = ControlClient::connect(socket());
+    if (auto* error = std::get_if<std::string>(&client)) ADD_FAILURE() << *error;
+    return std::get<ControlClient>(std::move(client));
+  }
+  fs::path socket() const { return folder_ / "control.sock"; }
+
+  fs::path folder_;
+  ControlCommandRegistry commands_{nullptr};
+};
+
+TEST_F(ControlServerTest, AnswersEachRequestLineInOrderOnOneConnection) {
+  auto server = start();
+  ASSERT_TRUE(server);
+  ControlClient client = connect();
+  // Words that look like JSON, quotes, line feeds and non-ASCII stay words.
+  std::vector<std::string> tricky = {"{\"a\":1}", "say \"hi\"", "two\nlines", "h\u00e9llo", ""};
+  std::vector<std::string> words = {"echo"};
+  words.insert(words.end(), tricky.begin(), tricky.end());
+  ControlAnswer answer = client.request(words);
+  ASSERT_TRUE(answer.ok()) << answer.errorMessage();
+  json::Array expected(tricky.begin(), tricky.end());
+  EXPECT_EQ(answer.value(), json::Value(expected));
+  // Two requests sent at once get their answers in order.
+  ASSERT_TRUE(client.sendRaw(requestLine({"echo", "1"}) + requestLine({"echo", "2"})));
+  EXPECT_EQ(parseAnswerLine(client.readLine()).value(), json::Value(json::Array{"1"}));
+  EXPECT_EQ(parseAnswerLine(client.readLine()).value(), json::Value(json::Array{"2"}));
+  ControlAnswer unknown = client.request({"nothing"});
+  EXPECT_FALSE(unknown.ok());
+}
+
+TEST_F(ControlServerTest, TheSocketIsPrivateAndGoesAwayWithTheServer) {
+  auto server = start();
+  ASSERT_TRUE(server);
+  struct stat info {};
+  ASSERT_EQ(::lstat(socket().c_str(), &info), 0);
+  EXPECT_TRUE(S_ISSOCK(info.st_mode));
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  server.reset();
+  EXPECT_FALSE(fs::exists(socket()));
+  auto gone = ControlClient::connect(socket());
+  ASSERT_TRUE(std::holds_alternative<std::string>(gone));
+  EXPECT_NE(std::get<std::string>(gone).find("no app is running"), std::string::npos);
+}
+
+TEST_F(ControlServerTest, AStaleSocketIsReplacedButALiveOneAndOtherFilesAreLeftAlone) {
+  // A socket file nobody listens on: what a shell killed with -9 leaves.
+  {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, socket().c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+  }
+  auto stale = ControlClient::connect(socket());
+  ASSERT_TRUE(std::holds_alternative<std::string>(stale));
+  EXPECT_NE(std::get<std::string>(stale).find("left by a shell that ended"), std::string::npos);
+  auto server = start();
+  ASSERT_TRUE(server);
+  EXPECT_TRUE(connect().request({"echo"}).ok());
+
+  // A second server on the same home must not take the socket over.
+  auto second = ControlServer::start(socket(), commands_);
+  ASSERT_TRUE(std::holds_alternative<std::string>(second));
+  EXPECT_NE(std::get<std::string>(second).find("another shell is running"), std::string::npos);
+  EXPECT_TRUE(connect().request({"echo"}).ok());
+  server.reset();
+
+  std::ofstream(socket()) << "my notes";
+  auto onAFile = ControlServer::start(socket(), commands_);
+  ASSERT_TRUE(std::holds_alternative<std::string>(onAFile));
+  EXPECT_NE(std::get<std::string>(onAFile).find("not a socket"), std::string::npos);
+  std::ifstream in(socket());
+  std::string kept;
+  std::getline(in, kept);
+  EXPECT_EQ(kept, "my notes");
+}
+
+TEST_F(ControlServerTest, ASocketThatAnotherShellPutInPlaceIsNotRemovedAtTheEnd) {
+  auto server = start();
+  ASSERT_TRUE(server);
+  // Someone replaced the file (say after deleting the home by hand).
+  fs::remove(socket());
+  std::ofstream(socket()) << "not ours";
+  server.reset();
+  EXPECT_TRUE(fs::exists(socket()));
+}
+
+TEST_F(ControlServerTest, BadRequestsGetAnErrorAndTheConnectionGoesOn) {
+  auto server = start();
+  ASSERT_TRUE(server);
+  ControlClient client = connect();
+  for (std::string bad : {"not json", "{\"arguments\": \"echo\"}", "{\"arguments\": [1, 2]}", "[\"echo\"]",
+                          "{\"arguments\": [\"echo\", \"\xff\xfe\"]}"}) {
+    ASSERT_TRUE(client.sendRaw(bad + "\n"));
+    ControlAnswer answer = parseAnswerLine(client.readLine());
+    EXPECT_FALSE(answer.ok()) << bad;
+  }
+  EXPECT_TRUE(client.request({"echo", "still here"}).ok());
+}
+
+TEST_F(ControlServerTest, AnOverlongRequestIsRefusedAndTheConnectionClosed) {
+  auto server = start({.maxLineLength = 1000, .maxConnections = 4, .idleTimeout = std::chrono::seconds(30)});
+  ASSERT_TRUE(server);
+  ControlClient client = connect();
+  ASSERT_TRUE(client.sendRaw(requestLine({"echo", std::string(5000, 'x')})));
+  ControlAnswer answer = parseAnswerLine(client.readLine());
+  ASSERT_FALSE(answer.ok());
+  EXPECT_NE(answer.errorMessage().find("longer than 1000 bytes"), std::string::npos);
+  EXPECT_EQ(client.readLine(), "");  // closed
+  EXPECT_TRUE(connect().request({"echo", std::string(900, 'y')}).ok());
+}
+
+TEST_F(ControlServerTest, ConnectionsBeyondTheLimitAreRefusedAndIdleOnesClosed) {
+  auto server = start({.maxLineLength = 1000, .maxConnections = 2, .idleTimeout = std::chrono::milliseconds(200)});
+  ASSERT_TRUE(server);
+  ControlClient first = connect();
+  ControlClient second = connect();
+  ASSERT_TRUE(first.request({"echo"}).ok());
+  ASSERT_TRUE(second.request({"echo"}).ok());
+  ControlClient third = connect();
+  ControlAnswer refused = parseAnswerLine(third.readLine());
+  ASSERT_FALSE(refused.ok());
+  EXPECT_NE(refused.errorMessage().find("too many"), std::string::npos);
+  // The two idle connections are closed after the idle limit, which makes room.
+  EXPECT_EQ(first.readLine(), "");
+  EXPECT_EQ(second.readLine(), "");
+  EXPECT_TRUE(connect().request({"echo"}).ok());
+}
+
+TEST_F(ControlServerTest, AHomeWithAPathLongerThanASocketAddressStillWorks) {
+  folder_ /= std::string(120, 'h');
+  fs::create_directories(folder_);
+  auto server = start();
+  ASSERT_TRUE(server);
+  EXPECT_TRUE(fs::exists(socket()));
+  EXPECT_TRUE(connect().request({"echo"}).ok());
+  server.reset();
+  EXPECT_FALSE(fs::exists(socket()));
+}
+
+TEST_F(ControlServerTest, MainThreadCommandsAreAnsweredWhenTheMainLoopRunsThem) {
+  platform::QueueMainThread main;
+  ControlCommandRegistry commands(&main);
+  std::atomic<int> ran{0};
+  commands.add({.name = "tap", .usage = "", .help = "", .thread = ControlThread::Main, .handler = [&](ControlArguments&) {
+                  ++ran;
+                  return ControlAnswer::value(main.isMainThread());
+                }});
+  auto started = ControlServer::start(socket(), commands);
+  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<ControlServer>>(started));
+  auto server = std::move(std::get<std::unique_ptr<ControlServer>>(started));
+
+  std::atomic<bool> answered{false};
+  std::optional<ControlAnswer> answer;
+  std::thread client([&] {
+    answer = ControlClient::send(socket(), {"tap"});
+    answered = true;
+  });
+  while (!answered) {
+    main.runPending();
+    std::this_thread::yield();
+  }
+  client.join();
+  ASSERT_TRUE(answer && answer->ok());
+  EXPECT_EQ(answer->value(), json::Value(true));
+  EXPECT_EQ(ran, 1);
+
+  // A command still waiting for the main thread when the server stops: the
+  // client sees the connection close, and nothing crashes later.
+  ControlClient waiting = std::get<ControlClient>(ControlClient::connect(socket()));
+  ASSERT_TRUE(waiting.sendRaw(requestLine({"tap"})));
+  while (server->connectionCount() == 0) std::this_thread::yield();
+  server.reset();
+  EXPECT_EQ(waiting.readLine(std::chrono::seconds(5)), "");
+  main.runPending();
+}
+
+}  // namespace
+}  // namespace tavero::control
