@@ -14,6 +14,7 @@
 #include "platform/linux/PlistBundleReader.h"
 #include "platform/linux/XvfbDisplay.h"
 #include "platform/sim/DeviceProfile.h"
+#include "platform/sim/SensorProfile.h"
 
 namespace tavero::app {
 namespace {
@@ -97,6 +98,15 @@ int runApplication(const RunOptions& options) {
   }
   auto device = deviceFor(options);
   if (!device) return 2;
+  platform::SensorProfile sensors;
+  if (options.deviceProfile) {
+    auto profiled = platform::loadSensorProfile(*options.deviceProfile);
+    if (auto* error = std::get_if<std::string>(&profiled)) {
+      std::cerr << "tavero run: " << *error << "\n";
+      return 2;
+    }
+    sensors = std::get<platform::SensorProfile>(std::move(profiled));
+  }
 
   std::unique_ptr<platform::XvfbDisplay> xvfb;
   if (options.headless) {
@@ -119,6 +129,7 @@ int runApplication(const RunOptions& options) {
   ShellApplication::Settings settings;
   settings.bundle = std::get<platform::BundleInfo>(std::move(bundle));
   settings.device = std::move(*device);
+  settings.sensors = std::move(sensors);
   settings.home = platform::homeFoldersFor(settings.bundle.bundleIdentifier, options.home);
   if (auto error = platform::createHomeFolders(settings.home)) {
     std::cerr << "tavero run: " << *error << "\n";

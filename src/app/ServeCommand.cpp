@@ -1,6 +1,5 @@
 #include "app/ServeCommand.h"
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -14,6 +13,13 @@
 #include "json/JsonCodec.h"
 #include "log/Log.h"
 #include "modules/ModuleCatalog.h"
+#include "platform/linux/GLibMainLoopTimers.h"
+#include "platform/linux/GLibMainThread.h"
+#include "platform/linux/LinuxDeviceInfo.h"
+#include "platform/linux/NetlinkReachability.h"
+#include "platform/sim/ForcedNetworkReachability.h"
+#include "platform/sim/SimulatedLocationService.h"
+#include "platform/sim/SimulatedMotionService.h"
 
 namespace tavero::app {
 namespace {
@@ -35,14 +41,6 @@ void writeScriptLine(const std::string& page, const std::string& script) {
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
-}
-
-sigset_t stopSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  return signals;
 }
 
 constexpr const char* kUsage = "usage: tavero serve [--port N] [--home DIR]\n";
@@ -99,11 +97,6 @@ std::optional<ServeOptions> parseServeOptions(const std::vector<std::string>& ar
 }
 
 int runServe(const ServeOptions& options) {
-  // Block the stop signals in every thread (threads inherit the mask), so
-  // that this thread alone receives them through sigwait.
-  sigset_t signals = stopSignals();
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
   std::error_code ec;
   std::filesystem::create_directories(options.home, ec);
   if (ec) {
@@ -111,9 +104,19 @@ int runServe(const ServeOptions& options) {
     return kExitFailure;
   }
 
+  // The main loop runs watch timers and network reports; the sensors are
+  // the simulated device's defaults.
+  platform::GLibMainThread mainThread;
+  platform::GLibMainLoopTimers timers;
+  platform::SimulatedLocationService location;
+  platform::SimulatedMotionService motion;
+  platform::NetlinkReachability realNetwork;
+  platform::ForcedNetworkReachability network(realNetwork);
   host::ScriptCallbackDelivery callbacks(writeScriptLine);
   bridge::ModuleRegistry registry;
-  modules::registerModules(registry, {callbacks, platform::HomeFolders{options.home}});
+  modules::registerModules(registry, {callbacks, platform::HomeFolders{options.home},
+                                      {mainThread, timers, location, motion, network,
+                                       platform::readLinuxDeviceInfo().systemVersion}});
   bridge::QLTaveroBridge bridge(registry, options.port);
   if (!bridge.worker().performAndWait([&] { return bridge.isListening(); })) return kExitFailure;
 
@@ -122,9 +125,11 @@ int runServe(const ServeOptions& options) {
   log::info("serve: there is no web view, so the bridge accepts every local client; "
             "callback scripts are printed on standard output");
 
-  int signal = 0;
-  sigwait(&signals, &signal);
-  log::info(std::string("serve: stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+  mainThread.onTerminationSignal([&](int) {
+    log::info("serve: stopping on a termination signal");
+    mainThread.quit();
+  });
+  mainThread.run();
   return kExitSuccess;
 }
 

@@ -24,7 +24,9 @@ ShellApplication::ShellApplication(Settings settings)
                                                  [this] { return pageDeviceInformation(); });
   engine_ = std::make_unique<host::TQEngine>(mainThread_, *webViewHost_, *views_, settings_.bundle);
 
-  modules::registerModules(modules_, {*engine_, settings_.home});
+  platform::applySensorProfile(settings_.sensors, location_, motion_, network_);
+  modules::registerModules(modules_, {*engine_, settings_.home,
+                                      {mainThread_, timers_, location_, motion_, network_, settings_.device.systemVersion}});
   if (settings_.extraModules) settings_.extraModules(modules_, *engine_);
 
   bridge_ = std::make_unique<bridge::QLTaveroBridge>(modules_, settings_.port);

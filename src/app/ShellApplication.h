@@ -25,8 +25,14 @@
 #include "platform/Bundle.h"
 #include "platform/DeviceInfo.h"
 #include "platform/HomeFolders.h"
+#include "platform/linux/GLibMainLoopTimers.h"
 #include "platform/linux/GLibMainThread.h"
+#include "platform/linux/NetlinkReachability.h"
 #include "platform/linux/WebKitWebViewHost.h"
+#include "platform/sim/ForcedNetworkReachability.h"
+#include "platform/sim/SensorProfile.h"
+#include "platform/sim/SimulatedLocationService.h"
+#include "platform/sim/SimulatedMotionService.h"
 
 namespace tavero::app {
 
@@ -36,6 +42,9 @@ class ShellApplication {
     platform::BundleInfo bundle;
     platform::HomeFolders home;
     platform::DeviceInfo device;
+    // The simulated position and motion sensors and the network status to
+    // start with (from the device profile).
+    platform::SensorProfile sensors;
     uint16_t port = bridge::QLTaveroBridge::kDefaultPort;
     // Only the shell's own web views may use the bridge (on by default).
     bool onlyShellClients = true;
@@ -70,6 +79,11 @@ class ShellApplication {
   ApplicationLifecycle& lifecycle() { return *lifecycle_; }
   // Null when the control socket is off or could not be opened (logged).
   control::ControlServer* controlServer() { return controlServer_.get(); }
+  // The simulated device's sensors and the network status, for the control
+  // interface and tests.
+  platform::SimulatedLocationService& location() { return location_; }
+  platform::SimulatedMotionService& motion() { return motion_; }
+  platform::ForcedNetworkReachability& network() { return network_; }
 
  private:
   host::PageDeviceInformation pageDeviceInformation();
@@ -79,9 +93,16 @@ class ShellApplication {
   platform::GLibMainThread mainThread_;
   std::unique_ptr<platform::WebKitWebViewHost> webViewHost_;
   host::QLDeviceHardware hardware_;
-  bridge::ModuleRegistry modules_;
+  platform::GLibMainLoopTimers timers_;
+  platform::SimulatedLocationService location_;
+  platform::SimulatedMotionService motion_;
+  platform::NetlinkReachability realNetwork_;
+  platform::ForcedNetworkReachability network_{realNetwork_};
   std::unique_ptr<host::TQViewManager> views_;
   std::unique_ptr<host::TQEngine> engine_;
+  // After the engine and the services, so that modules (and the sensor
+  // streams and timers they run) end before what they deliver through.
+  bridge::ModuleRegistry modules_;
   std::unique_ptr<bridge::QLTaveroBridge> bridge_;
   host::TQAppEvents appEvents_;  // pause and resume reach no module yet
   std::unique_ptr<host::TQAppDelegate> delegate_;

@@ -9,9 +9,14 @@ const std::vector<DeviceProfileKey>& knownDeviceProfileKeys() {
   // One line per key or section, in alphabetical order.
   static const std::vector<DeviceProfileKey> keys = {
       {"genericModel"},
+      {"location",
+       {{"accuracy"}, {"altitude"}, {"altitudeAccuracy"}, {"course"}, {"enabled"}, {"latitude"}, {"longitude"},
+        {"speed"}, {"track"}}},
       {"macAddress"},
       {"modelCode"},
+      {"motion", {{"acceleration"}, {"attitude"}, {"gyroscope"}, {"rotationRate"}, {"trace"}}},
       {"name"},
+      {"network"},
       {"systemVersion"},
   };
   return keys;

@@ -1,0 +1,93 @@
+#include "modules/TQConnection.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "log/Log.h"
+
+namespace tavero::modules {
+
+struct TQConnection::State {
+  explicit State(bridge::TQCallbackDelivery& delivery) : callbacks(delivery) {}
+
+  bridge::TQCallbackDelivery& callbacks;
+
+  std::mutex mutex;  // guards every field below
+  int32_t jsCallback = 0;
+  std::vector<std::string> pages;
+  // The one monitor, made by the first watch and kept for the module's
+  // life; later watches reuse it.
+  std::unique_ptr<Reachability> reachability;
+};
+
+TQConnection::TQConnection(bridge::TQCallbackDelivery& callbacks, platform::NetworkReachability& network,
+                           platform::MainThread& mainThread)
+    : network_(network), mainThread_(mainThread), state_(std::make_shared<State>(callbacks)) {
+  addOperation("watch", [this](bridge::TQInvocation& call) { watch(call); });
+}
+
+TQConnection::~TQConnection() {
+  Reachability* reachability;
+  {
+    std::lock_guard lock(state_->mutex);
+    reachability = state_->reachability.get();
+  }
+  // Waits for a change event in progress; none follows.
+  if (reachability) reachability->stopNotifier();
+}
+
+json::Object TQConnection::reportFor(NetworkStatus status) {
+  json::Object report;
+  report.append("type", status == NetworkStatus::ReachableViaWiFi   ? "WIFI"
+                        : status == NetworkStatus::ReachableViaWWAN ? "CELL_3G"
+                                                                    : "NONE");
+  bool online = status == NetworkStatus::ReachableViaWiFi || status == NetworkStatus::ReachableViaWWAN;
+  report.append("online", online ? "1" : "0");
+  return report;
+}
+
+void TQConnection::watch(bridge::TQInvocation& call) {
+  Reachability* monitorToStart = nullptr;
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->jsCallback = call.integer("callback");
+    std::string page = call.pageName();
+    if (!page.empty()) state_->pages.push_back(std::move(page));
+    if (!state_->reachability) {
+      state_->reachability = Reachability::reachabilityForInternetConnection(network_);
+      monitorToStart = state_->reachability.get();
+    }
+  }
+  std::weak_ptr<State> weak = state_;
+  if (monitorToStart &&
+      !monitorToStart->startNotifier([weak, &mainThread = mainThread_] { notifyJavascript(weak, mainThread); })) {
+    log::warning("TQConnection: network changes cannot be watched; pages get the status of now only");
+  }
+  notifyJavascript(weak, mainThread_);
+}
+
+void TQConnection::notifyJavascript(const std::weak_ptr<State>& weak, platform::MainThread& mainThread) {
+  // The status is read when the report is made on the main thread, not
+  // when the change happened.
+  mainThread.post([weak] {
+    if (auto state = weak.lock()) notifyJavascriptInternal(state);
+  });
+}
+
+void TQConnection::notifyJavascriptInternal(const std::shared_ptr<State>& state) {
+  Reachability* reachability;
+  int32_t callback;
+  std::vector<std::string> pages;
+  {
+    std::lock_guard lock(state->mutex);
+    reachability = state->reachability.get();
+    callback = state->jsCallback;
+    pages = state->pages;
+  }
+  json::Value report = reportFor(reachability ? reachability->currentReachabilityStatus() : NetworkStatus::NotReachable);
+  if (pages.empty()) return state->callbacks.invokeCallback(callback, report);
+  for (const std::string& page : pages) state->callbacks.invokeCallback(callback, report, page);
+}
+
+}  // namespace tavero::modules

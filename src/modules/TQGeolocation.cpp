@@ -1,0 +1,201 @@
+#include "modules/TQGeolocation.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "log/Log.h"
+
+namespace tavero::modules {
+
+struct TQGeolocation::State {
+  explicit State(bridge::TQCallbackDelivery& delivery) : callbacks(delivery) {}
+
+  bridge::TQCallbackDelivery& callbacks;
+
+  // A getCurrentPosition waiting for a first position.
+  struct PendingRequest {
+    int32_t success;
+    int32_t failure;
+    std::unique_ptr<platform::Timer> deadline;
+  };
+
+  std::mutex mutex;  // guards every field below
+  int32_t success = 0;
+  int32_t failure = 0;
+  int32_t frequency = 0;
+  int32_t maximumAge = 0;       // kept from the watch; nothing depends on it
+  bool allowHighAccuracy = false;
+  json::Value timeout;           // kept from the watch; nothing depends on it
+  std::optional<platform::LocationFix> savedLocation;
+  bool locationIsRunning = false;
+  std::unique_ptr<platform::Timer> timer;
+  uint64_t lastRequest = 0;
+  std::map<uint64_t, PendingRequest> pending;
+};
+
+TQGeolocation::TQGeolocation(bridge::TQCallbackDelivery& callbacks, platform::LocationService& location,
+                             platform::MainLoopTimers& timers)
+    : location_(location), timers_(timers), state_(std::make_shared<State>(callbacks)) {
+  addOperation("getCurrentPosition", [this](bridge::TQInvocation& call) { getCurrentPosition(call); });
+  addOperation("watchPosition", [this](bridge::TQInvocation& call) { watchPosition(call); });
+  addOperation("clearWatch", [this](bridge::TQInvocation& call) { clearWatch(call); });
+  location_.setDelegate([weak = std::weak_ptr<State>(state_)](const platform::LocationFix& location) {
+    locationDidUpdate(weak, location);
+  });
+}
+
+TQGeolocation::~TQGeolocation() {
+  location_.setDelegate({});  // waits for a report in progress
+  location_.stopUpdatingLocation();
+  std::unique_ptr<platform::Timer> timer;
+  std::map<uint64_t, State::PendingRequest> pending;
+  {
+    std::lock_guard lock(state_->mutex);
+    timer = std::move(state_->timer);
+    pending = std::move(state_->pending);
+  }
+  // Timers are cancelled outside the lock; a tick that still runs finds the
+  // state gone through its weak handle once state_ is released.
+}
+
+json::Value TQGeolocation::dictionaryFromLocation(const platform::LocationFix& location) {
+  json::Object coords;
+  coords.append("latitude", location.latitude);
+  coords.append("longitude", location.longitude);
+  coords.append("altitude", location.altitude);
+  coords.append("accuracy", location.horizontalAccuracy);
+  coords.append("altitudeAccuracy", location.verticalAccuracy);
+  coords.append("heading", location.course);
+  coords.append("speed", location.speed);
+  json::Object position;
+  position.append("coords", std::move(coords));
+  position.append("timestamp", location.timestamp * 1000.0);
+  return position;
+}
+
+bool TQGeolocation::startUpdatingPosition() {
+  if (!location_.locationServicesEnabled()) return false;
+  bool best;
+  {
+    std::lock_guard lock(state_->mutex);
+    best = state_->allowHighAccuracy;
+  }
+  location_.setDesiredAccuracy(best ? platform::LocationAccuracy::Best
+                                    : platform::LocationAccuracy::NearestTenMeters);
+  location_.startUpdatingLocation();
+  std::lock_guard lock(state_->mutex);
+  state_->locationIsRunning = true;
+  return true;
+}
+
+void TQGeolocation::getCurrentPosition(bridge::TQInvocation& call) {
+  int32_t success = call.integer("success");
+  int32_t failure = call.integer("failure");
+  std::optional<platform::LocationFix> saved;
+  {
+    std::lock_guard lock(state_->mutex);
+    saved = state_->savedLocation;
+  }
+  // A saved position answers at once, however old it is.
+  if (saved) return state_->callbacks.invokeCallback(success, dictionaryFromLocation(*saved));
+  if (!startUpdatingPosition()) return state_->callbacks.invokeCallback(failure, json::Value(kFailedToStart));
+  // Wait for the first report without holding this thread: the report
+  // answers the request, or the deadline fails it.
+  std::lock_guard lock(state_->mutex);
+  if (state_->savedLocation) {
+    return state_->callbacks.invokeCallback(success, dictionaryFromLocation(*state_->savedLocation));
+  }
+  uint64_t request = ++state_->lastRequest;
+  auto deadline = timers_.schedule(kCurrentPositionLimit, false, [weak = std::weak_ptr<State>(state_), request] {
+    currentPositionTimedOut(weak, request);
+  });
+  state_->pending[request] = State::PendingRequest{success, failure, std::move(deadline)};
+}
+
+void TQGeolocation::currentPositionTimedOut(const std::weak_ptr<State>& weak, uint64_t request) {
+  auto state = weak.lock();
+  if (!state) return;
+  std::optional<State::PendingRequest> expired;
+  {
+    std::lock_guard lock(state->mutex);
+    auto it = state->pending.find(request);
+    if (it == state->pending.end()) return;  // a position answered it first
+    expired = std::move(it->second);
+    state->pending.erase(it);
+  }
+  state->callbacks.invokeCallback(expired->failure, json::Value(kFailedToRetrieve));
+}
+
+void TQGeolocation::locationDidUpdate(const std::weak_ptr<State>& weak, const platform::LocationFix& location) {
+  auto state = weak.lock();
+  if (!state) return;
+  std::map<uint64_t, State::PendingRequest> answered;
+  {
+    std::lock_guard lock(state->mutex);
+    state->savedLocation = location;
+    answered.swap(state->pending);
+  }
+  if (answered.empty()) return;
+  json::Value position = dictionaryFromLocation(location);
+  for (auto& [request, pending] : answered) {
+    pending.deadline.reset();
+    state->callbacks.invokeCallback(pending.success, position);
+  }
+}
+
+void TQGeolocation::watchPosition(bridge::TQInvocation& call) {
+  bool running;
+  int32_t frequency;
+  int32_t failure;
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->success = call.integer("success");
+    state_->failure = failure = call.integer("failure");
+    state_->allowHighAccuracy = call.flag("allowHighAccuracy");
+    state_->frequency = frequency = call.integer("frequency");
+    state_->maximumAge = call.integer("maximumAge");
+    const json::Value* timeout = call.arguments().find("timeout");
+    state_->timeout = timeout ? *timeout : json::Value();
+    running = state_->locationIsRunning;
+  }
+  // A running service is not restarted, so a new accuracy wish waits for
+  // its next start.
+  if (!running && !startUpdatingPosition()) {
+    return state_->callbacks.invokeCallback(failure, json::Value(kFailedToStart));
+  }
+  auto period = std::max(std::chrono::milliseconds(frequency), kMinimumWatchPeriod);
+  auto timer = timers_.schedule(period, true, [weak = std::weak_ptr<State>(state_)] { updateLocation(weak); });
+  std::lock_guard lock(state_->mutex);
+  std::swap(state_->timer, timer);  // the earlier timer, if any, ends as `timer` goes
+}
+
+void TQGeolocation::updateLocation(const std::weak_ptr<State>& weak) {
+  auto state = weak.lock();
+  if (!state) return;
+  std::optional<platform::LocationFix> saved;
+  int32_t success;
+  {
+    std::lock_guard lock(state->mutex);
+    saved = state->savedLocation;
+    success = state->success;
+  }
+  if (saved) state->callbacks.invokeCallback(success, dictionaryFromLocation(*saved));
+}
+
+void TQGeolocation::clearWatch(bridge::TQInvocation&) {
+  // The watch ends even while location services are disabled: a page that
+  // clears its watch must stop receiving positions.
+  if (!location_.locationServicesEnabled()) {
+    log::debug("TQGeolocation clearWatch: location services are disabled; ending the watch all the same");
+  }
+  location_.stopUpdatingLocation();
+  std::unique_ptr<platform::Timer> timer;
+  std::lock_guard lock(state_->mutex);
+  state_->locationIsRunning = false;
+  timer = std::move(state_->timer);
+}
+
+}  // namespace tavero::modules

@@ -1,0 +1,62 @@
+// The geolocation module: the device's position once (getCurrentPosition)
+// or every `frequency` milliseconds (watchPosition, until clearWatch),
+// delivered to the start page as position objects:
+//   {"coords": {"latitude", "longitude", "altitude", "accuracy",
+//               "altitudeAccuracy", "heading", "speed"}, "timestamp": ms}
+// It keeps the location service running while a watch or a request needs
+// it and remembers the latest position the service reported.
+//
+// Thread rules: operations from any thread. The location service reports
+// on its own thread and watch ticks run on the main thread; the state they
+// share is behind one mutex, and ticks and reports reach it through a weak
+// handle, so nothing reaches a destroyed module. The destructor stops the
+// service, the watch timer and pending requests.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string_view>
+
+#include "bridge/TQCallbackDelivery.h"
+#include "bridge/TQW3CAction.h"
+#include "platform/LocationService.h"
+#include "platform/MainLoopTimers.h"
+
+namespace tavero::modules {
+
+class TQGeolocation : public bridge::TQW3CAction {
+ public:
+  static constexpr std::string_view className = "TQGeolocation";
+  static constexpr const char* kFailedToStart = "Failed to start location services";
+  static constexpr const char* kFailedToRetrieve = "Failed to retrieve current location";
+  // How long getCurrentPosition waits for a first position.
+  static constexpr std::chrono::milliseconds kCurrentPositionLimit{12'000};
+  // The shortest watch period: a watch with a `frequency` of 0, a negative
+  // one or none ticks this often rather than in a busy loop.
+  static constexpr std::chrono::milliseconds kMinimumWatchPeriod{10};
+
+  // The services must outlive the module.
+  TQGeolocation(bridge::TQCallbackDelivery& callbacks, platform::LocationService& location,
+                platform::MainLoopTimers& timers);
+  ~TQGeolocation() override;
+
+  void getCurrentPosition(bridge::TQInvocation& invocation);
+  void watchPosition(bridge::TQInvocation& invocation);
+  void clearWatch(bridge::TQInvocation& invocation);
+
+  static json::Value dictionaryFromLocation(const platform::LocationFix& location);
+
+ private:
+  struct State;
+
+  bool startUpdatingPosition();
+  static void updateLocation(const std::weak_ptr<State>& weak);
+  static void locationDidUpdate(const std::weak_ptr<State>& weak, const platform::LocationFix& location);
+  static void currentPositionTimedOut(const std::weak_ptr<State>& weak, uint64_t request);
+
+  platform::LocationService& location_;
+  platform::MainLoopTimers& timers_;
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace tavero::modules

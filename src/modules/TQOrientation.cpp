@@ -1,0 +1,62 @@
+#include "modules/TQOrientation.h"
+
+#include "modules/FixedPointText.h"
+#include "modules/GyroscopeTest.h"
+
+namespace tavero::modules {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+std::string degreesText(double radians) { return fixedPointText(radians * 180.0 / kPi); }
+
+}  // namespace
+
+TQOrientation::TQOrientation(bridge::TQCallbackDelivery& callbacks, platform::MotionService& motion,
+                             std::string systemVersion)
+    : callbacks_(callbacks), motion_(motion), systemVersion_(std::move(systemVersion)) {
+  addOperation("watch", [this](bridge::TQInvocation& call) { watch(call); });
+  addOperation("clearWatch", [this](bridge::TQInvocation& call) { clearWatch(call); });
+}
+
+TQOrientation::~TQOrientation() {
+  std::lock_guard lock(streamMutex_);
+  deviceMotion_.reset();
+}
+
+json::Object TQOrientation::orientationReading(const platform::Attitude& attitude) {
+  json::Object reading;
+  reading.append("alpha", degreesText(attitude.roll));
+  reading.append("beta", degreesText(attitude.pitch));
+  reading.append("gamma", degreesText(attitude.yaw));
+  return reading;
+}
+
+void TQOrientation::watch(bridge::TQInvocation& call) {
+  {
+    std::lock_guard lock(callbackMutex_);
+    jsCallback_ = call.integer("callback");
+  }
+  std::lock_guard lock(streamMutex_);
+  if (!gyroscopeUsable(systemVersion_, motion_)) return;
+  deviceMotion_.reset();  // each watch starts the samples afresh
+  deviceMotion_ = motion_.startDeviceMotionUpdates(
+      kUpdateInterval, [this](const platform::Attitude& attitude) { handleDeviceMotion(attitude); });
+}
+
+void TQOrientation::clearWatch(bridge::TQInvocation&) {
+  // Stops the samples even if the gyroscope went away since the watch.
+  std::lock_guard lock(streamMutex_);
+  deviceMotion_.reset();
+}
+
+void TQOrientation::handleDeviceMotion(const platform::Attitude& attitude) {
+  int32_t callback;
+  {
+    std::lock_guard lock(callbackMutex_);
+    callback = jsCallback_;
+  }
+  callbacks_.invokeCallback(callback, json::Value(orientationReading(attitude)));
+}
+
+}  // namespace tavero::modules

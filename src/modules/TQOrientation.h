@@ -1,0 +1,52 @@
+// The orientation module: after `watch`, every device-motion sample (every
+// 0.02 s) reaches the start page as the attitude in degrees, as texts:
+//   {"alpha": roll, "beta": pitch, "gamma": yaw}
+// Without a usable gyroscope nothing is started and nothing arrives.
+// `clearWatch` stops the samples.
+//
+// Thread rules: operations from any thread; samples arrive on the motion
+// service's thread. The callback id is behind a mutex; the destructor ends
+// the sensor stream before the module goes.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "bridge/TQCallbackDelivery.h"
+#include "bridge/TQW3CAction.h"
+#include "platform/MotionService.h"
+
+namespace tavero::modules {
+
+class TQOrientation : public bridge::TQW3CAction {
+ public:
+  static constexpr std::string_view className = "TQOrientation";
+  static constexpr platform::MotionService::Interval kUpdateInterval = std::chrono::milliseconds(20);
+
+  // The services must outlive the module.
+  TQOrientation(bridge::TQCallbackDelivery& callbacks, platform::MotionService& motion, std::string systemVersion);
+  ~TQOrientation() override;
+
+  void watch(bridge::TQInvocation& invocation);
+  void clearWatch(bridge::TQInvocation& invocation);
+
+  // The reading for one attitude sample (radians in, degree texts out).
+  static json::Object orientationReading(const platform::Attitude& attitude);
+
+ private:
+  void handleDeviceMotion(const platform::Attitude& attitude);
+
+  bridge::TQCallbackDelivery& callbacks_;
+  platform::MotionService& motion_;
+  const std::string systemVersion_;
+
+  std::mutex callbackMutex_;  // guards jsCallback_ (sensor thread and operations)
+  int32_t jsCallback_ = 0;
+
+  std::mutex streamMutex_;  // serialises watch and clearWatch; guards deviceMotion_
+  std::unique_ptr<platform::Subscription> deviceMotion_;
+};
+
+}  // namespace tavero::modules
