@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "app/SensorCommands.h"
 #include "control/RunningShells.h"
 
 #include "host/DeviceIdentity.h"
@@ -37,6 +38,7 @@ ShellApplication::ShellApplication(Settings settings)
 
   controlCommands_ = std::make_unique<control::ControlCommandRegistry>(&mainThread_);
   lifecycle_->addControlCommands(*controlCommands_);
+  addSensorCommands(*controlCommands_, location_, motion_, network_);
   startControlInterface();
 }
 

@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "log/Log.h"
@@ -19,12 +20,14 @@ struct TQGeolocation::State {
   struct PendingRequest {
     int32_t success;
     int32_t failure;
+    std::string page;
     std::unique_ptr<platform::Timer> deadline;
   };
 
   std::mutex mutex;  // guards every field below
   int32_t success = 0;
   int32_t failure = 0;
+  std::string page;  // the page of the latest watch; empty: the start page
   int32_t frequency = 0;
   int32_t maximumAge = 0;       // kept from the watch; nothing depends on it
   bool allowHighAccuracy = false;
@@ -94,25 +97,26 @@ bool TQGeolocation::startUpdatingPosition() {
 void TQGeolocation::getCurrentPosition(bridge::TQInvocation& call) {
   int32_t success = call.integer("success");
   int32_t failure = call.integer("failure");
+  std::string page = call.pageName();
   std::optional<platform::LocationFix> saved;
   {
     std::lock_guard lock(state_->mutex);
     saved = state_->savedLocation;
   }
   // A saved position answers at once, however old it is.
-  if (saved) return state_->callbacks.invokeCallback(success, dictionaryFromLocation(*saved));
-  if (!startUpdatingPosition()) return state_->callbacks.invokeCallback(failure, json::Value(kFailedToStart));
+  if (saved) return state_->callbacks.invokeCallback(success, dictionaryFromLocation(*saved), page);
+  if (!startUpdatingPosition()) return state_->callbacks.invokeCallback(failure, json::Value(kFailedToStart), page);
   // Wait for the first report without holding this thread: the report
   // answers the request, or the deadline fails it.
   std::lock_guard lock(state_->mutex);
   if (state_->savedLocation) {
-    return state_->callbacks.invokeCallback(success, dictionaryFromLocation(*state_->savedLocation));
+    return state_->callbacks.invokeCallback(success, dictionaryFromLocation(*state_->savedLocation), page);
   }
   uint64_t request = ++state_->lastRequest;
   auto deadline = timers_.schedule(kCurrentPositionLimit, false, [weak = std::weak_ptr<State>(state_), request] {
     currentPositionTimedOut(weak, request);
   });
-  state_->pending[request] = State::PendingRequest{success, failure, std::move(deadline)};
+  state_->pending[request] = State::PendingRequest{success, failure, std::move(page), std::move(deadline)};
 }
 
 void TQGeolocation::currentPositionTimedOut(const std::weak_ptr<State>& weak, uint64_t request) {
@@ -126,7 +130,7 @@ void TQGeolocation::currentPositionTimedOut(const std::weak_ptr<State>& weak, ui
     expired = std::move(it->second);
     state->pending.erase(it);
   }
-  state->callbacks.invokeCallback(expired->failure, json::Value(kFailedToRetrieve));
+  state->callbacks.invokeCallback(expired->failure, json::Value(kFailedToRetrieve), expired->page);
 }
 
 void TQGeolocation::locationDidUpdate(const std::weak_ptr<State>& weak, const platform::LocationFix& location) {
@@ -142,7 +146,7 @@ void TQGeolocation::locationDidUpdate(const std::weak_ptr<State>& weak, const pl
   json::Value position = dictionaryFromLocation(location);
   for (auto& [request, pending] : answered) {
     pending.deadline.reset();
-    state->callbacks.invokeCallback(pending.success, position);
+    state->callbacks.invokeCallback(pending.success, position, pending.page);
   }
 }
 
@@ -150,8 +154,10 @@ void TQGeolocation::watchPosition(bridge::TQInvocation& call) {
   bool running;
   int32_t frequency;
   int32_t failure;
+  std::string page = call.pageName();
   {
     std::lock_guard lock(state_->mutex);
+    state_->page = page;
     state_->success = call.integer("success");
     state_->failure = failure = call.integer("failure");
     state_->allowHighAccuracy = call.flag("allowHighAccuracy");
@@ -164,7 +170,7 @@ void TQGeolocation::watchPosition(bridge::TQInvocation& call) {
   // A running service is not restarted, so a new accuracy wish waits for
   // its next start.
   if (!running && !startUpdatingPosition()) {
-    return state_->callbacks.invokeCallback(failure, json::Value(kFailedToStart));
+    return state_->callbacks.invokeCallback(failure, json::Value(kFailedToStart), page);
   }
   auto period = std::max(std::chrono::milliseconds(frequency), kMinimumWatchPeriod);
   auto timer = timers_.schedule(period, true, [weak = std::weak_ptr<State>(state_)] { updateLocation(weak); });
@@ -177,12 +183,14 @@ void TQGeolocation::updateLocation(const std::weak_ptr<State>& weak) {
   if (!state) return;
   std::optional<platform::LocationFix> saved;
   int32_t success;
+  std::string page;
   {
     std::lock_guard lock(state->mutex);
     saved = state->savedLocation;
     success = state->success;
+    page = state->page;
   }
-  if (saved) state->callbacks.invokeCallback(success, dictionaryFromLocation(*saved));
+  if (saved) state->callbacks.invokeCallback(success, dictionaryFromLocation(*saved), page);
 }
 
 void TQGeolocation::clearWatch(bridge::TQInvocation&) {

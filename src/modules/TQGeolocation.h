@@ -1,10 +1,12 @@
 // The geolocation module: the device's position once (getCurrentPosition)
 // or every `frequency` milliseconds (watchPosition, until clearWatch),
-// delivered to the start page as position objects:
+// delivered as position objects:
 //   {"coords": {"latitude", "longitude", "altitude", "accuracy",
 //               "altitudeAccuracy", "heading", "speed"}, "timestamp": ms}
 // It keeps the location service running while a watch or a request needs
-// it and remembers the latest position the service reported.
+// it and remembers the latest position the service reported. Answers go to
+// the page that asked (the page of the latest watch), or to the start page
+// when the request names no page.
 //
 // Thread rules: operations from any thread. The location service reports
 // on its own thread and watch ticks run on the main thread; the state they

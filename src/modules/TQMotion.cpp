@@ -32,6 +32,7 @@ void TQMotion::watch(bridge::TQInvocation& call) {
   {
     std::lock_guard lock(stateMutex_);
     jsCallback_ = call.integer("callback");
+    page_ = call.pageName();
   }
   std::lock_guard lock(streamsMutex_);
   // The module stays the accelerometer's listener from its first watch on.
@@ -62,6 +63,7 @@ void TQMotion::disableGyro() { gyro_.reset(); }
 void TQMotion::accelerometerDidAccelerate(const platform::MotionVector& sample) {
   json::Object reading;
   int32_t callback;
+  std::string page;
   {
     std::lock_guard lock(stateMutex_);
     accelerationValue_ = sample;
@@ -73,8 +75,9 @@ void TQMotion::accelerometerDidAccelerate(const platform::MotionVector& sample) 
     reading.append("accelerationIncludingGravity", vectorTexts(filtered, "x", "y", "z"));
     reading.append("rotationRate", vectorTexts(rotationRate_, "alpha", "beta", "gamma"));
     callback = jsCallback_;
+    page = page_;
   }
-  callbacks_.invokeCallback(callback, json::Value(std::move(reading)));
+  callbacks_.invokeCallback(callback, json::Value(std::move(reading)), page);
 }
 
 }  // namespace tavero::modules

@@ -1,5 +1,6 @@
 // The motion module: after `watch`, every accelerometer sample (every
-// 0.02 s) reaches the start page as a reading of texts:
+// 0.02 s) reaches the page of the latest watch (the start page when the
+// watch named no page) as a reading of texts:
 //   {"acceleration": {x, y, z}, "accelerationIncludingGravity": {x, y, z},
 //    "rotationRate": {alpha, beta, gamma}}
 // where accelerationIncludingGravity is the low-pass filtered acceleration
@@ -46,11 +47,12 @@ class TQMotion : public bridge::TQW3CAction {
   platform::MotionService& motion_;
   const std::string systemVersion_;
 
-  std::mutex stateMutex_;  // guards the four fields below (sensor thread and operations)
+  std::mutex stateMutex_;  // guards the five fields below (sensor thread and operations)
   platform::MotionVector accelerationValue_;
   platform::MotionVector accelerationValueWithGravity_;
   platform::MotionVector rotationRate_;
   int32_t jsCallback_ = 0;
+  std::string page_;  // the page of the latest watch; empty: the start page
 
   // Serialises watch and clearWatch, which start and stop the streams. It is
   // never taken by a sample handler, so a stream may be ended under it.

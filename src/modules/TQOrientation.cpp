@@ -36,6 +36,7 @@ void TQOrientation::watch(bridge::TQInvocation& call) {
   {
     std::lock_guard lock(callbackMutex_);
     jsCallback_ = call.integer("callback");
+    page_ = call.pageName();
   }
   std::lock_guard lock(streamMutex_);
   if (!gyroscopeUsable(systemVersion_, motion_)) return;
@@ -52,11 +53,13 @@ void TQOrientation::clearWatch(bridge::TQInvocation&) {
 
 void TQOrientation::handleDeviceMotion(const platform::Attitude& attitude) {
   int32_t callback;
+  std::string page;
   {
     std::lock_guard lock(callbackMutex_);
     callback = jsCallback_;
+    page = page_;
   }
-  callbacks_.invokeCallback(callback, json::Value(orientationReading(attitude)));
+  callbacks_.invokeCallback(callback, json::Value(orientationReading(attitude)), page);
 }
 
 }  // namespace tavero::modules

@@ -1,5 +1,6 @@
 // The orientation module: after `watch`, every device-motion sample (every
-// 0.02 s) reaches the start page as the attitude in degrees, as texts:
+// 0.02 s) reaches the page of the latest watch (the start page when the
+// watch named no page) as the attitude in degrees, as texts:
 //   {"alpha": roll, "beta": pitch, "gamma": yaw}
 // Without a usable gyroscope nothing is started and nothing arrives.
 // `clearWatch` stops the samples.
@@ -42,8 +43,9 @@ class TQOrientation : public bridge::TQW3CAction {
   platform::MotionService& motion_;
   const std::string systemVersion_;
 
-  std::mutex callbackMutex_;  // guards jsCallback_ (sensor thread and operations)
+  std::mutex callbackMutex_;  // guards jsCallback_ and page_ (sensor thread and operations)
   int32_t jsCallback_ = 0;
+  std::string page_;  // the page of the latest watch; empty: the start page
 
   std::mutex streamMutex_;  // serialises watch and clearWatch; guards deviceMotion_
   std::unique_ptr<platform::Subscription> deviceMotion_;

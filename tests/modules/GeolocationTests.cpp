@@ -81,6 +81,17 @@ TEST_F(GeolocationTest, ARequestWithoutAPositionIsAnsweredByTheFirstReportOrFail
   EXPECT_TRUE(silent.updating);  // a request leaves the service running
 }
 
+TEST_F(GeolocationTest, AnswersGoToThePageThatAsked) {
+  run(&TQGeolocation::getCurrentPosition, {{"success", "4"}, {"__source", "file:///app/webapp/map.html"}});
+  run(&TQGeolocation::watchPosition, {{"success", "5"}, {"__source", "file:///app/webapp/track.html#x"}});
+  location.report(fixAt(1, 2));
+  timers.fire(timers.active().back().id);
+  auto answers = delivery.take();
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[0].page, "map.html");
+  EXPECT_EQ(answers[1].page, "track.html");
+}
+
 TEST_F(GeolocationTest, DisabledLocationServicesFailRequestsAndWatchesWithoutATimer) {
   location.enabled = false;
   run(&TQGeolocation::getCurrentPosition, {{"success", "4"}, {"failure", "5"}});

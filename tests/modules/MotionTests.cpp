@@ -97,15 +97,17 @@ TEST_F(MotionTest, CarriesTheLatestRotationRateAndClearWatchStopsOnlyTheGyroscop
   }
 }
 
-TEST_F(MotionTest, ASecondWatchSendsLaterReadingsToTheNewIdOnlyOnOneAccelerometerStream) {
+TEST_F(MotionTest, ASecondWatchSendsLaterReadingsToTheNewIdAndPageOnlyOnOneAccelerometerStream) {
   watch("3");
-  watch("9");
+  auto second = call({{"callback", "9"}, {"__source", "file:///app/webapp/level.html"}});
+  module->watch(second);
   EXPECT_EQ(motion.running(Kind::Accelerometer), 1);
   EXPECT_EQ(motion.running(Kind::Gyro), 1);  // the first gyroscope stream ended
   motion.accelerate({1, 2, 3});
   auto readings = delivery.take();
   ASSERT_EQ(readings.size(), 1u);
   EXPECT_EQ(readings[0].id, 9);
+  EXPECT_EQ(readings[0].page, "level.html");
 }
 
 TEST(MotionWithoutGyroscope, ReportsARotationRateOfZeroAndOrientationReportsNothing) {
