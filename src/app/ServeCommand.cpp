@@ -112,6 +112,12 @@ int runServe(const ServeOptions& options) {
   platform::SimulatedMotionService motion;
   platform::NetlinkReachability realNetwork;
   platform::ForcedNetworkReachability network(realNetwork);
+  // Installed before the bridge listens: a signal that comes as soon as the
+  // port is announced must already find its handler.
+  mainThread.onTerminationSignal([&](int) {
+    log::info("serve: stopping on a termination signal");
+    mainThread.quit();
+  });
   host::ScriptCallbackDelivery callbacks(writeScriptLine);
   bridge::ModuleRegistry registry;
   modules::registerModules(registry, {callbacks, platform::HomeFolders{options.home},
@@ -125,10 +131,6 @@ int runServe(const ServeOptions& options) {
   log::info("serve: there is no web view, so the bridge accepts every local client; "
             "callback scripts are printed on standard output");
 
-  mainThread.onTerminationSignal([&](int) {
-    log::info("serve: stopping on a termination signal");
-    mainThread.quit();
-  });
   mainThread.run();
   return kExitSuccess;
 }
