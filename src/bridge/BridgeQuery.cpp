@@ -5,6 +5,21 @@
 #include "net/PercentDecoding.h"
 
 namespace tavero::bridge {
+namespace {
+
+// The array or object that `text` holds, if it begins with "[" or "{" and
+// reads as one.
+std::optional<json::Value> jsonValueOf(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  if (text.front() == '[') {
+    if (auto array = json::JsonCodec::arrayWithJSONString(text)) return json::Value(std::move(*array));
+  } else if (text.front() == '{') {
+    if (auto object = json::JsonCodec::dictionaryWithJSONString(text)) return json::Value(std::move(*object));
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 std::optional<std::string> percentDecodeUTF8(std::string_view text) {
   auto decoded = net::percentDecode(text);
@@ -12,8 +27,8 @@ std::optional<std::string> percentDecodeUTF8(std::string_view text) {
   return decoded;
 }
 
-std::variant<json::Object, QueryError> parseBridgeQuery(std::string_view query) {
-  json::Object arguments;
+std::variant<BridgeQuery, QueryError> parseBridgeQuery(std::string_view query) {
+  BridgeQuery parsed;
   while (!query.empty()) {
     size_t amp = query.find('&');
     std::string_view piece = query.substr(0, amp);
@@ -25,19 +40,15 @@ std::variant<json::Object, QueryError> parseBridgeQuery(std::string_view query) 
     auto decoded = percentDecodeUTF8(piece.substr(eq + 1));
     if (!decoded) return QueryError{key, "its value is not percent-encoded UTF-8"};
 
-    if (!decoded->empty() && decoded->front() == '[') {
-      auto array = json::JsonCodec::arrayWithJSONString(*decoded);
-      if (!array) return QueryError{key, "its value begins with \"[\" but is not a JSON array"};
-      arguments.set(std::move(key), std::move(*array));
-    } else if (!decoded->empty() && decoded->front() == '{') {
-      auto object = json::JsonCodec::dictionaryWithJSONString(*decoded);
-      if (!object) return QueryError{key, "its value begins with \"{\" but is not a JSON object"};
-      arguments.set(std::move(key), std::move(*object));
+    if (auto value = jsonValueOf(*decoded)) {
+      parsed.values.set(key, std::move(*value));
+      parsed.texts.insert_or_assign(std::move(key), std::move(*decoded));
     } else {
-      arguments.set(std::move(key), std::move(*decoded));
+      parsed.texts.erase(key);  // an earlier piece of the same key may have been JSON
+      parsed.values.set(std::move(key), std::move(*decoded));
     }
   }
-  return arguments;
+  return parsed;
 }
 
 }  // namespace tavero::bridge

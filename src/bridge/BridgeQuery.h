@@ -2,8 +2,11 @@
 //
 // Pieces are separated by "&" and split at their first "="; the key is kept
 // exactly as sent, the value is percent-decoded as UTF-8 ("+" stays "+").
-// A decoded value that begins with "[" or "{" becomes the array or object
-// read from it. A later piece with the same key replaces the earlier value.
+// A decoded value that begins with "[" or "{" and reads as JSON becomes the
+// array or object read from it; the page's text of that value is kept as
+// well, because most arguments are texts whatever they begin with (a
+// passphrase "[1,2]", a database name "{notes}"). A later piece with the
+// same key replaces the earlier value.
 #pragma once
 
 #include <optional>
@@ -11,6 +14,7 @@
 #include <string_view>
 #include <variant>
 
+#include "bridge/TQInvocation.h"
 #include "json/JsonValue.h"
 
 namespace tavero::bridge {
@@ -19,14 +23,20 @@ namespace tavero::bridge {
 // are not valid UTF-8.
 std::optional<std::string> percentDecodeUTF8(std::string_view text);
 
+struct BridgeQuery {
+  json::Object values;  // every key: its text, or the array/object read from it
+  ArgumentTexts texts;  // the keys of `values` that hold an array or object
+};
+
 struct QueryError {
   std::string key;     // the piece's key
   std::string reason;  // for the log
 };
 
 // Pieces without "=" (also the empty pieces of "&&") are skipped. A value
-// that does not decode, or whose JSON text does not read, makes the whole
-// query an error: a module must not run with an argument silently missing.
-std::variant<json::Object, QueryError> parseBridgeQuery(std::string_view query);
+// that does not decode makes the whole query an error: a module must not
+// run with an argument silently missing. A value that begins with "[" or
+// "{" but does not read as JSON stays text.
+std::variant<BridgeQuery, QueryError> parseBridgeQuery(std::string_view query);
 
 }  // namespace tavero::bridge

@@ -5,7 +5,6 @@
 #include <string>
 #include <variant>
 
-#include "bridge/ArgumentRules.h"
 #include "bridge/BridgeQuery.h"
 #include "json/JsonCodec.h"
 #include "log/Log.h"
@@ -116,42 +115,37 @@ HTTPResponseMessage QLTaveroBridge::dispatch(net::HTTPConnection& connection,
     log::warning("bridge: refused a request: argument \"" + error->key + "\": " + error->reason);
     return answerForPage(HTTPStatus::bad_request);
   }
-  auto arguments = std::make_shared<const json::Object>(std::move(std::get<json::Object>(parsed)));
-  return dispatchCommand(*arguments, arguments);
+  BridgeQuery& query = std::get<BridgeQuery>(parsed);
+  return dispatchCommand(std::make_shared<const json::Object>(std::move(query.values)),
+                         std::make_shared<const ArgumentTexts>(std::move(query.texts)));
 }
 
-HTTPResponseMessage QLTaveroBridge::dispatchCommand(const json::Object& args, Arguments arguments) {
-  const json::Value* commandValue = args.find("command");
-  const std::string* command = commandValue ? commandValue->ifString() : nullptr;
-  size_t hash = command ? command->find('#') : std::string::npos;
+HTTPResponseMessage QLTaveroBridge::dispatchCommand(Arguments arguments, std::shared_ptr<const ArgumentTexts> texts) {
+  TQInvocation invocation(std::move(arguments), std::move(texts));
+  const std::string command(invocation.text("command"));
+  size_t hash = command.find('#');
   if (hash == std::string::npos) {
     log::warning("bridge: a request without a \"class#operation\" command");
     return answerForPage(HTTPStatus::bad_request);
   }
-  std::string name = className(std::string_view(*command).substr(0, hash));
-  std::string_view operationName = std::string_view(*command).substr(hash + 1);
+  std::string name = className(std::string_view(command).substr(0, hash));
+  std::string_view operationName = std::string_view(command).substr(hash + 1);
 
   TQW3CAction* module = modules_.sharedInstance(name);
   const TQW3CAction::Operation* operation = module ? module->operation(operationName) : nullptr;
   if (!operation) {
-    log::warning("bridge: unknown command \"" + *command + "\"");
+    log::warning("bridge: unknown command \"" + command + "\"");
     return answerForPage(HTTPStatus::not_found);
   }
 
-  module->setArguments(arguments);
+  module->setArguments(invocation.sharedArguments());
   module->setResult(std::nullopt);
 
-  const json::Value* syncValue = args.find("sync");
-  const std::string* syncText = syncValue ? syncValue->ifString() : nullptr;
-  if (!syncText || !boolValue(*syncText)) {
-    commandDispatchQueue_.post([operation, arguments = std::move(arguments)] {
-      TQInvocation invocation(arguments);
-      (*operation)(invocation);
-    });
+  if (!invocation.flag("sync")) {
+    commandDispatchQueue_.post([operation, queued = std::move(invocation)]() mutable { (*operation)(queued); });
     return answerForPage(HTTPStatus::ok);
   }
 
-  TQInvocation invocation(std::move(arguments));
   (*operation)(invocation);
   module->setResult(invocation.result());
   std::string body;

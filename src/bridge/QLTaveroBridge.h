@@ -56,7 +56,7 @@ class QLTaveroBridge : public net::HTTPServer, private net::HTTPConnectionDelega
                          const std::shared_ptr<net::HTTPServerRequest>& request) override;
   net::HTTPResponseMessage dispatch(net::HTTPConnection& connection, const net::HTTPRequestMessage& request);
   bool isShellConnection(net::HTTPConnection& connection);
-  net::HTTPResponseMessage dispatchCommand(const json::Object& argumentsForLookup, Arguments arguments);
+  net::HTTPResponseMessage dispatchCommand(Arguments arguments, std::shared_ptr<const ArgumentTexts> texts);
 
   std::unique_ptr<net::QLWorkerThread> worker_;
   ModuleRegistry& modules_;

@@ -214,14 +214,13 @@ void TQSQLite::executeStatement(TQInvocation& call) {
     call.setResult(errorObject("Could not execute statement: version mismatch"));
     return;
   }
-  const json::Value* statement = call.arguments().find("sqlStatement");
-  const std::string* sql = statement ? statement->ifString() : nullptr;
-  if (!sql || sql::SQLStatementRunner::isTransactionControl(*sql)) {
+  const std::string_view sql = call.text("sqlStatement");
+  if (!call.arguments().contains("sqlStatement") || sql::SQLStatementRunner::isTransactionControl(sql)) {
     call.setResult(errorObject("Could not execute statement: not authorized"));
     return;
   }
   std::lock_guard lock(found->mutex);
-  call.setResult(sql::SQLStatementRunner::run(*found->connection, *sql, call.arguments().find("arguments")));
+  call.setResult(sql::SQLStatementRunner::run(*found->connection, sql, call.arguments().find("arguments")));
 }
 
 }  // namespace tavero::modules

@@ -152,11 +152,18 @@ TEST_F(BridgeDispatch, CommandsThatCannotRunAreAnsweredNotLeftHanging) {
   EXPECT_EQ(get("/?sync=true").status, 400);
   EXPECT_EQ(get("/?command=Probe").status, 400);
   EXPECT_EQ(get("/?command=Nothing%23answer").status, 404);
-  EXPECT_EQ(get("/?command=Probe%23answer&v=%5B1,").status, 400);
+  EXPECT_EQ(get("/?command=Probe%23answer&v=%ZZ").status, 400);
   auto unknown = get("/?command=Probe%23missing");
   EXPECT_EQ(unknown.status, 404);
   EXPECT_EQ(unknown.header("access-control-allow-origin"), "*");
   EXPECT_EQ(unknown.header("content-length"), "0");
+}
+
+TEST_F(BridgeDispatch, OperationsReadThePagesTextAlsoWhenItLooksLikeJson) {
+  EXPECT_EQ(get("/?command=Probe%23echoText&sync=true&t=%5B1,2%5D").body, "\"[1,2]\"");
+  EXPECT_EQ(get("/?command=Probe%23echoText&sync=true&t=%5Bnotes").body, "\"[notes\"");
+  EXPECT_EQ(get("/?command=Probe%23echoText&sync=%5B1%5D&t=x").body, "");  // "[1]" is no true flag: queued
+  EXPECT_EQ(get("/?command=%5BProbe%23echoText&sync=true&t=x").status, 404);  // no module "TQ[Probe"
 }
 
 TEST_F(BridgeDispatch, AnUnknownOperationStillCreatesTheModule) {

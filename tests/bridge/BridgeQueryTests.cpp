@@ -5,10 +5,20 @@
 namespace tavero::bridge {
 namespace {
 
-json::Object parse(std::string_view query) {
+BridgeQuery parseQuery(std::string_view query) {
   auto result = parseBridgeQuery(query);
-  EXPECT_TRUE(std::holds_alternative<json::Object>(result)) << query;
-  return std::holds_alternative<json::Object>(result) ? std::get<json::Object>(result) : json::Object{};
+  EXPECT_TRUE(std::holds_alternative<BridgeQuery>(result)) << query;
+  return std::holds_alternative<BridgeQuery>(result) ? std::get<BridgeQuery>(result) : BridgeQuery{};
+}
+
+json::Object parse(std::string_view query) { return parseQuery(query).values; }
+
+// The text an operation reads under `key`.
+std::string pageText(std::string_view query, std::string_view key) {
+  BridgeQuery parsed = parseQuery(query);
+  TQInvocation call(std::make_shared<const json::Object>(std::move(parsed.values)),
+                    std::make_shared<const ArgumentTexts>(std::move(parsed.texts)));
+  return std::string(call.text(key));
 }
 
 std::string textOf(const json::Object& object, std::string_view key) {
@@ -50,12 +60,22 @@ TEST(BridgeQuery, BracketedValuesBecomeJsonArraysAndObjects) {
   EXPECT_EQ(textOf(args, "s"), " [1]");  // a leading space keeps it text
 }
 
-TEST(BridgeQuery, UnreadableJsonIsAnErrorNamingTheKey) {
-  for (const char* bad : {"v=%5B1,", "v=%7B%22a%22:", "v=%5Bx%5D"}) {
-    auto result = parseBridgeQuery(bad);
-    ASSERT_TRUE(std::holds_alternative<QueryError>(result)) << bad;
-    EXPECT_EQ(std::get<QueryError>(result).key, "v");
+TEST(BridgeQuery, EveryValueKeepsThePagesTextWhateverItBeginsWith) {
+  // Read as JSON where that works, and still the page's text for operations
+  // that take the argument as text (a passphrase "[1,2]" must not become "").
+  for (const char* text : {"[1,2]", "{}", "[notes", " [x]", "{\"y\":1}", "[\"x\"]", "[1,", "{\"a\":"}) {
+    std::string query = "v=" + std::string(text);
+    for (size_t at; (at = query.find_first_of(" \"")) != std::string::npos;)
+      query.replace(at, 1, query[at] == ' ' ? "%20" : "%22");
+    EXPECT_EQ(pageText(query, "v"), text) << query;
   }
+  // A key given twice: the last value wins, in both forms.
+  EXPECT_EQ(pageText("v=%5B1%5D&v=plain", "v"), "plain");
+  EXPECT_FALSE(parse("v=%5B1%5D&v=plain").find("v")->isArray());
+  EXPECT_EQ(pageText("v=plain&v=%5B2%5D", "v"), "[2]");
+  // Unreadable JSON is no reason to refuse the request: it stays text.
+  for (const char* unreadable : {"v=%5B1,", "v=%7B%22a%22:", "v=%5Bx%5D"})
+    EXPECT_TRUE(parse(unreadable).find("v")->isString()) << unreadable;
 }
 
 }  // namespace

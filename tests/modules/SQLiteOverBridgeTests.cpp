@@ -2,8 +2,10 @@
 // sync answers as JSON text, the transaction id by callback script.
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <cctype>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 
 #include "bridge/QLTaveroBridge.h"
@@ -82,6 +84,67 @@ TEST_F(SQLiteOverBridge, APageOpensADatabaseRunsATransactionAndReadsItsRows) {
             "{\n\t \"insertId\" : 0,\n\t \"rowsAffected\" : 0,\n\t \"names\" : [\"body\"],\n\t \"rows\" : "
             "[[\"caf\xC3\xA9 a+b\"]]}");  // a new transaction's connection has changed nothing yet
   EXPECT_EQ(ask("command=SQLite%23beginTransaction&sync=true&transactionId=99"), "");  // unknown: empty
+}
+
+// Percent-encodes every byte but letters and digits.
+std::string encoded(std::string_view text) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c)) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kDigits[c >> 4];
+      out += kDigits[c & 15];
+    }
+  }
+  return out;
+}
+
+TEST_F(SQLiteOverBridge, TextArgumentsThatLookLikeJsonStayThePagesText) {
+  const std::vector<std::string> texts = {"[1,2]", "{}", "[notes", " [x]"};
+  auto open = [&](const std::string& name, const std::string& version, const std::string& passphrase) {
+    return ask("command=SQLite%23openDatabase&sync=true&__source=file%3A%2F%2F%2Fa%2Findex.html&name=" +
+               encoded(name) + "&version=" + encoded(version) + "&displayName=" + encoded(name) +
+               "&passphrase=" + encoded(passphrase));
+  };
+  // Each name is a database of its own, opened again by the same text.
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const std::string id = std::to_string(i + 1);
+    EXPECT_EQ(open(texts[i], texts[i], texts[i]), "{\n\t \"id\" : \"" + id + "\",\n\t \"version\" : \"" +
+                                                      texts[i] + "\"}");
+    ask("command=SQLite%23createTransaction&databaseId=" + id + "&success=5&failure=6");
+    std::string t = nextScript();
+    t = t.substr(t.find("[\"") + 2, t.find("\"]") - t.find("[\"") - 2);
+    EXPECT_EQ(ask("command=SQLite%23beginTransaction&sync=true&transactionId=" + t), "");
+    // The version is checked against the text, and the statement is the text.
+    EXPECT_EQ(ask("command=SQLite%23executeStatement&sync=true&transactionId=" + t + "&databaseId=" + id +
+                  "&version=" + encoded(texts[i]) + "&sqlStatement=" +
+                  encoded("CREATE TABLE t AS SELECT " + std::string(i % 2 ? "'{}'" : "'[1,2]'") + " AS v")),
+              "{\n\t \"insertId\" : 0,\n\t \"rowsAffected\" : 0,\n\t \"names\" : [],\n\t \"rows\" : []}");
+    EXPECT_NE(ask("command=SQLite%23executeStatement&sync=true&transactionId=" + t + "&databaseId=" + id +
+                  "&version=" + encoded(texts[(i + 1) % texts.size()]) + "&sqlStatement=SELECT%201")
+                  .find("version mismatch"),
+              std::string::npos);
+    EXPECT_EQ(ask("command=SQLite%23executeStatement&sync=true&transactionId=" + t + "&databaseId=" + id +
+                  "&sqlStatement=" + encoded(texts[i])).find("not authorized"),
+              std::string::npos)
+        << "the statement text reached SQLite";
+    EXPECT_EQ(ask("command=SQLite%23commitTransaction&sync=true&transactionId=" + t), "");
+  }
+  EXPECT_NE(open("[1,2]", "", "[1,2]").find("\"id\" : \"1\""), std::string::npos);
+  EXPECT_NE(open("[1,2]", "[2]", "[1,2]").find("version mismatch"), std::string::npos);
+  // Every passphrase encrypted its file, and only that passphrase opens it.
+  for (size_t i = 0; i < texts.size(); ++i) {
+    std::ifstream file(folder_ / (std::to_string(i + 1) + ".db"), std::ios::binary);
+    std::string head(16, '\0');
+    file.read(head.data(), 16);
+    EXPECT_NE(head, std::string("SQLite format 3\0", 16)) << texts[i];
+    EXPECT_NE(open(texts[i], "", "").find("Unable to open database"), std::string::npos) << texts[i];
+    EXPECT_NE(open(texts[i], "", texts[(i + 1) % texts.size()]).find("Unable to open database"),
+              std::string::npos);
+  }
 }
 
 }  // namespace
