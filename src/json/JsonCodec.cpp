@@ -17,9 +17,11 @@ namespace tavero::json {
 namespace {
 
 // For each byte, the letter written after a backslash, or 0 when the byte is
-// written as is.
+// written as is. 'u' marks the control characters without a short escape:
+// they are written "\u00XX", since JSON text may not hold them raw.
 constexpr std::array<char, 256> makeEscapeTable() {
   std::array<char, 256> t{};
+  for (int c = 0; c < 0x20; ++c) t[static_cast<size_t>(c)] = 'u';
   t['\b'] = 'b';
   t['\t'] = 't';
   t['\n'] = 'n';
@@ -39,12 +41,12 @@ static_assert(std::endian::native == std::endian::little);
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 constexpr uint64_t kHighs = 0x8080808080808080ull;
 
-// Nonzero when some byte of `w` is a control character below 0x0E or one of
-// '"', '/', '\\'. The lowest flagged byte is always a real match; bytes above
-// it may be false alarms, which the caller re-checks with kEscape anyway.
+// Nonzero when some byte of `w` is a control character (below 0x20) or one
+// of '"', '/', '\\'. The lowest flagged byte is always a real match; bytes
+// above it may be false alarms, which the caller re-checks with kEscape anyway.
 inline uint64_t escapeCandidates(uint64_t w) {
   auto zeroBytes = [](uint64_t v) { return (v - kOnes) & ~v & kHighs; };
-  uint64_t below = (w - kOnes * 0x0E) & ~w & kHighs;
+  uint64_t below = (w - kOnes * 0x20) & ~w & kHighs;
   return below | zeroBytes(w ^ (kOnes * '"')) | zeroBytes(w ^ (kOnes * '/')) |
          zeroBytes(w ^ (kOnes * '\\'));
 }
@@ -128,13 +130,43 @@ class Sink {
 
 thread_local Sink::Spare Sink::spare_;
 
+// Writes the escape for `c` (kEscape[c] is `e`, not 0) at o; returns the end.
+inline char* writeEscape(char* o, unsigned char c, char e) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  o[0] = '\\';
+  o[1] = e;
+  if (e != 'u') return o + 2;
+  o[2] = '0';
+  o[3] = '0';
+  o[4] = kHex[c >> 4];
+  o[5] = kHex[c & 15];
+  return o + 6;
+}
+
+// Room for every byte of `rest` written as a six-character escape, plus the
+// closing quote and slack for the 8-byte stores; only text with control
+// characters asks for it.
+char* roomForEscapes(Sink& out, char* o, size_t rest) {
+  out.advance(o);
+  return out.room(rest * 6 + 1 + 8);
+}
+
 void writeQuoted(Sink& out, std::string_view text) {
-  // Worst case: every byte escaped, plus the quotes, plus slack for the
-  // 8-byte stores below.
+  // Room for every byte written with a two-character escape, plus the
+  // quotes, plus slack for the 8-byte stores below. Six-character escapes
+  // ask for more when they come.
   char* o = out.room(text.size() * 2 + 2 + 8);
+  bool sixCharacterRoom = false;
   *o++ = '"';
   const char* p = text.data();
   const char* end = p + text.size();
+  auto escape = [&](char e) {
+    if (e == 'u' && !sixCharacterRoom) {
+      o = roomForEscapes(out, o, static_cast<size_t>(end - p));
+      sixCharacterRoom = true;
+    }
+    o = writeEscape(o, static_cast<unsigned char>(*p), e);
+  };
   // Copy 8 bytes at a time, stopping only at bytes that may need escaping.
   while (end - p >= 8) {
     uint64_t w;
@@ -151,20 +183,16 @@ void writeQuoted(Sink& out, std::string_view text) {
     o += i;
     char e = kEscape[static_cast<unsigned char>(*p)];
     if (e != 0) {
-      o[0] = '\\';
-      o[1] = e;
-      o += 2;
+      escape(e);
     } else {
-      ++o;  // a control character that is written as is (already stored)
+      ++o;  // a false alarm: the byte is written as is (already stored)
     }
     ++p;
   }
   for (; p < end; ++p) {
     char e = kEscape[static_cast<unsigned char>(*p)];
     if (e != 0) {
-      o[0] = '\\';
-      o[1] = e;
-      o += 2;
+      escape(e);
     } else {
       *o++ = *p;
     }

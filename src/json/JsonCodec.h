@@ -24,7 +24,9 @@ class JsonCodec {
   static void appendJsonStringForValue(std::string& out, const Value& value, int level);
 
   // A quoted string: backspace, tab, line feed, form feed, carriage return,
-  // double quote, solidus and backslash are escaped; nothing else is.
+  // double quote, solidus and backslash get their two-character escapes;
+  // the other control characters (below U+0020) are written "\u00XX";
+  // nothing else is escaped.
   static std::string jsonStringValue(std::string_view text);
 
   // Array and dictionary text at a given level.

@@ -1,9 +1,11 @@
 #include "json/JsonScanner.h"
 
 #include <bit>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <limits>
 
 #include "json/NumberText.h"
 
@@ -180,10 +182,7 @@ bool JsonScanner::scanJSONValue(Value& value) {
       if ((ok = scanWord("null", 4))) value = Value();
       break;
     default:
-      if (isDigit(*cur_) || *cur_ == '-') {
-        Decimal d;
-        if ((ok = scanJSONNumber(d))) value = Value(d);
-      }
+      if (isDigit(*cur_) || *cur_ == '-') ok = scanNumberValue(value);
       break;
   }
   if (!ok) cur_ = start;
@@ -363,13 +362,47 @@ bool JsonScanner::scanUnicodeCharacterIntoString(std::string& string) {
 }
 
 bool JsonScanner::scanJSONNumber(Decimal& number) {
+  const char* numberEnd = nullptr;
+  if (scanNumberText(number, numberEnd) != NumberScan::exact) return false;
+  cur_ = numberEnd;
+  return true;
+}
+
+bool JsonScanner::scanNumberValue(Value& value) {
+  Decimal exact;
+  const char* numberEnd = nullptr;
+  const char* numberBegin = skipSpace(cur_, end_);
+  switch (scanNumberText(exact, numberEnd)) {
+    case NumberScan::none:
+      return false;
+    case NumberScan::exact:
+      value = Value(exact);
+      break;
+    case NumberScan::tooLarge: {
+      // Beyond what a Decimal holds: the nearest double, and beyond the
+      // doubles infinity (1e999 is how JSON text carries it).
+      double nearest = 0;
+      auto [ptr, ec] = std::from_chars(numberBegin, numberEnd, nearest);
+      if (ec == std::errc::result_out_of_range) {
+        nearest = *numberBegin == '-' ? -std::numeric_limits<double>::infinity()
+                                      : std::numeric_limits<double>::infinity();
+      }
+      value = Value(nearest);
+      break;
+    }
+  }
+  cur_ = numberEnd;
+  return true;
+}
+
+JsonScanner::NumberScan JsonScanner::scanNumberText(Decimal& number, const char*& numberEnd) {
   const char* p = skipSpace(cur_, end_);
   bool negative = false;
   if (p != end_ && *p == '-') {
     negative = true;
     ++p;
   }
-  if (p == end_ || !isDigit(*p)) return false;
+  if (p == end_ || !isDigit(*p)) return NumberScan::none;
   while (p != end_ && *p == '0') ++p;  // leading zeros are not significant
   const char* intDigits = p;
   while (p != end_ && isDigit(*p)) ++p;
@@ -404,11 +437,11 @@ bool JsonScanner::scanJSONNumber(Decimal& number) {
     }
   }
 
+  numberEnd = p;
   if (!detail::makeDecimal(negative, intDigits, intCount, fracDigits, fracCount, exponent, number)) {
-    return false;
+    return NumberScan::tooLarge;
   }
-  cur_ = p;
-  return true;
+  return NumberScan::exact;
 }
 
 }  // namespace tavero::json

@@ -26,8 +26,10 @@ class JsonScanner {
   bool isAtEnd() const { return cur_ == end_; }
 
   // Any value: string, object, array, true, false, null or number (read as an
-  // exact Decimal). Leading white space is skipped. For true/false/null only
-  // the word itself is matched; what follows is left for the next scan.
+  // exact Decimal; one too large for that as the nearest double, which is
+  // infinity beyond the doubles' range: 1e999 reads as Infinity). Leading
+  // white space is skipped. For true/false/null only the word itself is
+  // matched; what follows is left for the next scan.
   bool scanJSONValue(Value& value);
   // Skips ahead to the next "{", then reads members up to the closing "}".
   // Commas between members are optional and one trailing comma is allowed; a
@@ -58,6 +60,13 @@ class JsonScanner {
   bool scanNameSeparator() { return scanCharacter(':'); }
 
  private:
+  enum class NumberScan { none, exact, tooLarge };
+  // The number at the position (after white space) into `number`, and where
+  // its text ends; the position does not move. tooLarge: the text is a
+  // number, but too large for a Decimal.
+  NumberScan scanNumberText(Decimal& number, const char*& numberEnd);
+  // scanJSONNumber, falling back to a double for numbers too large.
+  bool scanNumberValue(Value& value);
   bool scanCharacter(char c);
   bool scanWord(const char* word, size_t length);
   // Consumes a "," if it is the next character (after white space).

@@ -173,9 +173,16 @@ char* writeShortDouble(char* o, double a, bool negative) {
 }  // namespace
 
 char* writeDoubleText(char* o, double d) {
-  if (!std::isfinite(d)) {
+  if (std::isnan(d)) {
     std::memcpy(o, "null", 4);
     return o + 4;
+  }
+  if (std::isinf(d)) {
+    // JSON has no word for infinity; a number beyond the doubles' range is
+    // read back (by JSON.parse too) as infinity.
+    if (d < 0) *o++ = '-';
+    std::memcpy(o, "1e999", 5);
+    return o + 5;
   }
   if (d == 0) {  // also -0.0: a zero is written without sign
     *o++ = '0';

@@ -28,7 +28,8 @@ size_t writeU128Digits(char* buf, Uint128 v);
 size_t maxDecimalTextLength(const Decimal& d);
 char* writeDecimalText(char* p, const Decimal& d);
 
-// Shortest round-trip digits in plain notation; "null" when not finite.
+// Shortest round-trip digits in plain notation; "1e999" and "-1e999" for
+// the infinities, "null" for NaN.
 // p must have room for kMaxDoubleTextLength chars.
 inline constexpr size_t kMaxDoubleTextLength = 340;  // "-0." + 323 zeros + 17 digits
 char* writeDoubleText(char* p, double d);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
@@ -45,13 +46,36 @@ TEST(JsonWriter, Layout) {
   EXPECT_EQ(out, "x[null]");
 }
 
-TEST(JsonWriter, EscapesExactlyEightCharacters) {
+TEST(JsonWriter, EightCharactersHaveShortEscapesAndOtherControlCharactersUnicodeOnes) {
   EXPECT_EQ(JsonCodec::jsonStringValue("a/\"\n"), "\"a\\/\\\"\\n\"");
   EXPECT_EQ(JsonCodec::jsonStringValue("\b\t\n\f\r\"/\\"), "\"\\b\\t\\n\\f\\r\\\"\\/\\\\\"");
-  // Other control characters and non-ASCII text go out raw.
-  EXPECT_EQ(JsonCodec::jsonStringValue(std::string("\x01\x0b\x1f\x7f\0", 5)),
-            std::string("\"\x01\x0b\x1f\x7f\0\"", 7));
+  // JSON text may not hold the other control characters raw: a page's
+  // JSON.parse refuses them. DEL and non-ASCII text go out raw.
+  EXPECT_EQ(JsonCodec::jsonStringValue(std::string("\0\x01\x0b\x1b\x1f\x7f", 6)),
+            "\"\\u0000\\u0001\\u000b\\u001b\\u001f\x7f\"");
   EXPECT_EQ(JsonCodec::jsonStringValue("h\u00e9\u2028\U0001F600"), "\"h\u00e9\u2028\U0001F600\"");
+  // A long text of control characters only: every byte takes six.
+  EXPECT_EQ(JsonCodec::jsonStringValue(std::string(100, '\x02')).size(), 602u);
+  std::string mixed, mixedExpected = "\"";
+  for (int i = 0; i < 64; ++i) {
+    mixed += std::string(static_cast<size_t>(i % 11), 'y') + static_cast<char>(i % 32);
+    mixedExpected += std::string(static_cast<size_t>(i % 11), 'y');
+    const char* shortForm = nullptr;
+    switch (i % 32) {
+      case 8: shortForm = "\\b"; break;
+      case 9: shortForm = "\\t"; break;
+      case 10: shortForm = "\\n"; break;
+      case 12: shortForm = "\\f"; break;
+      case 13: shortForm = "\\r"; break;
+    }
+    char unicode[8];
+    std::snprintf(unicode, sizeof unicode, "\\u%04x", i % 32);
+    mixedExpected += shortForm ? shortForm : unicode;
+  }
+  EXPECT_EQ(JsonCodec::jsonStringValue(mixed), mixedExpected + "\"");
+  auto back = JsonCodec::arrayWithJSONString("[" + JsonCodec::jsonStringValue(mixed) + "]");
+  ASSERT_TRUE(back);
+  EXPECT_EQ((*back)[0].asString(), mixed);
   // Escapes at every offset of a longer string, which is scanned in blocks.
   std::string text, expected = "\"";
   for (int i = 0; i < 40; ++i) {
@@ -86,9 +110,14 @@ TEST(JsonWriter, NumbersArePlainDecimalText) {
   EXPECT_EQ(write(123456.789), "123456.789");
   EXPECT_EQ(write(-0.0), "0");
   EXPECT_EQ(write(5e-324), "0." + std::string(323, '0') + "5");
+  // Infinity as the one number text that reads back as infinity; NaN has none.
   EXPECT_EQ(write(std::numeric_limits<double>::quiet_NaN()), "null");
-  EXPECT_EQ(write(std::numeric_limits<double>::infinity()), "null");
-  EXPECT_EQ(write(-std::numeric_limits<double>::infinity()), "null");
+  EXPECT_EQ(write(Array{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}),
+            "[1e999, -1e999]");
+  auto infinities = JsonCodec::arrayWithJSONString("[1e999, -1e999]");
+  ASSERT_TRUE(infinities);
+  EXPECT_EQ((*infinities)[0].toDouble(), std::numeric_limits<double>::infinity());
+  EXPECT_EQ((*infinities)[1].toDouble(), -std::numeric_limits<double>::infinity());
 
   // Shortest digits still parse back to the same double.
   for (double d : {0.1 + 0.2, 1.7976931348623157e308, 2.2250738585072014e-308, 1.0 / 3}) {
