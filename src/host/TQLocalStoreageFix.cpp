@@ -1,9 +1,12 @@
 #include "host/TQLocalStoreageFix.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <charconv>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -21,6 +24,8 @@ constexpr const char* liveName = "file__0.localstorage";
 constexpr const char* backupName = ".file__0.localstorage";
 // Files SQLite keeps beside a database; they belong to that database only.
 constexpr const char* sidecarSuffixes[] = {"-wal", "-shm", "-journal"};
+// The private copy preserve reads a database from when it cannot read it in place.
+const std::string snapshotFolderPrefix = ".localstorage-snapshot-";
 
 struct Outcome {
   bool ok = true;
@@ -102,6 +107,97 @@ class Connection {
   sqlite3* db_ = nullptr;
 };
 
+// Whether the database at `path` can be used as it is: it opens, passes
+// SQLite's quick check (its -wal, if any, included) and holds any table.
+// Only SQLite's own verdict makes it damaged; one that cannot be checked
+// (locked by another process, unreadable, out of memory) is left alone.
+struct Inspection {
+  enum class State { Intact, Empty, Unchecked, Damaged } state;
+  std::string reason;  // why it is damaged or could not be checked
+};
+
+Inspection failedInspection(const Connection& db) {
+  int primary = db.get() ? sqlite3_errcode(db.get()) & 0xff : SQLITE_NOMEM;
+  bool damaged = primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+  return {damaged ? Inspection::State::Damaged : Inspection::State::Unchecked, db.error()};
+}
+
+Inspection inspect(const fs::path& path) {
+  using State = Inspection::State;
+  Connection db;
+  if (db.open(path, SQLITE_OPEN_READWRITE) != SQLITE_OK) return failedInspection(db);
+  sqlite3_busy_timeout(db.get(), 1000);
+  auto check = db.firstText("PRAGMA quick_check");
+  if (!check) return failedInspection(db);
+  if (*check != "ok") return {State::Damaged, *check};
+  auto tables = db.firstText("SELECT count(*) FROM sqlite_master");
+  if (!tables) return failedInspection(db);
+  return {*tables == "0" ? State::Empty : State::Intact, {}};
+}
+
+// Moves `database` and the files beside it to `target` (and its -wal...),
+// replacing an earlier copy there.
+bool moveDatabaseFiles(const fs::path& database, const fs::path& target, std::string& why) {
+  removeDatabaseFiles(target);
+  std::error_code ec;
+  // The main file first: once it is gone, the next launch restores the
+  // backup whatever else a kill left behind.
+  fs::rename(database, target, ec);
+  if (ec) {
+    why = "could not move " + quoted(database) + ": " + ec.message();
+    return false;
+  }
+  for (const char* suffix : sidecarSuffixes) {
+    fs::path sidecar = withSuffix(database, suffix);
+    if (fs::exists(sidecar, ec)) fs::rename(sidecar, withSuffix(target, suffix), ec);
+  }
+  return true;
+}
+
+// The process id in a temporary name "<prefix><pid>" followed by nothing or
+// an SQLite suffix; nothing when `name` is not such a name.
+std::optional<pid_t> temporaryOwner(const std::string& name, const std::string& prefix) {
+  if (!name.starts_with(prefix)) return std::nullopt;
+  std::string_view rest = std::string_view(name).substr(prefix.size());
+  long pid = 0;
+  auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
+  if (error != std::errc() || end == rest.data() || pid <= 0) return std::nullopt;
+  std::string_view suffix(end, static_cast<size_t>(rest.data() + rest.size() - end));
+  bool known = suffix.empty();
+  for (const char* sidecar : sidecarSuffixes) known = known || suffix == sidecar;
+  if (!known) return std::nullopt;
+  return static_cast<pid_t>(pid);
+}
+
+// Whether the process that named a temporary file may still be using it.
+bool mayBeInUse(pid_t owner) {
+  if (owner == getpid()) return false;
+  return ::kill(owner, 0) == 0 || errno != ESRCH;
+}
+
+// Removes the temporary files (and folders) in `folder` whose names start
+// with one of `prefixes` and whose process is gone.
+void removeLeftovers(const fs::path& folder, std::initializer_list<std::string> prefixes) {
+  std::error_code ec;
+  std::vector<fs::path> leftovers;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    for (const std::string& prefix : prefixes) {
+      auto owner = temporaryOwner(name, prefix);
+      if (owner && !mayBeInUse(*owner)) leftovers.push_back(it->path());
+    }
+  }
+  for (const fs::path& leftover : leftovers) {
+    std::error_code removed;
+    fs::remove_all(leftover, removed);
+    if (removed) {
+      log::warning("local storage: could not remove the leftover " + quoted(leftover) + ": " + removed.message());
+    } else {
+      log::info("local storage: removed " + quoted(leftover) + ", left behind by an interrupted run");
+    }
+  }
+}
+
 Outcome copyPages(Connection& source, Connection& target, const fs::path& sourcePath) {
   sqlite3_backup* backup = sqlite3_backup_init(target.get(), "main", source.get(), "main");
   if (!backup) return failure("could not start copying: " + target.error());
@@ -155,7 +251,7 @@ bool needsPrivateCopy(int sqliteCode) {
 
 Outcome snapshotOfCopy(const fs::path& live, const fs::path& scratchParent,
                        const fs::path& targetPath) {
-  fs::path scratch = scratchParent / (".localstorage-snapshot-" + processSuffix());
+  fs::path scratch = scratchParent / (snapshotFolderPrefix + processSuffix());
   std::error_code ec;
   fs::remove_all(scratch, ec);
   std::string message;
@@ -195,6 +291,10 @@ fs::path TQLocalStoreageFix::backupPath(const platform::HomeFolders& folders) {
   return folders.documents() / backupName;
 }
 
+fs::path TQLocalStoreageFix::damagedPath(const platform::HomeFolders& folders) {
+  return folders.documents() / (std::string(backupName) + ".damaged");
+}
+
 int TQLocalStoreageFix::copyFile(const fs::path& source, const fs::path& folder,
                                  const std::string& name, std::string* message) {
   std::error_code ec;
@@ -213,22 +313,61 @@ int TQLocalStoreageFix::copyFile(const fs::path& source, const fs::path& folder,
   return 0;
 }
 
+void TQLocalStoreageFix::clearLeftovers(const platform::HomeFolders& folders) {
+  const std::string backupFile = backupPath(folders).filename().string();
+  removeLeftovers(folders.documents(), {backupFile + ".tmp-", snapshotFolderPrefix});
+  removeLeftovers(folders.localStorageFolder(), {std::string(".") + liveName + ".restore-"});
+}
+
 void TQLocalStoreageFix::restoreLocalStorage(const platform::HomeFolders& folders) {
+  clearLeftovers(folders);
   const fs::path backup = backupPath(folders);
   std::error_code ec;
   if (!fs::is_regular_file(backup, ec)) return;
 
   const fs::path live = liveDatabasePath(folders);
+  if (fs::exists(live, ec)) {
+    Inspection found = inspect(live);
+    if (found.state == Inspection::State::Intact) {
+      log::debug("local storage: the live database is intact; it is kept and the backup is not used");
+      return;
+    }
+    if (found.state == Inspection::State::Unchecked) {
+      log::warning("local storage: the live database cannot be checked (" + found.reason +
+                   "); it is kept and the backup is not used");
+      return;
+    }
+    if (found.state == Inspection::State::Damaged) {
+      const fs::path aside = damagedPath(folders);
+      std::string why;
+      if (!moveDatabaseFiles(live, aside, why)) {
+        log::error("Could not restore localStorage: the live database is damaged (" + found.reason + ") and " + why);
+        return;
+      }
+      log::warning("local storage: the live database is damaged (" + found.reason + "); it is kept as " +
+                   quoted(aside) + " and the backup restored");
+    }
+  }
+  restoreFromBackup(folders);
+}
+
+void TQLocalStoreageFix::restoreFromBackup(const platform::HomeFolders& folders) {
+  const fs::path backup = backupPath(folders);
+  const fs::path live = liveDatabasePath(folders);
   const fs::path folder = live.parent_path();
   const std::string temporaryName = std::string(".") + liveName + ".restore-" + processSuffix();
   const fs::path temporary = folder / temporaryName;
+  std::error_code ec;
   auto fail = [&](const std::string& why) {
-    fs::remove(temporary, ec);
+    removeDatabaseFiles(temporary);
     log::error("Could not restore localStorage from " + quoted(backup) + ": " + why);
   };
 
   std::string message;
   if (copyFile(backup, folder, temporaryName, &message) != 0) return fail(message);
+  Inspection copy = inspect(temporary);
+  if (copy.state == Inspection::State::Damaged) return fail("the backup is damaged (" + copy.reason + ")");
+  if (copy.state == Inspection::State::Unchecked) return fail("its copy cannot be checked (" + copy.reason + ")");
   if (!syncFile(temporary)) return fail("could not sync " + quoted(temporary));
   for (const char* suffix : sidecarSuffixes) {
     fs::path stale = withSuffix(live, suffix);

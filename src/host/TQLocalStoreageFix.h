@@ -26,15 +26,29 @@ class TQLocalStoreageFix {
  public:
   TQLocalStoreageFix() = delete;
 
-  // Replaces the live database with the backup, if there is a backup; with
-  // none the live storage is left untouched. The live file is replaced,
-  // never merged, even when it is newer. Any -wal, -shm or -journal file
-  // beside it belongs to the replaced database and is removed first, since
-  // SQLite would replay it over the restored data. The restored file is
-  // written under a temporary name in the live folder (created as needed)
-  // and renamed into place, so the live file is never half written.
-  // Failures are logged and leave the live storage as it was.
+  // At launch: clears leftovers (see clearLeftovers), then brings the
+  // backup back when the live storage is gone. The backup is restored only
+  // when there is one and the live database is missing, holds no table, or
+  // is damaged (it fails to open as a database or fails SQLite's quick
+  // check). An intact live database is newer than or as new as the backup
+  // (a shell killed after the pages wrote leaves exactly that), so it is
+  // never replaced; neither is one that cannot be checked (locked by
+  // another process, unreadable). A damaged one is moved aside to
+  // damagedPath() first, never deleted.
+  //
+  // Restoring copies the backup under a temporary name into the live
+  // folder (created as needed), checks the copy, removes the -wal, -shm and
+  // -journal files of the replaced database (SQLite would replay them over
+  // the restored data) and renames the copy into place, so the live file is
+  // never half written. Failures are logged and leave the live storage as
+  // it was.
   static void restoreLocalStorage(const platform::HomeFolders& folders);
+
+  // Removes the temporary files that a killed shell left behind: backups
+  // being written (Documents/.file__0.localstorage.tmp-<pid>, their
+  // journals, and private snapshot folders) and restores being written (in
+  // the live folder). Files of a process that still runs are left alone.
+  static void clearLeftovers(const platform::HomeFolders& folders);
 
   // Writes the live database, rows still only in its WAL included, as the
   // backup; nothing happens when there is no live database. The copy is
@@ -57,6 +71,11 @@ class TQLocalStoreageFix {
   // The live database and the backup for `folders`.
   static std::filesystem::path liveDatabasePath(const platform::HomeFolders& folders);
   static std::filesystem::path backupPath(const platform::HomeFolders& folders);
+  // Where a damaged live database is kept when the backup replaces it.
+  static std::filesystem::path damagedPath(const platform::HomeFolders& folders);
+
+ private:
+  static void restoreFromBackup(const platform::HomeFolders& folders);
 };
 
 }  // namespace tavero::host

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
@@ -36,7 +37,10 @@ class AppDelegate : public ::testing::Test {
     std::ofstream(bundle_.webappPath() / "app.json") << "{}";
     home_.home = root_ / "home";
     fs::create_directories(home_.documents());
-    std::ofstream(home_.documents() / ".file__0.localstorage") << "backup";
+    sqlite3* backup = nullptr;
+    sqlite3_open((home_.documents() / ".file__0.localstorage").c_str(), &backup);
+    sqlite3_exec(backup, "CREATE TABLE ItemTable (key TEXT, value BLOB)", nullptr, nullptr, nullptr);
+    sqlite3_close(backup);
   }
   void TearDown() override { fs::remove_all(root_); }
 

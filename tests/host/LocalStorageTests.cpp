@@ -1,113 +1,17 @@
 #include <gtest/gtest.h>
 #include <plist/plist.h>
-#include <sqlite3.h>
 #include <stdlib.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
-#include "host/TQLocalStoreageFix.h"
-#include "log/Log.h"
-#include "platform/HomeFolders.h"
+#include "host/LocalStorageFixture.h"
 #include "platform/linux/PlistBundleReader.h"
 
 namespace tavero::host {
 namespace {
-
-namespace fs = std::filesystem;
-using platform::HomeFolders;
-
-void writeFile(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::vector<std::string> namesIn(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// A fresh folder per test, with the log captured.
-class TempFolderTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tavero-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root = pattern;
-    home = HomeFolders{root / "home"};
-    log::setSink([this](log::Level, std::string_view line) { logged.emplace_back(line); });
-  }
-  void TearDown() override {
-    log::setSink({});
-    fs::remove_all(root);
-  }
-  bool loggedLineContaining(std::string_view text) const {
-    return std::any_of(logged.begin(), logged.end(),
-                       [&](const std::string& line) { return line.find(text) != line.npos; });
-  }
-
-  fs::path root;
-  HomeFolders home;
-  std::vector<std::string> logged;
-};
-
-// A connection for setting up and reading databases the way the web view does.
-class Database {
- public:
-  explicit Database(const fs::path& file) { sqlite3_open(file.c_str(), &db_); }
-  ~Database() { sqlite3_close(db_); }
-  void exec(const std::string& sql) {
-    ASSERT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-        << sqlite3_errmsg(db_) << " in " << sql;
-  }
-  // The value stored under `key`, or nothing (also when there is no table).
-  std::optional<std::string> value(const std::string& key) {
-    sqlite3_stmt* statement = nullptr;
-    std::optional<std::string> result;
-    if (sqlite3_prepare_v2(db_, "SELECT value FROM ItemTable WHERE key = ?", -1, &statement,
-                           nullptr) != SQLITE_OK) {
-      return result;
-    }
-    sqlite3_bind_text(statement, 1, key.c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(statement) == SQLITE_ROW) {
-      result = std::string(static_cast<const char*>(sqlite3_column_blob(statement, 0)),
-                           sqlite3_column_bytes(statement, 0));
-    }
-    sqlite3_finalize(statement);
-    return result;
-  }
-
- private:
-  sqlite3* db_ = nullptr;
-};
-
-const char* const createItemTable =
-    "CREATE TABLE ItemTable (key TEXT UNIQUE ON CONFLICT REPLACE PRIMARY KEY NOT NULL, "
-    "value BLOB NOT NULL)";
-
-// A live database like the web view leaves it: the table checkpointed into
-// the main file, `key` = `value` only in the WAL, held there by `writer`.
-void makeLiveDatabaseWithRowInWal(Database& writer, const std::string& key,
-                                  const std::string& value) {
-  writer.exec("PRAGMA journal_mode=WAL");
-  writer.exec(createItemTable);
-  writer.exec("PRAGMA wal_checkpoint(TRUNCATE)");
-  writer.exec("PRAGMA wal_autocheckpoint=0");
-  writer.exec("INSERT INTO ItemTable VALUES ('" + key + "', CAST('" + value + "' AS BLOB))");
-}
 
 using LocalStorageTest = TempFolderTest;
 
@@ -120,23 +24,73 @@ TEST_F(LocalStorageTest, WithoutABackupRestoreLeavesTheLiveStorageAlone) {
   EXPECT_EQ(readFile(live.string() + "-wal"), "wal");
 }
 
-TEST_F(LocalStorageTest, RestoreReplacesTheLiveFileAndItsStaleJournals) {
-  writeFile(TQLocalStoreageFix::backupPath(home), "backup");
+TEST_F(LocalStorageTest, RestoreBringsBackStorageThatIsGoneEmptyOrDamaged) {
+  makeStorage(TQLocalStoreageFix::backupPath(home), "greeting", "from the backup");
   fs::path live = TQLocalStoreageFix::liveDatabasePath(home);
 
   // No live folder yet: it is created with its parents.
   TQLocalStoreageFix::restoreLocalStorage(home);
-  EXPECT_EQ(readFile(live), "backup");
+  EXPECT_EQ(Database(live).value("greeting"), "from the backup");
 
-  // A newer live file and the journals beside it are dropped, not merged.
-  writeFile(live, "newer live data");
-  for (const char* suffix : {"-wal", "-shm", "-journal"}) {
-    writeFile(live.string() + suffix, "stale");
-  }
+  // A database without tables, as a kill while the web view created it leaves.
+  fs::remove(live);
+  writeFile(live, "");
   TQLocalStoreageFix::restoreLocalStorage(home);
-  EXPECT_EQ(readFile(live), "backup");
+  EXPECT_EQ(Database(live).value("greeting"), "from the backup");
+
+  // Not a database: it is kept aside, never merged or deleted; none of its
+  // journals stays to be replayed over the restored database.
+  writeFile(live, std::string(8192, 'x'));
+  for (const char* suffix : {"-wal", "-shm", "-journal"}) writeFile(live.string() + suffix, "stale");
+  TQLocalStoreageFix::restoreLocalStorage(home);
+  EXPECT_EQ(Database(live).value("greeting"), "from the backup");
   EXPECT_EQ(namesIn(home.localStorageFolder()), std::vector<std::string>{"file__0.localstorage"});
-  EXPECT_EQ(readFile(TQLocalStoreageFix::backupPath(home)), "backup");
+  fs::path damaged = TQLocalStoreageFix::damagedPath(home);
+  EXPECT_EQ(readFile(damaged), std::string(8192, 'x'));
+  EXPECT_TRUE(loggedLineContaining("damaged"));
+
+  // A database with corrupt pages.
+  fs::remove(live);
+  {
+    Database db(live);
+    db.exec(createItemTable);
+    db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 200) "
+            "INSERT INTO ItemTable SELECT 'k' || i, randomblob(100) FROM n");
+  }
+  std::string bytes = readFile(live);
+  ASSERT_GT(bytes.size(), 3 * 4096u);
+  std::fill(bytes.begin() + 4096 + 8, bytes.begin() + 3 * 4096, '\xff');
+  writeFile(live, bytes);
+  TQLocalStoreageFix::restoreLocalStorage(home);
+  EXPECT_EQ(Database(live).value("greeting"), "from the backup");
+  EXPECT_EQ(readFile(damaged), bytes);
+}
+
+TEST_F(LocalStorageTest, AnIntactLiveDatabaseIsNeverReplacedByTheOlderBackup) {
+  makeStorage(TQLocalStoreageFix::backupPath(home), "greeting", "older");
+  fs::path live = TQLocalStoreageFix::liveDatabasePath(home);
+  fs::create_directories(live.parent_path());
+  {
+    Database writer(live);
+    makeLiveDatabaseWithRowInWal(writer, "greeting", "newer, only in the wal");
+    fs::copy_file(live, root / "main");
+    fs::copy_file(live.string() + "-wal", root / "wal");
+  }
+  // As a killed web view leaves it: the WAL beside the database, not checkpointed.
+  fs::copy_file(root / "main", live, fs::copy_options::overwrite_existing);
+  fs::copy_file(root / "wal", live.string() + "-wal", fs::copy_options::overwrite_existing);
+  TQLocalStoreageFix::restoreLocalStorage(home);
+  EXPECT_EQ(Database(live).value("greeting"), "newer, only in the wal");
+  EXPECT_EQ(Database(TQLocalStoreageFix::backupPath(home)).value("greeting"), "older");
+  EXPECT_FALSE(fs::exists(TQLocalStoreageFix::damagedPath(home)));
+}
+
+TEST_F(LocalStorageTest, ADamagedBackupIsNotRestored) {
+  writeFile(TQLocalStoreageFix::backupPath(home), "not a database at all");
+  TQLocalStoreageFix::restoreLocalStorage(home);
+  EXPECT_FALSE(fs::exists(TQLocalStoreageFix::liveDatabasePath(home)));
+  EXPECT_TRUE(fs::is_empty(home.localStorageFolder()));
+  EXPECT_TRUE(loggedLineContaining("the backup is damaged"));
 }
 
 TEST_F(LocalStorageTest, RowsOnlyInTheWalSurvivePreserveAndRestore) {
