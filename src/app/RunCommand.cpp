@@ -1,5 +1,6 @@
 #include "app/RunCommand.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "log/Log.h"
 #include "platform/linux/LinuxDeviceInfo.h"
 #include "platform/linux/PlistBundleReader.h"
+#include "platform/linux/TerminationSignals.h"
 #include "platform/linux/XvfbDisplay.h"
 #include "platform/sim/DeviceProfile.h"
 #include "platform/sim/SensorProfile.h"
@@ -87,43 +89,73 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args) 
 
 void printRunHelp(std::ostream& out) { out << kUsage << "\n" << kOptionsHelp << kExitStatusHelp; }
 
+namespace {
+
+using StartPageLoad = host::TQEngine::StartPageLoad;
+
+bool stopRequested() { return platform::TerminationSignals::received() != 0; }
+
+// Starts Xvfb and points GTK at it; an error message when it cannot.
+std::optional<std::string> startPrivateDisplay(std::unique_ptr<platform::XvfbDisplay>& xvfb) {
+  auto started = platform::XvfbDisplay::start();
+  if (auto* error = std::get_if<std::string>(&started)) return "--headless: " + *error;
+  xvfb = std::move(std::get<std::unique_ptr<platform::XvfbDisplay>>(started));
+  setenv("DISPLAY", xvfb->display().c_str(), 1);
+  setenv("GDK_BACKEND", "x11", 1);
+  setenv("NO_AT_BRIDGE", "1", 1);  // no accessibility bus on a private display
+  log::info("run: headless, on the private display " + xvfb->display() + " (Xvfb process " +
+            std::to_string(xvfb->pid()) + ")");
+  return std::nullopt;
+}
+
+void logLaunch(StartPageLoad load, std::chrono::steady_clock::time_point started, bool screenshot) {
+  if (load == StartPageLoad::Loaded) {
+    auto elapsed = std::chrono::steady_clock::now() - started;
+    log::info("run: the start page loaded " +
+              std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) +
+              " ms after start");
+  } else if (load == StartPageLoad::Failed && !screenshot) {
+    log::error("run: the window shows the error page; the app keeps running without its start page");
+  }
+}
+
+}  // namespace
+
 int runApplication(const RunOptions& options) {
+  // First of all: from here on Ctrl-C and SIGTERM stop the shell in order,
+  // however early they come.
+  platform::TerminationSignals::install();
   const auto started = std::chrono::steady_clock::now();
-  // The bundle and the device profile are checked first: a mistake in
+  // The bundle and the device profile are checked next: a mistake in
   // either is reported before anything is started or created.
   auto bundle = platform::readBundle(options.bundle);
   if (auto* error = std::get_if<std::string>(&bundle)) {
     std::cerr << "tavero run: " << *error << "\n";
-    return 2;
+    return kExitUsage;
   }
   auto device = deviceFor(options);
-  if (!device) return 2;
+  if (!device) return kExitUsage;
   platform::SensorProfile sensors;
   if (options.deviceProfile) {
     auto profiled = platform::loadSensorProfile(*options.deviceProfile);
     if (auto* error = std::get_if<std::string>(&profiled)) {
       std::cerr << "tavero run: " << *error << "\n";
-      return 2;
+      return kExitUsage;
     }
     sensors = std::get<platform::SensorProfile>(std::move(profiled));
   }
 
   std::unique_ptr<platform::XvfbDisplay> xvfb;
-  if (options.headless) {
-    auto started = platform::XvfbDisplay::start();
-    if (auto* error = std::get_if<std::string>(&started)) {
-      std::cerr << "tavero run: --headless: " << *error << "\n";
-      return 1;
+  if (options.headless && !stopRequested()) {
+    if (auto error = startPrivateDisplay(xvfb)) {
+      std::cerr << "tavero run: " << *error << "\n";
+      return kExitFailure;
     }
-    xvfb = std::move(std::get<std::unique_ptr<platform::XvfbDisplay>>(started));
-    setenv("DISPLAY", xvfb->display().c_str(), 1);
-    setenv("GDK_BACKEND", "x11", 1);
-    setenv("NO_AT_BRIDGE", "1", 1);  // no accessibility bus on a private display
-    log::info("run: headless, on the private display " + xvfb->display());
   }
+  if (stopRequested()) return kExitSuccess;
   if (auto error = platform::initializeGtk()) {
     std::cerr << "tavero run: " << *error << "\n";
-    return 1;
+    return kExitFailure;
   }
 
   ShellApplication::Settings settings;
@@ -133,7 +165,7 @@ int runApplication(const RunOptions& options) {
   settings.home = platform::homeFoldersFor(settings.bundle.bundleIdentifier, options.home);
   if (auto error = platform::createHomeFolders(settings.home)) {
     std::cerr << "tavero run: " << *error << "\n";
-    return 1;
+    return kExitFailure;
   }
   // Two shells on one home would overwrite each other's local storage
   // backup and databases.
@@ -144,38 +176,53 @@ int runApplication(const RunOptions& options) {
   }
 
   const std::string homeText = settings.home.home.string();
-  bool quitting = false;
+  bool stopping = false;
   std::unique_ptr<ShellApplication> shell;
-  auto quit = [&] {
-    if (quitting) return;
-    quitting = true;
-    shell->terminate();
+  auto stop = [&] {
+    if (stopping) return;
+    stopping = true;
+    shell->engine().abandonLaunchWait();
     shell->mainThread().quit();
   };
-  settings.onWindowClosed = quit;
+  settings.onWindowClosed = stop;
   settings.runningShellsFolder = control::RunningShells::defaultFolder();
   shell = std::make_unique<ShellApplication>(std::move(settings));
-  shell->mainThread().onTerminationSignal([&](int) { quit(); });
+  // Also handles a signal that came before this line.
+  shell->mainThread().onTerminationSignal([&](int signal) {
+    log::info(std::string("run: stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+    stop();
+  });
   log::info("run: " + options.bundle.string() + " (home " + homeText + ")");
 
-  bool loaded = shell->launch();
-  if (loaded) {
-    auto elapsed = std::chrono::steady_clock::now() - started;
-    log::info("run: the start page loaded " +
-              std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) +
-              " ms after start");
+  shell->launch();
+  StartPageLoad load = shell->engine().startPageLoad();
+  logLaunch(load, started, options.screenshot.has_value());
+  int status = kExitSuccess;
+  bool screenshotWritten = false;
+  if (options.screenshot && !stopping) {
+    if (load == StartPageLoad::Failed) {
+      log::error("run: no screenshot: the start page could not be loaded");
+      status = kExitFailure;
+      stop();
+    } else {
+      if (load == StartPageLoad::TimedOut) log::warning("run: taking the screenshot of a page that has not finished loading");
+      shell->mainThread().runFor(kScreenshotSettleTime);
+      if (!stopping) {
+        shell->webViewHost().snapshotContent(*options.screenshot, [&](bool ok) {
+          if (ok) log::info("run: screenshot written to " + options.screenshot->string());
+          screenshotWritten = ok;
+          status = ok ? kExitSuccess : kExitFailure;
+          stop();
+        });
+      }
+    }
   }
-  int status = 0;
-  if (options.screenshot) {
-    if (!loaded) log::warning("run: taking the screenshot of a page that has not finished loading");
-    shell->mainThread().runFor(kScreenshotSettleTime);
-    shell->webViewHost().snapshotContent(*options.screenshot, [&](bool ok) {
-      if (ok) log::info("run: screenshot written to " + options.screenshot->string());
-      status = ok ? 0 : 1;
-      quit();
-    });
+  if (!stopping) shell->mainThread().run();
+  if (options.screenshot && status == kExitSuccess && !screenshotWritten) {
+    log::error("run: stopped before the screenshot was taken");
+    status = kExitFailure;
   }
-  if (!quitting) shell->mainThread().run();
+  shell->terminate();  // saves the local storage
   shell.reset();
   return status;
 }

@@ -18,6 +18,7 @@ ShellApplication::ShellApplication(Settings settings)
   webViewHost_ = std::make_unique<platform::WebKitWebViewHost>(platform::WebKitWebViewHost::Options{
       .dataDirectory = settings_.home.webData(),
       .cacheDirectory = settings_.home.caches() / "WebKit",
+      .cookieFile = settings_.home.webData() / "cookies.sqlite",
       .windowTitle = settings_.bundle.displayName,
       .onWindowClosed = settings_.onWindowClosed,
   });

@@ -27,10 +27,33 @@ void TQEngine::firstPhase() {
 
 void TQEngine::loadRequiredEngine() {
   viewControllers_.clear();
-  if (std::filesystem::exists(bundle_.webappPath() / "app.json"))
+  const std::filesystem::path webapp = bundle_.webappPath();
+  const std::string page = bundle_.indexPage.value_or("index.html");
+  if (std::filesystem::exists(webapp / "app.json")) {
+    log::info("launch: webapp/app.json is there, so the start page is webapp/" + page +
+              (bundle_.indexPage ? " (Info.plist IndexPage)" : " (the default; Info.plist IndexPage names another)"));
     loadPackagedApp();
-  else
+  } else {
+    log::info("launch: there is no webapp/app.json in " + bundle_.path.string() +
+              ", so a generated page loads webapp/core.min.js and webapp/app.js (with webapp/app.json, webapp/" +
+              page + " would be the start page)");
+    logMissingScriptsOfGeneratedPage();
     loadWebAppEngine();
+  }
+}
+
+void TQEngine::logMissingScriptsOfGeneratedPage() const {
+  const std::filesystem::path webapp = bundle_.webappPath();
+  bool anyMissing = false;
+  for (const char* script : {"core.min.js", "app.js"}) {
+    if (std::filesystem::exists(webapp / script)) continue;
+    anyMissing = true;
+    log::warning("launch: webapp/" + std::string(script) + " is missing; the generated page loads it");
+  }
+  const std::string page = bundle_.indexPage.value_or("index.html");
+  if (anyMissing && std::filesystem::exists(webapp / page)) {
+    log::warning("launch: webapp/" + page + " is not used: add webapp/app.json to make it the start page");
+  }
 }
 
 void TQEngine::loadPackagedApp() {
@@ -69,20 +92,45 @@ void TQEngine::loadWebAppEngine() {
   log::info("WebApp engine Loaded");
 }
 
+std::string TQEngine::startPageDescription() const {
+  if (webAppEngine_) return "the generated start page (webapp/core.min.js and webapp/app.js)";
+  return "\"" + (bundle_.webappPath() / indexPage_.value_or("index.html")).string() + "\"";
+}
+
+void TQEngine::reportStartPageFailure(const std::string& failure) const {
+  std::string hint;
+  if (!webAppEngine_) {
+    std::filesystem::path file = bundle_.webappPath() / indexPage_.value_or("index.html");
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) {
+      hint = indexPage_ ? " (there is no such file; Info.plist IndexPage names it)"
+                        : " (there is no such file; Info.plist IndexPage can name another start page)";
+    }
+  }
+  log::error("launch: the start page " + startPageDescription() + " could not be loaded" + hint + ": " + failure);
+}
+
 bool TQEngine::waitForWebViewToLoad(std::chrono::milliseconds limit) {
-  if (webEngineView_ && webEngineView_->isLoaded()) return true;
   auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!(webEngineView_ && webEngineView_->isLoaded())) {
+  auto end = [this](StartPageLoad state) {
+    startPageLoad_ = state;
+    return state == StartPageLoad::Loaded;
+  };
+  while (true) {
+    if (webEngineView_ && webEngineView_->isLoaded()) return end(StartPageLoad::Loaded);
+    if (webEngineView_ && webEngineView_->loadFailure()) {
+      reportStartPageFailure(*webEngineView_->loadFailure());
+      return end(StartPageLoad::Failed);
+    }
+    if (launchWaitAbandoned_) return end(StartPageLoad::Abandoned);
     if (std::chrono::steady_clock::now() >= deadline) {
-      log::warning("launch: the start page \"" + indexPage_.value_or(webAppEngine_ ? "app.js" : "index.html") +
-                   "\" has not finished loading after " +
+      log::warning("launch: the start page " + startPageDescription() + " has not finished loading after " +
                    std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count()) +
                    " s; going on without it");
-      return false;
+      return end(StartPageLoad::TimedOut);
     }
     mainThread_.runFor(std::chrono::milliseconds(500));
   }
-  return true;
 }
 
 void TQEngine::stop() {

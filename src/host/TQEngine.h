@@ -31,6 +31,15 @@ namespace tavero::host {
 
 class TQEngine : public bridge::TQCallbackDelivery {
  public:
+  // How the launch wait for the start page ended.
+  enum class StartPageLoad {
+    Waiting,    // no wait has ended yet
+    Loaded,
+    Failed,     // the page could not be loaded (the view shows an error page)
+    TimedOut,   // not loaded within the wait's limit
+    Abandoned,  // abandonLaunchWait() was called (the shell is stopping)
+  };
+
   static constexpr std::chrono::seconds kLaunchWaitLimit{30};
   static constexpr const char* kGeneratedStartPage =
       "<html manifest=\"\" lang=\"en-US\"><head><meta charset=\"UTF-8\"><script type=\"text/javascript\" "
@@ -46,9 +55,13 @@ class TQEngine : public bridge::TQCallbackDelivery {
   void start();
   void firstPhase();
   void loadRequiredEngine();
-  // Returns once the start page view has loaded (true), or after `limit`
-  // with a log line naming the page (false).
+  // Returns true once the start page view has loaded. Returns false when
+  // its load fails, after `limit`, or when abandoned, with a log line naming
+  // the page file for the first two; startPageLoad() tells which.
   bool waitForWebViewToLoad(std::chrono::milliseconds limit = kLaunchWaitLimit);
+  // Ends a launch wait in progress (or the next one) without the page.
+  void abandonLaunchWait() { launchWaitAbandoned_ = true; }
+  StartPageLoad startPageLoad() const { return startPageLoad_; }
   void stop();
 
   // Delivers "Kio.device.Communicator.invoke('<id>', [<value>])" to the
@@ -72,6 +85,9 @@ class TQEngine : public bridge::TQCallbackDelivery {
  private:
   void loadPackagedApp();
   void loadWebAppEngine();
+  void logMissingScriptsOfGeneratedPage() const;
+  std::string startPageDescription() const;
+  void reportStartPageFailure(const std::string& failure) const;
   void deliver(const std::string& page, const std::string& script);
 
   platform::MainThread& mainThread_;
@@ -84,6 +100,8 @@ class TQEngine : public bridge::TQCallbackDelivery {
   // the engine is gone does nothing.
   std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
   bool isEngineWorking_ = false;
+  bool launchWaitAbandoned_ = false;
+  StartPageLoad startPageLoad_ = StartPageLoad::Waiting;
   std::optional<std::string> indexPage_;
   TQWebView* webEngineView_ = nullptr;  // owned by views_ or webAppEngine_
   std::unique_ptr<TQWebView> webAppEngine_;

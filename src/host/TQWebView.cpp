@@ -13,9 +13,14 @@ std::string returningText(const std::string& value) {
 
 TQWebView::TQWebView(std::unique_ptr<platform::WebView> view) : view_(std::move(view)) {
   view_->setLoadFinishedHandler([this] { webViewDidFinishLoad(); });
+  view_->setLoadFailedHandler(
+      [this](const std::string& url, const std::string& reason) { webViewDidFailLoad(url, reason); });
 }
 
+void TQWebView::webViewDidFailLoad(const std::string&, const std::string& reason) { loadFailure_ = reason; }
+
 void TQWebView::webViewDidFinishLoad() {
+  loadFailure_.reset();
   isLoaded_ = true;
   if (originalDelegate_) originalDelegate_(*this);
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ class TQWebView {
 
   // False until the first load finished; then true for good.
   bool isLoaded() const { return isLoaded_.load(); }
+
+  // Why the latest load of the view's document failed, or nothing when it
+  // did not. Main thread.
+  const std::optional<std::string>& loadFailure() const { return loadFailure_; }
 
   // Told of every finished load, after isLoaded is set.
   void setOriginalDelegate(LoadObserver observer) { originalDelegate_ = std::move(observer); }
@@ -45,10 +50,12 @@ class TQWebView {
 
  private:
   void webViewDidFinishLoad();
+  void webViewDidFailLoad(const std::string& url, const std::string& reason);
 
   std::unique_ptr<platform::WebView> view_;
   std::atomic<bool> isLoaded_{false};
-  LoadObserver originalDelegate_;  // main thread only
+  LoadObserver originalDelegate_;           // main thread only
+  std::optional<std::string> loadFailure_;  // main thread only
 };
 
 }  // namespace tavero::host

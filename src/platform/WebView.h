@@ -27,8 +27,14 @@ class WebView {
   // loads from now on, before the page's own scripts, in this order.
   virtual void setDocumentStartScripts(std::vector<std::string> scripts) = 0;
 
-  // Called after every load that finished successfully (not after a failed one).
+  // Called after every load that finished successfully (not after a failed
+  // one, nor after the error page the view may show for a failed one).
   virtual void setLoadFinishedHandler(std::function<void()> handler) = 0;
+
+  // Called when loading the view's document fails, with its URL and the
+  // reason (a load cancelled by a newer one is not a failure).
+  using LoadFailedHandler = std::function<void(const std::string& url, const std::string& reason)>;
+  virtual void setLoadFailedHandler(LoadFailedHandler handler) = 0;
 };
 
 class WebViewHost {

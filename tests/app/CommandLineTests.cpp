@@ -22,7 +22,7 @@ struct Outcome {
 
 Outcome runTavero(std::vector<std::string> args, std::vector<std::string> environment = {}) {
   args.insert(args.begin(), TAVERO_BINARY);
-  ChildProcess child(std::move(args), std::move(environment), true);
+  ChildProcess child(std::move(args), {.environment = std::move(environment), .keepStdout = true});
   Outcome outcome;
   outcome.out = child.readStdout();
   child.readToEnd();

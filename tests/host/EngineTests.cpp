@@ -6,6 +6,7 @@
 
 #include "host/FileURL.h"
 #include "host/TQEngine.h"
+#include "log/Log.h"
 #include "platform/sim/QueueMainThread.h"
 #include "platform/sim/RecordingWebView.h"
 
@@ -14,6 +15,28 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::RecordingWebView;
+
+// Keeps the log lines of one test.
+class LogLines {
+ public:
+  LogLines() {
+    log::setSink([this](log::Level, std::string_view line) { lines_.emplace_back(line); });
+  }
+  ~LogLines() { log::setSink({}); }
+  bool has(const std::string& text) const {
+    for (const auto& line : lines_)
+      if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
+  std::string all() const {
+    std::string text;
+    for (const auto& line : lines_) text += line + "\n";
+    return text;
+  }
+
+ private:
+  std::vector<std::string> lines_;  // written on the test's thread only
+};
 
 // A bundle folder on disk: the engine looks for webapp/app.json there.
 class Engine : public ::testing::Test {
@@ -115,6 +138,57 @@ TEST_F(Engine, AStartPageThatNeverLoadsEndsTheWaitAtItsBound) {
   makePackagedApp();
   engine().start();
   EXPECT_FALSE(engine().waitForWebViewToLoad(std::chrono::milliseconds(0)));
+  EXPECT_EQ(engine().startPageLoad(), TQEngine::StartPageLoad::TimedOut);
+}
+
+TEST_F(Engine, AFailedStartPageEndsTheWaitNamingTheFileAndAnErrorPageIsNoLoad) {
+  LogLines log;
+  makePackagedApp();
+  bundle_.indexPage = "strat.html";
+  engine().start();
+  RecordingWebView& view = recorded(engine().webEngineView());
+  main_.onRunFor = [&](std::chrono::milliseconds) {
+    if (main_.runForCalls == 2) view.failLoad(view.loads.at(0), "No such file or directory");
+  };
+  EXPECT_FALSE(engine().waitForWebViewToLoad());
+  EXPECT_EQ(main_.runForCalls, 2);
+  EXPECT_EQ(engine().startPageLoad(), TQEngine::StartPageLoad::Failed);
+  std::string named = "\"" + (bundle_.webappPath() / "strat.html").string() + "\" could not be loaded";
+  EXPECT_TRUE(log.has(named)) << log.all();
+  EXPECT_TRUE(log.has("(there is no such file; Info.plist IndexPage names it): No such file or directory")) << log.all();
+
+  // A later successful load of the page (say the developer added the file
+  // and reloaded) is a load again.
+  view.finishLoad();
+  EXPECT_TRUE(engine().waitForWebViewToLoad());
+  EXPECT_EQ(engine().startPageLoad(), TQEngine::StartPageLoad::Loaded);
+}
+
+TEST_F(Engine, AnAbandonedWaitEndsAtTheNextSlice) {
+  makePackagedApp();
+  engine().start();
+  main_.onRunFor = [&](std::chrono::milliseconds) { engine().abandonLaunchWait(); };
+  EXPECT_FALSE(engine().waitForWebViewToLoad());
+  EXPECT_EQ(main_.runForCalls, 1);
+  EXPECT_EQ(engine().startPageLoad(), TQEngine::StartPageLoad::Abandoned);
+}
+
+TEST_F(Engine, TheLogSaysWhichStartModeWasChosenAndWhy) {
+  {
+    LogLines log;
+    std::ofstream(bundle_.webappPath() / "index.html") << "<p>";
+    std::ofstream(bundle_.webappPath() / "app.js") << "";
+    engine().start();
+    EXPECT_TRUE(log.has("there is no webapp/app.json")) << log.all();
+    EXPECT_TRUE(log.has("webapp/core.min.js is missing")) << log.all();
+    EXPECT_FALSE(log.has("webapp/app.js is missing")) << log.all();
+    EXPECT_TRUE(log.has("webapp/index.html is not used: add webapp/app.json")) << log.all();
+  }
+  engine_.reset();
+  LogLines log;
+  makePackagedApp();
+  engine().start();
+  EXPECT_TRUE(log.has("webapp/app.json is there, so the start page is webapp/index.html")) << log.all();
 }
 
 TEST(EngineBaseURL, SlashesDoubleAndSpacesAreEscaped) {

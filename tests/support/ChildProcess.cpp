@@ -25,7 +25,9 @@ int pidfd_open(pid_t pid, unsigned int flags) { return static_cast<int>(::syscal
 
 }  // namespace
 
-ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::string> environment, bool keepStdout) {
+ChildProcess::ChildProcess(std::vector<std::string> argv, Options options) {
+  const bool keepStdout = options.keepStdout;
+  ownProcessGroup_ = options.ownProcessGroup;
   int errPipe[2];
   int outPipe[2] = {-1, -1};
   if (::pipe2(errPipe, O_CLOEXEC) != 0) return;
@@ -44,7 +46,7 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::strin
 
   std::vector<std::string> envText;
   for (char** variable = environ; *variable; ++variable) envText.emplace_back(*variable);
-  for (auto& added : environment) envText.push_back(std::move(added));
+  for (auto& added : options.environment) envText.push_back(std::move(added));
   std::vector<char*> envp;
   for (auto& text : envText) envp.push_back(text.data());
   envp.push_back(nullptr);
@@ -52,7 +54,14 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::strin
   for (auto& arg : argv) args.push_back(arg.data());
   args.push_back(nullptr);
 
-  if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (options.ownProcessGroup) {
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+  }
+  if (posix_spawn(&pid_, args[0], &actions, &attributes, args.data(), envp.data()) != 0) pid_ = -1;
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(errPipe[1]);
   stderrFd_ = errPipe[0];
@@ -64,7 +73,7 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::strin
 
 ChildProcess::~ChildProcess() {
   if (pid_ > 0 && !status_) {
-    ::kill(pid_, SIGKILL);
+    ::kill(ownProcessGroup_ ? -pid_ : pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
   }
   if (stderrFd_ >= 0) ::close(stderrFd_);
@@ -146,6 +155,10 @@ std::string ChildProcess::readStdout(std::chrono::milliseconds limit) {
 
 void ChildProcess::signal(int signal) {
   if (pid_ > 0 && !status_) ::kill(pid_, signal);
+}
+
+void ChildProcess::signalGroup(int signal) {
+  if (pid_ > 0) ::kill(-pid_, signal);
 }
 
 std::optional<int> ChildProcess::wait(std::chrono::milliseconds limit) {

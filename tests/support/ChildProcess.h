@@ -16,10 +16,15 @@ namespace tavero::testing {
 
 class ChildProcess {
  public:
-  // Starts `argv` (argv[0] is a path) with `environment` added to the
-  // test's own; standard output goes to /dev/null unless `keepStdout`.
-  explicit ChildProcess(std::vector<std::string> argv, std::vector<std::string> environment = {},
-                        bool keepStdout = false);
+  struct Options {
+    std::vector<std::string> environment;  // added to the test's own
+    bool keepStdout = false;               // else standard output goes to /dev/null
+    bool ownProcessGroup = false;          // as a shell's job is: signalGroup() reaches all of it
+  };
+
+  // Starts `argv` (argv[0] is a path).
+  explicit ChildProcess(std::vector<std::string> argv, Options options);
+  explicit ChildProcess(std::vector<std::string> argv) : ChildProcess(std::move(argv), Options{}) {}
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -44,6 +49,9 @@ class ChildProcess {
   std::string readStdout(std::chrono::milliseconds limit = std::chrono::seconds(30));
 
   void signal(int signal);
+  // Signals every process of the child's group, as Ctrl-C in a terminal
+  // does. REQUIRES: started with ownProcessGroup.
+  void signalGroup(int signal);
   // The exit status, or 128 + the signal that ended the child; nullopt when
   // it is still running after `limit`.
   std::optional<int> wait(std::chrono::milliseconds limit = std::chrono::seconds(30));
@@ -52,6 +60,7 @@ class ChildProcess {
   bool readMore(std::chrono::steady_clock::time_point deadline);
 
   pid_t pid_ = -1;
+  bool ownProcessGroup_ = false;
   int stderrFd_ = -1;
   int stdoutFd_ = -1;
   std::string pending_;

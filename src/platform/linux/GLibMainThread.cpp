@@ -3,7 +3,9 @@
 #include <glib-unix.h>
 #include <glib.h>
 
-#include <csignal>
+#include <unistd.h>
+
+#include "platform/linux/TerminationSignals.h"
 
 namespace tavero::platform {
 namespace {
@@ -19,7 +21,10 @@ void deleteTask(gpointer data) { delete static_cast<std::function<void()>*>(data
 
 GLibMainThread::GLibMainThread() : loop_(g_main_loop_new(nullptr, FALSE)) {}
 
-GLibMainThread::~GLibMainThread() { g_main_loop_unref(loop_); }
+GLibMainThread::~GLibMainThread() {
+  if (signalSource_ != 0) g_source_remove(signalSource_);
+  g_main_loop_unref(loop_);
+}
 
 void GLibMainThread::post(std::function<void()> task) {
   // An idle source at default priority: sources of equal priority are
@@ -49,17 +54,23 @@ void GLibMainThread::quit() { g_main_loop_quit(loop_); }
 
 void GLibMainThread::onTerminationSignal(std::function<void(int)> handler) {
   terminationHandler_ = std::move(handler);
-  for (int signal : {SIGINT, SIGTERM}) {
-    g_unix_signal_add(
-        signal,
-        [](gpointer data) -> gboolean {
-          auto* self = static_cast<GLibMainThread*>(data);
-          // The same handler serves both signals; which one is not needed.
-          if (self->terminationHandler_) self->terminationHandler_(SIGTERM);
-          return G_SOURCE_CONTINUE;
-        },
-        this);
-  }
+  if (signalSource_ != 0) return;
+  TerminationSignals::install();
+  int fd = TerminationSignals::notificationFd();
+  if (fd < 0) return;
+  // A signal that came before this call is waiting in the pipe, so it is
+  // handled at the loop's first turn.
+  signalSource_ = g_unix_fd_add(
+      fd, G_IO_IN,
+      [](gint fd, GIOCondition, gpointer data) -> gboolean {
+        char drained[64];
+        while (::read(fd, drained, sizeof drained) > 0) {
+        }
+        auto* self = static_cast<GLibMainThread*>(data);
+        if (self->terminationHandler_) self->terminationHandler_(TerminationSignals::received());
+        return G_SOURCE_CONTINUE;
+      },
+      this);
 }
 
 }  // namespace tavero::platform

@@ -24,13 +24,16 @@ class GLibMainThread : public MainThread {
   void run();
   void quit();
 
-  // Calls `handler` on the main thread when SIGINT or SIGTERM arrives.
+  // Calls `handler` on the main thread with the signal when SIGINT or
+  // SIGTERM arrives, also for one that arrived before this call (see
+  // TerminationSignals, installed here if it was not yet).
   void onTerminationSignal(std::function<void(int signal)> handler);
 
  private:
   std::thread::id mainId_ = std::this_thread::get_id();
   GMainLoop* loop_;
   std::function<void(int)> terminationHandler_;
+  unsigned signalSource_ = 0;  // the main loop's watch of the signal pipe
 };
 
 }  // namespace tavero::platform

@@ -4,6 +4,8 @@
 
 #include "embedded/kConsoleForwardingScript.h"
 #include "log/Log.h"
+#include "platform/linux/SubresourceLoadLog.h"
+#include "platform/linux/TerminationSignals.h"
 
 namespace tavero::platform {
 namespace {
@@ -57,17 +59,16 @@ WebKitPageView::WebKitPageView(WebKitWebContext* context, std::string pageName)
                    this);
   g_signal_connect(view_, "load-failed",
                    G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer self) -> gboolean {
-                     static_cast<WebKitPageView*>(self)->loadFailed(uri, error ? error->message : "unknown error");
-                     return FALSE;
+                     static_cast<WebKitPageView*>(self)->loadFailed(uri, error);
+                     return FALSE;  // the view shows its error page
                    }),
                    this);
   g_signal_connect(view_, "web-process-terminated",
                    G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self) {
-                     log::error("page " + static_cast<WebKitPageView*>(self)->pageName() +
-                                ": the web process ended (" +
-                                (reason == WEBKIT_WEB_PROCESS_CRASHED ? "crashed" : "ran out of memory") + ")");
+                     static_cast<WebKitPageView*>(self)->webProcessTerminated(reason);
                    }),
                    this);
+  logFailedSubresourceLoads(view_, pageName_);
   installScripts();
 }
 
@@ -103,14 +104,50 @@ void WebKitPageView::installScripts() {
 }
 
 void WebKitPageView::loadChanged(int event) {
-  if (event == WEBKIT_LOAD_STARTED) currentLoadFailed_ = false;
-  if (event != WEBKIT_LOAD_FINISHED || currentLoadFailed_) return;
+  if (event == WEBKIT_LOAD_STARTED) {
+    // After a failed load the view loads its error page under the failed
+    // URL: that load is not the page's, and must not count as finished.
+    const char* uri = webkit_web_view_get_uri(view_);
+    showingErrorPage_ = currentLoadFailed_ && uri && failedURI_ == uri;
+    currentLoadFailed_ = false;
+    failedURI_.clear();
+  }
+  if (event != WEBKIT_LOAD_FINISHED || currentLoadFailed_ || showingErrorPage_) return;
   if (onLoadFinished_) onLoadFinished_();
 }
 
-void WebKitPageView::loadFailed(const char* uri, const char* message) {
+void WebKitPageView::loadFailed(const char* uri, const GError* error) {
+  std::string url = uri ? uri : "";
+  std::string reason = error ? error->message : "unknown error";
+  if (error && isCancelledLoad(error)) {
+    log::debug("page " + pageName_ + ": loading " + urlForLog(url) + " was cancelled: " + reason);
+    return;
+  }
   currentLoadFailed_ = true;
-  log::warning("page " + pageName_ + ": loading " + (uri ? uri : "?") + " failed: " + message);
+  failedURI_ = url;
+  log::warning("page " + pageName_ + ": loading " + urlForLog(url) + " failed: " + reason);
+  if (onLoadFailed_) onLoadFailed_(url, reason);
+}
+
+void WebKitPageView::webProcessTerminated(int reason) {
+  const std::string page = "page " + pageName_ + ": the web process ended";
+  switch (reason) {
+    case WEBKIT_WEB_PROCESS_CRASHED:
+      // Ctrl-C in a terminal reaches the whole process group, the web
+      // process included: then it ended with the shell, it did not crash.
+      if (TerminationSignals::received() != 0) {
+        log::info(page + " on the signal that stops the shell");
+      } else {
+        log::error(page + " (crashed); the page is gone until the shell is started again");
+      }
+      break;
+    case WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT:
+      log::error(page + " (ran out of memory); the page is gone until the shell is started again");
+      break;
+    default:
+      log::debug(page + " (stopped by the shell)");
+      break;
+  }
 }
 
 void WebKitPageView::consoleMessage(const std::string& text) {

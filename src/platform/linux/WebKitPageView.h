@@ -15,6 +15,7 @@ typedef struct _WebKitWebView WebKitWebView;
 typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _WebKitUserContentManager WebKitUserContentManager;
 typedef struct _GtkWidget GtkWidget;
+typedef struct _GError GError;
 
 namespace tavero::platform {
 
@@ -28,6 +29,7 @@ class WebKitPageView : public WebView {
   void evaluateScript(const std::string& script) override;
   void setDocumentStartScripts(std::vector<std::string> scripts) override;
   void setLoadFinishedHandler(std::function<void()> handler) override { onLoadFinished_ = std::move(handler); }
+  void setLoadFailedHandler(LoadFailedHandler handler) override { onLoadFailed_ = std::move(handler); }
 
   GtkWidget* widget() const;
   WebKitWebView* webView() const { return view_; }
@@ -36,7 +38,8 @@ class WebKitPageView : public WebView {
  private:
   void installScripts();
   void loadChanged(int event);
-  void loadFailed(const char* uri, const char* message);
+  void loadFailed(const char* uri, const GError* error);
+  void webProcessTerminated(int reason);
   void consoleMessage(const std::string& text);
 
   std::string pageName_;
@@ -44,7 +47,10 @@ class WebKitPageView : public WebView {
   WebKitWebView* view_;  // a reference of our own: the view outlives its time in the window
   std::vector<std::string> documentStartScripts_;
   std::function<void()> onLoadFinished_;
+  LoadFailedHandler onLoadFailed_;
   bool currentLoadFailed_ = false;
+  std::string failedURI_;          // the URL of the load that just failed
+  bool showingErrorPage_ = false;  // the current load is the error page for failedURI_
 };
 
 }  // namespace tavero::platform

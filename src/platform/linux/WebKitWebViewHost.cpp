@@ -14,10 +14,27 @@ std::optional<std::string> initializeGtk() {
   return std::nullopt;
 }
 
+namespace {
+
+// Pages keep their cookies across launches, also those of the servers they
+// call (to a bundle's file pages, every server is a third party).
+void keepCookies(WebKitWebsiteDataManager* data, const std::filesystem::path& cookieFile) {
+  WebKitCookieManager* cookies = webkit_website_data_manager_get_cookie_manager(data);
+  webkit_cookie_manager_set_accept_policy(cookies, WEBKIT_COOKIE_POLICY_ACCEPT_ALWAYS);
+  if (cookieFile.empty()) return;
+  std::error_code ec;
+  std::filesystem::create_directories(cookieFile.parent_path(), ec);
+  if (ec) log::error("cookies: cannot create " + cookieFile.parent_path().string() + ": " + ec.message());
+  webkit_cookie_manager_set_persistent_storage(cookies, cookieFile.c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+}
+
+}  // namespace
+
 WebKitWebViewHost::WebKitWebViewHost(Options options) : options_(std::move(options)) {
   WebKitWebsiteDataManager* data = webkit_website_data_manager_new(
       "base-data-directory", options_.dataDirectory.c_str(), "base-cache-directory",
       options_.cacheDirectory.c_str(), nullptr);
+  keepCookies(data, options_.cookieFile);
   context_ = webkit_web_context_new_with_website_data_manager(data);
   g_object_unref(data);
 

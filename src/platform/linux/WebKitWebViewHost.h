@@ -29,6 +29,9 @@ class WebKitWebViewHost : public WebViewHost {
   struct Options {
     std::filesystem::path dataDirectory;   // website data: local storage, IndexedDB...
     std::filesystem::path cacheDirectory;
+    // Where cookies are kept across launches (SQLite); empty: for this run
+    // only. Cookies are accepted from every site either way.
+    std::filesystem::path cookieFile;
     std::string windowTitle = "Tavero";
     int width = 1024;
     int height = 768;

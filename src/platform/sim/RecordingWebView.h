@@ -25,9 +25,15 @@ class RecordingWebView : public WebView {
   }
   void setLoadFinishedHandler(std::function<void()> handler) override { onLoadFinished_ = std::move(handler); }
 
+  void setLoadFailedHandler(LoadFailedHandler handler) override { onLoadFailed_ = std::move(handler); }
+
   // Reports a finished load to the handler.
   void finishLoad() {
     if (onLoadFinished_) onLoadFinished_();
+  }
+  // Reports a failed load to the handler.
+  void failLoad(const std::string& url, const std::string& reason) {
+    if (onLoadFailed_) onLoadFailed_(url, reason);
   }
   const std::string& pageName() const { return pageName_; }
 
@@ -39,6 +45,7 @@ class RecordingWebView : public WebView {
  private:
   std::string pageName_;
   std::function<void()> onLoadFinished_;
+  LoadFailedHandler onLoadFailed_;
 };
 
 // Creates RecordingWebViews and remembers them, and what the window shows.

@@ -1,0 +1,205 @@
+// `tavero run` as a user runs it, on a private display: however the shell
+// ends (Ctrl-C in its terminal, SIGTERM, kill -9), its display ends too and
+// the page's local storage is not rolled back; a start page that cannot be
+// loaded is a failure that names the file.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "support/ChildProcess.h"
+
+namespace tavero::app {
+namespace {
+
+namespace fs = std::filesystem;
+using tavero::testing::ChildProcess;
+using tavero::testing::waitForProcessToEnd;
+
+constexpr int kKilled = 128 + SIGKILL;
+
+// The processes whose parent is `parent` and whose name starts with `name`.
+std::vector<pid_t> childrenNamed(pid_t parent, const std::string& name) {
+  std::vector<pid_t> found;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    std::string pid = entry.path().filename();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    size_t open = text.find('('), close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) continue;
+    std::string command = text.substr(open + 1, close - open - 1);
+    int ppid = 0;
+    char state = 0;
+    if (std::sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) != 2) continue;
+    if (ppid == parent && command.starts_with(name)) found.push_back(std::stoi(pid));
+  }
+  return found;
+}
+
+// The launches count the counter page keeps in local storage, as stored on
+// disk (the web view stores values as UTF-16), or -1.
+int storedLaunches(const fs::path& home) {
+  fs::path live = home / "Library/WebKit/localstorage/file__0.localstorage";
+  if (!fs::exists(live)) return -1;
+  sqlite3* db = nullptr;
+  int launches = -1;
+  if (sqlite3_open_v2(live.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(db, 1000);
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT value FROM ItemTable WHERE key = 'launches'", -1, &statement, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+      auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, 0));
+      std::string digits;
+      for (int i = 0; i + 1 < sqlite3_column_bytes(statement, 0); i += 2) digits += bytes[i];
+      launches = std::atoi(digits.c_str());
+    }
+    sqlite3_finalize(statement);
+  }
+  sqlite3_close(db);
+  return launches;
+}
+
+// Waits, watching the folder for changes, until the stored count is `launches`.
+bool waitForStoredLaunches(const fs::path& home, int launches) {
+  fs::path folder = home / "Library/WebKit/localstorage";
+  int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  inotify_add_watch(watch, folder.c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  bool reached = false;
+  while (!(reached = storedLaunches(home) == launches) && std::chrono::steady_clock::now() < deadline) {
+    pollfd waiting{watch, POLLIN, 0};
+    ::poll(&waiting, 1, 1000);
+    char events[4096];
+    while (::read(watch, events, sizeof events) > 0) {
+    }
+  }
+  ::close(watch);
+  return reached;
+}
+
+class RunCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("tavero-run-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    home_ = folder_ / "home";
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  std::unique_ptr<ChildProcess> startShell(const fs::path& bundle = TAVERO_APP_TESTS_DIR "/counter-app",
+                                           std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {TAVERO_BINARY, "run", bundle.string(), "--headless", "--home", home_.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return std::make_unique<ChildProcess>(args, ChildProcess::Options{.ownProcessGroup = true});
+  }
+
+  // The private display's process, from the shell's log.
+  static pid_t displayOf(ChildProcess& shell) {
+    auto line = shell.waitForLineContaining("(Xvfb process ");
+    if (!line) return -1;
+    std::smatch match;
+    std::regex_search(*line, match, std::regex("Xvfb process ([0-9]+)"));
+    return static_cast<pid_t>(std::stoi(match[1]));
+  }
+
+  fs::path folder_;
+  fs::path home_;
+};
+
+TEST_F(RunCommand, AKilledShellTakesItsDisplayAlongAndItsNextLaunchKeepsTheStorage) {
+  {
+    auto shell = startShell();
+    ASSERT_TRUE(shell->waitForLineContaining("launches=1")) << shell->allLines();
+    ASSERT_TRUE(shell->waitForLineContaining("the start page loaded"));
+    shell->signal(SIGTERM);
+    EXPECT_EQ(shell->wait(), 0) << shell->allLines();  // the backup now holds 1
+  }
+  {
+    auto shell = startShell();
+    pid_t display = displayOf(*shell);
+    ASSERT_GT(display, 0) << shell->allLines();
+    ASSERT_TRUE(shell->waitForLineContaining("launches=2")) << shell->allLines();
+    ASSERT_TRUE(waitForStoredLaunches(home_, 2));
+    shell->signal(SIGKILL);
+    EXPECT_EQ(shell->wait(), kKilled);
+    EXPECT_TRUE(waitForProcessToEnd(display)) << "Xvfb outlived the shell";
+  }
+  auto shell = startShell();
+  // Not 2: the older backup must not replace what the killed run wrote.
+  EXPECT_TRUE(shell->waitForLine([](const std::string& line) { return line.find("launches=") != line.npos; })
+                  .value_or("")
+                  .ends_with("launches=3"))
+      << shell->allLines();
+  shell->signal(SIGTERM);
+  EXPECT_EQ(shell->wait(), 0);
+}
+
+// Ctrl-C in a terminal signals the whole job: the shell, the web view's
+// processes, and (were it in the job) the display.
+TEST_F(RunCommand, CtrlCStopsTheShellInOrderFromItsFirstMomentAndNothingCrashes) {
+  {
+    auto shell = startShell();
+    pid_t display = displayOf(*shell);  // the display has just started: GTK and the page not yet
+    ASSERT_GT(display, 0) << shell->allLines();
+    shell->signalGroup(SIGINT);
+    EXPECT_EQ(shell->wait(), 0) << shell->allLines();
+    EXPECT_TRUE(waitForProcessToEnd(display)) << "Xvfb outlived the shell";
+  }
+  auto shell = startShell();
+  pid_t display = displayOf(*shell);
+  ASSERT_TRUE(shell->waitForLineContaining("the start page loaded")) << shell->allLines();
+  shell->signalGroup(SIGINT);
+  EXPECT_EQ(shell->wait(), 0);
+  shell->readToEnd();
+  EXPECT_TRUE(shell->saidSomethingContaining("stopping on SIGINT")) << shell->allLines();
+  EXPECT_FALSE(shell->saidSomethingContaining("crashed")) << shell->allLines();
+  EXPECT_TRUE(waitForProcessToEnd(display));
+}
+
+TEST_F(RunCommand, OnlyAWebProcessThatReallyEndsUnexpectedlyIsCalledACrash) {
+  auto shell = startShell();
+  ASSERT_TRUE(shell->waitForLineContaining("the start page loaded")) << shell->allLines();
+  auto webProcesses = childrenNamed(shell->pid(), "WebKitWebProces");
+  ASSERT_FALSE(webProcesses.empty());
+  for (pid_t process : webProcesses) ::kill(process, SIGKILL);
+  EXPECT_TRUE(shell->waitForLineContaining("the web process ended (crashed)")) << shell->allLines();
+  shell->signal(SIGTERM);
+  EXPECT_EQ(shell->wait(), 0);
+}
+
+TEST_F(RunCommand, AStartPageThatCannotLoadIsAFailureThatNamesTheFile) {
+  fs::path bundle = folder_ / "bundle";
+  fs::create_directories(bundle / "webapp");
+  std::ofstream(bundle / "webapp" / "app.json") << "{}";
+  std::ofstream(bundle / "Info.plist") << "<plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
+                                          "<string>org.tavero.test.nostart</string></dict></plist>";
+  fs::path png = folder_ / "shot.png";
+  {
+    auto shell = startShell(bundle, {"--screenshot", png.string()});
+    EXPECT_EQ(shell->wait(), 1);
+    shell->readToEnd();
+    EXPECT_TRUE(shell->saidSomethingContaining((bundle / "webapp" / "index.html").string() + "\" could not be loaded"))
+        << shell->allLines();
+    EXPECT_FALSE(shell->saidSomethingContaining("the start page loaded")) << shell->allLines();
+    EXPECT_FALSE(fs::exists(png));
+  }
+  // Without a screenshot to take, the window shows the failure and the app runs on.
+  auto shell = startShell(bundle);
+  EXPECT_TRUE(shell->waitForLineContaining("the window shows the error page")) << shell->allLines();
+  shell->signal(SIGTERM);
+  EXPECT_EQ(shell->wait(), 0);
+}
+
+}  // namespace
+}  // namespace tavero::app
