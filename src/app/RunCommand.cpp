@@ -17,6 +17,7 @@
 #include "platform/linux/XvfbDisplay.h"
 #include "platform/sim/DeviceProfile.h"
 #include "platform/sim/SensorProfile.h"
+#include "platform/sim/MediaProfile.h"
 
 namespace tavero::app {
 namespace {
@@ -51,6 +52,19 @@ std::optional<platform::DeviceInfo> deviceFor(const RunOptions& options) {
     return std::nullopt;
   }
   return std::get<platform::DeviceInfo>(std::move(profiled));
+}
+
+std::optional<platform::MediaProfile> mediaFor(const RunOptions& options) {
+  if (!options.deviceProfile) return platform::MediaProfile{};
+  std::vector<std::string> warnings;
+  auto media = platform::loadMediaProfile(*options.deviceProfile, &warnings);
+  if (auto* error = std::get_if<std::string>(&media)) {
+    std::cerr << "tavero run: " << *error << "\n";
+    return std::nullopt;
+  }
+  for (const std::string& warning : warnings)
+    log::warning("device profile " + options.deviceProfile->string() + ": " + warning);
+  return std::get<platform::MediaProfile>(std::move(media));
 }
 
 }  // namespace
@@ -144,6 +158,8 @@ int runApplication(const RunOptions& options) {
     }
     sensors = std::get<platform::SensorProfile>(std::move(profiled));
   }
+  auto media = mediaFor(options);
+  if (!media) return 2;
 
   std::unique_ptr<platform::XvfbDisplay> xvfb;
   if (options.headless && !stopRequested()) {
@@ -162,6 +178,7 @@ int runApplication(const RunOptions& options) {
   settings.bundle = std::get<platform::BundleInfo>(std::move(bundle));
   settings.device = std::move(*device);
   settings.sensors = std::move(sensors);
+  settings.media = std::move(*media);
   settings.home = platform::homeFoldersFor(settings.bundle.bundleIdentifier, options.home);
   if (auto error = platform::createHomeFolders(settings.home)) {
     std::cerr << "tavero run: " << *error << "\n";

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "app/ExitStatus.h"
+#include "app/MediaPlatform.h"
 #include "bridge/ModuleRegistry.h"
 #include "bridge/QLTaveroBridge.h"
 #include "host/ScriptCallbackDelivery.h"
@@ -120,9 +121,13 @@ int runServe(const ServeOptions& options) {
   });
   host::ScriptCallbackDelivery callbacks(writeScriptLine);
   bridge::ModuleRegistry registry;
-  modules::registerModules(registry, {callbacks, platform::HomeFolders{options.home},
+  platform::HomeFolders home{options.home};
+  // No window: no camera. Contacts and purchases work.
+  MediaPlatform media(platform::MediaProfile{}, home, "serve", false);
+  modules::registerModules(registry, {callbacks, home,
                                       {mainThread, timers, location, motion, network,
-                                       platform::readLinuxDeviceInfo().systemVersion}});
+                                       platform::readLinuxDeviceInfo().systemVersion},
+                                      media.services(nullptr)});
   bridge::QLTaveroBridge bridge(registry, options.port);
   if (!bridge.worker().performAndWait([&] { return bridge.isListening(); })) return kExitFailure;
 

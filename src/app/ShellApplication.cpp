@@ -27,8 +27,10 @@ ShellApplication::ShellApplication(Settings settings)
   engine_ = std::make_unique<host::TQEngine>(mainThread_, *webViewHost_, *views_, settings_.bundle);
 
   platform::applySensorProfile(settings_.sensors, location_, motion_, network_);
+  media_ = std::make_unique<MediaPlatform>(settings_.media, settings_.home, settings_.bundle.bundleIdentifier, true);
   modules::registerModules(modules_, {*engine_, settings_.home,
-                                      {mainThread_, timers_, location_, motion_, network_, settings_.device.systemVersion}});
+                                      {mainThread_, timers_, location_, motion_, network_, settings_.device.systemVersion},
+                                      media_->services(&mainThread_)});
   if (settings_.extraModules) settings_.extraModules(modules_, *engine_);
 
   bridge_ = std::make_unique<bridge::QLTaveroBridge>(modules_, settings_.port);
@@ -77,6 +79,9 @@ ShellApplication::~ShellApplication() {
   // while they are being taken down.
   delegate_.reset();
   bridge_.reset();
+  // The store reports on a thread of its own; none may reach a module
+  // after the engine it answers through is gone.
+  media_->store().setObserver(nullptr);
   webViewHost_->setContentView(nullptr);
 }
 

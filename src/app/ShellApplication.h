@@ -26,6 +26,7 @@
 #include "platform/DeviceInfo.h"
 #include "platform/HomeFolders.h"
 #include "platform/linux/GLibMainLoopTimers.h"
+#include "app/MediaPlatform.h"
 #include "platform/linux/GLibMainThread.h"
 #include "platform/linux/NetlinkReachability.h"
 #include "platform/linux/WebKitWebViewHost.h"
@@ -45,6 +46,7 @@ class ShellApplication {
     // The simulated position and motion sensors and the network status to
     // start with (from the device profile).
     platform::SensorProfile sensors;
+    platform::MediaProfile media;  // camera, contacts, store, idiom
     uint16_t port = bridge::QLTaveroBridge::kDefaultPort;
     // Only the shell's own web views may use the bridge (on by default).
     bool onlyShellClients = true;
@@ -84,6 +86,7 @@ class ShellApplication {
   platform::SimulatedLocationService& location() { return location_; }
   platform::SimulatedMotionService& motion() { return motion_; }
   platform::ForcedNetworkReachability& network() { return network_; }
+  MediaPlatform& media() { return *media_; }
 
  private:
   host::PageDeviceInformation pageDeviceInformation();
@@ -98,6 +101,8 @@ class ShellApplication {
   platform::SimulatedMotionService motion_;
   platform::NetlinkReachability realNetwork_;
   platform::ForcedNetworkReachability network_{realNetwork_};
+  std::unique_ptr<MediaPlatform> media_;  // before modules_: modules use it until they go
+  bridge::ModuleRegistry modules_;
   std::unique_ptr<host::TQViewManager> views_;
   std::unique_ptr<host::TQEngine> engine_;
   // After the engine and the services, so that modules (and the sensor

@@ -5,12 +5,17 @@
 
 #include "bridge/ModuleRegistry.h"
 #include "bridge/TQCallbackDelivery.h"
+#include "platform/AddressBook.h"
 #include "platform/HomeFolders.h"
+#include "platform/ImagePicker.h"
+#include "platform/ImageProcessor.h"
 #include "platform/LocationService.h"
 #include "platform/MainLoopTimers.h"
 #include "platform/MainThread.h"
 #include "platform/MotionService.h"
 #include "platform/NetworkReachability.h"
+#include "platform/Store.h"
+#include "platform/UserDefaults.h"
 
 namespace tavero::modules {
 
@@ -24,11 +29,24 @@ struct SensorServices {
   std::string systemVersion;  // the device's OS version text
 };
 
+// The platform services of the camera, contacts and purchase modules. A
+// module whose services are missing is not offered (its commands get 404).
+struct MediaServices {
+  platform::MainThread* mainThread = nullptr;  // camera: with the picker
+  platform::ImagePicker* imagePicker = nullptr;
+  const platform::ImageProcessor* imageProcessor = nullptr;  // camera, contacts
+  platform::AddressBook* addressBook = nullptr;
+  platform::Store* store = nullptr;  // purchases: with the defaults
+  platform::UserDefaults* userDefaults = nullptr;
+  bool tablet = false;  // pickers in a popover
+};
+
 // What modules are built with. Every reference must outlive the registry.
 struct ModuleServices {
   bridge::TQCallbackDelivery& callbacks;
   platform::HomeFolders home;  // where modules keep the app's files
   SensorServices sensors;
+  MediaServices media = {};
 };
 
 void registerModules(bridge::ModuleRegistry& registry, ModuleServices services);

@@ -1,0 +1,54 @@
+// The platform services behind the camera, contacts and purchase modules
+// for one app: the GdkPixbuf image processor, the GTK image picker with the
+// simulated camera, the vCard address book, the simulated store with its
+// payment queue in the home, and the user defaults file. Made from the
+// device profile's settings.
+//
+// Thread rules: create and destroy on the main thread; the services say
+// their own rules.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "modules/ModuleCatalog.h"
+#include "platform/HomeFolders.h"
+#include "platform/linux/FileUserDefaults.h"
+#include "platform/linux/GdkPixbufImageProcessor.h"
+#include "platform/linux/GtkImagePicker.h"
+#include "platform/linux/VCardAddressBook.h"
+#include "platform/sim/MediaProfile.h"
+#include "platform/sim/SimulatedStore.h"
+
+namespace tavero::app {
+
+class MediaPlatform {
+ public:
+  // `withPicker`: offer the camera (needs GTK and a main loop to show it).
+  MediaPlatform(const platform::MediaProfile& profile, const platform::HomeFolders& home,
+                const std::string& bundleIdentifier, bool withPicker);
+
+  // The services for the module catalog; the camera only with a picker and
+  // a main thread.
+  modules::MediaServices services(platform::MainThread* mainThread);
+
+  platform::GtkImagePicker* picker() { return picker_.get(); }
+  platform::VCardAddressBook& addressBook() { return addressBook_; }
+  platform::SimulatedStore& store() { return store_; }
+  platform::FileUserDefaults& userDefaults() { return userDefaults_; }
+
+  // Where the pieces keep their files in a home.
+  static std::filesystem::path paymentQueueFile(const platform::HomeFolders& home);
+  static std::filesystem::path userDefaultsFile(const platform::HomeFolders& home, const std::string& bundleIdentifier);
+  static std::filesystem::path defaultContactsFolder(const platform::HomeFolders& home);
+
+ private:
+  bool tablet_;
+  platform::GdkPixbufImageProcessor processor_;
+  std::unique_ptr<platform::GtkImagePicker> picker_;
+  platform::VCardAddressBook addressBook_;
+  platform::SimulatedStore store_;
+  platform::FileUserDefaults userDefaults_;
+};
+
+}  // namespace tavero::app

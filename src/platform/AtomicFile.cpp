@@ -1,0 +1,88 @@
+#include "platform/AtomicFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace tavero::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string failure(std::string_view step, const fs::path& path, int error) {
+  return std::string(step) + " " + path.string() + ": " + std::strerror(error);
+}
+
+bool writeAll(int fd, std::string_view content) {
+  while (!content.empty()) {
+    ssize_t written = ::write(fd, content.data(), content.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    content.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+// Temporary files of writers that died (other than ours, which is in use).
+void removeLeftovers(const fs::path& file, const fs::path& ours) {
+  std::error_code ec;
+  const std::string prefix = file.filename().string() + ".tmp-";
+  for (fs::directory_iterator it(file.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.starts_with(prefix) && it->path() != ours) fs::remove(it->path(), ec);
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> writeFileAtomically(const fs::path& file, std::string_view content) {
+  const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  fs::path temporary = file;
+  temporary += ".tmp-" + std::to_string(::getpid());
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return failure("cannot create", temporary, errno);
+  if (!writeAll(fd, content) || ::fsync(fd) != 0) {
+    int error = errno;
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return failure("cannot write", temporary, error);
+  }
+  if (::close(fd) != 0) {
+    int error = errno;
+    ::unlink(temporary.c_str());
+    return failure("cannot write", temporary, error);
+  }
+  if (::rename(temporary.c_str(), file.c_str()) != 0) {
+    int error = errno;
+    ::unlink(temporary.c_str());
+    return failure("cannot replace", file, error);
+  }
+  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  removeLeftovers(file, temporary);
+  return std::nullopt;
+}
+
+FileContent readWholeFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    if (errno == ENOENT) return {};
+    return {std::nullopt, failure("cannot open", file, errno)};
+  }
+  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) return {std::nullopt, failure("cannot read", file, EIO)};
+  return {std::move(text), std::nullopt};
+}
+
+}  // namespace tavero::platform

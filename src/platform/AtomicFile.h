@@ -1,0 +1,28 @@
+// Replacing a file so that a crash at any moment leaves either the old or
+// the new content, whole: the text goes to a temporary file beside the
+// target, is flushed to the disk, and is renamed over the target; the
+// folder is flushed too, so the rename itself survives a power cut.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tavero::platform {
+
+// Writes `content` to `file` as above (mode 0600). REQUIRES: one writer
+// per file at a time (callers lock). Returns a message naming
+// the step that failed; the old file is then untouched. Leftover temporary
+// files of a crashed writer ("<name>.tmp-*") are removed on the next write.
+std::optional<std::string> writeFileAtomically(const std::filesystem::path& file, std::string_view content);
+
+// The content of `file`; nullopt when it does not exist. A file that exists
+// but cannot be read gives a message.
+struct FileContent {
+  std::optional<std::string> text;
+  std::optional<std::string> error;
+};
+FileContent readWholeFile(const std::filesystem::path& file);
+
+}  // namespace tavero::platform

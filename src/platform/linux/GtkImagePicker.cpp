@@ -1,0 +1,158 @@
+#include "platform/linux/GtkImagePicker.h"
+
+#include <gtk/gtk.h>
+
+#include <utility>
+
+#include "log/Log.h"
+
+namespace tavero::platform {
+namespace {
+
+constexpr int kTakePicture = 1;
+
+// The application's window, for the dialog to belong to.
+GtkWindow* applicationWindow(GtkWidget* except) {
+  GList* toplevels = gtk_window_list_toplevels();
+  GtkWindow* found = nullptr;
+  for (GList* item = toplevels; item && !found; item = item->next) {
+    auto* window = GTK_WINDOW(item->data);
+    if (GTK_WIDGET(window) != except && gtk_widget_get_visible(GTK_WIDGET(window)) &&
+        gtk_window_get_window_type(window) == GTK_WINDOW_TOPLEVEL && !GTK_IS_DIALOG(window))
+      found = window;
+  }
+  g_list_free(toplevels);
+  return found;
+}
+
+void place(GtkWidget* dialog, const PickerPresentation& presentation) {
+  GtkWindow* parent = applicationWindow(dialog);
+  if (parent) gtk_window_set_transient_for(GTK_WINDOW(dialog), parent);
+  gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+  if (!presentation.popover && parent) {
+    // Full screen on a phone: as large as the application's window.
+    int width = 0, height = 0;
+    gtk_window_get_size(parent, &width, &height);
+    gtk_window_set_default_size(GTK_WINDOW(dialog), width, height);
+  } else if (presentation.popover) {
+    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
+  }
+}
+
+}  // namespace
+
+GtkImagePicker::~GtkImagePicker() {
+  if (dialog_) {
+    g_signal_handlers_disconnect_by_data(dialog_, this);
+    gtk_widget_destroy(dialog_);
+  }
+}
+
+GtkWidget* GtkImagePicker::makeFileChooser(ImageSource source) {
+  const char* title = source == ImageSource::savedPhotosAlbum ? "Saved Photos" : "Photo Library";
+  GtkWidget* chooser = gtk_file_chooser_dialog_new(title, nullptr, GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
+                                                   GTK_RESPONSE_CANCEL, "_Choose", GTK_RESPONSE_ACCEPT, nullptr);
+  GtkFileFilter* images = gtk_file_filter_new();
+  gtk_file_filter_set_name(images, "Pictures");
+  gtk_file_filter_add_pixbuf_formats(images);
+  gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), images);  // takes the filter
+  gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser), TRUE);
+  if (const char* pictures = g_get_user_special_dir(G_USER_DIRECTORY_PICTURES);
+      pictures && g_file_test(pictures, G_FILE_TEST_IS_DIR))
+    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), pictures);
+  return chooser;
+}
+
+GtkWidget* GtkImagePicker::makeCameraDialog() {
+  GtkWidget* dialog = gtk_dialog_new_with_buttons("Camera", nullptr, GTK_DIALOG_DESTROY_WITH_PARENT, "_Cancel",
+                                                  GTK_RESPONSE_CANCEL, "_Take Picture", kTakePicture, nullptr);
+  // The preview: what the camera would shoot now, scaled to fit.
+  GdkPixbuf* preview = nullptr;
+  ImageData view = camera_.takePicture();
+  if (const auto* file = std::get_if<std::filesystem::path>(&view)) {
+    preview = gdk_pixbuf_new_from_file_at_scale(file->c_str(), 480, 360, TRUE, nullptr);
+  } else {
+    const auto& bytes = std::get<std::vector<uint8_t>>(view);
+    GInputStream* stream = g_memory_input_stream_new_from_data(bytes.data(), static_cast<gssize>(bytes.size()), nullptr);
+    preview = gdk_pixbuf_new_from_stream_at_scale(stream, 480, 360, TRUE, nullptr, nullptr);
+    g_object_unref(stream);
+  }
+  GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
+  GtkWidget* image = preview ? gtk_image_new_from_pixbuf(preview) : gtk_label_new("The camera shows nothing.");
+  if (preview) g_object_unref(preview);
+  gtk_container_add(GTK_CONTAINER(content), image);
+  gtk_widget_show_all(content);
+  return dialog;
+}
+
+void GtkImagePicker::present(ImageSource source, const PickerPresentation& presentation, Done done) {
+  if (dialog_) {
+    log::info("picker: a new picker replaces the one still open, which counts as cancelled");
+    finish(PickerCancelled{});
+  }
+  source_ = source;
+  done_ = std::move(done);
+  dialog_ = source == ImageSource::camera ? makeCameraDialog() : makeFileChooser(source);
+  place(dialog_, presentation);
+  g_signal_connect(dialog_, "response", G_CALLBACK(onResponse), this);
+  gtk_widget_show(dialog_);
+  log::info(std::string("picker: ") + std::string(imageSourceName(source)) + " open");
+}
+
+void GtkImagePicker::onResponse(GtkWidget* dialog, int response, void* data) {
+  auto* self = static_cast<GtkImagePicker*>(data);
+  if (dialog != self->dialog_) return;
+  if (response == kTakePicture) {
+    self->finish(self->camera_.takePicture());
+  } else if (response == GTK_RESPONSE_ACCEPT) {
+    gchar* file = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
+    if (file) {
+      std::filesystem::path path(file);
+      g_free(file);
+      self->finish(ImageData(path));
+    } else {
+      self->finish(PickerCancelled{});
+    }
+  } else {
+    // Cancel, Escape, or the dialog's window closed.
+    self->finish(PickerCancelled{});
+  }
+}
+
+std::optional<ImageSource> GtkImagePicker::openPicker() const {
+  if (!dialog_) return std::nullopt;
+  return source_;
+}
+
+std::optional<std::string> GtkImagePicker::pick(const std::optional<std::filesystem::path>& file) {
+  if (!dialog_) return std::string("no picker is open");
+  if (!file) {
+    if (source_ != ImageSource::camera) return std::string("the photo library picker needs a file to pick");
+    finish(camera_.takePicture());
+    return std::nullopt;
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(*file, ec)) return "no such file: " + file->string();
+  finish(ImageData(std::filesystem::absolute(*file, ec)));
+  return std::nullopt;
+}
+
+std::optional<std::string> GtkImagePicker::cancel() {
+  if (!dialog_) return std::string("no picker is open");
+  finish(PickerCancelled{});
+  return std::nullopt;
+}
+
+void GtkImagePicker::finish(PickerOutcome outcome) {
+  GtkWidget* dialog = std::exchange(dialog_, nullptr);
+  Done done = std::move(done_);
+  done_ = nullptr;
+  if (dialog) {
+    g_signal_handlers_disconnect_by_data(dialog, this);
+    gtk_widget_destroy(dialog);
+  }
+  log::info(std::holds_alternative<PickerCancelled>(outcome) ? "picker: cancelled" : "picker: picture chosen");
+  if (done) done(std::move(outcome));
+}
+
+}  // namespace tavero::platform

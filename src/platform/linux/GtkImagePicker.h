@@ -1,0 +1,41 @@
+// The image picker on GTK: a file chooser limited to the picture formats
+// GdkPixbuf reads for the photo library and the saved photos (both start in
+// the user's Pictures folder), and for the camera a dialog that shows what
+// the simulated camera sees, with "Take Picture" and "Cancel".
+//
+// Thread rules: main thread only. REQUIRES: GTK initialised.
+#pragma once
+
+#include <optional>
+
+#include "platform/ImagePicker.h"
+#include "platform/sim/SimulatedCamera.h"
+
+typedef struct _GtkWidget GtkWidget;
+
+namespace tavero::platform {
+
+class GtkImagePicker : public ImagePicker {
+ public:
+  explicit GtkImagePicker(SimulatedCamera camera) : camera_(std::move(camera)) {}
+  ~GtkImagePicker() override;
+
+  void present(ImageSource source, const PickerPresentation& presentation, Done done) override;
+  std::optional<ImageSource> openPicker() const override;
+  std::optional<std::string> pick(const std::optional<std::filesystem::path>& file) override;
+  std::optional<std::string> cancel() override;
+
+ private:
+  GtkWidget* makeFileChooser(ImageSource source);
+  GtkWidget* makeCameraDialog();
+  // Closes the open picker and hands `outcome` to its handler.
+  void finish(PickerOutcome outcome);
+  static void onResponse(GtkWidget* dialog, int response, void* self);
+
+  SimulatedCamera camera_;
+  GtkWidget* dialog_ = nullptr;  // the open picker, or null
+  ImageSource source_ = ImageSource::photoLibrary;
+  Done done_;
+};
+
+}  // namespace tavero::platform

@@ -1,0 +1,531 @@
+#include "platform/linux/VCardAddressBook.h"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <libebook-contacts/libebook-contacts.h>
+#pragma GCC diagnostic pop
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+
+#include "log/Log.h"
+
+namespace tavero::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// ---- small helpers -------------------------------------------------------
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return g_ascii_tolower(x) == g_ascii_tolower(y);
+         });
+}
+
+std::string validText(const char* text) {
+  if (!text) return {};
+  gchar* valid = g_utf8_make_valid(text, -1);
+  std::string result(valid);
+  g_free(valid);
+  return result;
+}
+
+std::string trimmed(std::string_view text) {
+  auto begin = text.find_first_not_of(" \t\r\n");
+  if (begin == std::string_view::npos) return {};
+  auto end = text.find_last_not_of(" \t\r\n");
+  return std::string(text.substr(begin, end - begin + 1));
+}
+
+std::string lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = g_ascii_tolower(c);
+  return out;
+}
+
+struct Attribute {
+  EVCardAttribute* raw;
+
+  std::string name() const { return validText(e_vcard_attribute_get_name(raw)); }
+  std::string group() const { return validText(e_vcard_attribute_get_group(raw)); }
+  std::vector<std::string> values() const {
+    std::vector<std::string> out;
+    for (GList* v = e_vcard_attribute_get_values(raw); v; v = v->next) out.push_back(validText(static_cast<char*>(v->data)));
+    return out;
+  }
+  std::string value(size_t index = 0) const {
+    auto all = values();
+    return index < all.size() ? trimmed(all[index]) : std::string();
+  }
+  // Every value of the parameters named `name` (any case), lower-cased and
+  // split at commas.
+  std::vector<std::string> param(std::string_view name) const {
+    std::vector<std::string> out;
+    for (GList* p = e_vcard_attribute_get_params(raw); p; p = p->next) {
+      auto* param = static_cast<EVCardAttributeParam*>(p->data);
+      const char* paramName = e_vcard_attribute_param_get_name(param);
+      if (!paramName || !equalsIgnoringCase(paramName, name)) continue;
+      for (GList* v = e_vcard_attribute_param_get_values(param); v; v = v->next) {
+        std::string all = lower(validText(static_cast<char*>(v->data)));
+        size_t start = 0;
+        while (start <= all.size()) {
+          size_t comma = all.find(',', start);
+          std::string piece = trimmed(std::string_view(all).substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+          if (!piece.empty()) out.push_back(piece);
+          if (comma == std::string::npos) break;
+          start = comma + 1;
+        }
+      }
+    }
+    return out;
+  }
+  bool hasType(std::string_view type) const {
+    auto types = param("TYPE");
+    return std::find(types.begin(), types.end(), type) != types.end();
+  }
+  std::string firstParam(std::string_view name) const {
+    auto all = param(name);
+    return all.empty() ? std::string() : all.front();
+  }
+};
+
+// ---- labels --------------------------------------------------------------
+
+std::optional<std::string> placeLabel(const Attribute& attribute) {
+  if (attribute.hasType("home")) return std::string(labels::home);
+  if (attribute.hasType("work")) return std::string(labels::work);
+  if (attribute.hasType("other")) return std::string(labels::other);
+  return std::nullopt;
+}
+
+std::optional<std::string> phoneLabel(const Attribute& a) {
+  if (a.hasType("iphone")) return std::string(labels::iPhone);
+  if (a.hasType("cell") || a.hasType("mobile")) return std::string(labels::mobile);
+  if (a.hasType("pager")) return std::string(labels::pager);
+  if (a.hasType("fax")) {
+    if (a.hasType("home")) return std::string(labels::homeFAX);
+    if (a.hasType("work")) return std::string(labels::workFAX);
+    return std::string(labels::otherFAX);
+  }
+  if (a.hasType("main")) return std::string(labels::main);
+  return placeLabel(a);
+}
+
+std::optional<std::string> relationLabel(const Attribute& a) {
+  static const std::map<std::string, std::string_view> kRelations{
+      {"father", labels::father},   {"mother", labels::mother},       {"parent", labels::parent},
+      {"brother", labels::brother}, {"sister", labels::sister},       {"sibling", labels::brother},
+      {"child", labels::child},     {"friend", labels::friendLabel},  {"spouse", labels::spouse},
+      {"partner", labels::partner}, {"assistant", labels::assistant}, {"manager", labels::manager},
+      {"agent", labels::assistant}};
+  for (const auto& type : a.param("TYPE"))
+    if (auto it = kRelations.find(type); it != kRelations.end()) return std::string(it->second);
+  return std::nullopt;
+}
+
+// ---- instant messages ----------------------------------------------------
+
+struct MessagingService {
+  std::string_view attribute;  // X-JABBER...
+  std::string_view scheme;     // xmpp...
+  std::string_view service;    // what the book calls it
+};
+
+constexpr MessagingService kServices[] = {
+    {"X-JABBER", "xmpp", "Jabber"},      {"X-AIM", "aim", "AIM"},        {"X-ICQ", "icq", "ICQ"},
+    {"X-MSN", "msnim", "MSN"},           {"X-YAHOO", "ymsgr", "Yahoo"},  {"X-SKYPE", "skype", "Skype"},
+    {"X-SKYPE-USERNAME", "", "Skype"},   {"X-GADUGADU", "gg", "GaduGadu"}, {"X-QQ", "qq", "QQ"},
+    {"X-GOOGLE-TALK", "gtalk", "GoogleTalk"}, {"X-FACEBOOK", "fb", "Facebook"},
+};
+
+std::optional<PersonDictionary> instantMessage(const Attribute& a, const std::string& name) {
+  std::string service, username;
+  if (name == "IMPP") {
+    std::string value = a.value();
+    auto colon = value.find(':');
+    std::string scheme = colon == std::string::npos ? std::string() : lower(value.substr(0, colon));
+    username = colon == std::string::npos ? value : value.substr(colon + 1);
+    service = a.firstParam("X-SERVICE-TYPE");
+    if (service.empty()) {
+      for (const auto& known : kServices)
+        if (!known.scheme.empty() && known.scheme == scheme) service = known.service;
+    } else {
+      for (const auto& known : kServices)
+        if (equalsIgnoringCase(known.service, service)) service = known.service;
+    }
+    if (service.empty()) service = scheme;
+  } else {
+    for (const auto& known : kServices)
+      if (equalsIgnoringCase(known.attribute, name)) service = known.service;
+    if (service.empty()) return std::nullopt;
+    username = a.value();
+  }
+  if (username.empty()) return std::nullopt;
+  return PersonDictionary{{std::string(keys::service), service}, {std::string(keys::username), username}};
+}
+
+bool isInstantMessage(const std::string& name) {
+  if (name == "IMPP") return true;
+  return std::any_of(std::begin(kServices), std::end(kServices),
+                     [&](const MessagingService& s) { return equalsIgnoringCase(s.attribute, name); });
+}
+
+// ---- building a person -----------------------------------------------------
+
+class PersonBuilder {
+ public:
+  explicit PersonBuilder(EVCard* card) : card_(card) {
+    for (GList* item = e_vcard_get_attributes(card); item; item = item->next) {
+      Attribute a{static_cast<EVCardAttribute*>(item->data)};
+      std::string group = a.group();
+      if (group.empty()) continue;
+      std::string name = a.name();
+      if (equalsIgnoringCase(name, "X-ABLabel")) groupLabels_[lower(group)] = a.value();
+      if (equalsIgnoringCase(name, "X-ABADR")) groupCountryCodes_[lower(group)] = a.value();
+    }
+  }
+
+  Person build(int32_t id) {
+    person_.id = id;
+    bool haveName = false;
+    std::string formattedName;
+    bool organization = false;
+    for (GList* item = e_vcard_get_attributes(card_); item; item = item->next) {
+      Attribute a{static_cast<EVCardAttribute*>(item->data)};
+      std::string name = a.name();
+      for (char& c : name) c = g_ascii_toupper(c);
+      if (name == "N") {
+        haveName = readName(a) || haveName;
+      } else if (name == "FN") {
+        formattedName = a.value();
+      } else if (name == "NICKNAME") {
+        text(PersonProperty::nickname, a.value());
+      } else if (name == "X-PHONETIC-FIRST-NAME") {
+        text(PersonProperty::firstNamePhonetic, a.value());
+      } else if (name == "X-PHONETIC-LAST-NAME") {
+        text(PersonProperty::lastNamePhonetic, a.value());
+      } else if (name == "X-PHONETIC-MIDDLE-NAME") {
+        text(PersonProperty::middleNamePhonetic, a.value());
+      } else if (name == "ORG") {
+        text(PersonProperty::organization, a.value(0));
+        text(PersonProperty::department, a.value(1));
+      } else if (name == "TITLE") {
+        text(PersonProperty::jobTitle, a.value());
+      } else if (name == "NOTE") {
+        text(PersonProperty::note, a.value());
+      } else if (name == "BDAY") {
+        date(PersonProperty::birthday, a.value());
+      } else if (name == "REV") {
+        date(PersonProperty::modificationDate, a.value());
+      } else if (name == "KIND") {
+        std::string kind = lower(a.value());
+        organization = organization || kind == "org" || kind == "organization";
+      } else if (name == "X-ABSHOWAS") {
+        organization = organization || equalsIgnoringCase(a.value(), "COMPANY");
+      } else if (name == "EMAIL") {
+        entry(PersonProperty::email, kStringPropertyType, a, placeLabel(a), a.value());
+      } else if (name == "TEL") {
+        entry(PersonProperty::phone, kStringPropertyType, a, phoneLabel(a), a.value());
+      } else if (name == "URL") {
+        entry(PersonProperty::url, kStringPropertyType, a, placeLabel(a), a.value());
+      } else if (name == "ADR") {
+        if (auto address = readAddress(a)) entry(PersonProperty::address, kDictionaryPropertyType, a, placeLabel(a), *address);
+      } else if (name == "X-ABDATE") {
+        if (auto when = parseVCardDate(a.value())) entry(PersonProperty::date, kDatePropertyType, a, std::nullopt, *when);
+      } else if (name == "ANNIVERSARY" || name == "X-ANNIVERSARY" || name == "X-EVOLUTION-ANNIVERSARY") {
+        if (auto when = parseVCardDate(a.value()))
+          entry(PersonProperty::date, kDatePropertyType, a, std::string(labels::anniversary), *when);
+      } else if (name == "X-ABRELATEDNAMES" || name == "RELATED") {
+        entry(PersonProperty::relatedNames, kStringPropertyType, a, relationLabel(a), a.value());
+      } else if (name == "X-SOCIALPROFILE") {
+        if (auto profile = readSocialProfile(a)) entry(PersonProperty::socialProfile, kDictionaryPropertyType, a, std::nullopt, *profile);
+      } else if (isInstantMessage(name)) {
+        if (auto message = instantMessage(a, name))
+          entry(PersonProperty::instantMessage, kDictionaryPropertyType, a, placeLabel(a), *message);
+      }
+    }
+    // A card with a formatted name only (common in vCard 4) still has a name.
+    if (!haveName && !formattedName.empty())
+      text(organization ? PersonProperty::organization : PersonProperty::firstName, formattedName);
+    set(PersonProperty::kind, PersonValue(organization ? kPersonKindOrganization : kPersonKindPerson));
+    for (auto& [property, multi] : multi_)
+      person_.properties.emplace_back(property, std::variant<PersonValue, MultiValue>(std::in_place_index<1>, std::move(multi)));
+    std::stable_sort(person_.properties.begin(), person_.properties.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    person_.image = readPhoto();
+    return std::move(person_);
+  }
+
+ private:
+  void set(PersonProperty property, std::variant<PersonValue, MultiValue> value) {
+    for (auto& [key, existing] : person_.properties) {
+      if (key == property) return;  // the first occurrence counts
+    }
+    person_.properties.emplace_back(property, std::move(value));
+  }
+
+  void text(PersonProperty property, const std::string& value) {
+    if (!value.empty()) set(property, PersonValue(value));
+  }
+
+  void date(PersonProperty property, const std::string& value) {
+    if (auto when = parseVCardDate(value)) set(property, PersonValue(*when));
+  }
+
+  bool readName(const Attribute& a) {
+    auto values = a.values();
+    bool any = false;
+    constexpr PersonProperty order[] = {PersonProperty::lastName, PersonProperty::firstName, PersonProperty::middleName,
+                                        PersonProperty::prefix, PersonProperty::suffix};
+    for (size_t i = 0; i < std::size(order) && i < values.size(); ++i) {
+      std::string value = trimmed(values[i]);
+      if (value.empty()) continue;
+      text(order[i], value);
+      any = true;
+    }
+    return any;
+  }
+
+  std::optional<PersonDictionary> readAddress(const Attribute& a) {
+    auto values = a.values();
+    values.resize(7);
+    PersonDictionary address;
+    std::string street;
+    for (size_t i : {size_t{0}, size_t{1}, size_t{2}}) {
+      std::string line = trimmed(values[i]);
+      if (line.empty()) continue;
+      if (!street.empty()) street += "\n";
+      street += line;
+    }
+    auto add = [&](std::string_view key, const std::string& value) {
+      if (!value.empty()) address.emplace_back(std::string(key), value);
+    };
+    add(keys::street, street);
+    add(keys::city, trimmed(values[3]));
+    add(keys::state, trimmed(values[4]));
+    add(keys::zip, trimmed(values[5]));
+    add(keys::country, trimmed(values[6]));
+    if (auto it = groupCountryCodes_.find(lower(a.group())); it != groupCountryCodes_.end())
+      add(keys::countryCode, lower(it->second));
+    if (address.empty()) return std::nullopt;
+    return address;
+  }
+
+  std::optional<PersonDictionary> readSocialProfile(const Attribute& a) {
+    std::string url = a.value();
+    std::string service = a.firstParam("TYPE");
+    std::string user = a.firstParam("X-USER");
+    if (url.empty() && user.empty()) return std::nullopt;
+    PersonDictionary profile;
+    if (!url.empty()) profile.emplace_back(std::string(keys::url), url);
+    if (!service.empty()) profile.emplace_back(std::string(keys::service), service);
+    if (!user.empty()) profile.emplace_back(std::string(keys::username), user);
+    return profile;
+  }
+
+  void entry(PersonProperty property, PropertyType elementType, const Attribute& a, std::optional<std::string> label,
+             PersonValue value) {
+    if (const auto* text = std::get_if<std::string>(&value); text && text->empty()) return;
+    if (std::string group = a.group(); !group.empty()) {
+      if (auto it = groupLabels_.find(lower(group)); it != groupLabels_.end() && !it->second.empty())
+        label = it->second;
+    }
+    auto [it, inserted] = multi_.try_emplace(property);
+    it->second.elementType = elementType;
+    it->second.entries.push_back({std::move(label), std::move(value)});
+  }
+
+  std::optional<ImageData> readPhoto() {
+    if (!E_IS_CONTACT(card_)) return std::nullopt;
+    auto* photo = static_cast<EContactPhoto*>(e_contact_get(E_CONTACT(card_), E_CONTACT_PHOTO));
+    if (!photo) return std::nullopt;
+    std::optional<ImageData> image;
+    if (photo->type == E_CONTACT_PHOTO_TYPE_INLINED && photo->data.inlined.length > 0) {
+      const auto* data = photo->data.inlined.data;
+      image = std::vector<uint8_t>(data, data + photo->data.inlined.length);
+    } else if (photo->type == E_CONTACT_PHOTO_TYPE_URI && photo->data.uri &&
+               g_str_has_prefix(photo->data.uri, "data:")) {
+      // data:image/jpeg;base64,....
+      const char* comma = std::strchr(photo->data.uri, ',');
+      if (comma && std::string_view(photo->data.uri, comma).find(";base64") != std::string_view::npos) {
+        gsize length = 0;
+        guchar* bytes = g_base64_decode(comma + 1, &length);
+        if (bytes && length > 0) image = std::vector<uint8_t>(bytes, bytes + length);
+        g_free(bytes);
+      }
+    }
+    e_contact_photo_free(photo);
+    return image;
+  }
+
+  EVCard* card_;
+  Person person_;
+  std::map<PersonProperty, MultiValue> multi_;
+  std::map<std::string, std::string> groupLabels_;        // group (lower case) -> X-ABLabel
+  std::map<std::string, std::string> groupCountryCodes_;  // group (lower case) -> X-ABADR
+};
+
+// ---- ids and files ---------------------------------------------------------
+
+int32_t idFor(std::string_view key, std::set<int32_t>& used) {
+  uint32_t hash = 2166136261u;  // FNV-1a
+  for (unsigned char c : key) hash = (hash ^ c) * 16777619u;
+  auto id = static_cast<int32_t>(hash & 0x7fffffffu);
+  if (id == 0) id = 1;
+  while (!used.insert(id).second) id = id == INT32_MAX ? 1 : id + 1;
+  return id;
+}
+
+// The cards of a text: each from a BEGIN:VCARD line to its END:VCARD line.
+std::vector<std::string> splitCards(std::string_view text) {
+  std::vector<std::string> cards;
+  std::string current;
+  bool inside = false;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    std::string_view line = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end + 1 - start);
+    std::string bare = trimmed(line);
+    if (equalsIgnoringCase(bare, "BEGIN:VCARD")) {
+      inside = true;
+      current.clear();
+    }
+    if (inside) current += line;
+    if (inside && equalsIgnoringCase(bare, "END:VCARD")) {
+      cards.push_back(std::move(current));
+      current.clear();
+      inside = false;
+    }
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return cards;
+}
+
+std::vector<Person> peopleOf(std::string_view text, std::string_view fileName, std::set<int32_t>& used) {
+  std::vector<Person> people;
+  int index = 0;
+  for (const std::string& card : splitCards(text)) {
+    EContact* contact = e_contact_new_from_vcard(card.c_str());
+    if (!contact) continue;
+    std::string uid;
+    for (GList* item = e_vcard_get_attributes(E_VCARD(contact)); item; item = item->next) {
+      Attribute a{static_cast<EVCardAttribute*>(item->data)};
+      if (equalsIgnoringCase(a.name(), "UID")) uid = a.value();
+    }
+    std::string key = uid.empty() ? std::string(fileName) + "#" + std::to_string(index) : "uid:" + uid;
+    people.push_back(PersonBuilder(E_VCARD(contact)).build(idFor(key, used)));
+    g_object_unref(contact);
+    ++index;
+  }
+  return people;
+}
+
+bool isVCardFile(const fs::directory_entry& entry) {
+  std::error_code ec;
+  if (!entry.is_regular_file(ec)) return false;
+  std::string extension = lower(entry.path().extension().string());
+  return extension == ".vcf" || extension == ".vcard";
+}
+
+std::optional<std::string> readSmallFile(const fs::path& path) {
+  std::error_code ec;
+  auto size = fs::file_size(path, ec);
+  if (ec) return std::nullopt;
+  if (size > VCardAddressBook::kMaxFileBytes) {
+    log::warning("contacts: " + path.string() + " is larger than " +
+                 std::to_string(VCardAddressBook::kMaxFileBytes / (1024 * 1024)) + " MiB; skipped");
+    return std::nullopt;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace
+
+std::optional<PersonDate> parseVCardDate(std::string_view raw) {
+  std::string text = trimmed(raw);
+  if (text.empty()) return std::nullopt;
+  using namespace std::chrono;
+  auto noonOf = [](int y, unsigned m, unsigned d) -> std::optional<PersonDate> {
+    year_month_day day{year{y}, month{m}, std::chrono::day{d}};
+    if (!day.ok()) return std::nullopt;
+    return PersonDate(sys_days(day)) + hours(12);
+  };
+  auto digits = [](std::string_view s) { return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }); };
+  auto number = [](std::string_view s) { return std::stoi(std::string(s)); };
+  if (text.find('T') == std::string::npos) {
+    std::string compact;
+    for (char c : text)
+      if (c != '-') compact += c;
+    bool noYear = text.starts_with("--");
+    if (noYear && compact.size() == 4 && digits(compact))
+      return noonOf(1604, number(compact.substr(0, 2)), number(compact.substr(2, 2)));
+    if (!noYear && compact.size() == 8 && digits(compact))
+      return noonOf(number(compact.substr(0, 4)), number(compact.substr(4, 2)), number(compact.substr(6, 2)));
+    return std::nullopt;
+  }
+  GTimeZone* utc = g_time_zone_new_utc();
+  GDateTime* parsed = g_date_time_new_from_iso8601(text.c_str(), utc);
+  g_time_zone_unref(utc);
+  if (!parsed) return std::nullopt;
+  PersonDate when{seconds{g_date_time_to_unix(parsed)}};
+  g_date_time_unref(parsed);
+  return when;
+}
+
+std::vector<Person> peopleFromVCardText(std::string_view text, std::string_view fileName) {
+  std::set<int32_t> used;
+  return peopleOf(text, fileName, used);
+}
+
+VCardAddressBook::VCardAddressBook(std::filesystem::path folder, AddressBookAccess access,
+                                   const ImageProcessor& processor)
+    : folder_(std::move(folder)), access_(access), processor_(processor) {}
+
+void VCardAddressBook::requestAccess(std::function<void(bool granted)> answer) {
+  answer(access_.load() == AddressBookAccess::granted);
+}
+
+std::vector<Person> VCardAddressBook::people() {
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec))
+    if (isVCardFile(*it)) files.push_back(it->path());
+  if (ec && ec != std::errc::no_such_file_or_directory)
+    log::warning("contacts: cannot read the folder " + folder_.string() + ": " + ec.message());
+  std::sort(files.begin(), files.end());
+  std::vector<Person> everyone;
+  std::set<int32_t> used;
+  for (const fs::path& file : files) {
+    auto text = readSmallFile(file);
+    if (!text) continue;
+    auto people = peopleOf(*text, file.filename().string(), used);
+    std::move(people.begin(), people.end(), std::back_inserter(everyone));
+  }
+  return everyone;
+}
+
+std::optional<Person> VCardAddressBook::person(int32_t id) {
+  for (Person& person : people())
+    if (person.id == id) return std::move(person);
+  return std::nullopt;
+}
+
+std::optional<std::vector<uint8_t>> VCardAddressBook::thumbnailImageData(const Person& person) {
+  if (!person.image) return std::nullopt;
+  auto thumbnail = processor_.thumbnail(*person.image, kThumbnailSide);
+  if (auto* error = std::get_if<std::string>(&thumbnail)) {
+    log::warning("contacts: the picture of person " + std::to_string(person.id) + " cannot be read: " + *error);
+    return std::nullopt;
+  }
+  return std::move(std::get<EncodedImage>(thumbnail).bytes);
+}
+
+}  // namespace tavero::platform

@@ -1,0 +1,60 @@
+// The address book as a folder of vCard files (*.vcf, *.vcard; each may
+// hold several cards), read with Evolution Data Server's vCard parser
+// (libebook-contacts): vCard 2.1, 3.0 and 4.0, folded lines, quoted-
+// printable and base64 values, Apple's grouped X-ABLabel labels.
+//
+// TYPE parameters become the book's labels (TYPE=CELL is labels::mobile,
+// TYPE=HOME,FAX labels::homeFAX...); a grouped X-ABLabel wins over them.
+// Record identifiers are made from each card's UID (or, without one, its
+// file name and place in the file), so they stay the same from one read to
+// the next while the card is there. Pictures are read from inline data
+// only: a PHOTO that points at a file or a web address is never fetched.
+//
+// Thread rules: any thread.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+
+#include "platform/AddressBook.h"
+#include "platform/ImageProcessor.h"
+
+namespace tavero::platform {
+
+class VCardAddressBook : public AddressBook {
+ public:
+  static constexpr int kThumbnailSide = 320;
+  static constexpr std::uintmax_t kMaxFileBytes = 32 * 1024 * 1024;
+
+  // `processor` makes the thumbnails; it must outlive the book.
+  VCardAddressBook(std::filesystem::path folder, AddressBookAccess access, const ImageProcessor& processor);
+
+  void requestAccess(std::function<void(bool granted)> answer) override;
+  std::vector<Person> people() override;
+  std::optional<Person> person(int32_t id) override;
+  PropertyType typeOfProperty(int32_t property) const override { return personPropertyType(property); }
+  std::optional<std::vector<uint8_t>> thumbnailImageData(const Person& person) override;
+  std::string localizedPropertyName(int32_t property) const override { return englishPropertyName(property); }
+  std::string localizedLabel(std::string_view label) const override { return englishLabel(label); }
+
+  // The user's answer to the access question from now on.
+  void setAccess(AddressBookAccess access) { access_ = access; }
+  AddressBookAccess access() const { return access_; }
+  const std::filesystem::path& folder() const { return folder_; }
+
+ private:
+  std::filesystem::path folder_;
+  std::atomic<AddressBookAccess> access_;
+  const ImageProcessor& processor_;
+};
+
+// The people of one vCard text (one or more cards), in order; ids are
+// given from `fileName` as the folder reader does.
+std::vector<Person> peopleFromVCardText(std::string_view text, std::string_view fileName);
+
+// A vCard date or date-time: 1980-04-12, 19800412, --04-12 (no year: the
+// year 1604), 2023-01-02T03:04:05Z, 20230102T030405+0100. Dates without a
+// time of day are taken at noon UTC, so they show the same day anywhere.
+std::optional<PersonDate> parseVCardDate(std::string_view text);
+
+}  // namespace tavero::platform

@@ -1,0 +1,168 @@
+#include "platform/sim/MediaProfile.h"
+
+#include <algorithm>
+
+#include "json/JsonCodec.h"
+#include "platform/AtomicFile.h"
+
+namespace tavero::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using Error = std::optional<std::string>;
+
+void warnUnknown(const json::Object& section, std::string_view name, std::initializer_list<std::string_view> known,
+                 std::vector<std::string>* warnings) {
+  if (!warnings) return;
+  for (const auto& member : section)
+    if (std::find(known.begin(), known.end(), member.key) == known.end())
+      warnings->push_back("unknown key \"" + member.key + "\" in \"" + std::string(name) + "\"");
+}
+
+Error readText(const json::Object& section, std::string_view section_name, std::string_view key, std::string& target) {
+  const json::Value* value = section.find(key);
+  if (!value) return std::nullopt;
+  if (!value->isString()) {
+    std::string name = section_name.empty() ? std::string(key) : std::string(section_name) + "." + std::string(key);
+    return "\"" + name + "\" must be a string";
+  }
+  target = value->asString();
+  return std::nullopt;
+}
+
+Error readPath(const json::Object& section, std::string_view sectionName, std::string_view key,
+               const fs::path& folder, std::optional<fs::path>& target) {
+  std::string text;
+  if (auto error = readText(section, sectionName, key, text)) return error;
+  if (!section.contains(key)) return std::nullopt;
+  if (text.empty()) return "\"" + std::string(sectionName) + "." + std::string(key) + "\" must not be empty";
+  fs::path path(text);
+  target = path.is_absolute() ? path : folder / path;
+  return std::nullopt;
+}
+
+// A decimal number text: digits, optionally "." and digits.
+bool isPriceText(std::string_view text) {
+  size_t dot = text.find('.');
+  auto digits = [](std::string_view part) {
+    return !part.empty() && std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (dot == std::string_view::npos) return digits(text);
+  return digits(text.substr(0, dot)) && digits(text.substr(dot + 1));
+}
+
+Error readProduct(const json::Value& item, size_t index, StoreProduct& product) {
+  std::string where = "\"store.products\"[" + std::to_string(index) + "]";
+  const json::Object* fields = item.ifObject();
+  if (!fields) return where + " must be an object";
+  const json::Value* identifier = fields->find("identifier");
+  if (!identifier || !identifier->isString() || identifier->asString().empty())
+    return where + " needs an \"identifier\" text";
+  product.identifier = identifier->asString();
+  for (auto [key, target] : {std::pair<std::string_view, std::string*>{"title", &product.localizedTitle},
+                             {"description", &product.localizedDescription},
+                             {"priceLocale", &product.priceLocale}}) {
+    const json::Value* value = fields->find(key);
+    if (!value) continue;
+    if (!value->isString()) return where + "." + std::string(key) + " must be a string";
+    *target = value->asString();
+  }
+  if (const json::Value* price = fields->find("price")) {
+    std::string text = price->isString() ? price->asString()
+                       : price->isNumber() ? json::JsonCodec::jsonStringForValue(*price)
+                                           : std::string("?");
+    if (!isPriceText(text)) return where + ".price must be a decimal number like \"0.99\"";
+    product.price = text;
+  }
+  if (product.priceLocale.empty()) product.priceLocale = "en_US";
+  return std::nullopt;
+}
+
+Error readStore(const json::Object& section, StoreSettings& store, std::vector<std::string>* warnings) {
+  warnUnknown(section, "store",
+              {"canMakePayments", "policy", "failureMessage", "productRequestFailure", "products"}, warnings);
+  if (const json::Value* allowed = section.find("canMakePayments")) {
+    if (!allowed->isBool()) return std::string("\"store.canMakePayments\" must be true or false");
+    store.canMakePayments = allowed->asBool();
+  }
+  std::string policy;
+  if (auto error = readText(section, "store", "policy", policy)) return error;
+  if (section.contains("policy")) {
+    auto named = storePolicyNamed(policy);
+    if (!named) return "\"store.policy\" must be \"approve\", \"fail\", \"cancel\" or \"manual\", not \"" + policy + "\"";
+    store.policy = *named;
+  }
+  if (auto error = readText(section, "store", "failureMessage", store.failureMessage)) return error;
+  std::string requestFailure;
+  if (auto error = readText(section, "store", "productRequestFailure", requestFailure)) return error;
+  if (section.contains("productRequestFailure")) store.productRequestFailure = requestFailure;
+  if (const json::Value* products = section.find("products")) {
+    if (!products->isArray()) return std::string("\"store.products\" must be an array");
+    for (size_t i = 0; i < products->asArray().size(); ++i) {
+      StoreProduct product;
+      if (auto error = readProduct(products->asArray()[i], i, product)) return error;
+      store.catalog.push_back(std::move(product));
+    }
+  }
+  return std::nullopt;
+}
+
+const json::Object* section(const json::Object& profile, std::string_view key, Error& error) {
+  const json::Value* value = profile.find(key);
+  if (!value) return nullptr;
+  if (!value->isObject()) error = "\"" + std::string(key) + "\" must be an object";
+  return value->ifObject();
+}
+
+}  // namespace
+
+std::variant<MediaProfile, std::string> readMediaProfile(const json::Object& profile, const fs::path& profileFolder,
+                                                         std::vector<std::string>* warnings) {
+  MediaProfile media;
+  Error error;
+  std::string idiom;
+  if ((error = readText(profile, "", "idiom", idiom))) return *error;
+  if (profile.contains("idiom")) {
+    if (idiom != "phone" && idiom != "tablet") return "\"idiom\" must be \"phone\" or \"tablet\", not \"" + idiom + "\"";
+    media.tablet = idiom == "tablet";
+  }
+  if (const json::Object* camera = section(profile, "camera", error)) {
+    warnUnknown(*camera, "camera", {"picture"}, warnings);
+    if ((error = readPath(*camera, "camera", "picture", profileFolder, media.cameraPicture))) return *error;
+  }
+  if (error) return *error;
+  if (const json::Object* contacts = section(profile, "contacts", error)) {
+    warnUnknown(*contacts, "contacts", {"folder", "access"}, warnings);
+    if ((error = readPath(*contacts, "contacts", "folder", profileFolder, media.contactsFolder))) return *error;
+    std::string access;
+    if ((error = readText(*contacts, "contacts", "access", access))) return *error;
+    if (contacts->contains("access")) {
+      if (access != "granted" && access != "denied")
+        return "\"contacts.access\" must be \"granted\" or \"denied\", not \"" + access + "\"";
+      media.contactsAccess = access == "granted" ? AddressBookAccess::granted : AddressBookAccess::denied;
+    }
+  }
+  if (error) return *error;
+  if (const json::Object* store = section(profile, "store", error)) {
+    if ((error = readStore(*store, media.store, warnings))) return *error;
+  }
+  if (error) return *error;
+  return media;
+}
+
+std::variant<MediaProfile, std::string> loadMediaProfile(const fs::path& profileFile,
+                                                         std::vector<std::string>* warnings) {
+  std::string where = "device profile " + profileFile.string() + ": ";
+  auto content = readWholeFile(profileFile);
+  if (content.error) return where + *content.error;
+  if (!content.text) return where + "cannot be read (no such file)";
+  auto profile = json::JsonCodec::dictionaryWithJSONString(*content.text);
+  if (!profile) return where + "not a readable JSON object";
+  std::error_code ec;
+  fs::path folder = fs::absolute(profileFile, ec).parent_path();
+  auto media = readMediaProfile(*profile, folder, warnings);
+  if (auto* error = std::get_if<std::string>(&media)) *error = where + *error;
+  return media;
+}
+
+}  // namespace tavero::platform

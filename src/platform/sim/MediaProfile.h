@@ -1,0 +1,52 @@
+// The device profile's settings for the camera, contacts and the store, and
+// the device's idiom:
+//   "idiom": "phone" (default) or "tablet": tablets show pickers in a popover
+//   "camera": {"picture": "shot.jpg"}: what the camera shoots (default: a
+//       generated test card with the time in it)
+//   "contacts": {"folder": "vcards", "access": "granted" | "denied"}
+//       (default: <home>/Contacts, granted)
+//   "store": {"canMakePayments": true, "policy": "approve" | "fail" |
+//       "cancel" | "manual", "failureMessage": "...",
+//       "productRequestFailure": "...",
+//       "products": [{"identifier": "com.example.coins", "title": "...",
+//                     "description": "...", "price": "0.99",
+//                     "priceLocale": "en_US"}]}
+// Relative paths are taken from the profile's folder.
+//
+// Pure; any thread.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "json/JsonValue.h"
+#include "platform/AddressBook.h"
+#include "platform/sim/SimulatedStore.h"
+
+namespace tavero::platform {
+
+struct MediaProfile {
+  bool tablet = false;
+  std::optional<std::filesystem::path> cameraPicture;
+  std::optional<std::filesystem::path> contactsFolder;  // none: <home>/Contacts
+  AddressBookAccess contactsAccess = AddressBookAccess::granted;
+  StoreSettings store;
+};
+
+// The profile's top-level keys read here.
+constexpr std::string_view kMediaProfileKeys[] = {"idiom", "camera", "contacts", "store"};
+
+// The settings of `profile`, or a message naming the offending key. Keys
+// inside the sections that are not known are named in `warnings`.
+std::variant<MediaProfile, std::string> readMediaProfile(const json::Object& profile,
+                                                         const std::filesystem::path& profileFolder,
+                                                         std::vector<std::string>* warnings = nullptr);
+
+// readMediaProfile on a profile file.
+std::variant<MediaProfile, std::string> loadMediaProfile(const std::filesystem::path& profileFile,
+                                                         std::vector<std::string>* warnings = nullptr);
+
+}  // namespace tavero::platform
