@@ -51,7 +51,7 @@ void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
 bool feed(GdkPixbufLoader* loader, const ImageData& image, GError** error) {
   bool ok = true;
   if (const auto* bytes = std::get_if<std::vector<uint8_t>>(&image)) {
-    ok = gdk_pixbuf_loader_write(loader, bytes->data(), bytes->size(), error);
+    if (!bytes->empty()) ok = gdk_pixbuf_loader_write(loader, bytes->data(), bytes->size(), error);
   } else {
     const auto& path = std::get<std::filesystem::path>(image);
     std::ifstream in(path, std::ios::binary);

@@ -342,24 +342,38 @@ class PersonBuilder {
 
   std::optional<ImageData> readPhoto() {
     if (!E_IS_CONTACT(card_)) return std::nullopt;
-    auto* photo = static_cast<EContactPhoto*>(e_contact_get(E_CONTACT(card_), E_CONTACT_PHOTO));
-    if (!photo) return std::nullopt;
     std::optional<ImageData> image;
-    if (photo->type == E_CONTACT_PHOTO_TYPE_INLINED && photo->data.inlined.length > 0) {
-      const auto* data = photo->data.inlined.data;
-      image = std::vector<uint8_t>(data, data + photo->data.inlined.length);
-    } else if (photo->type == E_CONTACT_PHOTO_TYPE_URI && photo->data.uri &&
-               g_str_has_prefix(photo->data.uri, "data:")) {
-      // data:image/jpeg;base64,....
-      const char* comma = std::strchr(photo->data.uri, ',');
-      if (comma && std::string_view(photo->data.uri, comma).find(";base64") != std::string_view::npos) {
-        gsize length = 0;
-        guchar* bytes = g_base64_decode(comma + 1, &length);
-        if (bytes && length > 0) image = std::vector<uint8_t>(bytes, bytes + length);
-        g_free(bytes);
+    if (auto* photo = static_cast<EContactPhoto*>(e_contact_get(E_CONTACT(card_), E_CONTACT_PHOTO))) {
+      if (photo->type == E_CONTACT_PHOTO_TYPE_INLINED && photo->data.inlined.length > 0) {
+        const auto* data = photo->data.inlined.data;
+        image = std::vector<uint8_t>(data, data + photo->data.inlined.length);
+      } else if (photo->type == E_CONTACT_PHOTO_TYPE_URI && photo->data.uri) {
+        image = dataURI(photo->data.uri);
       }
+      e_contact_photo_free(photo);
     }
-    e_contact_photo_free(photo);
+    if (image) return image;
+    // A data: URI without VALUE=uri is not a picture to the parser.
+    for (GList* item = e_vcard_get_attributes(card_); item && !image; item = item->next) {
+      Attribute a{static_cast<EVCardAttribute*>(item->data)};
+      if (equalsIgnoringCase(a.name(), "PHOTO")) image = dataURI(a.value());
+    }
+    return image;
+  }
+
+  // The bytes of a "data:<type>;base64,<text>" URI; none for any other
+  // address (files and web addresses are never fetched).
+  static std::optional<ImageData> dataURI(std::string_view uri) {
+    if (!uri.starts_with("data:")) return std::nullopt;
+    size_t comma = uri.find(',');
+    if (comma == std::string_view::npos || uri.substr(0, comma).find(";base64") == std::string_view::npos)
+      return std::nullopt;
+    std::string text(uri.substr(comma + 1));
+    gsize length = 0;
+    guchar* bytes = g_base64_decode(text.c_str(), &length);
+    std::optional<ImageData> image;
+    if (bytes && length > 0) image = std::vector<uint8_t>(bytes, bytes + length);
+    g_free(bytes);
     return image;
   }
 

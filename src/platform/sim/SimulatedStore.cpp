@@ -4,6 +4,7 @@
 #include <unicode/locid.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "json/JsonCodec.h"
 #include "log/Log.h"
@@ -76,7 +77,15 @@ void SimulatedStore::load() {
   auto stored = json::JsonCodec::dictionaryWithJSONString(*content.text);
   const json::Value* list = stored ? stored->find("transactions") : nullptr;
   if (!list || !list->isArray()) {
-    log::error("store: " + queueFile_.string() + " is not a payment queue; the payment queue starts empty");
+    // Kept aside, not overwritten: it may hold paid transactions.
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                       std::chrono::system_clock::now().time_since_epoch()).count();
+    std::filesystem::path aside = queueFile_;
+    aside += ".unreadable-" + std::to_string(seconds);
+    std::error_code ec;
+    std::filesystem::rename(queueFile_, aside, ec);
+    log::error("store: " + queueFile_.string() + " is not a payment queue; kept as " + aside.string() +
+               "; the payment queue starts empty");
     return;
   }
   if (const json::Value* next = stored->find("nextTransaction"))
