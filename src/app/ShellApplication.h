@@ -102,7 +102,6 @@ class ShellApplication {
   platform::NetlinkReachability realNetwork_;
   platform::ForcedNetworkReachability network_{realNetwork_};
   std::unique_ptr<MediaPlatform> media_;  // before modules_: modules use it until they go
-  bridge::ModuleRegistry modules_;
   std::unique_ptr<host::TQViewManager> views_;
   std::unique_ptr<host::TQEngine> engine_;
   // After the engine and the services, so that modules (and the sensor
