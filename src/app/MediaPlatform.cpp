@@ -1,6 +1,7 @@
 #include "app/MediaPlatform.h"
 
 #include "log/Log.h"
+#include "platform/AddressBook.h"
 
 namespace tavero::app {
 
@@ -38,6 +39,194 @@ modules::MediaServices MediaPlatform::services(platform::MainThread* mainThread)
   services.userDefaults = &userDefaults_;
   services.tablet = tablet_;
   return services;
+}
+
+namespace {
+
+std::string_view stateName(platform::TransactionState state) {
+  switch (state) {
+    case platform::TransactionState::purchasing: return "purchasing";
+    case platform::TransactionState::purchased: return "purchased";
+    case platform::TransactionState::failed: return "failed";
+    case platform::TransactionState::restored: return "restored";
+  }
+  return "purchasing";
+}
+
+control::ControlAnswer outcome(const std::optional<std::string>& error, std::string done) {
+  return error ? control::ControlAnswer::error(*error) : control::ControlAnswer::value(json::Value(std::move(done)));
+}
+
+std::string nameOf(const platform::Person& person) {
+  std::string name;
+  for (auto property : {platform::PersonProperty::firstName, platform::PersonProperty::lastName,
+                        platform::PersonProperty::organization}) {
+    const auto* value = person.find(property);
+    const auto* single = value ? std::get_if<platform::PersonValue>(value) : nullptr;
+    const auto* text = single ? std::get_if<std::string>(single) : nullptr;
+    if (!text) continue;
+    if (property == platform::PersonProperty::organization && !name.empty()) break;
+    name += (name.empty() ? "" : " ") + *text;
+  }
+  return name;
+}
+
+}  // namespace
+
+void MediaPlatform::addControlCommands(control::ControlCommandRegistry& commands) {
+  using control::ControlAnswer;
+  using control::ControlArguments;
+  using control::ControlThread;
+  if (picker_) {
+    commands.add({
+        .name = "picker pick",
+        .usage = "[FILE]",
+        .help = "answers the open picker with FILE (an absolute path); the camera without FILE shoots its picture",
+        .thread = ControlThread::Main,
+        .handler = [this](ControlArguments& args) {
+          auto file = args.nextIfAny();
+          args.end();
+          if (file && !std::filesystem::path(*file).is_absolute())
+            return ControlAnswer::error("FILE must be an absolute path (the app runs in another folder): " + *file);
+          return outcome(picker_->pick(file ? std::optional<std::filesystem::path>(*file) : std::nullopt), "picked");
+        },
+    });
+    commands.add({
+        .name = "picker cancel",
+        .help = "cancels the open picker; the page that opened it hears \"User has canceled operation\"",
+        .thread = ControlThread::Main,
+        .handler = [this](ControlArguments& args) {
+          args.end();
+          return outcome(picker_->cancel(), "cancelled");
+        },
+    });
+    commands.add({
+        .name = "picker status",
+        .help = "which picker is open: camera, library, saved photos, or none",
+        .thread = ControlThread::Main,
+        .handler = [this](ControlArguments& args) {
+          args.end();
+          auto open = picker_->openPicker();
+          return ControlAnswer::value(json::Value(open ? std::string(platform::imageSourceName(*open)) : "none"));
+        },
+    });
+  }
+  commands.add({
+      .name = "store approve",
+      .usage = "TRANSACTION",
+      .help = "the user pays for a waiting payment: the page's purchase succeeds",
+      .thread = ControlThread::Any,
+      .handler = [this](ControlArguments& args) {
+        std::string id = args.next("TRANSACTION");
+        args.end();
+        return outcome(store_.approve(id), "approved " + id);
+      },
+  });
+  commands.add({
+      .name = "store fail",
+      .usage = "TRANSACTION [MESSAGE]",
+      .help = "a waiting payment fails with MESSAGE (default: the profile's failure message)",
+      .thread = ControlThread::Any,
+      .handler = [this](ControlArguments& args) {
+        std::string id = args.next("TRANSACTION");
+        std::optional<std::string> message;
+        if (!args.empty()) message = args.rest("MESSAGE");
+        args.end();
+        return outcome(store_.fail(id, message), "failed " + id);
+      },
+  });
+  commands.add({
+      .name = "store cancel",
+      .usage = "TRANSACTION",
+      .help = "the user cancels a waiting payment: the page hears nothing",
+      .thread = ControlThread::Any,
+      .handler = [this](ControlArguments& args) {
+        std::string id = args.next("TRANSACTION");
+        args.end();
+        return outcome(store_.cancel(id), "cancelled " + id);
+      },
+  });
+  commands.add({
+      .name = "store list",
+      .help = "the payment queue: each transaction with its product and state",
+      .thread = ControlThread::Any,
+      .handler = [this](ControlArguments& args) {
+        args.end();
+        json::Array list;
+        for (const auto& transaction : store_.transactions()) {
+          json::Object item;
+          item.append("transactionIdentifier", transaction.transactionIdentifier);
+          item.append("productIdentifier", transaction.payment.productIdentifier);
+          item.append("state", std::string(stateName(transaction.state)));
+          list.emplace_back(std::move(item));
+        }
+        return ControlAnswer::value(json::Value(std::move(list)));
+      },
+  });
+  commands.add({
+      .name = "store policy",
+      .usage = "approve|fail|cancel|manual",
+      .help = "how the store decides new payments from now on (manual: wait for store approve|fail|cancel)",
+      .thread = ControlThread::Any,
+      .handler = [this](ControlArguments& args) {
+        std::string name = args.next("POLICY");
+        args.end();
+        auto policy = platform::storePolicyNamed(name);
+        if (!policy) return ControlAnswer::error("no policy \"" + name + "\": approve, fail, cancel or manual");
+        store_.setPolicy(*policy);
+        return ControlAnswer::value(json::Value("policy " + name));
+      },
+  });
+  commands.add({
+      .name = "store products",
+      .help = "the store's catalog",
+      .thread = ControlThread::Any,
+      .handler = [this](ControlArguments& args) {
+        args.end();
+        json::Array list;
+        for (const auto& product : store_.settings().catalog) {
+          json::Object item;
+          item.append("identifier", product.identifier);
+          item.append("title", product.localizedTitle);
+          item.append("price", product.price);
+          item.append("priceLocale", product.priceLocale);
+          list.emplace_back(std::move(item));
+        }
+        return ControlAnswer::value(json::Value(std::move(list)));
+      },
+  });
+  commands.add({
+      .name = "contacts access",
+      .usage = "granted|denied",
+      .help = "the user's answer when a page asks to read the contacts",
+      .thread = ControlThread::Any,
+      .handler = [this](ControlArguments& args) {
+        std::string answer = args.next("ACCESS");
+        args.end();
+        if (answer != "granted" && answer != "denied")
+          return ControlAnswer::error("contacts access is granted or denied, not \"" + answer + "\"");
+        addressBook_.setAccess(answer == "granted" ? platform::AddressBookAccess::granted
+                                                   : platform::AddressBookAccess::denied);
+        return ControlAnswer::value(json::Value("contacts access " + answer));
+      },
+  });
+  commands.add({
+      .name = "contacts list",
+      .help = "the people of the contacts folder, with the ids pages see",
+      .thread = ControlThread::Any,
+      .handler = [this](ControlArguments& args) {
+        args.end();
+        json::Array list;
+        for (const auto& person : addressBook_.people()) {
+          json::Object item;
+          item.append("id", static_cast<int>(person.id));
+          item.append("name", nameOf(person));
+          item.append("picture", person.image.has_value());
+          list.emplace_back(std::move(item));
+        }
+        return ControlAnswer::value(json::Value(std::move(list)));
+      },
+  });
 }
 
 }  // namespace tavero::app

@@ -5,12 +5,13 @@
 // device profile's settings.
 //
 // Thread rules: create and destroy on the main thread; the services say
-// their own rules.
+// their own rules. REQUIRES: the control commands are gone before this is.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "control/ControlCommandRegistry.h"
 #include "modules/ModuleCatalog.h"
 #include "platform/HomeFolders.h"
 #include "platform/linux/FileUserDefaults.h"
@@ -31,6 +32,10 @@ class MediaPlatform {
   // The services for the module catalog; the camera only with a picker and
   // a main thread.
   modules::MediaServices services(platform::MainThread* mainThread);
+
+  // `picker pick|cancel|status`, `store approve|fail|cancel|list|policy|
+  // products` and `contacts access|list`.
+  void addControlCommands(control::ControlCommandRegistry& commands);
 
   platform::GtkImagePicker* picker() { return picker_.get(); }
   platform::VCardAddressBook& addressBook() { return addressBook_; }

@@ -56,14 +56,11 @@ std::optional<platform::DeviceInfo> deviceFor(const RunOptions& options) {
 
 std::optional<platform::MediaProfile> mediaFor(const RunOptions& options) {
   if (!options.deviceProfile) return platform::MediaProfile{};
-  std::vector<std::string> warnings;
-  auto media = platform::loadMediaProfile(*options.deviceProfile, &warnings);
+  auto media = platform::loadMediaProfile(*options.deviceProfile);
   if (auto* error = std::get_if<std::string>(&media)) {
     std::cerr << "tavero run: " << *error << "\n";
     return std::nullopt;
   }
-  for (const std::string& warning : warnings)
-    log::warning("device profile " + options.deviceProfile->string() + ": " + warning);
   return std::get<platform::MediaProfile>(std::move(media));
 }
 
@@ -117,6 +114,7 @@ std::optional<std::string> startPrivateDisplay(std::unique_ptr<platform::XvfbDis
   setenv("DISPLAY", xvfb->display().c_str(), 1);
   setenv("GDK_BACKEND", "x11", 1);
   setenv("NO_AT_BRIDGE", "1", 1);  // no accessibility bus on a private display
+  setenv("GSETTINGS_BACKEND", "memory", 0);  // nor a session bus for dialogs' settings
   log::info("run: headless, on the private display " + xvfb->display() + " (Xvfb process " +
             std::to_string(xvfb->pid()) + ")");
   return std::nullopt;

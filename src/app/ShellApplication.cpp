@@ -42,6 +42,7 @@ ShellApplication::ShellApplication(Settings settings)
   controlCommands_ = std::make_unique<control::ControlCommandRegistry>(&mainThread_);
   lifecycle_->addControlCommands(*controlCommands_);
   addSensorCommands(*controlCommands_, location_, motion_, network_);
+  media_->addControlCommands(*controlCommands_);
   startControlInterface();
 }
 

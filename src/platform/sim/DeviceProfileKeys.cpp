@@ -8,7 +8,10 @@ namespace tavero::platform {
 const std::vector<DeviceProfileKey>& knownDeviceProfileKeys() {
   // One line per key or section, in alphabetical order.
   static const std::vector<DeviceProfileKey> keys = {
+      {"camera", {{"picture"}}},
+      {"contacts", {{"access"}, {"folder"}}},
       {"genericModel"},
+      {"idiom"},
       {"location",
        {{"accuracy"}, {"altitude"}, {"altitudeAccuracy"}, {"course"}, {"enabled"}, {"latitude"}, {"longitude"},
         {"speed"}, {"track"}}},
@@ -17,6 +20,8 @@ const std::vector<DeviceProfileKey>& knownDeviceProfileKeys() {
       {"motion", {{"acceleration"}, {"attitude"}, {"gyroscope"}, {"rotationRate"}, {"trace"}}},
       {"name"},
       {"network"},
+      {"store", {{"canMakePayments"}, {"failureMessage"}, {"policy"}, {"productRequestFailure"},
+                 {"products", {{"description"}, {"identifier"}, {"price"}, {"priceLocale"}, {"title"}}}}},
       {"systemVersion"},
   };
   return keys;

@@ -11,14 +11,6 @@ namespace {
 namespace fs = std::filesystem;
 using Error = std::optional<std::string>;
 
-void warnUnknown(const json::Object& section, std::string_view name, std::initializer_list<std::string_view> known,
-                 std::vector<std::string>* warnings) {
-  if (!warnings) return;
-  for (const auto& member : section)
-    if (std::find(known.begin(), known.end(), member.key) == known.end())
-      warnings->push_back("unknown key \"" + member.key + "\" in \"" + std::string(name) + "\"");
-}
-
 Error readText(const json::Object& section, std::string_view section_name, std::string_view key, std::string& target) {
   const json::Value* value = section.find(key);
   if (!value) return std::nullopt;
@@ -78,9 +70,7 @@ Error readProduct(const json::Value& item, size_t index, StoreProduct& product) 
   return std::nullopt;
 }
 
-Error readStore(const json::Object& section, StoreSettings& store, std::vector<std::string>* warnings) {
-  warnUnknown(section, "store",
-              {"canMakePayments", "policy", "failureMessage", "productRequestFailure", "products"}, warnings);
+Error readStore(const json::Object& section, StoreSettings& store) {
   if (const json::Value* allowed = section.find("canMakePayments")) {
     if (!allowed->isBool()) return std::string("\"store.canMakePayments\" must be true or false");
     store.canMakePayments = allowed->asBool();
@@ -116,8 +106,7 @@ const json::Object* section(const json::Object& profile, std::string_view key, E
 
 }  // namespace
 
-std::variant<MediaProfile, std::string> readMediaProfile(const json::Object& profile, const fs::path& profileFolder,
-                                                         std::vector<std::string>* warnings) {
+std::variant<MediaProfile, std::string> readMediaProfile(const json::Object& profile, const fs::path& profileFolder) {
   MediaProfile media;
   Error error;
   std::string idiom;
@@ -127,12 +116,10 @@ std::variant<MediaProfile, std::string> readMediaProfile(const json::Object& pro
     media.tablet = idiom == "tablet";
   }
   if (const json::Object* camera = section(profile, "camera", error)) {
-    warnUnknown(*camera, "camera", {"picture"}, warnings);
     if ((error = readPath(*camera, "camera", "picture", profileFolder, media.cameraPicture))) return *error;
   }
   if (error) return *error;
   if (const json::Object* contacts = section(profile, "contacts", error)) {
-    warnUnknown(*contacts, "contacts", {"folder", "access"}, warnings);
     if ((error = readPath(*contacts, "contacts", "folder", profileFolder, media.contactsFolder))) return *error;
     std::string access;
     if ((error = readText(*contacts, "contacts", "access", access))) return *error;
@@ -144,14 +131,13 @@ std::variant<MediaProfile, std::string> readMediaProfile(const json::Object& pro
   }
   if (error) return *error;
   if (const json::Object* store = section(profile, "store", error)) {
-    if ((error = readStore(*store, media.store, warnings))) return *error;
+    if ((error = readStore(*store, media.store))) return *error;
   }
   if (error) return *error;
   return media;
 }
 
-std::variant<MediaProfile, std::string> loadMediaProfile(const fs::path& profileFile,
-                                                         std::vector<std::string>* warnings) {
+std::variant<MediaProfile, std::string> loadMediaProfile(const fs::path& profileFile) {
   std::string where = "device profile " + profileFile.string() + ": ";
   auto content = readWholeFile(profileFile);
   if (content.error) return where + *content.error;
@@ -160,7 +146,7 @@ std::variant<MediaProfile, std::string> loadMediaProfile(const fs::path& profile
   if (!profile) return where + "not a readable JSON object";
   std::error_code ec;
   fs::path folder = fs::absolute(profileFile, ec).parent_path();
-  auto media = readMediaProfile(*profile, folder, warnings);
+  auto media = readMediaProfile(*profile, folder);
   if (auto* error = std::get_if<std::string>(&media)) *error = where + *error;
   return media;
 }

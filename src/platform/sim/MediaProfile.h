@@ -36,17 +36,12 @@ struct MediaProfile {
   StoreSettings store;
 };
 
-// The profile's top-level keys read here.
-constexpr std::string_view kMediaProfileKeys[] = {"idiom", "camera", "contacts", "store"};
-
-// The settings of `profile`, or a message naming the offending key. Keys
-// inside the sections that are not known are named in `warnings`.
+// The settings of `profile`, or a message naming the offending key (keys
+// that no part of the shell reads are reported by DeviceProfileKeys).
 std::variant<MediaProfile, std::string> readMediaProfile(const json::Object& profile,
-                                                         const std::filesystem::path& profileFolder,
-                                                         std::vector<std::string>* warnings = nullptr);
+                                                         const std::filesystem::path& profileFolder);
 
 // readMediaProfile on a profile file.
-std::variant<MediaProfile, std::string> loadMediaProfile(const std::filesystem::path& profileFile,
-                                                         std::vector<std::string>* warnings = nullptr);
+std::variant<MediaProfile, std::string> loadMediaProfile(const std::filesystem::path& profileFile);
 
 }  // namespace tavero::platform

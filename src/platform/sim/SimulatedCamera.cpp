@@ -47,6 +47,10 @@ std::vector<uint8_t> testCardPNG(PixelSize size, const std::string& caption) {
   cairo_set_font_size(cr, band * 0.4);
   cairo_text_extents_t extents;
   cairo_text_extents(cr, caption.c_str(), &extents);
+  if (extents.width > size.width * 0.9) {  // shrink the caption to fit
+    cairo_set_font_size(cr, band * 0.4 * size.width * 0.9 / extents.width);
+    cairo_text_extents(cr, caption.c_str(), &extents);
+  }
   cairo_move_to(cr, (size.width - extents.width) / 2 - extents.x_bearing,
                 size.height - band / 2 - extents.height / 2 - extents.y_bearing);
   cairo_show_text(cr, caption.c_str());
