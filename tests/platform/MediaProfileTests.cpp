@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include "json/JsonCodec.h"
+#include "platform/sim/DeviceProfileKeys.h"
+#include "platform/sim/MediaProfile.h"
+
+namespace tavero::platform {
+namespace {
+
+std::variant<MediaProfile, std::string> read(std::string_view text) {
+  auto profile = json::JsonCodec::dictionaryWithJSONString(text);
+  EXPECT_TRUE(profile) << text;
+  return readMediaProfile(profile.value_or(json::Object{}), "/profiles");
+}
+
+std::string errorOf(std::string_view text) {
+  auto result = read(text);
+  auto* error = std::get_if<std::string>(&result);
+  return error ? *error : "(no error)";
+}
+
+constexpr std::string_view kFullProfile = R"({
+  "idiom": "tablet",
+  "camera": {"picture": "shots/cat.jpg"},
+  "contacts": {"folder": "/srv/vcards", "access": "denied"},
+  "store": {"canMakePayments": false, "policy": "approve", "failureMessage": "Declined",
+            "productRequestFailure": "Offline",
+            "products": [{"identifier": "coins", "title": "Coins", "description": "Gold", "price": "0.99",
+                          "priceLocale": "de_DE"},
+                         {"identifier": "gems", "price": 12}]}})";
+
+TEST(MediaProfile, ReadsEverySectionAndTakesRelativePathsFromTheProfilesFolder) {
+  auto result = read(kFullProfile);
+  ASSERT_TRUE(std::holds_alternative<MediaProfile>(result)) << std::get<std::string>(result);
+  const auto& media = std::get<MediaProfile>(result);
+  EXPECT_TRUE(media.tablet);
+  EXPECT_EQ(media.cameraPicture, std::filesystem::path("/profiles/shots/cat.jpg"));
+  EXPECT_EQ(media.contactsFolder, std::filesystem::path("/srv/vcards"));
+  EXPECT_EQ(media.contactsAccess, AddressBookAccess::denied);
+  EXPECT_FALSE(media.store.canMakePayments);
+  EXPECT_EQ(media.store.policy, StorePolicy::approve);
+  EXPECT_EQ(media.store.failureMessage, "Declined");
+  EXPECT_EQ(media.store.productRequestFailure, "Offline");
+  ASSERT_EQ(media.store.catalog.size(), 2u);
+  EXPECT_EQ(media.store.catalog[0].localizedDescription, "Gold");
+  EXPECT_EQ(media.store.catalog[1].price, "12");
+  EXPECT_EQ(media.store.catalog[1].priceLocale, "en_US");
+
+  // Every key of it is one the shell knows.
+  EXPECT_TRUE(unknownDeviceProfileKeys(*json::JsonCodec::dictionaryWithJSONString(kFullProfile)).empty());
+  auto defaults = read("{}");
+  EXPECT_FALSE(std::get<MediaProfile>(defaults).tablet);
+  EXPECT_EQ(std::get<MediaProfile>(defaults).store.policy, StorePolicy::manual);
+}
+
+TEST(MediaProfile, NamesTheOffendingKey) {
+  EXPECT_EQ(errorOf(R"({"idiom": "watch"})"), "\"idiom\" must be \"phone\" or \"tablet\", not \"watch\"");
+  EXPECT_EQ(errorOf(R"({"camera": "cat.jpg"})"), "\"camera\" must be an object");
+  EXPECT_EQ(errorOf(R"({"camera": {"picture": ""}})"), "\"camera.picture\" must not be empty");
+  EXPECT_EQ(errorOf(R"({"contacts": {"access": "maybe"}})"),
+            "\"contacts.access\" must be \"granted\" or \"denied\", not \"maybe\"");
+  EXPECT_EQ(errorOf(R"({"store": {"policy": "steal"}})"),
+            "\"store.policy\" must be \"approve\", \"fail\", \"cancel\" or \"manual\", not \"steal\"");
+  EXPECT_EQ(errorOf(R"({"store": {"products": [{"title": "x"}]}})"), "\"store.products\"[0] needs an \"identifier\" text");
+  EXPECT_EQ(errorOf(R"({"store": {"products": [{"identifier": "x", "price": "1e3"}]}})"),
+            "\"store.products\"[0].price must be a decimal number like \"0.99\"");
+  EXPECT_EQ(errorOf(R"({"store": {"canMakePayments": "yes"}})"), "\"store.canMakePayments\" must be true or false");
+}
+
+}  // namespace
+}  // namespace tavero::platform
