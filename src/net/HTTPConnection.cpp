@@ -3,7 +3,9 @@
 #include <boost/asio/write.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/write.hpp>
+#include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "log/Log.h"
 #include "net/DocumentRoot.h"
@@ -48,7 +50,11 @@ bool isPeerGone(const boost::system::error_code& ec) {
 HTTPConnection::HTTPConnection(boost::asio::io_context& io, tcp::socket socket,
                                std::optional<tcp::endpoint> peerAddress,
                                std::shared_ptr<HTTPServerState> server)
-    : io_(io), socket_(std::move(socket)), peerAddress_(peerAddress), server_(std::move(server)) {}
+    : io_(io),
+      socket_(std::move(socket)),
+      peerAddress_(peerAddress),
+      server_(std::move(server)),
+      deadline_(io) {}
 
 HTTPConnection::~HTTPConnection() = default;
 
@@ -56,6 +62,7 @@ void HTTPConnection::start() {
   server_->openConnections[this] = shared_from_this();
   boost::system::error_code ignored;
   socket_.set_option(tcp::no_delay(true), ignored);
+  updateDeadline();
   readSome();
 }
 
@@ -66,6 +73,9 @@ void HTTPConnection::invalidate() {
   boost::system::error_code ignored;
   socket_.close(ignored);
   if (lingerTimer_) lingerTimer_->cancel();
+  deadline_.cancel();
+  for (const auto& request : requests_) releaseBodyBytes(std::exchange(request->reservedBodyBytes_, 0));
+  releaseBodyBytes(std::exchange(parserReservedBytes_, 0));
   requests_.clear();
   parser_.reset();
   ibuffer_.clear();
@@ -114,6 +124,7 @@ void HTTPConnection::onRead(const boost::system::error_code& ec, size_t bytes) {
   }
   ibuffer_.append(readChunk_.data(), bytes);
   processIncomingBytes();
+  updateDeadline();
   readSome();
 }
 
@@ -142,15 +153,66 @@ bool HTTPConnection::cutOneRequest() {
       answerMalformed(statusForParseError(ec, ibuffer_), ec);
       return false;
     }
+    if (parser_->is_header_done() && !reserveBodyBytes()) return false;
   }
   ibuffer_.erase(0, offset);
   auto request = std::make_shared<HTTPServerRequest>(parser_->release(), weak_from_this());
+  request->reservedBodyBytes_ = std::exchange(parserReservedBytes_, 0);
   parser_.reset();
   enqueue(request);
   return true;
 }
 
+// Bodies are bounded one by one (maxBodyBytes) and together: a client that
+// opens many connections and announces large bodies on each must not make
+// the process hold more than maxBufferedBodyBytes for them.
+bool HTTPConnection::reserveBodyBytes() {
+  if (parserReservedBytes_ > 0) return true;
+  auto declared = parser_->content_length();
+  size_t wanted = declared ? static_cast<size_t>(*declared) : (parser_->chunked() ? server_->limits.maxBodyBytes : 0);
+  if (wanted == 0) return true;
+  if (server_->bufferedBodyBytes + wanted > server_->limits.maxBufferedBodyBytes) {
+    log::warning("HTTP: the bodies being received already fill the budget; refusing a request of " +
+                 std::to_string(wanted) + " bytes");
+    answerMalformed(HTTPStatus::service_unavailable, boost::system::error_code{});
+    return false;
+  }
+  server_->bufferedBodyBytes += wanted;
+  parserReservedBytes_ = wanted;
+  return true;
+}
+
+void HTTPConnection::releaseBodyBytes(size_t bytes) {
+  server_->bufferedBodyBytes -= std::min(bytes, server_->bufferedBodyBytes);
+}
+
+void HTTPConnection::updateDeadline() {
+  if (!valid_) return;
+  bool requestInProgress = !ibuffer_.empty() || (parser_ && parser_->got_some());
+  Deadline wanted = requestInProgress ? Deadline::request
+                    : requests_.empty() ? Deadline::idle
+                                        : Deadline::none;  // waiting for our own answers
+  if (wanted == deadlineKind_) return;  // a request's deadline runs from its first byte
+  deadlineKind_ = wanted;
+  deadline_.cancel();
+  if (wanted == Deadline::none) return;
+  deadline_.expires_after(wanted == Deadline::request ? server_->limits.requestTimeout : server_->limits.idleTimeout);
+  deadline_.async_wait([self = shared_from_this(), wanted](const boost::system::error_code& ec) {
+    if (!ec && self->valid_ && self->deadlineKind_ == wanted) self->deadlinePassed(wanted == Deadline::request);
+  });
+}
+
+void HTTPConnection::deadlinePassed(bool requestInProgress) {
+  if (requestInProgress)
+    log::info("HTTP: a request did not arrive whole in time; closing its connection");
+  else
+    log::debug("HTTP: closing an idle connection");
+  invalidate();
+}
+
 void HTTPConnection::enqueue(const std::shared_ptr<HTTPServerRequest>& request) {
+  deadlineKind_ = Deadline::none;  // the next request's deadline runs from its own first byte
+  deadline_.cancel();
   requests_.push_back(request);
   if (request->closesConnection()) {
     acceptsInput_ = false;  // what follows a closing request is never answered
@@ -163,7 +225,9 @@ void HTTPConnection::enqueue(const std::shared_ptr<HTTPServerRequest>& request) 
 }
 
 void HTTPConnection::answerMalformed(HTTPStatus status, const boost::system::error_code& parseError) {
-  log::info("HTTP: malformed request from the peer (" + parseError.message() + "); closing after the answer");
+  if (parseError)
+    log::info("HTTP: malformed request from the peer (" + parseError.message() + "); closing after the answer");
+  releaseBodyBytes(std::exchange(parserReservedBytes_, 0));
   HTTPRequestMessage placeholder;
   auto request = std::make_shared<HTTPServerRequest>(std::move(placeholder), weak_from_this());
   request->closesConnection_ = true;
@@ -225,6 +289,7 @@ void HTTPConnection::onWritten(const boost::system::error_code& ec,
   }
   if (auto* delegate = server_->delegate) delegate->didSendResponse(*this, *request);
   if (!valid_) return;
+  releaseBodyBytes(std::exchange(request->reservedBodyBytes_, 0));
   requests_.pop_front();
   if (request->closesConnection()) {
     closeAfterLastAnswer();
@@ -236,10 +301,13 @@ void HTTPConnection::onWritten(const boost::system::error_code& ec,
   }
   processIncomingBytes();  // requests that waited for room in the queue
   processOutgoingBytes();
+  updateDeadline();
   readSome();
 }
 
 void HTTPConnection::closeAfterLastAnswer() {
+  deadlineKind_ = Deadline::none;
+  deadline_.cancel();
   boost::system::error_code ignored;
   socket_.shutdown(tcp::socket::shutdown_send, ignored);
   if (inputEnded_) {

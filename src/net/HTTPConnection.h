@@ -6,7 +6,9 @@
 // in arrival order; an answer may be set long after its request arrived.
 // After the peer ends its input, the answers already due are still written,
 // then the connection closes. Malformed input gets one error answer (400,
-// 413, 431 or 505) and the connection closes after it.
+// 413, 431, 503 or 505) and the connection closes after it. A connection
+// that sits idle, or sends a request too slowly, is closed (HTTPLimits);
+// while it waits for one of our answers no time limit applies.
 //
 // Thread rules: everything runs on the thread of the server's io_context.
 // The server's list of open connections keeps a connection alive from
@@ -44,6 +46,12 @@ class HTTPConnectionDelegate {
   virtual void didSendResponse(HTTPConnection&, HTTPServerRequest&) {}
   // When the server has made a new connection.
   virtual void didMakeNewConnection(HTTPServer&, HTTPConnection&) {}
+  // Before anything is read from a new connection: false resets it at once.
+  // `peer` is absent when the peer's address cannot be read.
+  virtual bool shouldAcceptConnection(const std::optional<boost::asio::ip::tcp::endpoint>& /*peer*/,
+                                      const boost::asio::ip::tcp::endpoint& /*local*/) {
+    return true;
+  }
 };
 
 class HTTPConnection : public std::enable_shared_from_this<HTTPConnection> {
@@ -66,6 +74,10 @@ class HTTPConnection : public std::enable_shared_from_this<HTTPConnection> {
   // that it checks each connection once (empty until set).
   std::optional<bool> peerVerdict() const { return peerVerdict_; }
   void setPeerVerdict(bool allowed) { peerVerdict_ = allowed; }
+  // Whatever the delegate keeps with this connection (connection thread).
+  const std::shared_ptr<void>& delegateData() const { return delegateData_; }
+  void setDelegateData(std::shared_ptr<void> data) { delegateData_ = std::move(data); }
+
   // The oldest request without an answer, or null.
   std::shared_ptr<HTTPServerRequest> nextRequest() const;
 
@@ -89,6 +101,11 @@ class HTTPConnection : public std::enable_shared_from_this<HTTPConnection> {
   void closeAfterLastAnswer();
   void drainUntilPeerCloses();
   bool mayRead() const;
+  bool reserveBodyBytes();
+  void releaseBodyBytes(size_t bytes);
+  // Arms the idle or request deadline for what the connection is doing now.
+  void updateDeadline();
+  void deadlinePassed(bool requestInProgress);
 
   boost::asio::io_context& io_;
   boost::asio::ip::tcp::socket socket_;
@@ -100,8 +117,12 @@ class HTTPConnection : public std::enable_shared_from_this<HTTPConnection> {
   std::array<char, 16384> readChunk_;
   std::deque<std::shared_ptr<HTTPServerRequest>> requests_;  // oldest first, until written
   std::optional<boost::asio::steady_timer> lingerTimer_;
+  boost::asio::steady_timer deadline_;
+  enum class Deadline { none, idle, request } deadlineKind_ = Deadline::none;
+  size_t parserReservedBytes_ = 0;  // body bytes reserved for the request being cut
 
   std::optional<bool> peerVerdict_;
+  std::shared_ptr<void> delegateData_;
   bool valid_ = true;
   bool reading_ = false;
   bool writing_ = false;

@@ -7,6 +7,12 @@
 
 namespace tavero::net {
 
+void resetConnection(boost::asio::ip::tcp::socket& socket) {
+  boost::system::error_code ignored;
+  socket.set_option(boost::asio::socket_base::linger(true, 0), ignored);
+  socket.close(ignored);
+}
+
 HTTPServer::HTTPServer(boost::asio::io_context& io)
     : QLTCPServer(io), state_(std::make_shared<HTTPServerState>()) {}
 
@@ -24,9 +30,16 @@ void HTTPServer::handleNewConnection(boost::asio::ip::tcp::socket socket,
   if (state_->openConnections.size() >= state_->limits.maxConnections) {
     log::warning("HTTP: " + std::to_string(state_->limits.maxConnections) +
                  " connections are open; refusing another");
-    boost::system::error_code ignored;
-    socket.close(ignored);
+    resetConnection(socket);
     return;
+  }
+  if (auto* delegate = state_->delegate) {
+    boost::system::error_code ec;
+    auto local = socket.local_endpoint(ec);
+    if (ec || !delegate->shouldAcceptConnection(peer, local)) {
+      resetConnection(socket);
+      return;
+    }
   }
   auto connection = std::make_shared<HTTPConnection>(context(), std::move(socket), peer, state_);
   connection->start();

@@ -15,6 +15,10 @@
 
 namespace tavero::net {
 
+// Closes `socket` with a reset: the peer learns at once that it was refused,
+// and the connection leaves no TIME_WAIT behind.
+void resetConnection(boost::asio::ip::tcp::socket& socket);
+
 class HTTPServer : public QLTCPServer {
  public:
   explicit HTTPServer(boost::asio::io_context& io);

@@ -39,6 +39,7 @@ class HTTPServerRequest : public std::enable_shared_from_this<HTTPServerRequest>
   std::optional<HTTPResponseMessage> response_;  // connection thread only
   bool writing_ = false;                          // connection thread only
   bool closesConnection_ = false;
+  size_t reservedBodyBytes_ = 0;  // of the server's body budget, until answered
 };
 
 }  // namespace tavero::net

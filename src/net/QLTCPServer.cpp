@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
+
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/address_v6.hpp>
 #include <boost/asio/ip/v6_only.hpp>
@@ -59,48 +61,72 @@ QLTCPServer::~QLTCPServer() {
   for (auto& listener : listeners_) listener->open = false;
 }
 
-std::error_code QLTCPServer::openListener(const boost::asio::ip::address& address, uint16_t port,
-                                          std::shared_ptr<Listener>& out) {
+boost::system::error_code QLTCPServer::openListener(const boost::asio::ip::address& address, uint16_t port,
+                                                    std::shared_ptr<Listener>& out) {
   auto listener = std::make_shared<Listener>(io_);
   boost::system::error_code ec;
   tcp::endpoint endpoint(address, port);
   listener->acceptor.open(endpoint.protocol(), ec);
-  if (ec) return TCPServerError::noSocketsAvailable;
+  if (ec) return ec;
   closeOnExec(listener->acceptor.native_handle());
   listener->acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
   if (address.is_v6()) listener->acceptor.set_option(boost::asio::ip::v6_only(true), ec);
+  ec.clear();
   listener->acceptor.bind(endpoint, ec);
   if (!ec) listener->acceptor.listen(boost::asio::socket_base::max_listen_connections, ec);
   if (ec) {
     log::debug("TCP server: cannot listen on " + address.to_string() + ":" + std::to_string(port) + ": " +
                ec.message());
-    return TCPServerError::couldNotBindToIPv4Address;
+    return ec;
   }
   out = std::move(listener);
   return {};
 }
 
-std::error_code QLTCPServer::start() {
-  if (isListening()) return {};
-  std::shared_ptr<Listener> v4;
-  if (auto ec = openListener(boost::asio::ip::address_v4::loopback(), port(), v4)) return ec;
-  uint16_t boundPort = v4->acceptor.local_endpoint().port();
-  port_.store(boundPort);
-  listeners_.push_back(v4);
+namespace {
 
-  // IPv6 loopback is a convenience: pages use "localhost", which may resolve
-  // to ::1 first. Without it (no IPv6, or the port taken there) IPv4 serves.
+// The machine has no IPv6 loopback at all: nobody can listen there either.
+bool meansNoIPv6(const boost::system::error_code& ec) {
+  return ec == boost::asio::error::address_family_not_supported ||
+         ec == boost::system::errc::address_not_available || ec == boost::system::errc::protocol_not_supported;
+}
+
+}  // namespace
+
+std::error_code QLTCPServer::start() {
+  if (isListening()) {
+    paused_ = false;
+    return {};
+  }
+  std::shared_ptr<Listener> v4;
+  if (auto ec = openListener(boost::asio::ip::address_v4::loopback(), port(), v4)) {
+    bool noSocket = ec.value() == EMFILE || ec.value() == ENFILE || ec.value() == ENOBUFS ||
+                    ec.value() == ENOMEM || ec.value() == EAFNOSUPPORT || ec.value() == EPROTONOSUPPORT;
+    return noSocket ? TCPServerError::noSocketsAvailable : TCPServerError::couldNotBindToIPv4Address;
+  }
+  uint16_t boundPort = v4->acceptor.local_endpoint().port();
+
+  // IPv6 loopback: pages use "localhost", which may resolve to ::1 first.
   std::shared_ptr<Listener> v6;
   if (auto ec = openListener(boost::asio::ip::address_v6::loopback(), boundPort, v6)) {
+    if (requireEveryFamily_ && !meansNoIPv6(ec)) {
+      log::debug("TCP server: port " + std::to_string(boundPort) + " is taken on ::1");
+      boost::system::error_code ignored;
+      v4->acceptor.close(ignored);
+      return TCPServerError::couldNotBindToIPv4Address;
+    }
     log::debug("TCP server: no IPv6 loopback listener on port " + std::to_string(boundPort));
-  } else {
-    listeners_.push_back(v6);
   }
+  port_.store(boundPort);
+  listeners_.push_back(v4);
+  if (v6) listeners_.push_back(v6);
+  paused_ = false;
   for (auto& listener : listeners_) acceptNext(listener);
   return {};
 }
 
 void QLTCPServer::stop() {
+  paused_ = false;
   for (auto& listener : listeners_) {
     listener->open = false;
     boost::system::error_code ignored;
@@ -125,6 +151,13 @@ void QLTCPServer::acceptNext(const std::shared_ptr<Listener>& listener) {
           return;
         }
         closeOnExec(socket.native_handle());
+        if (paused_) {
+          boost::system::error_code ignored;
+          socket.set_option(boost::asio::socket_base::linger(true, 0), ignored);
+          socket.close(ignored);
+          if (listener->open) acceptNext(listener);
+          return;
+        }
         boost::system::error_code peerError;
         auto peer = socket.remote_endpoint(peerError);
         handleNewConnection(std::move(socket),

@@ -54,6 +54,18 @@ class QLTCPServer {
   void stop();
   bool isListening() const { return !listeners_.empty(); }
 
+  // With this set, start() also fails when the port is taken on ::1 (on a
+  // machine with IPv6): clients that resolve "localhost" to ::1 first would
+  // otherwise reach whatever program listens there instead of this server.
+  void setRequireEveryLoopbackFamily(bool required) { requireEveryFamily_ = required; }
+
+  // Stops serving without giving up the port, so that no other program can
+  // take it meanwhile: connections are reset as they arrive. resume() serves
+  // again; start() and stop() end a pause too.
+  void pause() { paused_ = true; }
+  void resume() { paused_ = false; }
+  bool isPaused() const { return paused_; }
+
   boost::asio::io_context& context() { return io_; }
 
  protected:
@@ -63,14 +75,17 @@ class QLTCPServer {
 
  private:
   struct Listener;
-  std::error_code openListener(const boost::asio::ip::address& address, uint16_t port,
-                               std::shared_ptr<Listener>& out);
+  // The system's error of the socket, bind or listen call that failed.
+  boost::system::error_code openListener(const boost::asio::ip::address& address, uint16_t port,
+                                         std::shared_ptr<Listener>& out);
   void acceptNext(const std::shared_ptr<Listener>& listener);
 
   boost::asio::io_context& io_;
   std::atomic<uint16_t> port_{0};
   TCPServerDelegate* serverDelegate_ = nullptr;
   std::vector<std::shared_ptr<Listener>> listeners_;  // io thread only
+  bool requireEveryFamily_ = false;                    // io thread only
+  bool paused_ = false;                                // io thread only
 };
 
 }  // namespace tavero::net
