@@ -52,9 +52,12 @@ void printServeHelp(std::ostream& out) {
   out << kUsage
       << "\n"
          "Runs the bridge with every module and no web view, for trying modules with an HTTP client.\n"
-         "It accepts every local client. Callback scripts that would go to a page are printed on\n"
+         "It serves local programs (curl, test scripts) that send the header X-Tavero-Client (any\n"
+         "value), and no browser page. Callback scripts that would go to a page are printed on\n"
          "standard output, one JSON line each; the log goes to standard error. SIGINT or SIGTERM\n"
          "stops it.\n"
+         "\n"
+         "  curl -H 'X-Tavero-Client: curl' 'http://127.0.0.1:3000/?command=Contact%23find&sync=true'\n"
          "\n"
          "  --port N    the port to listen on, on 127.0.0.1 (default 3000; 0 picks a free one)\n"
          "  --home DIR  where modules keep their files (default $XDG_DATA_HOME/tavero/serve)\n"
@@ -133,8 +136,8 @@ int runServe(const ServeOptions& options) {
 
   log::info("serve: bridge listening on 127.0.0.1:" + std::to_string(bridge.port()) +
             " (home " + options.home.string() + ")");
-  log::info("serve: there is no web view, so the bridge accepts every local client; "
-            "callback scripts are printed on standard output");
+  log::info("serve: there is no web view: the bridge serves local programs that send the header "
+            "X-Tavero-Client, and no browser page; callback scripts are printed on standard output");
 
   mainThread.run();
   return kExitSuccess;

@@ -40,15 +40,19 @@ std::variant<BridgeQuery, QueryError> parseBridgeQuery(std::string_view query) {
     auto decoded = percentDecodeUTF8(piece.substr(eq + 1));
     if (!decoded) return QueryError{key, "its value is not percent-encoded UTF-8"};
 
-    if (auto value = jsonValueOf(*decoded)) {
-      parsed.values.set(key, std::move(*value));
-      parsed.texts.insert_or_assign(std::move(key), std::move(*decoded));
-    } else {
-      parsed.texts.erase(key);  // an earlier piece of the same key may have been JSON
-      parsed.values.set(std::move(key), std::move(*decoded));
-    }
+    addBridgeArgument(parsed, std::move(key), std::move(*decoded));
   }
   return parsed;
+}
+
+void addBridgeArgument(BridgeQuery& query, std::string key, std::string text) {
+  if (auto value = jsonValueOf(text)) {
+    query.values.set(key, std::move(*value));
+    query.texts.insert_or_assign(std::move(key), std::move(text));
+  } else {
+    query.texts.erase(key);  // an earlier piece of the same key may have been JSON
+    query.values.set(std::move(key), std::move(text));
+  }
 }
 
 }  // namespace tavero::bridge

@@ -39,4 +39,8 @@ struct QueryError {
 // "{" but does not read as JSON stays text.
 std::variant<BridgeQuery, QueryError> parseBridgeQuery(std::string_view query);
 
+// Adds one argument, read by the rules above from its decoded text
+// (replacing an earlier one of the same key).
+void addBridgeArgument(BridgeQuery& query, std::string key, std::string text);
+
 }  // namespace tavero::bridge

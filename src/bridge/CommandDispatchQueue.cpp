@@ -26,7 +26,9 @@ void CommandDispatchQueue::post(Task task) {
   std::lock_guard lock(mutex_);
   joinFinishedThreads();
   tasks_.push_back(std::move(task));
-  if (idleThreads_ >= tasks_.size() || liveThreads_ >= maxThreads_) {
+  // While the queue stops, the threads still running finish what is queued;
+  // no new thread may start then.
+  if (stopping_ || idleThreads_ >= tasks_.size() || liveThreads_ >= maxThreads_) {
     wake_.notify_one();
     return;
   }

@@ -1,12 +1,11 @@
 #include "bridge/QLTaveroBridge.h"
 
 #include <boost/beast/http/field.hpp>
-#include <exception>
 #include <string>
 #include <variant>
 
 #include "bridge/BridgeQuery.h"
-#include "json/JsonCodec.h"
+#include "bridge/SerialExecutor.h"
 #include "log/Log.h"
 
 namespace tavero::bridge {
@@ -25,39 +24,102 @@ HTTPResponseMessage answerForPage(HTTPStatus status, std::string body = {}) {
   return response;
 }
 
-std::string className(std::string_view classPart) {
-  if (classPart.starts_with("TQ")) return std::string(classPart);
-  return "TQ" + std::string(classPart);
+HTTPResponseMessage answerForPage(CallOutcome outcome) {
+  return answerForPage(outcome.status, std::move(outcome.body).value_or(std::string()));
+}
+
+std::string describePeer(const std::optional<boost::asio::ip::tcp::endpoint>& peer) {
+  if (!peer) return "an unknown peer";
+  return peer->address().to_string() + ":" + std::to_string(peer->port());
+}
+
+bool isFormBody(const net::HTTPRequestMessage& request) {
+  std::string_view type = request[http::field::content_type];
+  return type.substr(0, type.find(';')) == "application/x-www-form-urlencoded";
+}
+
+// The query's "__token" piece: the page token travels there, and only there,
+// apart from the arguments.
+std::optional<std::string> takeQueryToken(BridgeQuery& query) {
+  const json::Value* token = query.values.find("__token");
+  if (!token) return std::nullopt;
+  std::optional<std::string> text;
+  if (auto it = query.texts.find("__token"); it != query.texts.end())
+    text = it->second;
+  else if (token->isString())
+    text = token->asString();
+  query.values.erase("__token");
+  query.texts.erase("__token");
+  return text.value_or(std::string());
 }
 
 }  // namespace
 
 QLTaveroBridge::QLTaveroBridge(ModuleRegistry& modules, uint16_t port)
-    : QLTaveroBridge(std::make_unique<net::QLWorkerThread>(), modules, port) {}
+    : QLTaveroBridge(modules, Options{.port = port}) {}
 
-QLTaveroBridge::QLTaveroBridge(std::unique_ptr<net::QLWorkerThread> worker, ModuleRegistry& modules,
-                               uint16_t port)
-    : HTTPServer(worker->context()), worker_(std::move(worker)), modules_(modules) {
+QLTaveroBridge::QLTaveroBridge(ModuleRegistry& modules, Options options)
+    : QLTaveroBridge(std::make_unique<net::QLWorkerThread>(), modules, std::move(options)) {}
+
+QLTaveroBridge::QLTaveroBridge(std::unique_ptr<net::QLWorkerThread> worker, ModuleRegistry& modules, Options options)
+    : HTTPServer(worker->context()),
+      worker_(std::move(worker)),
+      modules_(modules),
+      options_(std::move(options)),
+      dispatcher_(modules_, *commandDispatchQueue_) {
   setConnectionDelegate(this);
-  setPort(port);
+  setPort(options_.port);
+  setRequireEveryLoopbackFamily(true);
+  net::HTTPLimits limits;
+  limits.maxBodyBytes = kMaxFormBodyBytes;
+  setLimits(limits);
+  if (options_.policy.clients() == BridgeAccessPolicy::Clients::appPages)
+    pageChannel_ = std::make_unique<PageMessageChannel>(dispatcher_, *commandDispatchQueue_,
+                                                        options_.policy.pageToken(), [this] { return isServing(); });
   if (auto ec = startServer())
-    log::error("bridge: cannot listen on port " + std::to_string(port) + ": " + ec.message());
+    log::error("bridge: cannot listen on port " + std::to_string(options_.port) + ": " + ec.message());
 }
 
 QLTaveroBridge::~QLTaveroBridge() {
+  serving_ = false;  // the page channel refuses from now on
   worker_->performAndWait([this] {
     stop();
     closeAllConnections();
     setConnectionDelegate(nullptr);
   });
+  commandDispatchQueue_.reset();  // waits for the operations under way
+}
+
+std::error_code QLTaveroBridge::listen() {
+  std::error_code ec = start();
+  if (!ec || !options_.otherPortWhenTaken || options_.port == 0) return ec;
+  // Another program holds the port on one of the loopback addresses. Pages
+  // must never talk to it: listen elsewhere (on both addresses at once).
+  for (int attempt = 0; attempt < 20 && ec; ++attempt) {
+    setPort(0);
+    ec = start();
+  }
+  if (!ec)
+    log::warning("bridge: port " + std::to_string(options_.port) + " is taken by another program; listening on " +
+                 std::to_string(port()) + " instead (the page client follows; requests to port " +
+                 std::to_string(options_.port) + " are blocked)");
+  return ec;
 }
 
 std::error_code QLTaveroBridge::startServer() {
-  return worker_->performAndWait([this] { return start(); });
+  auto ec = worker_->performAndWait([this] { return listen(); });
+  serving_ = !ec;
+  return ec;
 }
 
 void QLTaveroBridge::stopServer() {
-  worker_->performAndWait([this] { stop(); });
+  serving_ = false;
+  worker_->performAndWait([this] {
+    if (options_.keepPortWhileStopped && isListening())
+      pause();
+    else
+      stop();
+  });
 }
 
 void QLTaveroBridge::restartServer() {
@@ -69,88 +131,71 @@ void QLTaveroBridge::setPeerVerifier(std::unique_ptr<PeerVerifier> verifier) {
   worker_->performAndWait([&] { peerVerifier_ = std::move(verifier); });
 }
 
-bool QLTaveroBridge::isShellConnection(net::HTTPConnection& connection) {
+bool QLTaveroBridge::shouldAcceptConnection(const std::optional<boost::asio::ip::tcp::endpoint>& peer,
+                                            const boost::asio::ip::tcp::endpoint& local) {
   if (!peerVerifier_) return true;
-  if (auto verdict = connection.peerVerdict()) return *verdict;
-  auto peer = connection.peerAddress();
-  auto local = connection.localAddress();
-  bool allowed = peer && local && peerVerifier_->isShellPeer(*peer, *local);
-  if (!allowed)
-    log::warning("bridge: refused a connection from " + (peer ? peer->address().to_string() + ":" +
-                                                                    std::to_string(peer->port())
-                                                              : std::string("an unknown peer")) +
-                 ": it does not come from the shell's web views");
-  connection.setPeerVerdict(allowed);
-  return allowed;
+  if (peer && peerVerifier_->isShellPeer(*peer, local)) return true;
+  log::warning("bridge: refused a connection from " + describePeer(peer) +
+               ": it does not come from the shell's web views");
+  return false;
+}
+
+std::optional<std::string_view> QLTaveroBridge::queryOf(const net::HTTPRequestMessage& request) const {
+  if (request.method_string() == "POST" && isFormBody(request)) return std::string_view(request.body());
+  std::string_view target = request.target();
+  size_t question = target.find('?');
+  if (question == std::string_view::npos) return std::nullopt;
+  return target.substr(question + 1);
 }
 
 void QLTaveroBridge::didReceiveRequest(net::HTTPConnection& connection,
                                        const std::shared_ptr<net::HTTPServerRequest>& request) {
-  HTTPResponseMessage response;
-  try {
-    response = dispatch(connection, request->request());
-  } catch (const std::exception& e) {
-    log::error(std::string("bridge: command failed with an unexpected exception: ") + e.what());
-    response = answerForPage(HTTPStatus::internal_server_error);
+  const auto& message = request->request();
+  bool isForm = message.method_string() == "POST" && isFormBody(message);
+  if (message.method_string() != "GET" && !isForm) {
+    request->setResponse(net::makeHTTPResponse(HTTPStatus::method_not_allowed));
+    return;
   }
-  request->setResponse(std::move(response));
+  dispatchRequest(connection, request);
 }
 
-HTTPResponseMessage QLTaveroBridge::dispatch(net::HTTPConnection& connection,
-                                             const net::HTTPRequestMessage& request) {
-  if (request.method_string() != "GET") return net::makeHTTPResponse(HTTPStatus::method_not_allowed);
-  if (!isShellConnection(connection)) return net::makeHTTPResponse(HTTPStatus::forbidden);
-  if (!BridgeAccessPolicy(port()).allows(request)) {
-    log::warning("bridge: refused a request from outside the shell's pages (Origin \"" +
-                 std::string(request[http::field::origin]) + "\", Host \"" +
-                 std::string(request[http::field::host]) + "\")");
-    return net::makeHTTPResponse(HTTPStatus::forbidden);
-  }
+void QLTaveroBridge::dispatchRequest(net::HTTPConnection& connection,
+                                     const std::shared_ptr<net::HTTPServerRequest>& request) {
+  const auto& message = request->request();
+  std::optional<std::string_view> queryText = queryOf(message);
+  auto parsed = queryText ? parseBridgeQuery(*queryText) : std::variant<BridgeQuery, QueryError>(BridgeQuery{});
+  std::optional<std::string> token;
+  if (auto* query = std::get_if<BridgeQuery>(&parsed)) token = takeQueryToken(*query);
 
-  std::string_view target = request.target();
-  size_t question = target.find('?');
-  if (question == std::string_view::npos) return answerForPage(HTTPStatus::bad_request);
-  auto parsed = parseBridgeQuery(target.substr(question + 1));
+  if (auto refusal = options_.policy.refusal(message, port(), token)) {
+    log::warning("bridge: refused a request: " + *refusal);
+    request->setResponse(net::makeHTTPResponse(HTTPStatus::forbidden));
+    return;
+  }
+  if (!queryText) {
+    request->setResponse(answerForPage(HTTPStatus::bad_request));
+    return;
+  }
   if (auto* error = std::get_if<QueryError>(&parsed)) {
     log::warning("bridge: refused a request: argument \"" + error->key + "\": " + error->reason);
-    return answerForPage(HTTPStatus::bad_request);
+    request->setResponse(answerForPage(HTTPStatus::bad_request));
+    return;
   }
   BridgeQuery& query = std::get<BridgeQuery>(parsed);
-  return dispatchCommand(std::make_shared<const json::Object>(std::move(query.values)),
-                         std::make_shared<const ArgumentTexts>(std::move(query.texts)));
-}
-
-HTTPResponseMessage QLTaveroBridge::dispatchCommand(Arguments arguments, std::shared_ptr<const ArgumentTexts> texts) {
-  TQInvocation invocation(std::move(arguments), std::move(texts));
-  const std::string command(invocation.text("command"));
-  size_t hash = command.find('#');
-  if (hash == std::string::npos) {
-    log::warning("bridge: a request without a \"class#operation\" command");
-    return answerForPage(HTTPStatus::bad_request);
+  BridgeCall call{std::make_shared<const json::Object>(std::move(query.values)),
+                  std::make_shared<const ArgumentTexts>(std::move(query.texts))};
+  if (!CommandDispatcher::isSynchronous(call)) {
+    request->setResponse(answerForPage(dispatcher_.dispatch(call)));
+    return;
   }
-  std::string name = className(std::string_view(command).substr(0, hash));
-  std::string_view operationName = std::string_view(command).substr(hash + 1);
-
-  TQW3CAction* module = modules_.sharedInstance(name);
-  const TQW3CAction::Operation* operation = module ? module->operation(operationName) : nullptr;
-  if (!operation) {
-    log::warning("bridge: unknown command \"" + command + "\"");
-    return answerForPage(HTTPStatus::not_found);
+  // A synchronous operation may wait (for a database, say): it runs off this
+  // thread, after the connection's earlier synchronous calls.
+  auto executor = std::static_pointer_cast<SerialExecutor>(connection.delegateData());
+  if (!executor) {
+    executor = std::make_shared<SerialExecutor>(*commandDispatchQueue_);
+    connection.setDelegateData(executor);
   }
-
-  module->setArguments(invocation.sharedArguments());
-  module->setResult(std::nullopt);
-
-  if (!invocation.flag("sync")) {
-    commandDispatchQueue_.post([operation, queued = std::move(invocation)]() mutable { (*operation)(queued); });
-    return answerForPage(HTTPStatus::ok);
-  }
-
-  (*operation)(invocation);
-  module->setResult(invocation.result());
-  std::string body;
-  if (invocation.result()) body = json::JsonCodec::jsonStringForValue(*invocation.result());
-  return answerForPage(HTTPStatus::ok, std::move(body));
+  executor->post([this, request, call = std::move(call)] { request->setResponse(answerForPage(dispatcher_.dispatch(call))); });
 }
 
 }  // namespace tavero::bridge

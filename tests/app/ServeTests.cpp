@@ -77,7 +77,7 @@ TEST(ServeCommand, ServesUntilSigtermThenExitsCleanly) {
   ::kill(pid, SIGTERM);
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
   std::fclose(err);
   std::filesystem::remove_all(home);

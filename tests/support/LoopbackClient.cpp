@@ -104,7 +104,7 @@ bool LoopbackClient::waitForClose() {
 std::string getRequest(std::string_view target, uint16_t port, std::string_view extraHeaders) {
   std::string request = "GET ";
   request += target;
-  request += " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
+  request += " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\nX-Tavero-Client: tests\r\n";
   request += extraHeaders;
   request += "\r\n";
   return request;

@@ -52,7 +52,8 @@ class LoopbackClient {
   std::string buffer_;
 };
 
-// A GET of `target` with Host 127.0.0.1:<port>, kept alive.
+// A GET of `target` with Host 127.0.0.1:<port>, kept alive, as a local tool
+// sends it to the bridge (with the header X-Tavero-Client).
 std::string getRequest(std::string_view target, uint16_t port, std::string_view extraHeaders = {});
 
 }  // namespace tavero::testing

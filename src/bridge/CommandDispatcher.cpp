@@ -1,0 +1,65 @@
+#include "bridge/CommandDispatcher.h"
+
+#include <exception>
+
+#include "json/JsonCodec.h"
+#include "log/Log.h"
+
+namespace tavero::bridge {
+namespace {
+
+std::string className(std::string_view classPart) {
+  if (classPart.starts_with("TQ")) return std::string(classPart);
+  return "TQ" + std::string(classPart);
+}
+
+// Nothing an operation throws may reach a transport, or end a queue thread.
+bool runGuarded(const TQW3CAction::Operation& operation, TQInvocation& invocation, std::string_view command) {
+  try {
+    operation(invocation);
+    return true;
+  } catch (const std::exception& e) {
+    log::error("bridge: \"" + std::string(command) + "\" failed with an unexpected exception: " + e.what());
+  } catch (...) {
+    log::error("bridge: \"" + std::string(command) + "\" failed with an unexpected exception");
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CommandDispatcher::isSynchronous(const BridgeCall& call) { return call.invocation().flag("sync"); }
+
+CallOutcome CommandDispatcher::dispatch(const BridgeCall& call) {
+  TQInvocation invocation = call.invocation();
+  const std::string command(invocation.text("command"));
+  size_t hash = command.find('#');
+  if (hash == std::string::npos) {
+    log::warning("bridge: a call without a \"class#operation\" command");
+    return {net::HTTPStatus::bad_request, std::nullopt};
+  }
+  TQW3CAction* module = modules_.sharedInstance(className(std::string_view(command).substr(0, hash)));
+  const TQW3CAction::Operation* operation = module ? module->operation(std::string_view(command).substr(hash + 1)) : nullptr;
+  if (!operation) {
+    log::warning("bridge: unknown command \"" + command + "\"");
+    return {net::HTTPStatus::not_found, std::nullopt};
+  }
+
+  module->setArguments(invocation.sharedArguments());
+  module->setResult(std::nullopt);
+
+  if (!invocation.flag("sync")) {
+    queue_.post([operation, command, queued = std::move(invocation)]() mutable {
+      runGuarded(*operation, queued, command);
+    });
+    return {net::HTTPStatus::ok, std::nullopt};
+  }
+
+  if (!runGuarded(*operation, invocation, command)) return {net::HTTPStatus::internal_server_error, std::nullopt};
+  module->setResult(invocation.result());
+  CallOutcome outcome;
+  if (invocation.result()) outcome.body = json::JsonCodec::jsonStringForValue(*invocation.result());
+  return outcome;
+}
+
+}  // namespace tavero::bridge

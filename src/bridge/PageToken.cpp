@@ -1,0 +1,40 @@
+#include "bridge/PageToken.h"
+
+#include <sys/random.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <stdexcept>
+
+namespace tavero::bridge {
+
+std::string makePageToken() {
+  std::array<uint8_t, 32> bytes{};
+  size_t filled = 0;
+  while (filled < bytes.size()) {
+    ssize_t got = ::getrandom(bytes.data() + filled, bytes.size() - filled, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw std::runtime_error("no random bytes for the page token");
+    }
+    filled += static_cast<size_t>(got);
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string token;
+  for (uint8_t byte : bytes) {
+    token += kHex[byte >> 4];
+    token += kHex[byte & 15];
+  }
+  return token;
+}
+
+bool pageTokensMatch(std::string_view expected, std::string_view presented) {
+  if (expected.empty() || expected.size() != presented.size()) return false;
+  unsigned char difference = 0;
+  for (size_t i = 0; i < expected.size(); ++i)
+    difference |= static_cast<unsigned char>(expected[i] ^ presented[i]);
+  return difference == 0;
+}
+
+}  // namespace tavero::bridge

@@ -1,0 +1,245 @@
+// The application's bridge: only calls with the run's page token reach the
+// modules, on HTTP and on the page channel; outsiders are reset before a
+// byte is read; the port is kept while the app is in the background and a
+// port taken by another program is given up for a free one.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <future>
+#include <mutex>
+
+#include "bridge/PageToken.h"
+#include "bridge/QLTaveroBridge.h"
+#include "support/LoopbackClient.h"
+
+namespace tavero::bridge {
+namespace {
+
+using testing::LoopbackClient;
+
+class TQEcho : public TQW3CAction {
+ public:
+  static constexpr std::string_view className = "TQEcho";
+  TQEcho() {
+    addOperation("text", [](TQInvocation& call) { call.setResult(std::string(call.text("t"))); });
+    addOperation("keys", [](TQInvocation& call) {
+      json::Array keys;
+      for (const auto& member : call.arguments()) keys.push_back(json::Value(member.key));
+      call.setResult(std::move(keys));
+    });
+  }
+};
+
+class RefusingVerifier : public PeerVerifier {
+ public:
+  bool isShellPeer(const boost::asio::ip::tcp::endpoint&, const boost::asio::ip::tcp::endpoint&) override {
+    return false;
+  }
+};
+
+struct ChannelAnswer {
+  std::optional<std::string> answer;
+  std::string refusal;
+};
+
+class PageAccess : public ::testing::Test {
+ protected:
+  void makeBridge(bool allowPlainPages = false, uint16_t port = 0, bool otherPortWhenTaken = false) {
+    modules_.add("TQEcho", [] { return std::make_unique<TQEcho>(); });
+    bridge_ = std::make_unique<QLTaveroBridge>(
+        modules_, QLTaveroBridge::Options{
+                      .port = port,
+                      .otherPortWhenTaken = otherPortWhenTaken,
+                      .keepPortWhileStopped = true,
+                      .policy = BridgeAccessPolicy(BridgeAccessPolicy::Clients::appPages, token_, allowPlainPages),
+                  });
+  }
+
+  int status(const std::string& target, const std::string& headers = {}) {
+    LoopbackClient client(bridge_->port());
+    client.send("GET " + target + " HTTP/1.1\r\nHost: localhost:" + std::to_string(bridge_->port()) +
+                "\r\nOrigin: null\r\n" + headers + "\r\n");
+    auto answer = client.readAnswer();
+    return answer ? answer->status : 0;
+  }
+
+  ChannelAnswer send(const std::string& message, const std::string& view = "index.html") {
+    std::promise<ChannelAnswer> done;
+    bridge_->pageChannel()->receive(view, message, [&](std::optional<std::string> answer, std::string refusal) {
+      done.set_value({std::move(answer), std::move(refusal)});
+    });
+    auto future = done.get_future();
+    EXPECT_EQ(future.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    return future.get();
+  }
+
+  std::string message(const std::string& calls, const std::string& token) {
+    return "{\"token\": \"" + token + "\", \"calls\": [" + calls + "]}";
+  }
+
+  std::string token_ = makePageToken();
+  ModuleRegistry modules_;
+  std::unique_ptr<QLTaveroBridge> bridge_;
+};
+
+TEST(PageTokens, AreFreshForEveryRunAndComparedWhole) {
+  std::string a = makePageToken(), b = makePageToken();
+  EXPECT_EQ(a.size(), 64u);
+  EXPECT_NE(a, b);
+  EXPECT_TRUE(pageTokensMatch(a, a));
+  EXPECT_FALSE(pageTokensMatch(a, a.substr(0, 63)));
+  EXPECT_FALSE(pageTokensMatch(a, b));
+  EXPECT_FALSE(pageTokensMatch("", ""));  // no token set: nothing matches
+}
+
+TEST_F(PageAccess, HTTPCallsNeedThePageTokenWhichModulesNeverSee) {
+  makeBridge();
+  EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=x&__token=" + token_), 200);
+  EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=x", "X-Tavero-Token: " + token_ + "\r\n"), 200);
+  EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=x"), 403);  // a framed web page's <img>
+  EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=x&__token=" + makePageToken()), 403);
+  EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=x&__token=%5B" + token_ + "%5D"), 403);
+  EXPECT_EQ(status("/?__token=" + token_), 400);  // a caller with the token still gets the usual errors
+
+  LoopbackClient client(bridge_->port());
+  client.send(testing::getRequest("/?command=Echo%23keys&sync=true&a=1&__token=" + token_, bridge_->port()));
+  auto answer = client.readAnswer();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->body.find("__token"), std::string::npos) << answer->body;
+}
+
+TEST_F(PageAccess, PlainPagesMayCallWithoutTheTokenOnlyWhenTheBundleAllowsIt) {
+  makeBridge(/*allowPlainPages=*/true);
+  EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=x"), 200);
+  EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=x&__token=wrong"), 403);
+}
+
+TEST_F(PageAccess, RefusedPeersAreResetBeforeTheirRequestIsRead) {
+  makeBridge();
+  bridge_->setPeerVerifier(std::make_unique<RefusingVerifier>());
+  LoopbackClient client(bridge_->port());
+  client.send(testing::getRequest("/?command=Echo%23text&sync=true&__token=" + token_, bridge_->port()));
+  EXPECT_FALSE(client.readAnswer());
+  EXPECT_EQ(bridge_->worker().performAndWait([&] { return bridge_->openConnectionCount(); }), 0u);
+}
+
+TEST_F(PageAccess, TheChannelRunsTheCallsOfAMessageInOrderAndAnswersEachOne) {
+  makeBridge();
+  auto reply = send(message(R"({"command": "Echo#text", "sync": true, "args": {"t": "[1,2]"}},
+                               {"command": "Echo#nothing", "sync": true},
+                               {"command": "Echo#text", "sync": false, "args": {"t": "queued"}},
+                               {"command": "Echo#text", "sync": true, "args": {"t": 5}},
+                               {"command": "Echo#text", "sync": true, "args": {"t": "caf\u00e9"}})",
+                        token_));
+  ASSERT_TRUE(reply.answer) << reply.refusal;
+  EXPECT_EQ(*reply.answer,
+            "[{\"status\" : 200, \"result\" : \"[1,2]\"}, {\"status\" : 404}, {\"status\" : 200}, "
+            "{\"status\" : 400}, {\"status\" : 200, \"result\" : \"caf\xC3\xA9\"}]");
+}
+
+TEST_F(PageAccess, TheChannelRefusesMessagesWithoutTheTokenAndWhileStopped) {
+  makeBridge();
+  const std::string call = R"({"command": "Echo#text", "sync": true, "args": {"t": "x"}})";
+  EXPECT_FALSE(send(message(call, "")).answer);
+  EXPECT_FALSE(send(message(call, makePageToken())).answer);
+  EXPECT_FALSE(send("[1, 2]").answer);
+  EXPECT_FALSE(send("{\"token\": \"" + token_ + "\", \"calls\": 7}").answer);
+  std::string tooMany;
+  for (size_t i = 0; i <= PageMessageChannel::kMaxCallsPerMessage; ++i) tooMany += (i ? "," : "") + call;
+  EXPECT_FALSE(send(message(tooMany, token_)).answer);
+
+  bridge_->stopServer();
+  EXPECT_FALSE(send(message(call, token_)).answer);
+  ASSERT_FALSE(bridge_->startServer());
+  EXPECT_TRUE(send(message(call, token_)).answer);
+}
+
+TEST_F(PageAccess, MessagesOfOneViewRunInArrivalOrder) {
+  makeBridge();
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> answers;
+  for (int i = 0; i < 50; ++i) {
+    bridge_->pageChannel()->receive(
+        "index.html",
+        message(R"({"command": "Echo#text", "sync": true, "args": {"t": ")" + std::to_string(i) + "\"}}", token_),
+        [&](std::optional<std::string> answer, std::string) {
+          std::lock_guard lock(mutex);
+          answers.push_back(answer.value_or("refused"));
+          changed.notify_all();
+        });
+  }
+  std::unique_lock lock(mutex);
+  ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return answers.size() == 50; }));
+  for (int i = 0; i < 50; ++i)
+    EXPECT_EQ(answers[i], "[{\"status\" : 200, \"result\" : \"" + std::to_string(i) + "\"}]");
+}
+
+// A plain socket listening on [::1]:port, as another program would.
+class IPv6Squatter {
+ public:
+  IPv6Squatter() {
+    fd_ = ::socket(AF_INET6, SOCK_STREAM, 0);
+    int one = 1;
+    ::setsockopt(fd_, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd_, 4) != 0) {
+      ::close(fd_);
+      fd_ = -1;
+      return;
+    }
+    socklen_t length = sizeof address;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin6_port);
+  }
+  ~IPv6Squatter() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool ok() const { return fd_ >= 0; }
+  uint16_t port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+};
+
+TEST_F(PageAccess, APortAnotherProgramHoldsOnEitherAddressIsGivenUpForAFreeOne) {
+  IPv6Squatter squatter;
+  if (!squatter.ok()) GTEST_SKIP() << "this machine has no IPv6 loopback";
+  makeBridge(false, squatter.port(), /*otherPortWhenTaken=*/true);
+  ASSERT_TRUE(bridge_->isServing());
+  EXPECT_NE(bridge_->port(), squatter.port());
+  EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=x&__token=" + token_), 200);
+}
+
+TEST_F(PageAccess, WhileStoppedThePortStaysOursAndConnectionsAreRefused) {
+  makeBridge();
+  uint16_t port = bridge_->port();
+  bridge_->stopServer();
+  LoopbackClient refused(port);
+  refused.send(testing::getRequest("/?command=Echo%23text&sync=true&__token=" + token_, port));
+  EXPECT_FALSE(refused.readAnswer());
+  // No other program can take the port meanwhile.
+  int other = ::socket(AF_INET, SOCK_STREAM, 0);
+  int one = 1;
+  ::setsockopt(other, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  EXPECT_NE(::bind(other, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(other);
+
+  ASSERT_FALSE(bridge_->startServer());
+  EXPECT_EQ(bridge_->port(), port);
+  EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=x&__token=" + token_), 200);
+}
+
+}  // namespace
+}  // namespace tavero::bridge
