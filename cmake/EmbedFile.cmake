@@ -1,4 +1,22 @@
-# Turns a text file into a C++ header holding it as one string constant:
-#   cmake -DNAME=kName -DSOURCE=file.js -DHEADER=out.h -P EmbedFile.cmake
-file(READ "${SOURCE}" content)
-file(WRITE "${HEADER}" "// Generated from ${SOURCE}; edit that file instead.\n#pragma once\n\ninline constexpr char ${NAME}[] = R\"TAVERO_EMBED(${content})TAVERO_EMBED\";\n")
+# Turns text files into a C++ header holding them, one after the other, as
+# one string constant:
+#   cmake -DNAME=kName -DSOURCES="a.js;b.js" -DHEADER=out.h -P EmbedFile.cmake
+set(content "")
+foreach(source IN LISTS SOURCES)
+  file(READ "${source}" part)
+  string(APPEND content "${part}\n")
+endforeach()
+# A raw string literal holds at most 64 KiB on some compilers: cut it into
+# adjacent literals, which the compiler joins.
+string(LENGTH "${content}" length)
+set(pieces "")
+set(offset 0)
+while(offset LESS length)
+  string(SUBSTRING "${content}" ${offset} 16000 piece)
+  string(APPEND pieces "R\"TAVERO_EMBED(${piece})TAVERO_EMBED\"\n")
+  math(EXPR offset "${offset} + 16000")
+endwhile()
+if(pieces STREQUAL "")
+  set(pieces "\"\"")
+endif()
+file(WRITE "${HEADER}" "// Generated from ${SOURCES}; edit those files instead.\n#pragma once\n\ninline constexpr char ${NAME}[] =\n${pieces};\n")

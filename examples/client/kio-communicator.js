@@ -3,17 +3,34 @@
 //   Kio.device.Communicator.send('Contact#find', {success: fn, failure: fn})
 //   Kio.device.Communicator.send('SQLite#getVersion', {databaseId: '1'}, {sync: true}).then(version => ...)
 //
-// Every call is one GET to the shell's local bridge. Function arguments
-// become callback ids: the shell answers them later by evaluating
+// The shell puts this script into every document of the application's
+// bundle before the page's own scripts, so pages need not load it (a page
+// that loads its own copy keeps the shell's). Function arguments become
+// callback ids: the shell answers them later by evaluating
 // Kio.device.Communicator.invoke('<id>', [value]) in this page. Arrays and
 // objects travel as JSON text, everything else as text.
+//
+// Calls travel on the shell's message channel when there is one: the calls
+// a page makes in one task go to the shell together, and their answers
+// come back in order. Without the channel (a page not run by the shell's
+// web view) each call is one GET to the shell's HTTP bridge. Either way the
+// shell's page token goes with every call: it is what tells the shell that
+// the call comes from the application and not from web content it shows.
 var Kio = window.Kio || {};
 Kio.device = Kio.device || {};
 
-Kio.device.Communicator = (function () {
+(function () {
   'use strict';
 
-  const bridge = 'http://localhost:3000/';
+  const existing = Object.getOwnPropertyDescriptor(Kio.device, 'Communicator');
+  if (existing && !existing.configurable) return;  // the shell's copy is already in place
+
+  // What the shell tells its documents: the page token and the bridge's port.
+  const shell = window.__taveroBridge || null;
+  const handlers = window.webkit && window.webkit.messageHandlers;
+  const channel = shell && handlers && handlers.tavero;
+  const maxCallsPerMessage = 512;
+
   let nextCallbackId = 1;
   const callbacks = new Map();  // id text -> {fn, keep}
 
@@ -33,36 +50,92 @@ Kio.device.Communicator = (function () {
     return String(value);
   }
 
-  function url(command, args, sync, keepCallbacks) {
-    const pieces = ['command=' + encodeURIComponent(command)];
-    if (sync) pieces.push('sync=true');
-    pieces.push('__source=' + encodeURIComponent(window.location.href));
+  // The call's arguments as the texts the shell reads.
+  function argumentTexts(args, keepCallbacks) {
+    const texts = {__source: window.location.href};
     for (const key of Object.keys(args || {})) {
       let value = args[key];
       if (typeof value === 'function') value = callback(value, keepCallbacks);
-      pieces.push(encodeURIComponent(key) + '=' + encodeURIComponent(encode(value)));
+      texts[key] = encode(value);
     }
-    return bridge + '?' + pieces.join('&');
+    return texts;
+  }
+
+  function bridgeURL() {
+    return shell ? 'http://127.0.0.1:' + shell.port + '/' : 'http://localhost:3000/';
+  }
+
+  function query(command, texts, sync) {
+    const pieces = ['command=' + encodeURIComponent(command)];
+    if (sync) pieces.push('sync=true');
+    if (shell) pieces.push('__token=' + encodeURIComponent(shell.token));
+    for (const key of Object.keys(texts)) pieces.push(encodeURIComponent(key) + '=' + encodeURIComponent(texts[key]));
+    return pieces.join('&');
+  }
+
+  function refusal(command, status) {
+    const error = new Error(command + ': the bridge answered ' + status);
+    error.status = status;
+    return error;
+  }
+
+  // Calls waiting for the end of the current task, to go to the shell together.
+  let pending = [];
+
+  function flush() {
+    const batch = pending.splice(0, maxCallsPerMessage);
+    if (pending.length) queueMicrotask(flush);
+    const message = JSON.stringify({
+      token: shell.token,
+      calls: batch.map((call) => ({command: call.command, sync: call.sync, args: call.texts})),
+    });
+    channel.postMessage(message).then((text) => {
+      const answers = JSON.parse(text);
+      batch.forEach((call, i) => {
+        const answer = answers[i] || {status: 500};
+        if (answer.status !== 200) call.reject(refusal(call.command, answer.status));
+        else call.resolve(call.sync ? (answer.result === undefined ? null : answer.result) : undefined);
+      });
+    }, (error) => {
+      for (const call of batch) call.reject(new Error(call.command + ': ' + (error && error.message || error)));
+    });
   }
 
   // Sends a command; resolves with the parsed answer of a sync call (null
   // for an empty answer), or undefined for a queued one. Rejects when the
-  // shell refuses the request.
+  // shell refuses the call. Calls reach the shell in the order they were made.
   function send(command, args, options) {
     options = options || {};
-    return fetch(url(command, args, options.sync, options.keepCallbacks)).then((response) => {
-      if (!response.ok) throw new Error(command + ': the bridge answered ' + response.status);
+    const texts = argumentTexts(args, options.keepCallbacks);
+    const sync = !!options.sync;
+    if (channel) {
+      return new Promise((resolve, reject) => {
+        if (pending.length === 0) queueMicrotask(flush);
+        pending.push({command: command, sync: sync, texts: texts, resolve: resolve, reject: reject});
+      });
+    }
+    return fetch(bridgeURL() + '?' + query(command, texts, sync)).then((response) => {
+      if (!response.ok) throw refusal(command, response.status);
       return response.text();
-    }).then((text) => (options.sync ? (text === '' ? null : JSON.parse(text)) : undefined));
+    }).then((text) => (sync ? (text === '' ? null : JSON.parse(text)) : undefined));
   }
 
-  // The same, blocking until the answer is there (for APIs that must answer
-  // synchronously, like Web SQL's). Returns the parsed answer or throws.
+  // The same, blocking until the answer is there, for APIs that must answer
+  // synchronously. Returns the parsed answer or throws. It holds the page
+  // still while the shell works: prefer send().
   function sendSync(command, args) {
+    const body = query(command, argumentTexts(args, false), true);
     const request = new XMLHttpRequest();
-    request.open('GET', url(command, args, true, false), false);
-    request.send();
-    if (request.status !== 200) throw new Error(command + ': the bridge answered ' + request.status);
+    // Long arguments go in a form body: a request line has a size limit.
+    if (body.length > 4096) {
+      request.open('POST', bridgeURL(), false);
+      request.setRequestHeader('Content-Type', 'application/x-www-form-urlencoded');
+      request.send(body);
+    } else {
+      request.open('GET', bridgeURL() + '?' + body, false);
+      request.send();
+    }
+    if (request.status !== 200) throw refusal(command, request.status);
     return request.responseText === '' ? null : JSON.parse(request.responseText);
   }
 
@@ -74,5 +147,7 @@ Kio.device.Communicator = (function () {
     entry.fn(values && values.length ? values[0] : undefined);
   }
 
-  return {send: send, sendSync: sendSync, invoke: invoke, callback: callback, forget: forget};
+  const communicator = Object.freeze({send: send, sendSync: sendSync, invoke: invoke, callback: callback, forget: forget});
+  Object.defineProperty(Kio.device, 'Communicator', {value: communicator, enumerable: true, writable: false,
+                                                     configurable: !shell});
 })();

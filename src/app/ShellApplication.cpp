@@ -5,7 +5,9 @@
 #include "app/SensorCommands.h"
 #include "control/RunningShells.h"
 
+#include "bridge/PageToken.h"
 #include "host/DeviceIdentity.h"
+#include "host/PageClient.h"
 #include "log/Log.h"
 #include "modules/ModuleCatalog.h"
 #include "modules/TQOpenURL.h"
@@ -14,7 +16,7 @@
 namespace tavero::app {
 
 ShellApplication::ShellApplication(Settings settings)
-    : settings_(std::move(settings)), hardware_(settings_.device) {
+    : settings_(std::move(settings)), hardware_(settings_.device), pageToken_(bridge::makePageToken()) {
   webViewHost_ = std::make_unique<platform::WebKitWebViewHost>(platform::WebKitWebViewHost::Options{
       .dataDirectory = settings_.home.webData(),
       .cacheDirectory = settings_.home.caches() / "WebKit",
@@ -33,8 +35,16 @@ ShellApplication::ShellApplication(Settings settings)
                                       media_->services(&mainThread_)});
   if (settings_.extraModules) settings_.extraModules(modules_, *engine_);
 
-  bridge_ = std::make_unique<bridge::QLTaveroBridge>(modules_, settings_.port);
+  bridge_ = std::make_unique<bridge::QLTaveroBridge>(
+      modules_, bridge::QLTaveroBridge::Options{
+                    .port = settings_.port,
+                    .otherPortWhenTaken = true,
+                    .keepPortWhileStopped = true,
+                    .policy = bridge::BridgeAccessPolicy(bridge::BridgeAccessPolicy::Clients::appPages, pageToken_,
+                                                         settings_.allowPlainBridgeRequests),
+                });
   if (settings_.onlyShellClients) bridge_->setPeerVerifier(std::make_unique<platform::ProcessPeerVerifier>());
+  openPageChannel();
   engine_->setBridge(bridge_.get());
   delegate_ = std::make_unique<host::TQAppDelegate>(mainThread_, *webViewHost_, *engine_, bridge_.get(), settings_.home, appEvents_);
   lifecycle_ = std::make_unique<ApplicationLifecycle>(*delegate_, settings_.onWindowClosed);
@@ -44,6 +54,27 @@ ShellApplication::ShellApplication(Settings settings)
   addSensorCommands(*controlCommands_, location_, motion_, network_);
   media_->addControlCommands(*controlCommands_);
   startControlInterface();
+}
+
+// The bundle's documents get the page token, the bridge's port and the page
+// client; their calls come in on the page channel and go to the bridge.
+void ShellApplication::openPageChannel() {
+  webViewHost_->setBundleDocuments(host::bundleDocumentsFor(
+      settings_.bundle, settings_.home,
+      {.pageToken = pageToken_, .bridgePort = bridge_->port(), .wantedPort = settings_.port}));
+  webViewHost_->setPageMessageHandler([this, channel = bridge_->pageChannel()](
+                                          const std::string& viewLabel, std::string message,
+                                          std::unique_ptr<platform::PageMessageReply> reply) {
+    std::shared_ptr<platform::PageMessageReply> shared(std::move(reply));
+    channel->receive(viewLabel, message, [this, shared](std::optional<std::string> answer, std::string refusal) {
+      mainThread_.post([shared, answer = std::move(answer), refusal = std::move(refusal)] {
+        if (answer)
+          shared->resolve(*answer);
+        else
+          shared->reject(refusal);
+      });
+    });
+  });
 }
 
 void ShellApplication::startControlInterface() {
@@ -78,6 +109,7 @@ ShellApplication::~ShellApplication() {
   lifecycle_.reset();
   // The bridge goes first: no request may reach a module or the engine
   // while they are being taken down.
+  webViewHost_->setPageMessageHandler({});
   delegate_.reset();
   bridge_.reset();
   // The store reports on a thread of its own; none may reach a module

@@ -47,9 +47,15 @@ class ShellApplication {
     // start with (from the device profile).
     platform::SensorProfile sensors;
     platform::MediaProfile media;  // camera, contacts, store, idiom
+    // The bridge's port: pages expect 3000. When another program holds it,
+    // the bridge listens on a free port, and the page client follows.
     uint16_t port = bridge::QLTaveroBridge::kDefaultPort;
     // Only the shell's own web views may use the bridge (on by default).
     bool onlyShellClients = true;
+    // Bridge requests without the page token are served too (pages written
+    // for the plain protocol; off by default: framed web content could
+    // then call the bridge).
+    bool allowPlainBridgeRequests = false;
     // Adds modules beyond the catalog (tests use it).
     std::function<void(bridge::ModuleRegistry&, bridge::TQCallbackDelivery&)> extraModules;
     // The user asked the app to end (closed its window, or `tavero device
@@ -91,6 +97,7 @@ class ShellApplication {
  private:
   host::PageDeviceInformation pageDeviceInformation();
   void startControlInterface();
+  void openPageChannel();
 
   Settings settings_;
   platform::GLibMainThread mainThread_;
@@ -102,6 +109,7 @@ class ShellApplication {
   platform::NetlinkReachability realNetwork_;
   platform::ForcedNetworkReachability network_{realNetwork_};
   std::unique_ptr<MediaPlatform> media_;  // before modules_: modules use it until they go
+  const std::string pageToken_;  // the secret of this run, for the app's own documents
   std::unique_ptr<host::TQViewManager> views_;
   std::unique_ptr<host::TQEngine> engine_;
   // After the engine and the services, so that modules (and the sensor

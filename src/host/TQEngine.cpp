@@ -111,26 +111,28 @@ void TQEngine::reportStartPageFailure(const std::string& failure) const {
 }
 
 bool TQEngine::waitForWebViewToLoad(std::chrono::milliseconds limit) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
+  // The loop is served until the load has ended one way or the other, and
+  // not a moment longer: the page is shown and usable as soon as it has
+  // loaded.
+  auto settled = [this] {
+    return (webEngineView_ && (webEngineView_->isLoaded() || webEngineView_->loadFailure())) ||
+           launchWaitAbandoned_;
+  };
   auto end = [this](StartPageLoad state) {
     startPageLoad_ = state;
     return state == StartPageLoad::Loaded;
   };
-  while (true) {
-    if (webEngineView_ && webEngineView_->isLoaded()) return end(StartPageLoad::Loaded);
-    if (webEngineView_ && webEngineView_->loadFailure()) {
-      reportStartPageFailure(*webEngineView_->loadFailure());
-      return end(StartPageLoad::Failed);
-    }
-    if (launchWaitAbandoned_) return end(StartPageLoad::Abandoned);
-    if (std::chrono::steady_clock::now() >= deadline) {
-      log::warning("launch: the start page " + startPageDescription() + " has not finished loading after " +
-                   std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count()) +
-                   " s; going on without it");
-      return end(StartPageLoad::TimedOut);
-    }
-    mainThread_.runFor(std::chrono::milliseconds(500));
+  mainThread_.runUntil(settled, limit);
+  if (webEngineView_ && webEngineView_->isLoaded()) return end(StartPageLoad::Loaded);
+  if (webEngineView_ && webEngineView_->loadFailure()) {
+    reportStartPageFailure(*webEngineView_->loadFailure());
+    return end(StartPageLoad::Failed);
   }
+  if (launchWaitAbandoned_) return end(StartPageLoad::Abandoned);
+  log::warning("launch: the start page " + startPageDescription() + " has not finished loading after " +
+               std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count()) +
+               " s; going on without it");
+  return end(StartPageLoad::TimedOut);
 }
 
 void TQEngine::stop() {

@@ -1,6 +1,6 @@
 #include "host/TQViewManager.h"
 
-#include "host/FileURL.h"
+#include "platform/FileURL.h"
 #include "log/Log.h"
 
 namespace tavero::host {
@@ -15,7 +15,7 @@ TQWebView& TQViewManager::webViewForPage(const std::string& page, bool shouldLoa
   if (auto* existing = existingWebView(page)) return *existing;
   auto view = std::make_unique<TQWebView>(host_.createWebView(page));
   if (shouldLoad) {
-    view->platformView().loadFileURL(fileURLForPath(webappPath_ / page));
+    view->platformView().loadFileURL(platform::fileURLForPath(webappPath_ / page));
     view->setInformation(deviceInformation_());
   } else {
     log::debug("views: an empty view was made for page \"" + page + "\", which has none");

@@ -23,6 +23,19 @@ class MainThread {
   // then returns. Main thread only: the launch wait uses it.
   virtual void runFor(std::chrono::milliseconds duration) = 0;
 
+  // Serves the main loop until `done()` holds (checked after every event
+  // served) or `limit` has passed; returns done(). Main thread only. This
+  // base version serves in short slices; loops that can tell when an event
+  // was served answer sooner.
+  virtual bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      runFor(std::chrono::milliseconds(10));
+    }
+    return true;
+  }
+
   // Runs `task` on the main thread and returns its result; inline when
   // already there. REQUIRES: the main loop is running (or the caller is on it).
   template <class Task>

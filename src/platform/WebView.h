@@ -3,12 +3,48 @@
 // Thread rules: main thread only, for every call and every handler.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace tavero::platform {
+
+// The answer to one message that a document sent on the shell's channel
+// (a promise in the page). Answer once; an object dropped unanswered
+// rejects the page's promise.
+class PageMessageReply {
+ public:
+  virtual ~PageMessageReply() = default;
+  virtual void resolve(const std::string& text) = 0;
+  virtual void reject(const std::string& message) = 0;
+};
+
+// Receives every message sent on the channel by any document of any view:
+// the label of the view (its page name), the message's JSON text, and the
+// reply. Any frame of a view can send, web content included: the handler
+// must check who is speaking.
+using PageMessageHandler = std::function<void(const std::string& viewLabel, std::string message,
+                                              std::unique_ptr<PageMessageReply> reply)>;
+
+// What the shell lets the application's own documents have, and nothing
+// else: scripts that run at the start of each of the bundle's documents (in
+// every frame), and which local files pages may load.
+struct BundleDocuments {
+  // URL patterns ("file:///app/webapp/*") of the bundle's documents. Page
+  // globals and these scripts go only to documents that match.
+  std::vector<std::string> urlPatterns;
+  // Scripts run at the start of every bundle document, in every frame,
+  // before the page's own scripts.
+  std::vector<std::string> scripts;
+  // Folders whose files pages may load (the bundle, and what the shell
+  // gives pages); every other file: URL is refused.
+  std::vector<std::filesystem::path> readableFolders;
+  // URL prefixes pages may not load at all (a port that another program
+  // holds, say).
+  std::vector<std::string> blockedURLPrefixes;
+};
 
 class WebView {
  public:
@@ -23,8 +59,9 @@ class WebView {
   // first load commits runs in the empty document the view starts with.
   virtual void evaluateScript(const std::string& script) = 0;
 
-  // Replaces the scripts that run at the start of every document this view
-  // loads from now on, before the page's own scripts, in this order.
+  // Replaces the scripts that run at the start of every top-level bundle
+  // document this view loads from now on, before the page's own scripts
+  // (after the bundle scripts), in this order.
   virtual void setDocumentStartScripts(std::vector<std::string> scripts) = 0;
 
   // Called after every load that finished successfully (not after a failed
@@ -50,6 +87,12 @@ class WebViewHost {
   // Makes `view` the window's content (null: an empty window). The host
   // does not own the view; REQUIRES: it outlives its time as content.
   virtual void setContentView(WebView* view) = 0;
+
+  // Sets what bundle documents get, for every view created afterwards.
+  // Views wait with their first load until the file rules are in force.
+  virtual void setBundleDocuments(BundleDocuments documents) = 0;
+  // Who receives the channel's messages (replaces the previous handler).
+  virtual void setPageMessageHandler(PageMessageHandler handler) = 0;
 };
 
 }  // namespace tavero::platform

@@ -3,17 +3,15 @@
 #include <sys/stat.h>
 
 #include "e2e/EndToEndFixture.h"
-#include "support/LoopbackClient.h"
 
 namespace tavero::app::e2e {
 namespace {
 
 using DeviceEventsEndToEnd = EndToEndTest;
 
-bool bridgeListens() {
-  testing::LoopbackClient client(bridge::QLTaveroBridge::kDefaultPort);
-  return client.connected();
-}
+// Whether the bridge serves the pages (in the background it keeps its port
+// but refuses every connection and every channel message).
+bool bridgeListens(ShellApplication& shell) { return shell.bridge().isServing(); }
 
 TEST_F(DeviceEventsEndToEnd, TheControlSocketDrivesTheLifecycleAndGoesAwayWithTheShell) {
   auto shell = makeShell("device-app");
@@ -30,14 +28,14 @@ TEST_F(DeviceEventsEndToEnd, TheControlSocketDrivesTheLifecycleAndGoesAwayWithTh
 
   CommandOutput background = device(*shell, {"app", "background"});
   EXPECT_EQ(background.exitStatus, 0) << background.err;
-  EXPECT_FALSE(bridgeListens());
+  EXPECT_FALSE(bridgeListens(*shell));
   CommandOutput again = device(*shell, {"app", "background"});
   EXPECT_EQ(again.exitStatus, 1);
   EXPECT_NE(again.err.find("already in the background"), std::string::npos) << again.err;
 
   // The same commands run in process.
   EXPECT_TRUE(shell->controlCommands().run({"app", "foreground"}).ok());
-  EXPECT_TRUE(bridgeListens());
+  EXPECT_TRUE(bridgeListens(*shell));
 
   CommandOutput unknown = device(*shell, {"app", "explode"});
   EXPECT_EQ(unknown.exitStatus, 1);

@@ -54,6 +54,7 @@ std::unique_ptr<ShellApplication> EndToEndTest::makeShell(
   ShellApplication::Settings settings;
   settings.bundle = std::get<platform::BundleInfo>(bundle);
   settings.home = platform::HomeFolders{home_};
+  settings.port = 0;  // any free port: the page client learns it
   platform::createHomeFolders(settings.home);
   settings.device = platform::DeviceInfo{.name = "Kim's \"test\" phone",
                                          .modelCode = "iPhone4,1",

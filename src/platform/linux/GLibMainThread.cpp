@@ -48,6 +48,19 @@ void GLibMainThread::runFor(std::chrono::milliseconds duration) {
   while (!elapsed) g_main_context_iteration(nullptr, TRUE);
 }
 
+bool GLibMainThread::runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  bool elapsed = false;
+  guint timer = g_timeout_add(static_cast<guint>(limit.count()),
+                              [](gpointer flag) -> gboolean {
+                                *static_cast<bool*>(flag) = true;
+                                return G_SOURCE_REMOVE;
+                              },
+                              &elapsed);
+  while (!done() && !elapsed) g_main_context_iteration(nullptr, TRUE);
+  if (!elapsed) g_source_remove(timer);
+  return done();
+}
+
 void GLibMainThread::run() { g_main_loop_run(loop_); }
 
 void GLibMainThread::quit() { g_main_loop_quit(loop_); }

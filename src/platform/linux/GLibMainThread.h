@@ -19,6 +19,7 @@ class GLibMainThread : public MainThread {
   bool isMainThread() const override { return std::this_thread::get_id() == mainId_; }
   void post(std::function<void()> task) override;
   void runFor(std::chrono::milliseconds duration) override;
+  bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) override;
 
   // Runs the main loop until quit() (from any thread).
   void run();

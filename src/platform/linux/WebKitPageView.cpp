@@ -12,9 +12,11 @@ namespace {
 
 constexpr const char* kConsoleHandler = "taveroConsole";
 
-void addUserScript(WebKitUserContentManager* manager, const char* source) {
-  WebKitUserScript* script = webkit_user_script_new(source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                                    WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+void addUserScript(WebKitUserContentManager* manager, const char* source, bool allFrames = false,
+                   const char* const* allowList = nullptr) {
+  WebKitUserScript* script = webkit_user_script_new(
+      source, allFrames ? WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES : WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, allowList, nullptr);
   webkit_user_content_manager_add_script(manager, script);
   webkit_user_script_unref(script);
 }
@@ -34,8 +36,12 @@ void scriptEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
 
 }  // namespace
 
-WebKitPageView::WebKitPageView(WebKitWebContext* context, std::string pageName)
-    : pageName_(std::move(pageName)), contentManager_(webkit_user_content_manager_new()) {
+WebKitPageView::WebKitPageView(Setup setup)
+    : pageName_(std::move(setup.pageName)),
+      bundle_(std::move(setup.bundle)),
+      filterGate_(std::move(setup.filterGate)),
+      contentManager_(webkit_user_content_manager_new()) {
+  WebKitWebContext* context = setup.context;
   g_signal_connect(contentManager_, "script-message-received::taveroConsole",
                    G_CALLBACK(+[](WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer self) {
                      char* text = jsc_value_to_string(webkit_javascript_result_get_js_value(result));
@@ -44,6 +50,7 @@ WebKitPageView::WebKitPageView(WebKitWebContext* context, std::string pageName)
                    }),
                    this);
   webkit_user_content_manager_register_script_message_handler(contentManager_, kConsoleHandler);
+  if (setup.onMessage) channel_ = std::make_unique<PageChannel>(contentManager_, std::move(setup.onMessage));
 
   view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "user-content-manager",
                                        contentManager_, nullptr));
@@ -70,9 +77,17 @@ WebKitPageView::WebKitPageView(WebKitWebContext* context, std::string pageName)
                    this);
   logFailedSubresourceLoads(view_, pageName_);
   installScripts();
+  if (!filterGate_) {
+    rulesApplied_ = true;
+    return;
+  }
+  filterGate_->whenOpen([this, alive = std::weak_ptr<bool>(alive_)](WebKitUserContentFilter* filter) {
+    if (alive.lock()) applyContentFilter(filter);
+  });
 }
 
 WebKitPageView::~WebKitPageView() {
+  channel_.reset();
   g_signal_handlers_disconnect_by_data(view_, this);
   g_signal_handlers_disconnect_by_data(contentManager_, this);
   g_object_unref(view_);
@@ -81,10 +96,34 @@ WebKitPageView::~WebKitPageView() {
 
 GtkWidget* WebKitPageView::widget() const { return GTK_WIDGET(view_); }
 
-void WebKitPageView::loadFileURL(const std::string& url) { webkit_web_view_load_uri(view_, url.c_str()); }
+void WebKitPageView::applyContentFilter(WebKitUserContentFilter* filter) {
+  if (filter) {
+    webkit_user_content_manager_add_filter(contentManager_, filter);
+  } else if (bundle_ && !bundle_->readableFolders.empty()) {
+    // Without the rules, pages may not read files by script at all rather
+    // than read every file of the user.
+    webkit_settings_set_allow_file_access_from_file_urls(webkit_web_view_get_settings(view_), FALSE);
+    log::error("page " + pageName_ + ": the file rules are missing; pages cannot read files by script");
+  }
+  rulesApplied_ = true;
+  auto held = std::move(heldLoads_);
+  heldLoads_.clear();
+  for (auto& load : held) load();
+}
+
+void WebKitPageView::whenRulesApply(std::function<void()> load) {
+  if (rulesApplied_)
+    load();
+  else
+    heldLoads_.push_back(std::move(load));
+}
+
+void WebKitPageView::loadFileURL(const std::string& url) {
+  whenRulesApply([this, url] { webkit_web_view_load_uri(view_, url.c_str()); });
+}
 
 void WebKitPageView::loadHTML(const std::string& html, const std::string& baseURL) {
-  webkit_web_view_load_html(view_, html.c_str(), baseURL.c_str());
+  whenRulesApply([this, html, baseURL] { webkit_web_view_load_html(view_, html.c_str(), baseURL.c_str()); });
 }
 
 void WebKitPageView::evaluateScript(const std::string& script) {
@@ -100,7 +139,23 @@ void WebKitPageView::setDocumentStartScripts(std::vector<std::string> scripts) {
 void WebKitPageView::installScripts() {
   webkit_user_content_manager_remove_all_scripts(contentManager_);
   addUserScript(contentManager_, kConsoleForwardingScript);
-  for (const auto& script : documentStartScripts_) addUserScript(contentManager_, script.c_str());
+  if (bundle_)
+    for (const auto& script : bundle_->scripts) addBundleScript(script, true);
+  for (const auto& script : documentStartScripts_) addBundleScript(script, false);
+}
+
+// Bundle scripts reach only the bundle's own documents: a web page shown in
+// a frame (or navigated to) sees neither the page globals nor the shell's
+// page token.
+void WebKitPageView::addBundleScript(const std::string& source, bool allFrames) {
+  if (!bundle_ || bundle_->urlPatterns.empty()) {
+    addUserScript(contentManager_, source.c_str(), allFrames);
+    return;
+  }
+  std::vector<const char*> allowList;
+  for (const auto& pattern : bundle_->urlPatterns) allowList.push_back(pattern.c_str());
+  allowList.push_back(nullptr);
+  addUserScript(contentManager_, source.c_str(), allFrames, allowList.data());
 }
 
 void WebKitPageView::loadChanged(int event) {

@@ -1,15 +1,21 @@
 // A WebView on WebKitGTK: one WebKitWebView with its own user content
 // manager, so each page gets its own document-start scripts. The page's
-// console messages go to the log, labelled with the page name.
+// console messages go to the log, labelled with the page name. The bundle's
+// scripts and the page globals run only in the bundle's own documents; the
+// shell's message channel is open in the view; loads wait for the content
+// rules.
 //
 // Thread rules: main thread only.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/WebView.h"
+#include "platform/linux/ContentFilterGate.h"
+#include "platform/linux/PageChannel.h"
 
 typedef struct _WebKitWebView WebKitWebView;
 typedef struct _WebKitWebContext WebKitWebContext;
@@ -21,7 +27,15 @@ namespace tavero::platform {
 
 class WebKitPageView : public WebView {
  public:
-  WebKitPageView(WebKitWebContext* context, std::string pageName);
+  struct Setup {
+    WebKitWebContext* context = nullptr;
+    std::string pageName;
+    std::shared_ptr<const BundleDocuments> bundle;  // may be null: no bundle rules
+    std::shared_ptr<ContentFilterGate> filterGate;  // may be null: nothing to wait for
+    PageChannel::Receiver onMessage;                // may be empty: no channel
+  };
+
+  explicit WebKitPageView(Setup setup);
   ~WebKitPageView() override;
 
   void loadFileURL(const std::string& url) override;
@@ -37,13 +51,22 @@ class WebKitPageView : public WebView {
 
  private:
   void installScripts();
+  void addBundleScript(const std::string& source, bool allFrames);
+  void applyContentFilter(WebKitUserContentFilter* filter);
+  void whenRulesApply(std::function<void()> load);
   void loadChanged(int event);
   void loadFailed(const char* uri, const GError* error);
   void webProcessTerminated(int reason);
   void consoleMessage(const std::string& text);
 
   std::string pageName_;
+  std::shared_ptr<const BundleDocuments> bundle_;
+  std::shared_ptr<ContentFilterGate> filterGate_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // for the gate's late callback
+  bool rulesApplied_ = false;
+  std::vector<std::function<void()>> heldLoads_;  // loads asked for before the rules applied
   WebKitUserContentManager* contentManager_;
+  std::unique_ptr<PageChannel> channel_;
   WebKitWebView* view_;  // a reference of our own: the view outlives its time in the window
   std::vector<std::string> documentStartScripts_;
   std::function<void()> onLoadFinished_;

@@ -4,6 +4,7 @@
 #include <webkit2/webkit2.h>
 
 #include "log/Log.h"
+#include "platform/linux/ContentRules.h"
 #include "platform/linux/WebKitPageView.h"
 
 namespace tavero::platform {
@@ -59,8 +60,29 @@ WebKitWebViewHost::~WebKitWebViewHost() {
 }
 
 std::unique_ptr<WebView> WebKitWebViewHost::createWebView(const std::string& pageName) {
-  return std::make_unique<WebKitPageView>(context_, pageName);
+  WebKitPageView::Setup setup{.context = context_, .pageName = pageName, .bundle = bundle_, .filterGate = filterGate_};
+  setup.onMessage = [handler = messageHandler_, pageName](std::string message,
+                                                         std::unique_ptr<PageMessageReply> reply) {
+    if (*handler)
+      (*handler)(pageName, std::move(message), std::move(reply));
+    else
+      reply->reject("the shell takes no messages");
+  };
+  return std::make_unique<WebKitPageView>(std::move(setup));
 }
+
+void WebKitWebViewHost::setBundleDocuments(BundleDocuments documents) {
+  bundle_ = std::make_shared<const BundleDocuments>(std::move(documents));
+  auto gate = std::make_shared<ContentFilterGate>();
+  filterGate_ = gate;
+  if (bundle_->readableFolders.empty() && bundle_->blockedURLPrefixes.empty()) return;
+  gate->close();
+  ContentRulesCompiler::compile(options_.cacheDirectory / "ContentRules",
+                                contentRulesJSON(bundle_->readableFolders, bundle_->blockedURLPrefixes),
+                                [gate](WebKitUserContentFilter* filter) { gate->open(filter); });
+}
+
+void WebKitWebViewHost::setPageMessageHandler(PageMessageHandler handler) { *messageHandler_ = std::move(handler); }
 
 void WebKitWebViewHost::showWindow() { gtk_widget_show(window_); }
 

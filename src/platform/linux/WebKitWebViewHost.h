@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/WebView.h"
+#include "platform/linux/ContentFilterGate.h"
 
 typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _GtkWidget GtkWidget;
@@ -28,7 +29,7 @@ class WebKitWebViewHost : public WebViewHost {
  public:
   struct Options {
     std::filesystem::path dataDirectory;   // website data: local storage, IndexedDB...
-    std::filesystem::path cacheDirectory;
+    std::filesystem::path cacheDirectory;   // also keeps the compiled content rules
     // Where cookies are kept across launches (SQLite); empty: for this run
     // only. Cookies are accepted from every site either way.
     std::filesystem::path cookieFile;
@@ -44,6 +45,8 @@ class WebKitWebViewHost : public WebViewHost {
   std::unique_ptr<WebView> createWebView(const std::string& pageName) override;
   void showWindow() override;
   void setContentView(WebView* view) override;
+  void setBundleDocuments(BundleDocuments documents) override;
+  void setPageMessageHandler(PageMessageHandler handler) override;
 
   // Writes a PNG of what the window shows; `done(ok)` runs on the main
   // thread when the file is written (or could not be).
@@ -54,6 +57,10 @@ class WebKitWebViewHost : public WebViewHost {
   WebKitWebContext* context_;
   GtkWidget* window_;
   WebKitPageView* content_ = nullptr;  // not owned
+  std::shared_ptr<const BundleDocuments> bundle_;
+  std::shared_ptr<ContentFilterGate> filterGate_;
+  // Shared with the views, which may outlive a handler change.
+  std::shared_ptr<PageMessageHandler> messageHandler_ = std::make_shared<PageMessageHandler>();
 };
 
 }  // namespace tavero::platform

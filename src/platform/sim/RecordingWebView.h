@@ -58,10 +58,14 @@ class RecordingWebViewHost : public WebViewHost {
   }
   void showWindow() override { windowShown = true; }
   void setContentView(WebView* view) override { contentView = view; }
+  void setBundleDocuments(BundleDocuments documents) override { bundleDocuments = std::move(documents); }
+  void setPageMessageHandler(PageMessageHandler handler) override { messageHandler = std::move(handler); }
 
   std::vector<RecordingWebView*> created;  // not owned
   bool windowShown = false;
   WebView* contentView = nullptr;
+  BundleDocuments bundleDocuments;
+  PageMessageHandler messageHandler;
 };
 
 }  // namespace tavero::platform

@@ -1,6 +1,6 @@
-#include "host/FileURL.h"
+#include "platform/FileURL.h"
 
-namespace tavero::host {
+namespace tavero::platform {
 
 std::string fileURLForPath(const std::filesystem::path& path) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -20,4 +20,4 @@ std::string fileURLForPath(const std::filesystem::path& path) {
   return url;
 }
 
-}  // namespace tavero::host
+}  // namespace tavero::platform

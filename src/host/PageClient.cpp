@@ -1,0 +1,38 @@
+#include "host/PageClient.h"
+
+#include "embedded/kPageClientScript.h"
+#include "host/JavaScriptString.h"
+#include "host/TQEngine.h"
+#include "platform/FileURL.h"
+
+namespace tavero::host {
+
+std::string bridgeSettingsScript(const PageClientSettings& settings) {
+  return "Object.defineProperty(window, '__taveroBridge', {value: Object.freeze({token: '" +
+         escapeForJavaScriptString(settings.pageToken) + "', port: " + std::to_string(settings.bridgePort) +
+         "}), enumerable: false, writable: false, configurable: false});";
+}
+
+const char* pageClientScript() { return kPageClientScript; }
+
+platform::BundleDocuments bundleDocumentsFor(const platform::BundleInfo& bundle, const platform::HomeFolders& home,
+                                             const PageClientSettings& settings) {
+  platform::BundleDocuments documents;
+  // The pages of the bundle, and the generated start page, whose address is
+  // the bundle's folder written its own way.
+  documents.urlPatterns = {platform::fileURLForPath(bundle.webappPath()) + "/*",
+                           TQEngine::generatedPageBaseURL(bundle.path.string()) + "*"};
+  documents.scripts = {bridgeSettingsScript(settings), pageClientScript()};
+  // The bundle, and what the shell writes for pages to show (pictures).
+  documents.readableFolders = {bundle.webappPath(), home.documents()};
+  if (settings.wantedPort != 0 && settings.bridgePort != settings.wantedPort) {
+    // Another program holds the port pages expect: nothing may reach it.
+    const std::string port = std::to_string(settings.wantedPort);
+    for (const char* host : {"localhost", "127.0.0.1", "[::1]"})
+      for (const char* scheme : {"http://", "https://", "ws://"})
+        documents.blockedURLPrefixes.push_back(std::string(scheme) + host + ":" + port + "/");
+  }
+  return documents;
+}
+
+}  // namespace tavero::host
