@@ -1,10 +1,14 @@
-# Turns text files into a C++ header holding them, one after the other, as
-# one string constant:
-#   cmake -DNAME=kName -DSOURCES="a.js;b.js" -DHEADER=out.h -P EmbedFile.cmake
+# Turns text files into a C++ header holding them as one string constant;
+# with several files, a line holding only SEPARATOR stands between two of
+# them:
+#   cmake -DNAME=kName -DSOURCES="a.js;b.js" [-DSEPARATOR=text] -DHEADER=out.h -P EmbedFile.cmake
 set(content "")
 foreach(source IN LISTS SOURCES)
   file(READ "${source}" part)
-  string(APPEND content "${part}\n")
+  if(NOT content STREQUAL "" AND DEFINED SEPARATOR)
+    string(APPEND content "${SEPARATOR}\n")
+  endif()
+  string(APPEND content "${part}")
 endforeach()
 # A raw string literal holds at most 64 KiB on some compilers: cut it into
 # adjacent literals, which the compiler joins.

@@ -22,16 +22,12 @@ Kio.connection = (function () {
   let watching = false;
   const connection = {type: null, online: null, watch: watch, unwatch: unwatch};
 
-  const invoke = Communicator.invoke;
-  Communicator.invoke = function (id, values) {
-    if (String(id) !== kReportId) return invoke(id, values);
-    const report = values && values[0];
-    if (!report) return undefined;
+  Communicator.callback((report) => {
+    if (!report) return;
     connection.type = report.type;
     connection.online = report.online === '1';
     for (const fn of Array.from(watchers.values())) fn({type: connection.type, online: connection.online});
-    return undefined;
-  };
+  }, true, kReportId);
 
   // Calls `fn` with {type, online} now (once known) and on every change;
   // returns an id for unwatch.

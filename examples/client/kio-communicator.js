@@ -35,9 +35,11 @@ Kio.device = Kio.device || {};
   const callbacks = new Map();  // id text -> {fn, keep}
 
   // A callback id for `fn`. With keep, it answers repeatedly (watches) until
-  // forget(id); otherwise the first answer removes it.
-  function callback(fn, keep) {
-    const id = String(nextCallbackId++);
+  // forget(id); otherwise the first answer removes it. `fixedId` registers
+  // `fn` under an id of the caller's choosing (for answers the shell sends
+  // to one id in every page), replacing what was there.
+  function callback(fn, keep, fixedId) {
+    const id = fixedId === undefined ? String(nextCallbackId++) : String(fixedId);
     callbacks.set(id, {fn: fn, keep: !!keep});
     return id;
   }

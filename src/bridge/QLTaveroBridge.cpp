@@ -55,8 +55,15 @@ std::optional<std::string> takeQueryToken(BridgeQuery& query) {
 
 }  // namespace
 
-QLTaveroBridge::QLTaveroBridge(ModuleRegistry& modules, uint16_t port)
-    : QLTaveroBridge(modules, Options{.port = port}) {}
+namespace {
+QLTaveroBridge::Options onPort(uint16_t port) {
+  QLTaveroBridge::Options options;
+  options.port = port;
+  return options;
+}
+}  // namespace
+
+QLTaveroBridge::QLTaveroBridge(ModuleRegistry& modules, uint16_t port) : QLTaveroBridge(modules, onPort(port)) {}
 
 QLTaveroBridge::QLTaveroBridge(ModuleRegistry& modules, Options options)
     : QLTaveroBridge(std::make_unique<net::QLWorkerThread>(), modules, std::move(options)) {}

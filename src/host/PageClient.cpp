@@ -13,7 +13,15 @@ std::string bridgeSettingsScript(const PageClientSettings& settings) {
          "}), enumerable: false, writable: false, configurable: false});";
 }
 
-const char* pageClientScript() { return kPageClientScript; }
+std::vector<std::string> pageClientScripts() {
+  static constexpr std::string_view kSeparator = "//@tavero-next-file\n";
+  std::vector<std::string> scripts;
+  std::string_view rest = kPageClientScript;
+  for (size_t at; (at = rest.find(kSeparator)) != std::string_view::npos; rest.remove_prefix(at + kSeparator.size()))
+    scripts.emplace_back(rest.substr(0, at));
+  scripts.emplace_back(rest);
+  return scripts;
+}
 
 platform::BundleDocuments bundleDocumentsFor(const platform::BundleInfo& bundle, const platform::HomeFolders& home,
                                              const PageClientSettings& settings) {
@@ -22,7 +30,8 @@ platform::BundleDocuments bundleDocumentsFor(const platform::BundleInfo& bundle,
   // the bundle's folder written its own way.
   documents.urlPatterns = {platform::fileURLForPath(bundle.webappPath()) + "/*",
                            TQEngine::generatedPageBaseURL(bundle.path.string()) + "*"};
-  documents.scripts = {bridgeSettingsScript(settings), pageClientScript()};
+  documents.scripts = {bridgeSettingsScript(settings)};
+  for (auto& script : pageClientScripts()) documents.scripts.push_back(std::move(script));
   // The bundle, and what the shell writes for pages to show (pictures).
   documents.readableFolders = {bundle.webappPath(), home.documents()};
   if (settings.wantedPort != 0 && settings.bridgePort != settings.wantedPort) {

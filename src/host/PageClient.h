@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Bundle.h"
 #include "platform/HomeFolders.h"
@@ -25,7 +26,9 @@ platform::BundleDocuments bundleDocumentsFor(const platform::BundleInfo& bundle,
 // The script that tells documents the token and the port.
 std::string bridgeSettingsScript(const PageClientSettings& settings);
 
-// The page client, as the shell puts it into documents.
-const char* pageClientScript();
+// The page client, as the shell puts it into documents: one script per
+// file of examples/client, the bridge client first. Each runs on its own,
+// so that a fault in one leaves the others working.
+std::vector<std::string> pageClientScripts();
 
 }  // namespace tavero::host

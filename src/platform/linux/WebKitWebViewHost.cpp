@@ -60,7 +60,11 @@ WebKitWebViewHost::~WebKitWebViewHost() {
 }
 
 std::unique_ptr<WebView> WebKitWebViewHost::createWebView(const std::string& pageName) {
-  WebKitPageView::Setup setup{.context = context_, .pageName = pageName, .bundle = bundle_, .filterGate = filterGate_};
+  WebKitPageView::Setup setup;
+  setup.context = context_;
+  setup.pageName = pageName;
+  setup.bundle = bundle_;
+  setup.filterGate = filterGate_;
   setup.onMessage = [handler = messageHandler_, pageName](std::string message,
                                                          std::unique_ptr<PageMessageReply> reply) {
     if (*handler)
