@@ -8,6 +8,7 @@
 #include "modules/TQConnection.h"
 #include "modules/TQContact.h"
 #include "modules/TQContacts.h"
+#include "modules/TQFileSystem.h"
 #include "modules/TQGeolocation.h"
 #include "modules/TQMotion.h"
 #include "modules/TQOpenURL.h"
@@ -49,6 +50,7 @@ void registerMediaModules(bridge::ModuleRegistry& registry, const ModuleServices
 
 void registerModules(bridge::ModuleRegistry& registry, ModuleServices services) {
   add<TQContact>(registry);
+  add<TQFileSystem>(registry, std::ref(services.callbacks), services.home.applicationSupport() / "file_systems");
   add<TQOpenURL>(registry);
   add<TQSQLite>(registry, std::ref(services.callbacks),
                 services.home.applicationSupport() / "sqlite_databases");

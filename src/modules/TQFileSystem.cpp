@@ -1,0 +1,328 @@
+#include "modules/TQFileSystem.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "json/Utf8.h"
+#include "log/Log.h"
+#include "modules/OriginIdentifier.h"
+#include "modules/files/EntryTree.h"
+#include "modules/files/FileHandle.h"
+
+namespace tavero::modules {
+
+using bridge::TQInvocation;
+using files::EntryKind;
+using files::EntryPath;
+using files::FileHandle;
+using files::FileSystemRequest;
+using files::errorFromErrno;
+
+namespace {
+
+// Positions the page passes are compared as unsigned values: a negative
+// one counts as very large, so it stands past the end.
+bool isBelow(int64_t position, uint64_t limit) { return static_cast<uint64_t>(position) < limit; }
+
+bool isEmptyFolder(const files::RootDirectory& root, const EntryPath& folder) {
+  auto fd = root.open(folder, O_RDONLY | O_DIRECTORY);
+  if (!fd) return false;
+  auto children = files::listFolder(fd->get());
+  return children && children->empty();
+}
+
+}  // namespace
+
+TQFileSystem::TQFileSystem(bridge::TQCallbackDelivery& callbacks, std::filesystem::path fileSystemsDirectory,
+                           files::RootDirectory::Resolution resolution)
+    : callbacks_(callbacks), fileSystemsDirectory_(std::move(fileSystemsDirectory)), resolution_(resolution) {
+  addOperation("requestFileSystem", [this](TQInvocation& call) { requestFileSystem(call); });
+  addOperation("getParent", [this](TQInvocation& call) { getParent(call); });
+  addOperation("moveTo", [this](TQInvocation& call) { moveTo(call); });
+  addOperation("remove", [this](TQInvocation& call) { remove(call); });
+  addOperation("readEntries", [this](TQInvocation& call) { readEntries(call); });
+  addOperation("getEntry", [this](TQInvocation& call) { getEntry(call); });
+  addOperation("seek", [this](TQInvocation& call) { seek(call); });
+  addOperation("read", [this](TQInvocation& call) { read(call); });
+  addOperation("write", [this](TQInvocation& call) { write(call); });
+  addOperation("truncate", [this](TQInvocation& call) { truncate(call); });
+}
+
+std::optional<std::filesystem::path> TQFileSystem::rootOf(std::string_view fileSystemId) {
+  std::lock_guard lock(fileSystemsMutex_);
+  auto it = fileSystemsMap_.find(fileSystemId);
+  if (it == fileSystemsMap_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<FileSystemRequest> TQFileSystem::beginRequest(const TQInvocation& call) {
+  auto rootPath = rootOf(call.text("fileSystemId"));
+  if (!rootPath) {
+    log::debug("files: a request names a file system id this run did not hand out");
+    return std::nullopt;
+  }
+  return FileSystemRequest(callbacks_, call.integer("success"), call.integer("failure"),
+                           files::RootDirectory(*rootPath, resolution_));
+}
+
+void TQFileSystem::requestFileSystem(TQInvocation& call) {
+  const std::filesystem::path rootPath = fileSystemsDirectory_ / originIdentifier(call.text("__source"));
+  std::error_code error;
+  std::filesystem::create_directories(rootPath, error);
+  if (!error) {
+    // Also refuses a root that is not a real folder (a link put there).
+    files::RootDirectory root(rootPath, resolution_);
+    if (!root.isOpen()) error = root.openError();
+  }
+  if (error) {
+    log::warning("files: no file system at " + rootPath.string() + ": " + error.message());
+    callbacks_.invokeCallback(call.integer("failure"), json::Value("Unable to get file system: " + error.message()));
+    return;
+  }
+  std::string id;
+  {
+    std::lock_guard lock(fileSystemsMutex_);
+    id = std::to_string(++lastFileSystemUid_);
+    fileSystemsMap_[id] = rootPath;
+  }
+  callbacks_.invokeCallback(call.integer("success"), json::Value(id));
+}
+
+void TQFileSystem::getParent(TQInvocation& call) {
+  auto request = beginRequest(call);
+  if (!request) return;
+  auto path = request->validPath(call.text("path"));
+  if (!path) return request->fail("Could not get parent: invalid state");
+  request->succeed(json::Value(path->parent().text()));
+}
+
+void TQFileSystem::moveTo(TQInvocation& call) {
+  auto request = beginRequest(call);
+  if (!request) return;
+  const std::string_view pathText = call.text("path");
+  std::string name(call.text("newName"));
+  if (name.empty()) name = files::lastPathComponent(pathText);
+  auto source = request->validPath(pathText);
+  auto parent = request->validPath(call.text("parentPath"));
+  if (!source || !parent) return request->fail("Could not move entry: invalid state");
+  if (!files::isValidName(name)) return request->fail("Could not move entry: invalid name");
+  const EntryPath target = parent->child(name);
+  // Into itself would make a folder its own ancestor (a copy would never end).
+  if (target.isInside(*source)) return request->fail("Could not move entry", errorFromErrno(EINVAL));
+
+  const files::RootDirectory& root = request->root();
+  const EntryKind sourceKind = root.kindOf(*source);
+  const EntryKind targetKind = root.kindOf(target);
+  const bool sourceIsFolder = sourceKind == EntryKind::folder;
+  const bool targetIsFolder = targetKind == EntryKind::folder;
+  // An entry of the same kind is replaced: a file by a file, an empty
+  // folder by a folder. It goes in the same step as the new one arrives, so
+  // a failed move or copy leaves it as it was.
+  const bool replace = target != *source && targetKind != EntryKind::none && sourceIsFolder == targetIsFolder &&
+                       (!targetIsFolder || isEmptyFolder(root, target));
+
+  std::error_code error;
+  if (call.flag("copy")) {
+    error = copyEntry(root, *source, target, replace);
+  } else {
+    auto sourceParent = root.openParent(*source);
+    auto targetParent = root.openParent(target);
+    if (!sourceParent) error = sourceParent.error();
+    else if (!targetParent) error = targetParent.error();
+    else error = files::moveEntry(sourceParent->get(), source->name(), targetParent->get(), name, replace);
+  }
+  if (error) return request->fail("Could not move entry", error);
+  request->succeed(json::Value(target.text()));
+}
+
+std::error_code TQFileSystem::copyEntry(const files::RootDirectory& root, const EntryPath& source,
+                                        const EntryPath& target, bool replace) {
+  auto sourceParent = root.openParent(source);
+  if (!sourceParent) return sourceParent.error();
+  auto targetParent = root.openParent(target);
+  if (!targetParent) return targetParent.error();
+  if (!replace && root.exists(target)) return errorFromErrno(EEXIST);
+  std::error_code error;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const std::string temporary =
+        ".tavero-copy-" + std::to_string(::getpid()) + "-" + std::to_string(++lastCopyUid_);
+    error = files::copyEntry(sourceParent->get(), source.name(), targetParent->get(), temporary);
+    if (error == std::errc::file_exists) continue;  // a page's own entry has that name
+    if (error) return error;
+    error = files::moveEntry(targetParent->get(), temporary, targetParent->get(), target.name(), replace);
+    if (error) files::removeEntry(targetParent->get(), temporary);
+    return error;
+  }
+  return error;
+}
+
+void TQFileSystem::remove(TQInvocation& call) {
+  auto request = beginRequest(call);
+  if (!request) return;
+  auto path = request->validPath(call.text("path"));
+  if (!path) return request->fail("Could not remove entry: invalid state");
+  if (path->isRoot()) return request->fail("Could not remove entry: is root directory");
+
+  const files::RootDirectory& root = request->root();
+  auto parent = root.openParent(*path);
+  if (!parent) return request->fail("Could not remove entry", parent.error());
+  std::error_code error;
+  if (root.kindOf(*path) == EntryKind::folder && !call.flag("recursively")) {
+    if (!isEmptyFolder(root, *path)) return request->fail("Could not remove entry: is not empty");
+    // Only the empty folder: a child that arrived meanwhile makes this fail.
+    if (::unlinkat(parent->get(), path->name().c_str(), AT_REMOVEDIR) != 0) error = errorFromErrno(errno);
+  } else {
+    error = files::removeEntry(parent->get(), path->name());
+  }
+  if (error) return request->fail("Could not remove entry", error);
+  request->succeed(std::nullopt);
+}
+
+void TQFileSystem::readEntries(TQInvocation& call) {
+  auto request = beginRequest(call);
+  if (!request) return;
+  auto path = request->validPath(call.text("path"));
+  if (!path) return request->fail("Could not read entries: invalid state");
+  auto folder = request->root().open(*path, O_RDONLY | O_DIRECTORY);
+  if (!folder) return request->fail("Could not read entries", folder.error());
+  auto children = files::listFolder(folder->get());
+  if (!children) return request->fail("Could not read entries", children.error());
+
+  json::Array entries;
+  for (const files::FolderChild& child : *children) {
+    // A page could neither read such a name nor send it back.
+    if (!json::isValidUTF8(child.name)) {
+      log::warning("files: left out an entry whose name is not UTF-8 in " + path->text());
+      continue;
+    }
+    json::Object entry;
+    entry.append("directory", child.kind == EntryKind::folder);
+    entry.append("path", path->child(child.name).text());
+    entries.push_back(std::move(entry));
+  }
+  request->succeed(json::Value(std::move(entries)));
+}
+
+void TQFileSystem::getEntry(TQInvocation& call) {
+  auto request = beginRequest(call);
+  if (!request) return;
+  auto base = request->validPath(call.text("path"));
+  if (!base) return request->fail("Could not get entry: invalid state");
+  const std::string_view newPath = call.text("newPath");
+  const EntryPath target = files::isAbsolutePath(newPath)
+                               ? EntryPath::standardized(newPath)
+                               : EntryPath::standardized(base->text() + "/" + std::string(newPath));
+  const bool directory = call.flag("directory");
+  const bool create = call.flag("create");
+  const bool exclusive = call.flag("exclusive");
+  const files::RootDirectory& root = request->root();
+
+  // A second look when the entry appeared between looking and creating.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const EntryKind kind = root.kindOf(target);
+    if (kind != EntryKind::none) {
+      if ((kind == EntryKind::folder) != directory) return request->fail("Could not get entry: type mismatch");
+      if (create && exclusive) return request->fail("Could not get entry: path exists");
+      return request->succeed(json::Value(target.text()));
+    }
+    if (!create) return request->fail("Could not get entry: not found");
+
+    auto parent = root.openParent(target);
+    if (!parent) return request->fail("Could not get entry", parent.error());
+    const char* name = target.name().c_str();
+    bool made = false;
+    if (directory) {
+      made = ::mkdirat(parent->get(), name, 0777) == 0;
+    } else {
+      files::UniqueFd file(::openat(parent->get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+      made = file.valid();
+    }
+    if (made) return request->succeed(json::Value(target.text()));
+    if (errno != EEXIST || attempt > 0) return request->fail("Could not get entry", errorFromErrno(errno));
+  }
+}
+
+void TQFileSystem::seek(TQInvocation& call) {
+  auto request = beginRequest(call);
+  if (!request) return;
+  auto path = request->validPath(call.text("path"));
+  if (!path) return request->fail("Could not seek: invalid state");
+  auto handle = FileHandle::open(request->root(), *path, FileHandle::Access::reading, fileLocks_);
+  auto length = handle ? handle->length() : files::Result<uint64_t>(handle.error());
+  if (!length) return request->fail("Could not seek: not readable");
+
+  const int64_t offset = call.longLong("offset");
+  const int64_t end = static_cast<int64_t>(*length);
+  const int64_t position = offset < 0 ? std::max<int64_t>(end + offset, 0) : std::min(offset, end);
+  request->succeed(json::Value(position));
+}
+
+void TQFileSystem::read(TQInvocation& call) {
+  auto request = beginRequest(call);
+  if (!request) return;
+  auto path = request->validPath(call.text("path"));
+  if (!path) return request->fail("Could not read: invalid state");
+  auto handle = FileHandle::open(request->root(), *path, FileHandle::Access::reading, fileLocks_);
+  auto length = handle ? handle->length() : files::Result<uint64_t>(handle.error());
+  if (!length) return request->fail("Could not read: not readable");
+
+  const int64_t offset = call.longLong("offset");
+  const int64_t wanted = call.longLong("length");
+  const uint64_t position = isBelow(offset, *length) ? static_cast<uint64_t>(offset) : *length;
+  // 0 or negative reads to the end; otherwise the low 32 bits count.
+  const uint64_t count = wanted <= 0 ? UINT64_MAX : static_cast<uint32_t>(static_cast<uint64_t>(wanted));
+  auto bytes = handle->readAt(position, count);
+  if (!bytes) {
+    log::warning("files: a read of " + path->text() + " failed: " + bytes.error().message());
+    return request->fail("Could not read: not readable");
+  }
+  json::Object answer;
+  answer.append("offset", static_cast<int64_t>(position + bytes->size()));
+  // Bytes that do not form whole UTF-8 characters (a stretch that ends
+  // inside one, say) give the empty text; the offset still moves past them.
+  answer.append("data", json::isValidUTF8(*bytes) ? std::move(*bytes) : std::string());
+  request->succeed(json::Value(std::move(answer)));
+}
+
+void TQFileSystem::write(TQInvocation& call) {
+  auto request = beginRequest(call);
+  if (!request) return;
+  auto path = request->validPath(call.text("path"));
+  if (!path) return request->fail("Could not write: invalid state");
+  auto handle = FileHandle::open(request->root(), *path, FileHandle::Access::writing, fileLocks_);
+  auto length = handle ? handle->length() : files::Result<uint64_t>(handle.error());
+  if (!length) return request->fail("Could not write: not writable");
+
+  const int64_t offset = call.longLong("offset");
+  const uint64_t position = isBelow(offset, *length) ? static_cast<uint64_t>(offset) : *length;
+  const std::string_view data = call.text("data");
+  if (auto error = handle->writeAt(position, data)) {
+    log::warning("files: a write to " + path->text() + " failed: " + error.message());
+    return request->fail("Could not write: not writable");
+  }
+  request->succeed(json::Value(static_cast<int64_t>(position + data.size())));
+}
+
+void TQFileSystem::truncate(TQInvocation& call) {
+  auto request = beginRequest(call);
+  if (!request) return;
+  auto path = request->validPath(call.text("path"));
+  if (!path) return request->fail("Could not truncate: invalid state");
+  auto handle = FileHandle::open(request->root(), *path, FileHandle::Access::writing, fileLocks_);
+  if (!handle) return request->fail("Could not truncate: not writable");
+
+  const int64_t offset = call.longLong("offset");
+  const int64_t size = call.longLong("size");
+  if (auto error = handle->truncate(size)) {
+    log::warning("files: truncating " + path->text() + " failed: " + error.message());
+    return request->fail("Could not truncate: not writable");
+  }
+  // The writer's position never ends beyond the new end of the file.
+  request->succeed(json::Value(isBelow(offset, static_cast<uint64_t>(size)) ? offset : size));
+}
+
+}  // namespace tavero::modules

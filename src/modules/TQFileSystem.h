@@ -1,0 +1,86 @@
+// The file system module: sandboxed file systems for pages, in the manner of
+// the File API. Each page origin has one folder, its root, in
+// "<Application Support>/file_systems/<origin identifier>"; pages name
+// entries by "/"-separated paths in which "/" is that root, and never see a
+// real path.
+//
+// requestFileSystem hands out a file system id (a new one on every call,
+// for this run only); the entry operations (getParent, moveTo, remove,
+// readEntries, getEntry) and the content operations (seek, read, write,
+// truncate) name it with every request. The module keeps no position and
+// no open file between requests: the page passes the position as `offset`
+// and each answer tells it the next one. Offsets, lengths and sizes count
+// bytes; contents travel as UTF-8 text. Every answer goes to the page's
+// success or failure callback; an id this run never handed out gets none.
+//
+// Nothing a page sends reaches outside its root: paths are standardized
+// before use and every entry is opened beneath the root without following
+// symbolic links (files::RootDirectory).
+//
+// Thread rules: operations may run on several threads at once. The id map
+// and counter are guarded; requests on one file are kept apart by
+// files::FileLocks.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "bridge/TQCallbackDelivery.h"
+#include "bridge/TQW3CAction.h"
+#include "modules/files/FileLocks.h"
+#include "modules/files/FileSystemRequest.h"
+#include "modules/files/RootDirectory.h"
+
+namespace tavero::modules {
+
+class TQFileSystem : public bridge::TQW3CAction {
+ public:
+  static constexpr std::string_view className = "TQFileSystem";
+
+  // `fileSystemsDirectory` holds one root folder per origin; it is made
+  // when a page first asks for a file system.
+  TQFileSystem(bridge::TQCallbackDelivery& callbacks, std::filesystem::path fileSystemsDirectory,
+               files::RootDirectory::Resolution resolution = files::RootDirectory::Resolution::automatic);
+
+  void requestFileSystem(bridge::TQInvocation& call);
+  void getParent(bridge::TQInvocation& call);
+  void moveTo(bridge::TQInvocation& call);
+  void remove(bridge::TQInvocation& call);
+  void readEntries(bridge::TQInvocation& call);
+  void getEntry(bridge::TQInvocation& call);
+  void seek(bridge::TQInvocation& call);
+  void read(bridge::TQInvocation& call);
+  void write(bridge::TQInvocation& call);
+  void truncate(bridge::TQInvocation& call);
+
+  const std::filesystem::path& fileSystemsDirectoryPath() const { return fileSystemsDirectory_; }
+  // The root folder of file system `fileSystemId`, if this run handed it out.
+  std::optional<std::filesystem::path> rootOf(std::string_view fileSystemId);
+
+ private:
+  // The request's callbacks and opened root; nothing (and no answer at all)
+  // when its file system id was not handed out in this run.
+  std::optional<files::FileSystemRequest> beginRequest(const bridge::TQInvocation& call);
+  // Copies `source` to `target` by way of a temporary name beside the
+  // target, so the target appears whole or not at all.
+  std::error_code copyEntry(const files::RootDirectory& root, const files::EntryPath& source,
+                            const files::EntryPath& target, bool replace);
+
+  bridge::TQCallbackDelivery& callbacks_;
+  const std::filesystem::path fileSystemsDirectory_;
+  const files::RootDirectory::Resolution resolution_;
+  files::FileLocks fileLocks_;
+
+  std::mutex fileSystemsMutex_;  // guards the map and the counter below
+  std::map<std::string, std::filesystem::path, std::less<>> fileSystemsMap_;  // id text -> root folder
+  int64_t lastFileSystemUid_ = 0;
+  std::atomic<uint64_t> lastCopyUid_ = 0;  // names temporary copies
+};
+
+}  // namespace tavero::modules

@@ -1,0 +1,128 @@
+// Attempts to reach outside a file system's root: "..", doubled separators,
+// NUL bytes, symbolic links made by another program, pipes, a root that was
+// swapped for a link. Nothing outside may be read, written, listed, moved or
+// removed, and nothing may be made there.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "modules/FileSystemFixture.h"
+
+namespace tavero::modules {
+namespace {
+
+class FileSystemEscapes : public FileSystemTest {
+ protected:
+  void SetUp() override {
+    FileSystemTest::SetUp();
+    std::ofstream(folder_ / "outside/secret.txt") << "secret";
+    // Links another program made inside the root.
+    fs::create_directory_symlink(folder_ / "outside", root_ / "out");
+    fs::create_symlink(folder_ / "outside/secret.txt", root_ / "secret-link");
+    makeFolder("dir");
+    fs::create_directory_symlink("../../../outside", root_ / "dir/up");  // relative, climbing out
+  }
+  // Everything outside is as SetUp left it.
+  void expectOutsideUntouched() {
+    EXPECT_EQ(contentOf(folder_ / "outside/secret.txt"), "secret");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_ / "outside"), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 2);  // file_systems, outside
+  }
+};
+TAVERO_FILE_SYSTEM_TESTS(FileSystemEscapes);
+
+TEST_P(FileSystemEscapes, DotDotAndDoubledSeparatorsStayBeneathTheRoot) {
+  EXPECT_EQ(succeeded("getEntry", {{"path", "/"}, {"newPath", "../../outside/made.txt"}, {"create", "true"}}),
+            "FAILED: Could not get entry: No such file or directory");
+  EXPECT_EQ(succeeded("getEntry", {{"path", "/dir"}, {"newPath", "../../../../x.txt"}, {"create", "true"}}), "/x.txt");
+  EXPECT_TRUE(fs::exists(root_ / "x.txt"));
+  EXPECT_EQ(succeeded("getEntry", {{"path", "/"}, {"newPath", "//dir//..//..//y"}, {"create", "1"}, {"directory", "1"}}),
+            "/y");
+  EXPECT_EQ(succeeded("getParent", {{"path", "/../../.."}}), "/");
+  EXPECT_EQ(succeeded("moveTo", {{"path", "/x.txt"}, {"parentPath", "/../.."}, {"newName", "z.txt"}}), "/z.txt");
+  EXPECT_EQ(failed("moveTo", {{"path", "/z.txt"}, {"parentPath", "/"}, {"newName", ".."}}), "Could not move entry: invalid name");
+  // An encoded separator arrives decoded; doubly encoded, it is a plain character.
+  EXPECT_EQ(succeeded("getEntry", {{"path", "/"}, {"newPath", "..%2F..%2Fa"}, {"create", "1"}}), "/..%2F..%2Fa");
+  EXPECT_TRUE(fs::exists(root_ / "..%2F..%2Fa"));
+  expectOutsideUntouched();
+}
+
+TEST_P(FileSystemEscapes, LinksAreNeverReadOrWrittenThrough) {
+  EXPECT_EQ(failed("read", {{"path", "/secret-link"}}), "Could not read: not readable");
+  EXPECT_EQ(failed("seek", {{"path", "/secret-link"}}), "Could not seek: not readable");
+  EXPECT_EQ(failed("write", {{"path", "/secret-link"}, {"data", "overwritten"}}), "Could not write: not writable");
+  EXPECT_EQ(failed("truncate", {{"path", "/secret-link"}, {"size", "0"}}), "Could not truncate: not writable");
+  EXPECT_EQ(failed("read", {{"path", "/out/secret.txt"}}), "Could not read: invalid state");
+  EXPECT_EQ(failed("write", {{"path", "/dir/up/secret.txt"}, {"data", "x"}}), "Could not write: invalid state");
+  expectOutsideUntouched();
+}
+
+TEST_P(FileSystemEscapes, NothingIsMadeListedOrMovedThroughALink) {
+  EXPECT_NE(failed("getEntry", {{"path", "/"}, {"newPath", "/out/made.txt"}, {"create", "true"}}).find("Could not get entry: "),
+            std::string::npos);
+  EXPECT_NE(failed("getEntry", {{"path", "/"}, {"newPath", "/dir/up/made"}, {"create", "1"}, {"directory", "1"}})
+                .find("Could not get entry: "),
+            std::string::npos);
+  EXPECT_EQ(failed("getEntry", {{"path", "/out"}, {"newPath", "secret.txt"}}), "Could not get entry: not found");
+  EXPECT_NE(failed("readEntries", {{"path", "/out"}}).find("Could not read entries: "), std::string::npos);
+  EXPECT_EQ(failed("readEntries", {{"path", "/dir/up"}}).rfind("Could not read entries: ", 0), 0u);
+  makeFile("mine.txt", "mine");
+  EXPECT_EQ(failed("moveTo", {{"path", "/mine.txt"}, {"parentPath", "/out"}}).rfind("Could not move entry: ", 0), 0u);
+  EXPECT_EQ(failed("moveTo", {{"path", "/mine.txt"}, {"parentPath", "/out"}, {"copy", "true"}}).rfind("Could not move entry: ", 0), 0u);
+  EXPECT_EQ(failed("moveTo", {{"path", "/out/secret.txt"}, {"parentPath", "/"}}), "Could not move entry: invalid state");
+  EXPECT_EQ(failed("getParent", {{"path", "/out/secret.txt"}}), "Could not get parent: invalid state");
+  EXPECT_EQ(contentOf(root_ / "mine.txt"), "mine");
+  expectOutsideUntouched();
+}
+
+TEST_P(FileSystemEscapes, LinksAreEntriesOfTheirOwnThatCanBeListedMovedCopiedAndRemoved) {
+  EXPECT_EQ(entries("/"), "/dir/ /out /secret-link");
+  EXPECT_EQ(succeeded("getEntry", {{"path", "/"}, {"newPath", "out"}}), "/out");  // a link is not a folder
+  EXPECT_EQ(succeeded("moveTo", {{"path", "/out"}, {"parentPath", "/dir"}, {"copy", "true"}}), "/dir/out");
+  EXPECT_TRUE(fs::is_symlink(root_ / "dir/out"));
+  EXPECT_EQ(succeeded("moveTo", {{"path", "/secret-link"}, {"parentPath", "/dir"}}), "/dir/secret-link");
+  EXPECT_TRUE(fs::is_symlink(root_ / "dir/secret-link"));
+  EXPECT_EQ(succeeded("remove", {{"path", "/out"}}), "<nothing>");
+  EXPECT_EQ(succeeded("remove", {{"path", "/dir"}, {"recursively", "true"}}), "<nothing>");  // holds links to outside
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "out")));
+  expectOutsideUntouched();
+}
+
+TEST_P(FileSystemEscapes, NulBytesNeverShortenAName) {
+  makeFile("a", "a");
+  const std::string withNul("/a\0/../b", 8);
+  EXPECT_EQ(failed("read", {{"path", std::string("/a\0b", 4)}}), "Could not read: invalid state");
+  EXPECT_EQ(failed("remove", {{"path", std::string("/a\0", 3)}}), "Could not remove entry: invalid state");
+  EXPECT_EQ(failed("getEntry", {{"path", "/"}, {"newPath", std::string("a\0x", 3)}, {"create", "true"}}),
+            "Could not get entry: Invalid argument");
+  EXPECT_EQ(failed("moveTo", {{"path", "/a"}, {"parentPath", "/"}, {"newName", std::string("b\0", 2)}}),
+            "Could not move entry: invalid name");
+  EXPECT_EQ(succeeded("getEntry", {{"path", "/"}, {"newPath", withNul}}), "FAILED: Could not get entry: not found");
+  EXPECT_EQ(contentOf(root_ / "a"), "a");
+}
+
+TEST_P(FileSystemEscapes, PipesAndOtherSpecialFilesAreNeitherOpenedNorWaitedFor) {
+  ASSERT_EQ(::mkfifo((root_ / "pipe").c_str(), 0600), 0);
+  // Opening a pipe without a writer would block a blocking read for ever.
+  EXPECT_EQ(failed("read", {{"path", "/pipe"}}), "Could not read: not readable");
+  EXPECT_EQ(failed("write", {{"path", "/pipe"}, {"data", "x"}}), "Could not write: not writable");
+  EXPECT_EQ(failed("truncate", {{"path", "/pipe"}, {"size", "0"}}), "Could not truncate: not writable");
+  EXPECT_EQ(succeeded("remove", {{"path", "/pipe"}}), "<nothing>");
+}
+
+TEST_P(FileSystemEscapes, ARootThatWasSwappedForALinkIsRefused) {
+  fs::remove_all(root_);
+  fs::create_directory_symlink(folder_ / "outside", root_);
+  EXPECT_EQ(failed("read", {{"path", "/secret.txt"}}), "Could not read: invalid state");
+  EXPECT_EQ(failed("readEntries", {{"path", "/"}}), "Could not read entries: invalid state");
+  EXPECT_EQ(requestFileSystem("file:///app/index.html").rfind("FAILED: Unable to get file system: ", 0), 0u);
+  expectOutsideUntouched();
+}
+
+TEST_P(FileSystemEscapes, NamesThatAreNotUTF8AreLeftOutOfListings) {
+  makeFile("ok.txt", "");
+  std::ofstream(root_ / "bad\xff.txt") << "";
+  EXPECT_EQ(entries("/"), "/dir/ /ok.txt /out /secret-link");
+}
+
+}  // namespace
+}  // namespace tavero::modules
