@@ -65,6 +65,37 @@
     }, (error) => note('saving the note failed: ' + error.message, true), showNotes);
   }
 
+  // The journal is a text file in the app's own file system, read at every
+  // launch and written whole on save.
+  const journal = Kio.files.requestFileSystem().then((fs) => fs.root.getFile('journal.txt', {create: true}));
+
+  function journalStatus(text, failed) {
+    const status = document.getElementById('journal-status');
+    status.textContent = text;
+    status.className = failed ? 'failed' : '';
+  }
+
+  function showJournal() {
+    journal.then((entry) => entry.createFileReader())
+      .then((reader) => reader.readAsText().then((text) => {
+        document.getElementById('journal').value = text;
+        journalStatus(text ? 'Read ' + reader.position + ' bytes from journal.txt.' : 'journal.txt is empty.');
+      }))
+      .catch((error) => journalStatus('Reading journal.txt failed: ' + error.message, true));
+  }
+
+  function saveJournal(text) {
+    journal.then((entry) => entry.createWriter())
+      .then((writer) => writer.truncate(0).then(() => writer.write(text)))
+      .then((position) => journalStatus('Saved ' + position + ' bytes to journal.txt.'))
+      .catch((error) => journalStatus('Saving journal.txt failed: ' + error.message, true));
+  }
+
+  document.getElementById('journal-form').addEventListener('submit', (event) => {
+    event.preventDefault();
+    saveJournal(document.getElementById('journal').value);
+  });
+
   document.getElementById('note-form').addEventListener('submit', (event) => {
     event.preventDefault();
     const input = document.getElementById('note');
@@ -74,6 +105,7 @@
 
   showDevice();
   countVisits();
+  showJournal();
   saveNote('Opened the demo');
   document.getElementById('find').addEventListener('click', findContacts);
   findContacts();

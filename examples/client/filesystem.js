@@ -1,0 +1,299 @@
+// File API style file systems for Tavero pages, on top of the shell's
+// FileSystem module. Load it after kio-communicator.js:
+//
+//   Kio.files.requestFileSystem((fs) => {
+//     fs.root.getFile('notes.txt', {create: true}, (entry) => {
+//       entry.createWriter((writer) => {
+//         writer.write('hello', () => console.log('now at', writer.position));
+//       });
+//     });
+//   }, (error) => console.log(error.code, error.message));
+//
+// Every method that asks the shell takes a success and an error callback,
+// File API style; called without callbacks it returns a promise instead:
+//
+//   const fs = await Kio.files.requestFileSystem();
+//   const entry = await fs.root.getFile('notes.txt', {create: true});
+//   const text = await (await entry.createFileReader()).readAsText();
+//
+// Each page origin has one persistent file system without a quota. Ids
+// last for one run of the app: after a restart, request the file system
+// again (entries from before then get no answer).
+//
+// Readers and writers keep a byte position, as the shell expects: each of
+// their calls starts where the previous one ended, and calls made before
+// the previous one answered wait for it. Positions, lengths and sizes count
+// bytes of UTF-8; a read whose stretch ends inside a character gives "".
+(function (global) {
+  'use strict';
+
+  const Kio = global.Kio = global.Kio || {};
+  const Communicator = Kio.device.Communicator;
+
+  // Codes as in the File API's FileError.
+  const codes = {
+    NOT_FOUND_ERR: 1,
+    SECURITY_ERR: 2,
+    ABORT_ERR: 3,
+    NOT_READABLE_ERR: 4,
+    ENCODING_ERR: 5,
+    NO_MODIFICATION_ALLOWED_ERR: 6,
+    INVALID_STATE_ERR: 7,
+    SYNTAX_ERR: 8,
+    INVALID_MODIFICATION_ERR: 9,
+    QUOTA_EXCEEDED_ERR: 10,
+    TYPE_MISMATCH_ERR: 11,
+    PATH_EXISTS_ERR: 12,
+  };
+
+  // The code a message of the shell stands for (0 when none fits).
+  function codeOf(message) {
+    const text = String(message);
+    const rules = [
+      [/: not found$/, codes.NOT_FOUND_ERR],
+      [/: invalid state$/, codes.INVALID_STATE_ERR],
+      [/: type mismatch$/, codes.TYPE_MISMATCH_ERR],
+      [/: path exists$|File exists$/, codes.PATH_EXISTS_ERR],
+      [/: invalid name$/, codes.ENCODING_ERR],
+      [/: not readable$/, codes.NOT_READABLE_ERR],
+      [/: not writable$/, codes.NO_MODIFICATION_ALLOWED_ERR],
+      [/No space left|quota/i, codes.QUOTA_EXCEEDED_ERR],
+      [/: is root directory$|: is not empty$|Invalid argument$|Directory not empty$/, codes.INVALID_MODIFICATION_ERR],
+    ];
+    for (const [pattern, code] of rules) if (pattern.test(text)) return code;
+    return 0;
+  }
+
+  class FileError extends Error {
+    constructor(message) {
+      super(message);
+      this.name = 'FileError';
+      this.code = codeOf(message);
+    }
+  }
+  for (const name of Object.keys(codes)) FileError[name] = codes[name];
+
+  // Sends FileSystem#<operation>; resolves with the success value, rejects
+  // with a FileError carrying the shell's message.
+  function call(operation, args) {
+    return new Promise((resolve, reject) => {
+      const success = Communicator.callback((value) => {
+        Communicator.forget(failure);
+        resolve(value);
+      });
+      const failure = Communicator.callback((message) => {
+        Communicator.forget(success);
+        reject(new FileError(message));
+      });
+      Communicator.send('FileSystem#' + operation, Object.assign({success: success, failure: failure}, args))
+        .catch((error) => {
+          Communicator.forget(success);
+          Communicator.forget(failure);
+          reject(new FileError(error.message));
+        });
+    });
+  }
+
+  // File API style: with callbacks, calls them; without, returns the promise.
+  function answer(promise, success, failure) {
+    if (!success && !failure) return promise;
+    promise.then((value) => { if (success) success(value); }, (error) => { if (failure) failure(error); });
+    return undefined;
+  }
+
+  function lastComponent(path) {
+    const parts = path.split('/').filter((part) => part !== '');
+    return parts.length ? parts[parts.length - 1] : '';
+  }
+
+  // Runs `work` after everything queued before it, whether that worked or not.
+  class Queue {
+    constructor() { this.tail = Promise.resolve(); }
+    run(work) {
+      const result = this.tail.then(work, work);
+      this.tail = result.catch(() => {});
+      return result;
+    }
+  }
+
+  class Entry {
+    constructor(filesystem, fullPath, isDirectory) {
+      this.filesystem = filesystem;
+      this.fullPath = fullPath;
+      this.name = lastComponent(fullPath);
+      this.isDirectory = isDirectory;
+      this.isFile = !isDirectory;
+    }
+
+    ask(operation, args) {
+      return call(operation, Object.assign({fileSystemId: this.filesystem.id, path: this.fullPath}, args));
+    }
+
+    getParent(success, failure) {
+      return answer(this.ask('getParent', {}).then((path) => new DirectoryEntry(this.filesystem, path)), success, failure);
+    }
+
+    // Moves (or copies) this entry into `parent`, as `newName` or under its
+    // own name. A file replaces a file there, a folder an empty folder.
+    moveTo(parent, newName, success, failure) { return this.relocate(parent, newName, false, success, failure); }
+    copyTo(parent, newName, success, failure) { return this.relocate(parent, newName, true, success, failure); }
+
+    relocate(parent, newName, copy, success, failure) {
+      const moved = this.ask('moveTo', {parentPath: parent.fullPath, newName: newName || '', copy: copy})
+        .then((path) => entryFor(this.filesystem, path, this.isDirectory));
+      return answer(moved, success, failure);
+    }
+
+    // Removes a file, or a folder that is empty.
+    remove(success, failure) {
+      return answer(this.ask('remove', {recursively: false}).then(() => undefined), success, failure);
+    }
+  }
+
+  class DirectoryEntry extends Entry {
+    constructor(filesystem, fullPath) { super(filesystem, fullPath, true); }
+
+    // `path` is relative to this folder, or absolute. options.create makes
+    // it when missing; with options.exclusive too, an existing one fails.
+    getFile(path, options, success, failure) { return this.getEntry(path, options, false, success, failure); }
+    getDirectory(path, options, success, failure) { return this.getEntry(path, options, true, success, failure); }
+
+    getEntry(path, options, directory, success, failure) {
+      options = options || {};
+      const found = this.ask('getEntry', {
+        newPath: path,
+        directory: directory,
+        create: !!options.create,
+        exclusive: !!options.exclusive,
+      }).then((fullPath) => entryFor(this.filesystem, fullPath, directory));
+      return answer(found, success, failure);
+    }
+
+    removeRecursively(success, failure) {
+      return answer(this.ask('remove', {recursively: true}).then(() => undefined), success, failure);
+    }
+
+    // A reader of this folder's entries. As in the File API, readEntries
+    // answers until it answers an empty list.
+    createReader() {
+      let done = false;
+      return {
+        readEntries: (success, failure) => {
+          const listed = done ? Promise.resolve([]) : this.ask('readEntries', {}).then((entries) => {
+            done = true;
+            return entries.map((entry) => entryFor(this.filesystem, entry.path, entry.directory));
+          });
+          return answer(listed, success, failure);
+        },
+      };
+    }
+  }
+
+  class FileEntry extends Entry {
+    constructor(filesystem, fullPath) { super(filesystem, fullPath, false); }
+
+    // A writer at position 0 that knows the file's length.
+    createWriter(success, failure) {
+      const made = this.ask('seek', {offset: '9223372036854775807'}).then((length) => new FileWriter(this, length));
+      return answer(made, success, failure);
+    }
+
+    // A reader of the file's text at position 0.
+    createFileReader(success, failure) {
+      return answer(Promise.resolve(new FileContentReader(this)), success, failure);
+    }
+  }
+
+  function entryFor(filesystem, path, directory) {
+    return directory ? new DirectoryEntry(filesystem, path) : new FileEntry(filesystem, path);
+  }
+
+  class FileWriter {
+    constructor(entry, length) {
+      this.entry = entry;
+      this.position = 0;
+      this.length = length;
+      this.queue = new Queue();
+    }
+
+    // Moves to `offset`, clamped to the file; a negative one counts from the end.
+    seek(offset, success, failure) {
+      const moved = this.queue.run(() => this.entry.ask('seek', {offset: offset}).then((position) => {
+        this.position = position;
+        return position;
+      }));
+      return answer(moved, success, failure);
+    }
+
+    // Writes `text` at the position, over what is there; past the end it
+    // appends. The position moves past the written bytes.
+    write(text, success, failure) {
+      const written = this.queue.run(() => this.entry.ask('write', {offset: this.position, data: String(text)})
+        .then((position) => {
+          this.position = position;
+          this.length = Math.max(this.length, position);
+          return position;
+        }));
+      return answer(written, success, failure);
+    }
+
+    // Cuts the file, or extends it with zero bytes, to `size`; the position
+    // stays inside the file.
+    truncate(size, success, failure) {
+      const cut = this.queue.run(() => this.entry.ask('truncate', {offset: this.position, size: size})
+        .then((position) => {
+          this.position = position;
+          this.length = size;
+          return position;
+        }));
+      return answer(cut, success, failure);
+    }
+  }
+
+  class FileContentReader {
+    constructor(entry) {
+      this.entry = entry;
+      this.position = 0;
+      this.queue = new Queue();
+    }
+
+    seek(offset, success, failure) {
+      const moved = this.queue.run(() => this.entry.ask('seek', {offset: offset}).then((position) => {
+        this.position = position;
+        return position;
+      }));
+      return answer(moved, success, failure);
+    }
+
+    // Up to `length` bytes from the position as text (0: to the end).
+    read(length, success, failure) {
+      const text = this.queue.run(() => this.entry.ask('read', {offset: this.position, length: length || 0})
+        .then((result) => {
+          this.position = result.offset;
+          return result.data;
+        }));
+      return answer(text, success, failure);
+    }
+
+    readAsText(success, failure) { return this.read(0, success, failure); }
+  }
+
+  class FileSystem {
+    constructor(id) {
+      this.id = id;
+      this.name = 'persistent';
+      this.root = new DirectoryEntry(this, '/');
+    }
+  }
+
+  function requestFileSystem(success, failure) {
+    return answer(call('requestFileSystem', {}).then((id) => new FileSystem(id)), success, failure);
+  }
+
+  Kio.files = {
+    requestFileSystem: requestFileSystem,
+    FileError: FileError,
+    DirectoryEntry: DirectoryEntry,
+    FileEntry: FileEntry,
+  };
+})(window);

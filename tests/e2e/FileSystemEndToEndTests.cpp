@@ -1,0 +1,53 @@
+// File systems in the real web view: a page writes a file through the page
+// client, the shell is made again on the same home, and the page reads the
+// file back.
+#include <fstream>
+#include <iterator>
+
+#include "e2e/EndToEndFixture.h"
+
+namespace tavero::app::e2e {
+namespace {
+
+using FileSystemEndToEnd = EndToEndTest;
+
+std::string stringIn(const json::Object& verdict, const char* key) {
+  const json::Value* value = verdict.find(key);
+  return value && value->isString() ? value->asString() : "<none>";
+}
+
+TEST_F(FileSystemEndToEnd, APageWritesAFileAndReadsItBackAfterTheShellIsMadeAgain) {
+  const std::string expected = "CAF\xc3\xa9 \xe2\x98\x95 first line\n{\"looks\": [\"like\", \"JSON\"]}\n[1, 2]\n";
+  const fs::path root = platform::HomeFolders{home_}.applicationSupport() / "file_systems" / "file__0";
+  {
+    auto shell = makeShell("files-app");
+    ASSERT_TRUE(shell->launch());
+    auto verdict = waitForVerdict(*shell);
+    ASSERT_TRUE(verdict) << "the page never reported";
+    EXPECT_EQ(stringIn(*verdict, "phase"), "wrote") << text(*verdict);
+    expectAllTrue(*verdict, {"notFound", "zeroFilled", "splitCharacter", "typeMismatch"});
+    EXPECT_EQ(stringIn(*verdict, "fullPath"), "/kept/notes.txt");
+    EXPECT_EQ(stringIn(*verdict, "escapedPath"), "/escape.txt");
+    const json::Value* position = verdict->find("position");
+    EXPECT_TRUE(position && position->toInt64() == static_cast<int64_t>(expected.size())) << text(*verdict);
+    shell->terminate();
+  }
+  std::ifstream in(root / "kept/notes.txt", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), expected);
+  EXPECT_TRUE(fs::exists(root / "escape.txt"));
+
+  probe_ = nullptr;
+  auto shell = makeShell("files-app");
+  ASSERT_TRUE(shell->launch());
+  auto verdict = waitForVerdict(*shell);
+  ASSERT_TRUE(verdict) << "the page never reported after the restart";
+  EXPECT_EQ(stringIn(*verdict, "phase"), "read") << text(*verdict);
+  EXPECT_EQ(stringIn(*verdict, "text"), expected);
+  EXPECT_EQ(stringIn(*verdict, "rootEntries"), "escape.txt kept/");
+  expectAllTrue(*verdict, {"copied"});
+  EXPECT_FALSE(fs::exists(root / "copy.txt"));
+  shell->terminate();
+}
+
+}  // namespace
+}  // namespace tavero::app::e2e
