@@ -39,7 +39,10 @@ bool isEmptyFolder(const files::RootDirectory& root, const EntryPath& folder) {
 
 TQFileSystem::TQFileSystem(bridge::TQCallbackDelivery& callbacks, std::filesystem::path fileSystemsDirectory,
                            files::RootDirectory::Resolution resolution)
-    : callbacks_(callbacks), fileSystemsDirectory_(std::move(fileSystemsDirectory)), resolution_(resolution) {
+    : callbacks_(callbacks),
+      fileSystemsDirectory_(std::move(fileSystemsDirectory)),
+      resolution_(resolution),
+      copies_(fileSystemsDirectory_ / ".copying") {
   addOperation("requestFileSystem", [this](TQInvocation& call) { requestFileSystem(call); });
   addOperation("getParent", [this](TQInvocation& call) { getParent(call); });
   addOperation("moveTo", [this](TQInvocation& call) { moveTo(call); });
@@ -73,6 +76,7 @@ void TQFileSystem::requestFileSystem(TQInvocation& call) {
   const std::filesystem::path rootPath = fileSystemsDirectory_ / originIdentifier(call.text("__source"));
   std::error_code error;
   std::filesystem::create_directories(rootPath, error);
+  std::call_once(leftoversRemoved_, [this] { copies_.removeLeftovers(); });
   if (!error) {
     // Also refuses a root that is not a real folder (a link put there).
     files::RootDirectory root(rootPath, resolution_);
@@ -146,18 +150,7 @@ std::error_code TQFileSystem::copyEntry(const files::RootDirectory& root, const 
   auto targetParent = root.openParent(target);
   if (!targetParent) return targetParent.error();
   if (!replace && root.exists(target)) return errorFromErrno(EEXIST);
-  std::error_code error;
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    const std::string temporary =
-        ".tavero-copy-" + std::to_string(::getpid()) + "-" + std::to_string(++lastCopyUid_);
-    error = files::copyEntry(sourceParent->get(), source.name(), targetParent->get(), temporary);
-    if (error == std::errc::file_exists) continue;  // a page's own entry has that name
-    if (error) return error;
-    error = files::moveEntry(targetParent->get(), temporary, targetParent->get(), target.name(), replace);
-    if (error) files::removeEntry(targetParent->get(), temporary);
-    return error;
-  }
-  return error;
+  return copies_.copy(sourceParent->get(), source.name(), targetParent->get(), target.name(), replace);
 }
 
 void TQFileSystem::remove(TQInvocation& call) {

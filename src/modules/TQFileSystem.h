@@ -22,7 +22,6 @@
 // files::FileLocks.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -33,6 +32,7 @@
 
 #include "bridge/TQCallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
+#include "modules/files/CopyStaging.h"
 #include "modules/files/FileLocks.h"
 #include "modules/files/FileSystemRequest.h"
 #include "modules/files/RootDirectory.h"
@@ -67,8 +67,6 @@ class TQFileSystem : public bridge::TQW3CAction {
   // The request's callbacks and opened root; nothing (and no answer at all)
   // when its file system id was not handed out in this run.
   std::optional<files::FileSystemRequest> beginRequest(const bridge::TQInvocation& call);
-  // Copies `source` to `target` by way of a temporary name beside the
-  // target, so the target appears whole or not at all.
   std::error_code copyEntry(const files::RootDirectory& root, const files::EntryPath& source,
                             const files::EntryPath& target, bool replace);
 
@@ -76,11 +74,12 @@ class TQFileSystem : public bridge::TQW3CAction {
   const std::filesystem::path fileSystemsDirectory_;
   const files::RootDirectory::Resolution resolution_;
   files::FileLocks fileLocks_;
+  files::CopyStaging copies_;
+  std::once_flag leftoversRemoved_;
 
   std::mutex fileSystemsMutex_;  // guards the map and the counter below
   std::map<std::string, std::filesystem::path, std::less<>> fileSystemsMap_;  // id text -> root folder
   int64_t lastFileSystemUid_ = 0;
-  std::atomic<uint64_t> lastCopyUid_ = 0;  // names temporary copies
 };
 
 }  // namespace tavero::modules

@@ -221,9 +221,9 @@ TEST_P(FileSystemEntries, CopyLeavesTheSourceAndCopiesFoldersWhole) {
   EXPECT_EQ(contentOf(root_ / "old.txt"), "a");
   EXPECT_EQ(failed("moveTo", {{"path", "/docs"}, {"parentPath", "/"}, {"newName", "copy"}, {"copy", "true"}}),
             "Could not move entry: File exists");
-  // Nothing of the temporary copies stays behind.
-  for (const auto& entry : fs::recursive_directory_iterator(root_))
-    EXPECT_EQ(entry.path().filename().string().find(".tavero-copy"), std::string::npos) << entry.path();
+  // Copies are made outside the root and nothing of them stays behind.
+  EXPECT_EQ(entries("/"), "/copy/ /docs/ /old.txt");
+  EXPECT_TRUE(fs::is_empty(folder_ / "file_systems/.copying"));
 }
 
 TEST_P(FileSystemEntries, ACopyThatFailsHalfWayLeavesNothingAndKeepsWhatItWouldHaveReplaced) {
@@ -240,6 +240,18 @@ TEST_P(FileSystemEntries, ACopyThatFailsHalfWayLeavesNothingAndKeepsWhatItWouldH
   for (const auto& entry : fs::directory_iterator(root_)) names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"empty", "src"}));
+  EXPECT_TRUE(fs::is_empty(folder_ / "file_systems/.copying"));
+}
+
+TEST_P(FileSystemEntries, CopiesCutShortByACrashAreRemovedWhenTheNextRunStarts) {
+  const fs::path staging = folder_ / "file_systems/.copying";
+  fs::create_directories(staging / "999999999-3/inner");  // of a process that has ended
+  const std::string ours = std::to_string(::getpid()) + "-7";
+  std::ofstream(staging / ours) << "in flight";
+  module_ = std::make_unique<TQFileSystem>(callbacks_, folder_ / "file_systems", GetParam());
+  EXPECT_EQ(requestFileSystem("file:///app/index.html"), "1");
+  EXPECT_FALSE(fs::exists(staging / "999999999-3"));
+  EXPECT_TRUE(fs::exists(staging / ours));
 }
 
 }  // namespace

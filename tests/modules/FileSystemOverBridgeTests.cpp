@@ -1,0 +1,102 @@
+// The file system module as pages reach it: percent-encoded GETs through
+// the bridge, answers by callback script. Encoded separators and text that
+// looks like JSON arrive as the page's text.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#include "bridge/QLTaveroBridge.h"
+#include "host/ScriptCallbackDelivery.h"
+#include "modules/TQFileSystem.h"
+#include "support/LoopbackClient.h"
+
+namespace tavero::modules {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileSystemOverBridge : public ::testing::Test {
+ protected:
+  FileSystemOverBridge() {
+    folder_ = fs::temp_directory_path() / ("tavero-files-bridge-" + std::to_string(::getpid()));
+    fs::remove_all(folder_);
+    modules_.add("TQFileSystem", [this] { return std::make_unique<TQFileSystem>(callbacks_, folder_); });
+    bridge_ = std::make_unique<bridge::QLTaveroBridge>(modules_, 0);
+  }
+  ~FileSystemOverBridge() override {
+    bridge_.reset();
+    fs::remove_all(folder_);
+  }
+
+  // Sends a queued FileSystem command and returns the callback script it
+  // caused (success id 1, failure id 2).
+  std::string call(const std::string& operation, const std::string& query) {
+    testing::LoopbackClient client(bridge_->port());
+    client.send(testing::getRequest("/?command=FileSystem%23" + operation + "&success=1&failure=2&" + query,
+                                    bridge_->port()));
+    auto answer = client.readAnswer();
+    if (!answer || answer->status != 200) return "<status " + std::to_string(answer ? answer->status : 0) + ">";
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(5), [&] { return !scripts_.empty(); });
+    if (scripts_.empty()) return "<no callback>";
+    std::string script = scripts_.front();
+    scripts_.erase(scripts_.begin());
+    return script;
+  }
+  fs::path root() const { return folder_ / "file__0"; }
+
+  fs::path folder_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> scripts_;
+  host::ScriptCallbackDelivery callbacks_{[this](const std::string&, const std::string& script) {
+    {
+      std::lock_guard lock(mutex_);
+      scripts_.push_back(script);
+    }
+    changed_.notify_all();
+  }};
+  bridge::ModuleRegistry modules_;
+  std::unique_ptr<bridge::QLTaveroBridge> bridge_;
+};
+
+TEST_F(FileSystemOverBridge, EncodedAndDoubledSeparatorsStayInsideTheRoot) {
+  EXPECT_EQ(call("requestFileSystem", "__source=file%3A%2F%2F%2Fapp%2Findex.html"),
+            "Kio.device.Communicator.invoke('1', [\"1\"])");
+  EXPECT_EQ(call("getEntry", "fileSystemId=1&path=%2F&newPath=..%2F..%2F..%2Fescape.txt&create=true"),
+            "Kio.device.Communicator.invoke('1', [\"\\/escape.txt\"])");
+  EXPECT_EQ(call("getEntry", "fileSystemId=1&path=%2F%2F&newPath=%2F%2Fa%2F%2F&create=true&directory=true"),
+            "Kio.device.Communicator.invoke('1', [\"\\/a\"])");
+  EXPECT_EQ(call("getEntry", "fileSystemId=1&path=%2F&newPath=..%252F..%252Fb&create=true"),
+            "Kio.device.Communicator.invoke('1', [\"\\/..%2F..%2Fb\"])");
+  EXPECT_TRUE(fs::exists(root() / "escape.txt"));
+  EXPECT_TRUE(fs::is_directory(root() / "a"));
+  EXPECT_TRUE(fs::exists(root() / "..%2F..%2Fb"));
+  EXPECT_FALSE(fs::exists(folder_.parent_path() / "escape.txt"));
+}
+
+TEST_F(FileSystemOverBridge, DataAndPathsThatLookLikeJSONAreThePagesText) {
+  call("requestFileSystem", "__source=file%3A%2F%2F%2Fapp%2Findex.html");
+  EXPECT_EQ(call("getEntry", "fileSystemId=1&path=%2F&newPath=%5B1%5D.txt&create=true"),
+            "Kio.device.Communicator.invoke('1', [\"\\/[1].txt\"])");
+  EXPECT_EQ(call("getEntry", "fileSystemId=1&path=%2F&newPath=%7Bnot%20json&create=true"),
+            "Kio.device.Communicator.invoke('1', [\"\\/{not json\"])");
+  // {"a": [1]} then [2 (not JSON at all).
+  EXPECT_EQ(call("write", "fileSystemId=1&path=%2F%5B1%5D.txt&offset=0&data=%7B%22a%22%3A%20%5B1%5D%7D"),
+            "Kio.device.Communicator.invoke('1', [10])");
+  EXPECT_EQ(call("write", "fileSystemId=1&path=%2F%5B1%5D.txt&offset=10&data=%5B2"),
+            "Kio.device.Communicator.invoke('1', [12])");
+  std::ifstream in(root() / "[1].txt", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "{\"a\": [1]}[2");
+  EXPECT_EQ(call("read", "fileSystemId=1&path=%2F%5B1%5D.txt&offset=0&length=0"),
+            "Kio.device.Communicator.invoke('1', [{\n\t \"offset\" : 12,\n\t \"data\" : \"{\\\"a\\\": [1]}[2\"}])");
+  EXPECT_EQ(call("moveTo", "fileSystemId=1&path=%2F%5B1%5D.txt&parentPath=%2F&newName=%7B%22b%22%3A2%7D"),
+            "Kio.device.Communicator.invoke('1', [\"\\/{\\\"b\\\":2}\"])");
+}
+
+}  // namespace
+}  // namespace tavero::modules
