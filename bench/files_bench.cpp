@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "app/ShellApplication.h"
+#include "host/CallbackScript.h"
+#include "modules/TQFileSystem.h"
 #include "platform/linux/PlistBundleReader.h"
 #include "platform/linux/XvfbDisplay.h"
 
@@ -100,6 +102,41 @@ double plainMs(const std::filesystem::path& file, const std::string& text) {
   return ms;
 }
 
+// Formats each answer's callback script, as the engine would, and keeps it.
+class ScriptKeeper : public bridge::TQCallbackDelivery {
+ public:
+  void invokeCallback(int callbackId, const std::optional<json::Value>& value, std::string_view) override {
+    script = host::callbackScript(callbackId, value);
+  }
+  std::string script;
+};
+
+void runOperation(modules::TQFileSystem& module, const char* operation,
+                  std::initializer_list<std::pair<const char*, std::string>> arguments) {
+  auto object = std::make_shared<json::Object>();
+  for (const auto& [key, value] : arguments) object->set(key, value);
+  bridge::TQInvocation invocation(object);
+  (*module.operation(operation))(invocation);
+}
+
+// The module's own share: the same 16 writes and 16 reads called in
+// process, answers formatted as callback scripts; no bridge, no page.
+double moduleMs(modules::TQFileSystem& module, ScriptKeeper& scripts, const std::string& text) {
+  auto start = Clock::now();
+  for (size_t at = 0; at < kTotal; at += kChunk)
+    runOperation(module, "write", {{"fileSystemId", "1"}, {"path", "/bench.txt"}, {"offset", std::to_string(at)},
+                                   {"data", text.substr(at, kChunk)}, {"success", "1"}});
+  size_t bytes = 0;
+  for (size_t at = 0; at < kTotal; at += kChunk) {
+    runOperation(module, "read", {{"fileSystemId", "1"}, {"path", "/bench.txt"}, {"offset", std::to_string(at)},
+                                  {"length", std::to_string(kChunk)}, {"success", "1"}});
+    bytes += scripts.script.size();
+  }
+  double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  if (bytes < kTotal) std::exit(1);
+  return ms;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -166,11 +203,22 @@ int main(int argc, char** argv) {
     double ms = plainMs(home / "plain.txt", text);
     if (i > 0) directMs.push_back(ms);
   }
+  ScriptKeeper scripts;
+  modules::TQFileSystem module(scripts, home / "module-file-systems");
+  runOperation(module, "requestFileSystem", {{"__source", "file:///bench/index.html"}});
+  runOperation(module, "getEntry", {{"fileSystemId", "1"}, {"path", "/"}, {"newPath", "bench.txt"}, {"create", "1"}});
+  std::vector<double> inModuleMs;
+  for (int i = 0; i < rounds + 1; ++i) {
+    double ms = moduleMs(module, scripts, text);
+    if (i > 0) inModuleMs.push_back(ms);
+  }
   std::filesystem::remove_all(home);
 
   std::printf("1 MiB of text written then read back in 64 KiB pieces, median of %d rounds:\n", rounds);
   std::printf("  page through the bridge (16 writes, 16 reads, 2 seeks): %.2f ms\n", median(pageMs));
   std::printf("  plain file I/O in process (pwrite/pread):               %.3f ms\n", median(directMs));
-  std::printf("  bridge / in process: %.0f\n", median(pageMs) / median(directMs));
+  std::printf("  the module's operations in process (no bridge, no page):  %.3f ms\n", median(inModuleMs));
+  std::printf("  bridge / plain file I/O: %.0f\n", median(pageMs) / median(directMs));
+  std::printf("  module in process / plain file I/O: %.1f\n", median(inModuleMs) / median(directMs));
   return 0;
 }
