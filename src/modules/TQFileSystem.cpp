@@ -28,11 +28,12 @@ namespace {
 // one counts as very large, so it stands past the end.
 bool isBelow(int64_t position, uint64_t limit) { return static_cast<uint64_t>(position) < limit; }
 
-bool isEmptyFolder(const files::RootDirectory& root, const EntryPath& folder) {
+files::Result<bool> isEmptyFolder(const files::RootDirectory& root, const EntryPath& folder) {
   auto fd = root.open(folder, O_RDONLY | O_DIRECTORY);
-  if (!fd) return false;
+  if (!fd) return fd.error();
   auto children = files::listFolder(fd->get());
-  return children && children->empty();
+  if (!children) return children.error();
+  return children->empty();
 }
 
 }  // namespace
@@ -127,7 +128,7 @@ void TQFileSystem::moveTo(TQInvocation& call) {
   // folder by a folder. It goes in the same step as the new one arrives, so
   // a failed move or copy leaves it as it was.
   const bool replace = target != *source && targetKind != EntryKind::none && sourceIsFolder == targetIsFolder &&
-                       (!targetIsFolder || isEmptyFolder(root, target));
+                       (!targetIsFolder || isEmptyFolder(root, target).value_or(false));
 
   std::error_code error;
   if (call.flag("copy")) {
@@ -165,7 +166,9 @@ void TQFileSystem::remove(TQInvocation& call) {
   if (!parent) return request->fail("Could not remove entry", parent.error());
   std::error_code error;
   if (root.kindOf(*path) == EntryKind::folder && !call.flag("recursively")) {
-    if (!isEmptyFolder(root, *path)) return request->fail("Could not remove entry: is not empty");
+    auto empty = isEmptyFolder(root, *path);
+    if (!empty) return request->fail("Could not remove entry", empty.error());
+    if (!*empty) return request->fail("Could not remove entry: is not empty");
     // Only the empty folder: a child that arrived meanwhile makes this fail.
     if (::unlinkat(parent->get(), path->name().c_str(), AT_REMOVEDIR) != 0) error = errorFromErrno(errno);
   } else {

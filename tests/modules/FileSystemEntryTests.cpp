@@ -243,6 +243,23 @@ TEST_P(FileSystemEntries, ACopyThatFailsHalfWayLeavesNothingAndKeepsWhatItWouldH
   EXPECT_TRUE(fs::is_empty(folder_ / "file_systems/.copying"));
 }
 
+TEST_P(FileSystemEntries, ACopyOfAnExtendedFileStaysSparse) {
+  makeFile("sparse", "start");
+  constexpr int64_t kSize = 64 << 20;
+  EXPECT_EQ(succeeded("truncate", {{"path", "/sparse"}, {"size", std::to_string(kSize)}}), "0");
+  EXPECT_EQ(succeeded("write", {{"path", "/sparse"}, {"offset", std::to_string(kSize / 2)}, {"data", "middle"}}),
+            std::to_string(kSize / 2 + 6));
+  EXPECT_EQ(succeeded("moveTo", {{"path", "/sparse"}, {"parentPath", "/"}, {"newName", "copy"}, {"copy", "1"}}), "/copy");
+  struct stat st {};
+  ASSERT_EQ(::stat((root_ / "copy").c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, kSize);
+  EXPECT_LT(st.st_blocks * 512, 1 << 20);  // the zeros were not written out
+  std::string copied = contentOf(root_ / "copy");
+  EXPECT_EQ(copied.substr(0, 5), "start");
+  EXPECT_EQ(copied.substr(kSize / 2, 6), "middle");
+  EXPECT_EQ(copied.find_first_not_of('\0', 5), static_cast<size_t>(kSize / 2));
+}
+
 TEST_P(FileSystemEntries, CopiesCutShortByACrashAreRemovedWhenTheNextRunStarts) {
   const fs::path staging = folder_ / "file_systems/.copying";
   fs::create_directories(staging / "999999999-3/inner");  // of a process that has ended

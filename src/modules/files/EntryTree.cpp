@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -52,29 +53,63 @@ std::error_code removeEntryAt(int parent, const std::string& name, int depth) {
   return ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0 ? std::error_code() : lastError();
 }
 
-std::error_code copyBytes(int from, int to) {
+// Copies `length` bytes at `offset` of `from` to the same offset of `to`.
+std::error_code copyRange(int from, int to, off_t offset, off_t length) {
+  off_t in = offset;
+  off_t out = offset;
+  const off_t end = offset + length;
   bool kernelCopy = true;
   std::array<char, 64 * 1024> buffer;
-  for (;;) {
+  while (in < end) {
+    const size_t want = static_cast<size_t>(std::min<off_t>(end - in, off_t{1} << 30));
     ssize_t n;
     if (kernelCopy) {
-      n = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+      n = ::copy_file_range(from, &in, to, &out, want, 0);
       if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
         kernelCopy = false;
         continue;
       }
     } else {
-      n = ::read(from, buffer.data(), buffer.size());
+      n = ::pread(from, buffer.data(), std::min(want, buffer.size()), in);
       for (ssize_t written = 0; n > 0 && written < n;) {
-        ssize_t w = ::write(to, buffer.data() + written, static_cast<size_t>(n - written));
+        ssize_t w = ::pwrite(to, buffer.data() + written, static_cast<size_t>(n - written), out + written);
         if (w < 0 && errno == EINTR) continue;
         if (w <= 0) return w < 0 ? lastError() : errorFromErrno(EIO);
         written += w;
       }
+      if (n > 0) {
+        in += n;
+        out += n;
+      }
     }
-    if (n == 0) return {};
+    if (n == 0) return {};  // the file got shorter meanwhile
     if (n < 0 && errno != EINTR) return lastError();
   }
+  return {};
+}
+
+// Copies the bytes of `from` into the empty file `to`, skipping holes so
+// that a sparse file stays sparse: a page cannot fill the disk by copying
+// a file it only extended.
+std::error_code copyBytes(int from, int to) {
+  struct stat st {};
+  if (::fstat(from, &st) != 0) return lastError();
+  const off_t end = st.st_size;
+  for (off_t position = 0; position < end;) {
+    off_t data = ::lseek(from, position, SEEK_DATA);
+    off_t hole = end;
+    if (data < 0 && errno == ENXIO) break;  // only a hole is left
+    if (data < 0) {
+      data = position;  // no hole support: all of it is data
+    } else {
+      hole = ::lseek(from, data, SEEK_HOLE);
+      if (hole < 0 || hole > end) hole = end;
+    }
+    if (data >= end) break;
+    if (auto error = copyRange(from, to, data, hole - data)) return error;
+    position = hole;
+  }
+  return ::ftruncate(to, end) == 0 ? std::error_code() : lastError();
 }
 
 // Each copy step makes its target first (failing with EEXIST when something

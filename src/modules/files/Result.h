@@ -24,6 +24,7 @@ class Result {
   const T& operator*() const { return *value_; }
   T* operator->() { return &*value_; }
   const T* operator->() const { return &*value_; }
+  T value_or(T fallback) const { return value_ ? *value_ : std::move(fallback); }
   // The reason of a failure (empty on success).
   const std::error_code& error() const { return error_; }
 
