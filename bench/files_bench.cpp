@@ -167,13 +167,6 @@ int main(int argc, char** argv) {
     });
   };
   app::ShellApplication shell(std::move(settings));
-  // A 64 KiB request carries its text percent-encoded in the request line,
-  // above the bridge's usual header limit of 64 KiB.
-  shell.bridge().stopServer();
-  auto limits = shell.bridge().limits();
-  limits.maxHeaderBytes = 1024 * 1024;
-  shell.bridge().setLimits(limits);
-  if (auto error = shell.bridge().startServer()) return std::fprintf(stderr, "bridge: %s\n", error.message().c_str()), 1;
   if (!shell.launch()) return std::fprintf(stderr, "the bench page did not load\n"), 1;
 
   std::vector<double> pageMs;

@@ -1,5 +1,6 @@
 // File API style file systems for Tavero pages, on top of the shell's
-// FileSystem module. Load it after kio-communicator.js:
+// FileSystem module. The shell puts it into the app's documents after
+// kio-communicator.js; elsewhere, load it after that script:
 //
 //   Kio.files.requestFileSystem((fs) => {
 //     fs.root.getFile('notes.txt', {create: true}, (entry) => {
