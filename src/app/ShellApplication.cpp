@@ -41,7 +41,8 @@ ShellApplication::ShellApplication(Settings settings)
                     .otherPortWhenTaken = true,
                     .keepPortWhileStopped = true,
                     .policy = bridge::BridgeAccessPolicy(bridge::BridgeAccessPolicy::Clients::appPages, pageToken_,
-                                                         settings_.allowPlainBridgeRequests),
+                                                         settings_.allowPlainBridgeRequests ||
+                                                             settings_.bundle.allowsPlainBridgeRequests),
                 });
   if (settings_.onlyShellClients) bridge_->setPeerVerifier(std::make_unique<platform::ProcessPeerVerifier>());
   openPageChannel();

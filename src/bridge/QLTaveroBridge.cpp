@@ -142,8 +142,18 @@ bool QLTaveroBridge::shouldAcceptConnection(const std::optional<boost::asio::ip:
                                             const boost::asio::ip::tcp::endpoint& local) {
   if (!peerVerifier_) return true;
   if (peer && peerVerifier_->isShellPeer(*peer, local)) return true;
+  // A flood of refused connections must not flood the log as well: one line
+  // a second, with the count of those not named.
+  auto now = std::chrono::steady_clock::now();
+  if (now - lastRefusalLogged_ < std::chrono::seconds(1)) {
+    ++refusalsNotLogged_;
+    return false;
+  }
+  std::string others = refusalsNotLogged_ ? " (and " + std::to_string(refusalsNotLogged_) + " more since the last line)" : "";
   log::warning("bridge: refused a connection from " + describePeer(peer) +
-               ": it does not come from the shell's web views");
+               ": it does not come from the shell's web views" + others);
+  lastRefusalLogged_ = now;
+  refusalsNotLogged_ = 0;
   return false;
 }
 

@@ -16,6 +16,10 @@ struct BundleInfo {
   std::vector<std::string> supportedOrientations;  // "UISupportedInterfaceOrientations"
   std::string bundleIdentifier;  // "CFBundleIdentifier" (default: the folder name)
   std::string displayName;  // "CFBundleDisplayName" (default: CFBundleName, then the folder name)
+  // "TaveroAllowsPlainBridgeRequests": the bundle's pages call the bridge
+  // without the page token (the plain fixed protocol). Off by default: with
+  // it, web content framed in the app could call the bridge too.
+  bool allowsPlainBridgeRequests = false;
 
   // The folder with app.json and the pages.
   std::filesystem::path webappPath() const { return path / "webapp"; }

@@ -187,5 +187,63 @@ TEST(HTTPConnection, ManyPipelinedRequestsAreAllAnsweredDespiteTheQueueBound) {
   }
 }
 
+TEST(HTTPConnection, IdleAndSlowConnectionsAreClosedButOnesAwaitingOurAnswerAreNot) {
+  RecordingDelegate delegate;
+  HTTPLimits limits;
+  limits.idleTimeout = std::chrono::milliseconds(150);
+  limits.requestTimeout = std::chrono::milliseconds(300);
+  HttpServerHarness server(&delegate, limits);
+
+  LoopbackClient idle(server.port());
+  EXPECT_TRUE(idle.waitForClose());  // connected, sent nothing
+
+  LoopbackClient slow(server.port());
+  slow.send("GET /slow HTTP/1.1\r\nHost: 127.0.0.1\r\n");  // never finishes its header
+  EXPECT_TRUE(slow.waitForClose());
+
+  // A trickle of bytes does not keep a request alive past its deadline.
+  LoopbackClient trickle(server.port());
+  std::string request = getRequest("/trickle", server.port());
+  bool closed = false;
+  for (size_t i = 0; i + 1 < request.size() && !closed; ++i) {
+    trickle.send(request.substr(i, 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    closed = server.openConnections() == 0;
+  }
+  EXPECT_TRUE(closed);
+
+  delegate.answerLater = true;
+  LoopbackClient waiting(server.port());
+  waiting.send(getRequest("/late", server.port()));
+  auto requests = delegate.waitForRequests(1);
+  ASSERT_EQ(requests.size(), 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // well past both deadlines
+  requests[0]->setResponse(makeHTTPResponse(HTTPStatus::ok, "late"));
+  auto answer = waiting.readAnswer();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->body, "late");
+}
+
+TEST(HTTPConnection, BodiesBeyondTheSharedBudgetGet503) {
+  RecordingDelegate delegate;
+  delegate.answerLater = true;
+  HTTPLimits limits;
+  limits.maxBodyBytes = 1000;
+  limits.maxBufferedBodyBytes = 1500;
+  HttpServerHarness server(&delegate, limits);
+  auto post = [&](size_t length) {
+    return "POST /b HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
+  };
+  LoopbackClient first(server.port()), second(server.port());
+  first.send(post(1000));  // announced, not sent yet: its bytes are reserved
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  second.send(post(600));
+  auto refused = second.readAnswer();
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 503);
+  first.send(std::string(1000, 'x'));
+  ASSERT_EQ(delegate.waitForRequests(1).size(), 1u);
+}
+
 }  // namespace
 }  // namespace tavero::net

@@ -17,7 +17,9 @@ namespace tavero::testing {
 namespace http = boost::beast::http;
 
 LoopbackClient::LoopbackClient(uint16_t port, std::chrono::milliseconds timeout) {
-  fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  // Close-on-exec: child processes (the web view's, in end-to-end tests)
+  // must not inherit a test client's connection and seem to own it.
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) return;
   timeval tv{};
   tv.tv_sec = timeout.count() / 1000;

@@ -106,6 +106,19 @@ std::optional<std::vector<std::string>> stringArrayValue(plist_t dict, const cha
   return values;
 }
 
+// The flag under `key`; false when absent or not a boolean (warned).
+bool boolValue(plist_t dict, const char* key) {
+  plist_t node = plist_dict_get_item(dict, key);
+  if (!node) return false;
+  if (plist_get_node_type(node) != PLIST_BOOLEAN) {
+    warnIgnored(key, "a boolean");
+    return false;
+  }
+  uint8_t value = 0;
+  plist_get_bool_val(node, &value);
+  return value != 0;
+}
+
 BundleInfo bundleFrom(plist_t dict, fs::path path) {
   BundleInfo info;
   std::string name = folderName(path);
@@ -118,6 +131,7 @@ BundleInfo bundleFrom(plist_t dict, fs::path path) {
   auto displayName = stringValue(dict, "CFBundleDisplayName");
   auto bundleName = stringValue(dict, "CFBundleName");
   info.displayName = displayName ? *displayName : bundleName.value_or(name);
+  info.allowsPlainBridgeRequests = boolValue(dict, "TaveroAllowsPlainBridgeRequests");
   return info;
 }
 
