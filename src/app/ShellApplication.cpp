@@ -68,12 +68,16 @@ void ShellApplication::openPageChannel() {
                                           std::unique_ptr<platform::PageMessageReply> reply) {
     std::shared_ptr<platform::PageMessageReply> shared(std::move(reply));
     channel->receive(viewLabel, message, [this, shared](std::optional<std::string> answer, std::string refusal) {
-      mainThread_.post([shared, answer = std::move(answer), refusal = std::move(refusal)] {
+      auto deliver = [shared, answer = std::move(answer), refusal = std::move(refusal)] {
         if (answer)
           shared->resolve(*answer);
         else
           shared->reject(refusal);
-      });
+      };
+      if (mainThread_.isMainThread())
+        deliver();
+      else
+        mainThread_.post(std::move(deliver));
     });
   });
 }

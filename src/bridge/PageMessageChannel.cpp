@@ -71,8 +71,16 @@ void PageMessageChannel::receive(const std::string& viewLabel, const std::string
     return;
   }
   auto message = std::make_shared<Message>();
-  for (const auto& entry : calls->asArray()) message->calls.push_back(readCall(entry));
-  executorFor(viewLabel)->post([this, message, reply = std::move(reply)] { reply(run(*message), {}); });
+  bool queuedOnly = true;
+  for (const auto& entry : calls->asArray()) {
+    message->calls.push_back(readCall(entry));
+    if (message->calls.back() && CommandDispatcher::isSynchronous(*message->calls.back())) queuedOnly = false;
+  }
+  auto executor = executorFor(viewLabel);
+  // Calls that are only queued never wait: when nothing of this view is
+  // under way, they are handed to the queue here and answered at once.
+  if (queuedOnly && executor->runNowIfIdle([&] { reply(run(*message), {}); })) return;
+  executor->post([this, message, reply = std::move(reply)] { reply(run(*message), {}); });
 }
 
 std::string PageMessageChannel::run(const Message& message) {

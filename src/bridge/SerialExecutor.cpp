@@ -10,6 +10,21 @@ void SerialExecutor::post(Task task) {
   queue_.post([self = shared_from_this()] { self->drain(); });
 }
 
+bool SerialExecutor::runNowIfIdle(const Task& task) {
+  {
+    std::lock_guard lock(mutex_);
+    if (draining_ || !tasks_.empty()) return false;
+    draining_ = true;
+  }
+  task();
+  std::lock_guard lock(mutex_);
+  if (tasks_.empty())
+    draining_ = false;
+  else
+    queue_.post([self = shared_from_this()] { self->drain(); });
+  return true;
+}
+
 void SerialExecutor::drain() {
   for (;;) {
     Task task;

@@ -26,6 +26,11 @@ class SerialExecutor : public std::enable_shared_from_this<SerialExecutor> {
   // REQUIRES: held by a shared_ptr (the running drain keeps it alive).
   void post(Task task);
 
+  // Runs `task` on the calling thread now if nothing is queued or running,
+  // and returns true; otherwise leaves it and returns false. Tasks posted
+  // meanwhile wait for it.
+  bool runNowIfIdle(const Task& task);
+
  private:
   void drain();
 

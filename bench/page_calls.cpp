@@ -1,0 +1,96 @@
+// Round trips of page calls in the real web view, by each road a page can
+// take: the page channel (a queued call, a synchronous call, a queued call
+// until its callback has run in the page) and the HTTP bridge (fetch, sync
+// XHR). The page times runs of 200 calls; this prints the median of 41 runs
+// for each road, and the channel's ratios against HTTP.
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "app/ShellApplication.h"
+#include "platform/linux/PlistBundleReader.h"
+#include "platform/linux/XvfbDisplay.h"
+
+using namespace tavero;
+
+namespace {
+
+class TQBench : public bridge::TQW3CAction {
+ public:
+  explicit TQBench(bridge::TQCallbackDelivery& callbacks) {
+    addOperation("ping", [](bridge::TQInvocation&) {});
+    addOperation("echo", [&callbacks](bridge::TQInvocation& call) {
+      callbacks.invokeCallback(call.integer("success"), json::Value(true), call.pageName());
+    });
+    addOperation("results", [this](bridge::TQInvocation& call) {
+      std::lock_guard lock(mutex);
+      const json::Value* value = call.arguments().find("results");
+      if (value && value->isObject()) results = value->asObject();
+    });
+  }
+  std::mutex mutex;
+  std::optional<json::Object> results;
+};
+
+double median(const json::Value& samples) {
+  std::vector<double> values;
+  for (const auto& sample : samples.asArray()) values.push_back(sample.toDouble());
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+}  // namespace
+
+int main() {
+  std::unique_ptr<platform::XvfbDisplay> xvfb;
+  if (!std::getenv("DISPLAY")) {
+    auto started = platform::XvfbDisplay::start();
+    xvfb = std::move(std::get<std::unique_ptr<platform::XvfbDisplay>>(started));
+    setenv("DISPLAY", xvfb->display().c_str(), 1);
+  }
+  setenv("NO_AT_BRIDGE", "1", 1);
+  if (auto error = platform::initializeGtk()) return std::fprintf(stderr, "%s\n", error->c_str()), 1;
+
+  app::ShellApplication::Settings settings;
+  settings.bundle = std::get<platform::BundleInfo>(platform::readBundle(TAVERO_BENCH_DIR "/page-calls-app"));
+  settings.home = platform::HomeFolders{std::filesystem::temp_directory_path() / "tavero-page-calls-bench"};
+  settings.port = 0;
+  platform::createHomeFolders(settings.home);
+  settings.device = platform::DeviceInfo{.name = "bench", .modelCode = "x86_64", .genericModel = "Linux desktop",
+                                         .systemVersion = "12", .macAddress = std::nullopt};
+  TQBench* bench = nullptr;
+  settings.extraModules = [&](bridge::ModuleRegistry& modules, bridge::TQCallbackDelivery& callbacks) {
+    modules.add("TQBench", [&] {
+      auto module = std::make_unique<TQBench>(callbacks);
+      bench = module.get();
+      return module;
+    });
+  };
+  app::ShellApplication shell(std::move(settings));
+  if (!shell.launch()) return std::fprintf(stderr, "the bench page did not load\n"), 1;
+  std::optional<json::Object> results;
+  shell.mainThread().runUntil(
+      [&] {
+        if (!bench) return false;
+        std::lock_guard lock(bench->mutex);
+        results = bench->results;
+        return results.has_value();
+      },
+      std::chrono::minutes(5));
+  shell.terminate();
+  if (!results) return std::fprintf(stderr, "the page did not report\n"), 1;
+
+  std::map<std::string, double> medians;
+  for (const auto& member : *results) medians[member.key] = median(member.value);
+  std::printf("page call round trips, median of runs of 200 calls (ms per call):\n");
+  for (const char* road : {"channelQueued", "channelSync", "channelCallback", "httpFetchQueued", "httpSyncXHR"})
+    std::printf("  %-16s %.4f\n", road, medians[road]);
+  std::printf("channel queued call vs HTTP fetch: ratio %.2f\n", medians["channelQueued"] / medians["httpFetchQueued"]);
+  std::printf("channel sync call vs HTTP sync XHR: ratio %.2f\n", medians["channelSync"] / medians["httpSyncXHR"]);
+  return 0;
+}
