@@ -115,11 +115,26 @@ bool ProcessPeerVerifier::holdsSocket(pid_t pid, unsigned long inode) const {
   return false;
 }
 
+const std::set<pid_t>& ProcessPeerVerifier::shellDescendants() {
+  auto now = std::chrono::steady_clock::now();
+  if (descendantsFound_ == std::chrono::steady_clock::time_point{} || now - descendantsFound_ > std::chrono::seconds(1)) {
+    descendants_ = descendants(shell_);
+    descendantsFound_ = now;
+  }
+  return descendants_;
+}
+
 bool ProcessPeerVerifier::isShellPeer(const tcp::endpoint& peer, const tcp::endpoint& local) {
   const char* table = peer.address().is_v4() ? "net/tcp" : "net/tcp6";
   auto inode = socketInode(readText(proc_ / table), peer, local);
   if (!inode) return false;
-  for (pid_t pid : descendants(shell_))
+  for (pid_t pid : shellDescendants())
+    if (holdsSocket(pid, *inode)) return true;
+  // A process started since the list was made (a new web process) is not
+  // in it: look again before refusing, but not more than ten times a second.
+  if (std::chrono::steady_clock::now() - descendantsFound_ < std::chrono::milliseconds(100)) return false;
+  descendantsFound_ = {};
+  for (pid_t pid : shellDescendants())
     if (holdsSocket(pid, *inode)) return true;
   return false;
 }

@@ -10,6 +10,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -33,12 +34,18 @@ class ProcessPeerVerifier : public bridge::PeerVerifier {
                                                   const boost::asio::ip::tcp::endpoint& remoteEnd);
   // Every process below `ancestor` (not `ancestor` itself).
   std::set<pid_t> descendants(pid_t ancestor) const;
+  // The shell's descendants, found again at most once a second: listing
+  // them reads every process of the machine, and a flood of connections
+  // must not make the bridge do that for each one.
+  const std::set<pid_t>& shellDescendants();
   // Whether process `pid` holds the socket `inode`.
   bool holdsSocket(pid_t pid, unsigned long inode) const;
 
  private:
   pid_t shell_;
   std::filesystem::path proc_;
+  std::set<pid_t> descendants_;
+  std::chrono::steady_clock::time_point descendantsFound_;
 };
 
 }  // namespace tavero::platform
