@@ -55,6 +55,18 @@ void ApplicationLifecycle::addControlCommands(control::ControlCommandRegistry& c
                   terminate_();
                   return ControlAnswer::value("the app is ending");
                 }});
+  commands.add({.name = "url open",
+                .usage = "URL [--from APP]",
+                .help = "opens the app with URL, as another application APP would: pages see it as "
+                        "device.scheme and hear it",
+                .thread = control::ControlThread::Main,
+                .handler = [this](control::ControlArguments& args) {
+                  std::string source = args.option("--from").value_or("");
+                  std::string url = args.next("URL");
+                  args.end();
+                  delegate_.openURL(url, source);
+                  return ControlAnswer::value("the app was opened with " + url);
+                }});
 }
 
 }  // namespace tavero::app

@@ -2,7 +2,9 @@
 // turns "the window was minimised / shown again" and the control commands
 // `app background|foreground|terminate` into the application delegate's
 // events, in the platform's order (resign active, then enter background;
-// enter foreground, then become active), never twice in a row.
+// enter foreground, then become active), never twice in a row. It also
+// hands URLs that open the app (`url open`, `tavero open-url`) to the
+// delegate.
 //
 // Thread rules: main thread only (the control commands run there).
 #pragma once
@@ -27,7 +29,7 @@ class ApplicationLifecycle {
   bool enterForeground();
   State state() const { return state_; }
 
-  // Adds `app background`, `app foreground` and `app terminate`.
+  // Adds `app background`, `app foreground`, `app terminate` and `url open`.
   void addControlCommands(control::ControlCommandRegistry& commands);
 
  private:

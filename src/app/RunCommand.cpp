@@ -2,6 +2,8 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <iostream>
 #include <memory>
 #include <variant>
@@ -10,29 +12,34 @@
 #include "app/ShellApplication.h"
 #include "control/ControlClient.h"
 #include "control/RunningShells.h"
+#include "json/JsonCodec.h"
 #include "log/Log.h"
 #include "platform/linux/LinuxDeviceInfo.h"
 #include "platform/linux/PlistBundleReader.h"
 #include "platform/linux/TerminationSignals.h"
 #include "platform/linux/XvfbDisplay.h"
 #include "platform/sim/DeviceProfile.h"
-#include "platform/sim/SensorProfile.h"
 #include "platform/sim/MediaProfile.h"
+#include "platform/sim/SensorProfile.h"
+#include "platform/sim/SimulatedPushService.h"
 
 namespace tavero::app {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tavero run BUNDLE [--home DIR] [--device FILE] [--headless] [--screenshot FILE]\n";
+    "usage: tavero run BUNDLE [URL [--from APP]] [--home DIR] [--device FILE] [--headless] [--screenshot FILE]\n";
 
 constexpr const char* kOptionsHelp =
     "Runs the web application in BUNDLE, a folder with Info.plist and webapp/, in a window.\n"
     "With webapp/app.json the start page is webapp/<IndexPage> (default index.html); without it\n"
     "a generated page loads webapp/core.min.js and webapp/app.js.\n"
+    "With URL the app is opened with that URL, as if another application APP opened it; when the\n"
+    "app already runs with the same home, the URL goes to it.\n"
     "\n"
     "  --home DIR         where the app keeps its files (default $XDG_DATA_HOME/tavero/<bundle id>)\n"
     "  --device FILE      a JSON device profile: the simulated device's name, model, ...\n"
-    "  --headless         run on a private X display (Xvfb): nothing appears on screen\n"
+    "  --headless         run on a private X display (Xvfb): nothing appears on screen, and URLs\n"
+    "                     pages open are only recorded (tavero device events opened-urls)\n"
     "  --screenshot FILE  write a PNG of the start page once it has loaded, then exit; a start\n"
     "                     page that cannot be loaded is a failure\n"
     "  --help             print this text\n"
@@ -64,6 +71,35 @@ std::optional<platform::MediaProfile> mediaFor(const RunOptions& options) {
   return std::get<platform::MediaProfile>(std::move(media));
 }
 
+// The push settings of the device profile; a random token without one.
+std::optional<platform::PushSettings> pushSettingsFor(const RunOptions& options) {
+  std::optional<json::Object> profile;
+  if (options.deviceProfile) {
+    std::ifstream in(*options.deviceProfile, std::ios::binary);
+    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    profile = json::JsonCodec::dictionaryWithJSONString(text);  // deviceFor has checked that it reads
+  }
+  auto settings = platform::pushSettingsFromProfile(profile ? profile->find("push") : nullptr);
+  if (auto* error = std::get_if<std::string>(&settings)) {
+    std::cerr << "tavero run: device profile " << options.deviceProfile->string() << ": " << *error << "\n";
+    return std::nullopt;
+  }
+  return std::get<platform::PushSettings>(std::move(settings));
+}
+
+// Hands the URL to the shell already running with `home`; the exit status.
+int handOverURL(const RunOptions& options, const std::filesystem::path& home) {
+  std::vector<std::string> command = {"url", "open", *options.openURL};
+  if (!options.sourceApplication.empty()) command.insert(command.end(), {"--from", options.sourceApplication});
+  control::ControlAnswer answer = control::ControlClient::send(home / "control.sock", command);
+  if (!answer.ok()) {
+    std::cerr << "tavero run: the running app did not take the URL: " << answer.errorMessage() << "\n";
+    return kExitFailure;
+  }
+  log::info("run: the app already runs; the URL went to it");
+  return kExitSuccess;
+}
+
 }  // namespace
 
 std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args) {
@@ -83,9 +119,13 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args) 
       options.screenshot = args[++i];
     } else if (arg == "--headless") {
       options.headless = true;
+    } else if (arg == "--from" && hasValue) {
+      options.sourceApplication = args[++i];
     } else if (!arg.starts_with("--") && !haveBundle) {
       options.bundle = arg;
       haveBundle = true;
+    } else if (!arg.starts_with("--") && !options.openURL) {
+      options.openURL = arg;
     } else {
       std::cerr << "tavero run: unexpected argument \"" << arg << "\"\n" << kUsage;
       return std::nullopt;
@@ -158,6 +198,19 @@ int runApplication(const RunOptions& options) {
   }
   auto media = mediaFor(options);
   if (!media) return 2;
+  auto push = pushSettingsFor(options);
+  if (!push) return 2;
+
+  const platform::HomeFolders home =
+      platform::homeFoldersFor(std::get<platform::BundleInfo>(bundle).bundleIdentifier, options.home);
+  // Two shells on one home would overwrite each other's local storage
+  // backup and databases.
+  if (std::holds_alternative<control::ControlClient>(control::ControlClient::connect(home.home / "control.sock"))) {
+    if (options.openURL) return handOverURL(options, home.home);
+    std::cerr << "tavero run: the app is already running with the home " << home.home.string()
+              << " (\"tavero device --home " << home.home.string() << " app terminate\" ends it)\n";
+    return kExitFailure;
+  }
 
   std::unique_ptr<platform::XvfbDisplay> xvfb;
   if (options.headless && !stopRequested()) {
@@ -177,16 +230,9 @@ int runApplication(const RunOptions& options) {
   settings.device = std::move(*device);
   settings.sensors = std::move(sensors);
   settings.media = std::move(*media);
-  settings.home = platform::homeFoldersFor(settings.bundle.bundleIdentifier, options.home);
+  settings.home = home;
   if (auto error = platform::createHomeFolders(settings.home)) {
     std::cerr << "tavero run: " << *error << "\n";
-    return kExitFailure;
-  }
-  // Two shells on one home would overwrite each other's local storage
-  // backup and databases.
-  if (std::holds_alternative<control::ControlClient>(control::ControlClient::connect(settings.home.home / "control.sock"))) {
-    std::cerr << "tavero run: the app is already running with the home " << settings.home.home.string()
-              << " (\"tavero device --home " << settings.home.home.string() << " app terminate\" ends it)\n";
     return kExitFailure;
   }
 
@@ -201,6 +247,8 @@ int runApplication(const RunOptions& options) {
   };
   settings.onWindowClosed = stop;
   settings.runningShellsFolder = control::RunningShells::defaultFolder();
+  settings.openURLsOnDesktop = !options.headless;
+  settings.push = std::move(*push);
   shell = std::make_unique<ShellApplication>(std::move(settings));
   // Also handles a signal that came before this line.
   shell->mainThread().onTerminationSignal([&](int signal) {
@@ -210,6 +258,7 @@ int runApplication(const RunOptions& options) {
   log::info("run: " + options.bundle.string() + " (home " + homeText + ")");
 
   shell->launch();
+  if (options.openURL && !stopping) shell->delegate().openURL(*options.openURL, options.sourceApplication);
   StartPageLoad load = shell->engine().startPageLoad();
   logLaunch(load, started, options.screenshot.has_value());
   int status = kExitSuccess;

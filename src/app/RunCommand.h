@@ -18,6 +18,11 @@ struct RunOptions {
   // writing it (documentation shots, smoke tests, launch benchmarks).
   std::optional<std::filesystem::path> screenshot;
   bool help = false;  // --help: print printRunHelp's text instead of running
+  // A URL that opens the app (a desktop entry passes it after the bundle),
+  // and the application that asked (--from); handed to a running shell of
+  // the same home instead when there is one.
+  std::optional<std::string> openURL;
+  std::string sourceApplication;
 };
 
 // Reads the arguments after "run"; nullopt (after printing why) on bad input.

@@ -11,28 +11,48 @@
 #include "log/Log.h"
 #include "modules/ModuleCatalog.h"
 #include "modules/TQOpenURL.h"
+#include "platform/linux/DesktopURLOpener.h"
 #include "platform/linux/ProcessPeerVerifier.h"
 
 namespace tavero::app {
 
 ShellApplication::ShellApplication(Settings settings)
     : settings_(std::move(settings)), hardware_(settings_.device), pageToken_(bridge::makePageToken()) {
+  controlCommands_ = std::make_unique<control::ControlCommandRegistry>(&mainThread_);
   webViewHost_ = std::make_unique<platform::WebKitWebViewHost>(platform::WebKitWebViewHost::Options{
       .dataDirectory = settings_.home.webData(),
       .cacheDirectory = settings_.home.caches() / "WebKit",
       .cookieFile = settings_.home.webData() / "cookies.sqlite",
       .windowTitle = settings_.bundle.displayName,
       .onWindowClosed = settings_.onWindowClosed,
+      .onWindowHiddenChanged =
+          [this](bool hidden) {
+            if (!lifecycle_) return;
+            if (hidden)
+              lifecycle_->enterBackground();
+            else
+              lifecycle_->enterForeground();
+          },
   });
   views_ = std::make_unique<host::TQViewManager>(*webViewHost_, settings_.bundle.webappPath(),
                                                  [this] { return pageDeviceInformation(); });
   engine_ = std::make_unique<host::TQEngine>(mainThread_, *webViewHost_, *views_, settings_.bundle);
+  makeDeviceServices();
 
   platform::applySensorProfile(settings_.sensors, location_, motion_, network_);
   media_ = std::make_unique<MediaPlatform>(settings_.media, settings_.home, settings_.bundle.bundleIdentifier, true);
-  modules::registerModules(modules_, {*engine_, settings_.home,
-                                      {mainThread_, timers_, location_, motion_, network_, settings_.device.systemVersion},
-                                      media_->services(&mainThread_)});
+  modules::registerModules(
+      modules_, {.callbacks = *engine_,
+                 .home = settings_.home,
+                 .sensors = {mainThread_, timers_, location_, motion_, network_, settings_.device.systemVersion},
+                 .media = media_->services(&mainThread_),
+                 .mainThread = &mainThread_,
+                 .urlOpener = desktopURLOpener_ ? desktopURLOpener_.get()
+                                                : static_cast<platform::URLOpener*>(&openedURLs_),
+                 .push = push_.get(),
+                 .alerts = alerts_.get(),
+                 .vibrator = vibrator_.get(),
+                 .updateApplicationScheme = [this] { views_->updateApplicationScheme(); }});
   if (settings_.extraModules) settings_.extraModules(modules_, *engine_);
 
   bridge_ = std::make_unique<bridge::QLTaveroBridge>(
@@ -47,10 +67,10 @@ ShellApplication::ShellApplication(Settings settings)
   if (settings_.onlyShellClients) bridge_->setPeerVerifier(std::make_unique<platform::ProcessPeerVerifier>());
   openPageChannel();
   engine_->setBridge(bridge_.get());
-  delegate_ = std::make_unique<host::TQAppDelegate>(mainThread_, *webViewHost_, *engine_, bridge_.get(), settings_.home, appEvents_);
+  delegate_ = std::make_unique<host::TQAppDelegate>(mainThread_, *webViewHost_, *engine_, bridge_.get(),
+                                                    settings_.home, appEvents_, &badge_);
+  push_->setDelegate(delegate_.get());
   lifecycle_ = std::make_unique<ApplicationLifecycle>(*delegate_, settings_.onWindowClosed);
-
-  controlCommands_ = std::make_unique<control::ControlCommandRegistry>(&mainThread_);
   lifecycle_->addControlCommands(*controlCommands_);
   addSensorCommands(*controlCommands_, location_, motion_, network_);
   media_->addControlCommands(*controlCommands_);
@@ -82,6 +102,26 @@ void ShellApplication::openPageChannel() {
   });
 }
 
+void ShellApplication::makeDeviceServices() {
+  if (settings_.openURLsOnDesktop)
+    desktopURLOpener_ = std::make_unique<platform::DesktopURLOpener>(mainThread_, openedURLs_);
+  vibrator_ = std::make_unique<platform::WindowCueVibrator>(mainThread_, vibrations_, webViewHost_->window());
+  alerts_ = std::make_unique<platform::GtkAlertPresenter>(webViewHost_->window());
+  platform::PushSettings push;
+  if (settings_.push) {
+    push = *settings_.push;
+  } else {
+    push = std::get<platform::PushSettings>(platform::pushSettingsFromProfile(nullptr));
+  }
+  push_ = std::make_unique<platform::SimulatedPushService>(mainThread_, &badge_, std::move(push));
+
+  badge_.addControlCommands(*controlCommands_);
+  openedURLs_.addControlCommands(*controlCommands_);
+  vibrations_.addControlCommands(*controlCommands_);
+  alerts_->addControlCommands(*controlCommands_);
+  push_->addControlCommands(*controlCommands_);
+}
+
 void ShellApplication::startControlInterface() {
   if (settings_.controlSocket) {
     auto server = control::ControlServer::start(settings_.home.home / "control.sock", *controlCommands_);
@@ -97,7 +137,7 @@ void ShellApplication::startControlInterface() {
                                 .displayName = settings_.bundle.displayName,
                                 .bundle = settings_.bundle.path,
                                 .home = settings_.home.home,
-                                .urlSchemes = {}};
+                                .urlSchemes = settings_.bundle.urlSchemes};
     if (auto error = control::RunningShells(*settings_.runningShellsFolder).add(entry))
       log::warning("control: " + *error + "; `tavero device` needs --home to find this app");
     else
@@ -111,6 +151,7 @@ ShellApplication::~ShellApplication() {
   if (listedAsRunning_) control::RunningShells(*settings_.runningShellsFolder).remove(::getpid());
   controlServer_.reset();
   controlCommands_.reset();
+  push_->setDelegate(nullptr);
   lifecycle_.reset();
   // The bridge goes first: no request may reach a module or the engine
   // while they are being taken down.

@@ -25,15 +25,22 @@
 #include "platform/Bundle.h"
 #include "platform/DeviceInfo.h"
 #include "platform/HomeFolders.h"
+#include "modules/ModuleAppEvents.h"
 #include "platform/linux/GLibMainLoopTimers.h"
 #include "app/MediaPlatform.h"
 #include "platform/linux/GLibMainThread.h"
+#include "platform/linux/GtkAlertPresenter.h"
 #include "platform/linux/NetlinkReachability.h"
 #include "platform/linux/WebKitWebViewHost.h"
+#include "platform/linux/WindowCueVibrator.h"
 #include "platform/sim/ForcedNetworkReachability.h"
+#include "platform/sim/RecordedBadge.h"
+#include "platform/sim/RecordingURLOpener.h"
+#include "platform/sim/RecordingVibrator.h"
 #include "platform/sim/SensorProfile.h"
 #include "platform/sim/SimulatedLocationService.h"
 #include "platform/sim/SimulatedMotionService.h"
+#include "platform/sim/SimulatedPushService.h"
 
 namespace tavero::app {
 
@@ -66,6 +73,11 @@ class ShellApplication {
     // Where running shells are listed for `tavero device` and `tavero
     // open-url` (control::RunningShells); not listed when absent.
     std::optional<std::filesystem::path> runningShellsFolder;
+    // URLs pages open go to the desktop's default handlers (true), or are
+    // only recorded (headless runs and tests: nothing appears on screen).
+    bool openURLsOnDesktop = false;
+    // What registering for push notifications gives (absent: a random token).
+    std::optional<platform::PushSettings> push;
   };
 
   // REQUIRES: GTK initialised on this thread.
@@ -85,6 +97,11 @@ class ShellApplication {
   bridge::ModuleRegistry& modules() { return modules_; }
   control::ControlCommandRegistry& controlCommands() { return *controlCommands_; }
   ApplicationLifecycle& lifecycle() { return *lifecycle_; }
+  platform::RecordedBadge& badge() { return badge_; }
+  platform::RecordingURLOpener& openedURLs() { return openedURLs_; }
+  platform::RecordingVibrator& vibrations() { return vibrations_; }
+  platform::GtkAlertPresenter& alerts() { return *alerts_; }
+  platform::SimulatedPushService& push() { return *push_; }
   // Null when the control socket is off or could not be opened (logged).
   control::ControlServer* controlServer() { return controlServer_.get(); }
   // The simulated device's sensors and the network status, for the control
@@ -96,11 +113,16 @@ class ShellApplication {
 
  private:
   host::PageDeviceInformation pageDeviceInformation();
+  void makeDeviceServices();
   void startControlInterface();
   void openPageChannel();
 
   Settings settings_;
   platform::GLibMainThread mainThread_;
+  // Made first and taken down first: commands reach every part below, and
+  // services add theirs as they are made.
+  std::unique_ptr<control::ControlCommandRegistry> controlCommands_;
+  std::unique_ptr<control::ControlServer> controlServer_;
   std::unique_ptr<platform::WebKitWebViewHost> webViewHost_;
   host::QLDeviceHardware hardware_;
   platform::GLibMainLoopTimers timers_;
@@ -110,18 +132,24 @@ class ShellApplication {
   platform::ForcedNetworkReachability network_{realNetwork_};
   std::unique_ptr<MediaPlatform> media_;  // before modules_: modules use it until they go
   const std::string pageToken_;  // the secret of this run, for the app's own documents
+  // The device's services; modules use them, so they outlive the modules'
+  // last operation (the bridge is taken down first).
+  platform::RecordedBadge badge_;
+  platform::RecordingURLOpener openedURLs_;
+  std::unique_ptr<platform::URLOpener> desktopURLOpener_;  // null: URLs are only recorded
+  platform::RecordingVibrator vibrations_;
+  std::unique_ptr<platform::WindowCueVibrator> vibrator_;
+  std::unique_ptr<platform::GtkAlertPresenter> alerts_;  // before the window goes
+  std::unique_ptr<platform::SimulatedPushService> push_;
   std::unique_ptr<host::TQViewManager> views_;
   std::unique_ptr<host::TQEngine> engine_;
   // After the engine and the services, so that modules (and the sensor
   // streams and timers they run) end before what they deliver through.
   bridge::ModuleRegistry modules_;
   std::unique_ptr<bridge::QLTaveroBridge> bridge_;
-  host::TQAppEvents appEvents_;  // pause and resume reach no module yet
+  modules::ModuleAppEvents appEvents_{modules_};
   std::unique_ptr<host::TQAppDelegate> delegate_;
   std::unique_ptr<ApplicationLifecycle> lifecycle_;
-  // Made first and taken down first: commands reach every part above.
-  std::unique_ptr<control::ControlCommandRegistry> controlCommands_;
-  std::unique_ptr<control::ControlServer> controlServer_;
   bool listedAsRunning_ = false;
 };
 

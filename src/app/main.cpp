@@ -1,8 +1,11 @@
 // The `tavero` command line.
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "app/DesktopCommands.h"
+#include "app/DesktopEntry.h"
 #include "app/DeviceCommand.h"
 #include "app/ExitStatus.h"
 #include "app/RunCommand.h"
@@ -20,6 +23,9 @@ void printUsage(std::ostream& out) {
          "  tavero serve [--port N] [--home DIR]   run the bridge without a web view\n"
          "  tavero device [--home DIR | --app BUNDLE-ID] COMMAND ...\n"
          "                                          drive a running app's device (\"tavero device help\")\n"
+         "  tavero open-url URL [--from APP]       open the app that owns URL's scheme with it\n"
+         "  tavero install BUNDLE                  make BUNDLE a desktop app that opens its URL schemes\n"
+         "  tavero uninstall BUNDLE|BUNDLE-ID      remove it from the desktop again\n"
          "  tavero --version                       print the version\n"
          "\"tavero COMMAND --help\" describes a command.\n";
 }
@@ -59,6 +65,15 @@ int main(int argc, char** argv) {
   }
   if (command == "device") {
     return runDevice(args, tavero::control::RunningShells::defaultFolder(), std::cout, std::cerr);
+  }
+  if (command == "install" || command == "uninstall" || command == "open-url") {
+    std::error_code ec;
+    tavero::app::DesktopPlaces places{.applications = tavero::app::userApplicationsFolder(),
+                                      .runningShells = tavero::control::RunningShells::defaultFolder(),
+                                      .taveroBinary = std::filesystem::read_symlink("/proc/self/exe", ec)};
+    if (command == "install") return runInstall(args, places, std::cout, std::cerr);
+    if (command == "uninstall") return runUninstall(args, places, std::cout, std::cerr);
+    return runOpenURL(args, places, std::cout, std::cerr);
   }
   std::cerr << "tavero: unknown command \"" << command << "\"\n";
   printUsage(std::cerr);

@@ -10,12 +10,13 @@
 namespace tavero::host {
 
 TQAppDelegate::TQAppDelegate(platform::MainThread& mainThread, platform::WebViewHost& host, TQEngine& engine,
-                             bridge::QLTaveroBridge* bridge, platform::HomeFolders home, TQAppEvents& events)
+                             bridge::QLTaveroBridge* bridge, platform::HomeFolders home, TQAppEvents& events,
+                             platform::ApplicationBadge* badge)
     : mainThread_(mainThread),
-      host_(host), engine_(engine), bridge_(bridge), home_(std::move(home)), events_(events) {}
+      host_(host), engine_(engine), bridge_(bridge), home_(std::move(home)), events_(events), badge_(badge) {}
 
 bool TQAppDelegate::didFinishLaunching() {
-  // Linux desktops have no application badge to clear.
+  if (badge_) badge_->setApplicationIconBadgeNumber(0);
   TQLocalStoreageFix::restoreLocalStorage(home_);
   liveStorageSeen_ = std::filesystem::exists(TQLocalStoreageFix::liveDatabasePath(home_));
   host_.showWindow();
@@ -50,6 +51,36 @@ void TQAppDelegate::willEnterForeground() {
 void TQAppDelegate::willTerminate() {
   mainThread_.runFor(kLocalStorageCommitDelay);
   preserveLocalStorage();
+}
+
+bool TQAppDelegate::openURL(const std::string& url, const std::string& sourceApplication) {
+  events_.openURL(url, sourceApplication);
+  return true;
+}
+
+std::string TQAppDelegate::tokenText(const std::vector<uint8_t>& token) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(token.size() * 2);
+  for (uint8_t byte : token) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0f];
+  }
+  return text;
+}
+
+void TQAppDelegate::didRegisterForRemoteNotificationsWithDeviceToken(const std::vector<uint8_t>& token) {
+  token_ = tokenText(token);
+  events_.didRegisterToReceiveRemoteNotifications(*token_);
+}
+
+void TQAppDelegate::didFailToRegisterForRemoteNotificationsWithError(const std::string& message) {
+  events_.failedToReceiveRemoteNotificationWithError(message);
+}
+
+void TQAppDelegate::didReceiveRemoteNotification(const json::Object& payload) {
+  if (badge_) badge_->setApplicationIconBadgeNumber(0);
+  events_.didReceiveRemoteNotification(payload);
 }
 
 }  // namespace tavero::host

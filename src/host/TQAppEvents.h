@@ -1,7 +1,12 @@
-// Application events that modules turn into callbacks for the pages
-// (pause and resume). The application delegate calls them; the default
-// does nothing, for an application without those modules.
+// Application events that modules turn into callbacks for the pages: pause
+// and resume, an incoming URL, and the outcomes of push notifications. The
+// application delegate calls them on the main thread; the defaults do
+// nothing, for an application without those modules.
 #pragma once
+
+#include <string>
+
+#include "json/JsonValue.h"
 
 namespace tavero::host {
 
@@ -10,6 +15,10 @@ class TQAppEvents {
   virtual ~TQAppEvents() = default;
   virtual void onDevicePause() {}
   virtual void onDeviceResume() {}
+  virtual void openURL(const std::string& /*url*/, const std::string& /*sourceApplication*/) {}
+  virtual void didRegisterToReceiveRemoteNotifications(const std::string& /*tokenText*/) {}
+  virtual void failedToReceiveRemoteNotificationWithError(const std::string& /*message*/) {}
+  virtual void didReceiveRemoteNotification(const json::Object& /*payload*/) {}
 };
 
 }  // namespace tavero::host

@@ -8,12 +8,15 @@
 #include "modules/TQConnection.h"
 #include "modules/TQContact.h"
 #include "modules/TQContacts.h"
+#include "modules/TQDevice.h"
 #include "modules/TQFileSystem.h"
 #include "modules/TQGeolocation.h"
 #include "modules/TQMotion.h"
+#include "modules/TQNotification.h"
 #include "modules/TQOpenURL.h"
 #include "modules/TQOrientation.h"
 #include "modules/TQPurchase.h"
+#include "modules/TQPushNotification.h"
 #include "modules/TQSQLite.h"
 
 namespace tavero::modules {
@@ -51,7 +54,11 @@ void registerMediaModules(bridge::ModuleRegistry& registry, const ModuleServices
 void registerModules(bridge::ModuleRegistry& registry, ModuleServices services) {
   add<TQContact>(registry);
   add<TQFileSystem>(registry, std::ref(services.callbacks), services.home.applicationSupport() / "file_systems");
-  add<TQOpenURL>(registry);
+  add<TQDevice>(registry, std::ref(services.callbacks));
+  add<TQNotification>(registry, std::ref(services.callbacks), services.mainThread, services.alerts,
+                      services.vibrator);
+  add<TQOpenURL>(registry, &services.callbacks, services.urlOpener, services.updateApplicationScheme);
+  add<TQPushNotification>(registry, std::ref(services.callbacks), services.push);
   add<TQSQLite>(registry, std::ref(services.callbacks),
                 services.home.applicationSupport() / "sqlite_databases");
   const SensorServices& sensors = services.sensors;

@@ -1,11 +1,13 @@
 // Every module the shell offers, registered under its class name.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "bridge/ModuleRegistry.h"
 #include "bridge/TQCallbackDelivery.h"
 #include "platform/AddressBook.h"
+#include "platform/AlertPresenter.h"
 #include "platform/HomeFolders.h"
 #include "platform/ImagePicker.h"
 #include "platform/ImageProcessor.h"
@@ -14,8 +16,11 @@
 #include "platform/MainThread.h"
 #include "platform/MotionService.h"
 #include "platform/NetworkReachability.h"
+#include "platform/PushService.h"
 #include "platform/Store.h"
+#include "platform/URLOpener.h"
 #include "platform/UserDefaults.h"
+#include "platform/Vibrator.h"
 
 namespace tavero::modules {
 
@@ -47,6 +52,16 @@ struct ModuleServices {
   platform::HomeFolders home;  // where modules keep the app's files
   SensorServices sensors;
   MediaServices media = {};
+  // The device's other services. They may be null in a shell without them
+  // (no window): the modules that need one then log and do nothing.
+  platform::MainThread* mainThread = nullptr;  // for work that must run there (alerts)
+  platform::URLOpener* urlOpener = nullptr;
+  platform::PushService* push = nullptr;
+  platform::AlertPresenter* alerts = nullptr;
+  platform::Vibrator* vibrator = nullptr;
+  // Defines the device information again in every page (an incoming URL
+  // changed device.scheme). Main thread.
+  std::function<void()> updateApplicationScheme = {};
 };
 
 void registerModules(bridge::ModuleRegistry& registry, ModuleServices services);

@@ -20,6 +20,13 @@ struct BundleInfo {
   // without the page token (the plain fixed protocol). Off by default: with
   // it, web content framed in the app could call the bridge too.
   bool allowsPlainBridgeRequests = false;
+  // The URL schemes the app handles ("CFBundleURLTypes", each type's
+  // "CFBundleURLSchemes"), in lower case, each once; only texts that are
+  // URL schemes (a letter, then letters, digits, "+", "-" or ".").
+  std::vector<std::string> urlSchemes;
+  // "CFBundleIconFile" (else the first of "CFBundleIconFiles"): an image
+  // file inside the bundle folder, as a path relative to it.
+  std::optional<std::string> iconFile;
 
   // The folder with app.json and the pages.
   std::filesystem::path webappPath() const { return path / "webapp"; }

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/linux/PlistBundleReader.h"
@@ -124,7 +125,13 @@ CommandOutput EndToEndTest::runTavero(ShellApplication& shell, const std::vector
   for (auto& arg : argStrings) argv.push_back(arg.data());
   argv.push_back(nullptr);
   std::vector<std::string> envStrings = env;
-  for (char** entry = environ; *entry; ++entry) envStrings.emplace_back(*entry);
+  for (char** entry = environ; *entry; ++entry) {
+    std::string_view variable(*entry);
+    bool overridden = std::any_of(env.begin(), env.end(), [&](const std::string& mine) {
+      return variable.substr(0, variable.find('=') + 1) == mine.substr(0, mine.find('=') + 1);
+    });
+    if (!overridden) envStrings.emplace_back(variable);
+  }
   std::vector<char*> envp;
   for (auto& entry : envStrings) envp.push_back(entry.data());
   envp.push_back(nullptr);

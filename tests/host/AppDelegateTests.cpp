@@ -97,5 +97,61 @@ TEST_F(AppDelegate, StorageThePagesEmptiedDoesNotComeBackFromTheBackup) {
   EXPECT_FALSE(fs::exists(backup));
 }
 
+// Records what the pages would be told, and the badge at that moment.
+class BadgeCheckingEvents : public TQAppEvents {
+ public:
+  explicit BadgeCheckingEvents(const platform::ApplicationBadge& badge) : badge_(badge) {}
+  void didRegisterToReceiveRemoteNotifications(const std::string& token) override { seen.push_back("token " + token); }
+  void failedToReceiveRemoteNotificationWithError(const std::string& message) override {
+    seen.push_back("failure " + message);
+  }
+  void didReceiveRemoteNotification(const json::Object&) override {
+    seen.push_back("notification, badge " + std::to_string(badge_.applicationIconBadgeNumber()));
+  }
+  void openURL(const std::string& url, const std::string& source) override { seen.push_back(url + " from " + source); }
+  std::vector<std::string> seen;
+
+ private:
+  const platform::ApplicationBadge& badge_;
+};
+
+class CountingBadge : public platform::ApplicationBadge {
+ public:
+  void setApplicationIconBadgeNumber(int number) override { number_ = number; }
+  int applicationIconBadgeNumber() const override { return number_; }
+
+ private:
+  int number_ = 5;
+};
+
+TEST(TokenText, IsLowerCaseHexTwoDigitsPerByteWithoutSeparators) {
+  EXPECT_EQ(TQAppDelegate::tokenText({0x0A, 0xBC, 0x12, 0xEF}), "0abc12ef");
+  EXPECT_EQ(TQAppDelegate::tokenText({0x00, 0xFF}), "00ff");
+  EXPECT_EQ(TQAppDelegate::tokenText({}), "");
+}
+
+TEST_F(AppDelegate, PushOutcomesReachThePagesAndANotificationClearsTheBadgeFirst) {
+  TQViewManager views(host_, bundle_.webappPath(), [] { return PageDeviceInformation{}; });
+  TQEngine engine(main_, host_, views, bundle_);
+  CountingBadge badge;
+  BadgeCheckingEvents events(badge);
+  TQAppDelegate delegate(main_, host_, engine, &bridge_, home_, events, &badge);
+  EXPECT_FALSE(delegate.token());
+
+  main_.onRunFor = [&](std::chrono::milliseconds) { host_.created.at(0)->finishLoad(); };
+  delegate.didFinishLaunching();
+  EXPECT_EQ(badge.applicationIconBadgeNumber(), 0);  // cleared at launch
+
+  delegate.didRegisterForRemoteNotificationsWithDeviceToken({0x0A, 0xBC, 0x12, 0xEF});
+  EXPECT_EQ(delegate.token(), "0abc12ef");
+  delegate.didFailToRegisterForRemoteNotificationsWithError("no network");
+  badge.setApplicationIconBadgeNumber(3);  // the notification's own badge
+  delegate.didReceiveRemoteNotification(json::Object());
+  // Opening through a URL is always handled, whoever watches.
+  EXPECT_TRUE(delegate.openURL("myapp://x", ""));
+  EXPECT_EQ(events.seen, (std::vector<std::string>{"token 0abc12ef", "failure no network", "notification, badge 0",
+                                                   "myapp://x from "}));
+}
+
 }  // namespace
 }  // namespace tavero::host

@@ -20,7 +20,8 @@ class RecordingCallbacks : public bridge::TQCallbackDelivery {
   struct Delivery {
     int id;
     std::optional<json::Value> value;
-    std::string page;
+    std::string page;  // empty: the start page
+    friend bool operator==(const Delivery&, const Delivery&) = default;
   };
   void invokeCallback(int id, const std::optional<json::Value>& value, std::string_view page) override {
     std::lock_guard lock(mutex_);
@@ -39,7 +40,7 @@ class RecordingCallbacks : public bridge::TQCallbackDelivery {
 using Arguments = std::vector<std::pair<std::string, json::Value>>;
 
 // Runs `operation` of `module` with `arguments`, as the bridge would.
-inline void call(bridge::TQW3CAction& module, const std::string& operation, const Arguments& arguments) {
+inline void call(bridge::TQW3CAction& module, const std::string& operation, const Arguments& arguments = {}) {
   auto object = std::make_shared<json::Object>();
   for (const auto& [key, value] : arguments) object->set(key, value);
   bridge::TQInvocation invocation(object);

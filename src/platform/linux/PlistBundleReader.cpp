@@ -2,6 +2,8 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -119,6 +121,46 @@ bool boolValue(plist_t dict, const char* key) {
   return value != 0;
 }
 
+bool isURLScheme(const std::string& text) {
+  if (text.empty() || text.size() > 64 || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+  });
+}
+
+// The schemes of every URL type, lower-cased, each once; texts that are not
+// schemes (one could carry a line break into a desktop entry) are skipped.
+std::vector<std::string> urlSchemesOf(plist_t dict) {
+  std::vector<std::string> schemes;
+  plist_t types = plist_dict_get_item(dict, "CFBundleURLTypes");
+  if (!types) return schemes;
+  if (plist_get_node_type(types) != PLIST_ARRAY) {
+    warnIgnored("CFBundleURLTypes", "an array of dictionaries");
+    return schemes;
+  }
+  for (uint32_t i = 0; i < plist_array_get_size(types); ++i) {
+    plist_t type = plist_array_get_item(types, i);
+    if (!type || plist_get_node_type(type) != PLIST_DICT) continue;
+    for (std::string scheme : stringArrayValue(type, "CFBundleURLSchemes").value_or(std::vector<std::string>{})) {
+      if (!isURLScheme(scheme)) {
+        log::warning("Info.plist: \"" + scheme + "\" in CFBundleURLSchemes is not a URL scheme; ignored");
+        continue;
+      }
+      std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                     [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+      if (std::find(schemes.begin(), schemes.end(), scheme) == schemes.end()) schemes.push_back(scheme);
+    }
+  }
+  return schemes;
+}
+
+std::optional<std::string> iconFileOf(plist_t dict) {
+  if (auto icon = stringValue(dict, "CFBundleIconFile")) return icon;
+  auto icons = stringArrayValue(dict, "CFBundleIconFiles");
+  if (icons && !icons->empty() && !icons->front().empty()) return icons->front();
+  return std::nullopt;
+}
+
 BundleInfo bundleFrom(plist_t dict, fs::path path) {
   BundleInfo info;
   std::string name = folderName(path);
@@ -132,6 +174,8 @@ BundleInfo bundleFrom(plist_t dict, fs::path path) {
   auto bundleName = stringValue(dict, "CFBundleName");
   info.displayName = displayName ? *displayName : bundleName.value_or(name);
   info.allowsPlainBridgeRequests = boolValue(dict, "TaveroAllowsPlainBridgeRequests");
+  info.urlSchemes = urlSchemesOf(dict);
+  info.iconFile = iconFileOf(dict);
   return info;
 }
 

@@ -49,7 +49,21 @@ WebKitWebViewHost::WebKitWebViewHost(Options options) : options_(std::move(optio
                      return TRUE;  // the application decides when the window goes
                    }),
                    this);
+  g_signal_connect(window_, "window-state-event",
+                   G_CALLBACK(+[](GtkWidget*, GdkEventWindowState* event, gpointer self) -> gboolean {
+                     auto* host = static_cast<WebKitWebViewHost*>(self);
+                     bool hidden = (event->new_window_state &
+                                    (GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_WITHDRAWN)) != 0;
+                     if (hidden != host->hidden_) {
+                       host->hidden_ = hidden;
+                       if (host->options_.onWindowHiddenChanged) host->options_.onWindowHiddenChanged(hidden);
+                     }
+                     return FALSE;
+                   }),
+                   this);
 }
+
+GtkWindow* WebKitWebViewHost::window() const { return GTK_WINDOW(window_); }
 
 WebKitWebViewHost::~WebKitWebViewHost() {
   g_signal_handlers_disconnect_by_data(window_, this);

@@ -17,6 +17,7 @@
 
 typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkWindow GtkWindow;
 
 namespace tavero::platform {
 
@@ -37,6 +38,8 @@ class WebKitWebViewHost : public WebViewHost {
     int width = 1024;
     int height = 768;
     std::function<void()> onWindowClosed;  // the user closed the window
+    // The window was minimised or hidden (true), or shown again (false).
+    std::function<void(bool hidden)> onWindowHiddenChanged;
   };
 
   explicit WebKitWebViewHost(Options options);
@@ -50,6 +53,9 @@ class WebKitWebViewHost : public WebViewHost {
 
   // Writes a PNG of what the window shows; `done(ok)` runs on the main
   // thread when the file is written (or could not be).
+  // The app's window, for dialogs and cues shown over it.
+  GtkWindow* window() const;
+
   void snapshotContent(const std::filesystem::path& pngFile, std::function<void(bool ok)> done);
 
  private:
@@ -61,6 +67,7 @@ class WebKitWebViewHost : public WebViewHost {
   std::shared_ptr<ContentFilterGate> filterGate_;
   // Shared with the views, which may outlive a handler change.
   std::shared_ptr<PageMessageHandler> messageHandler_ = std::make_shared<PageMessageHandler>();
+  bool hidden_ = false;                // minimised or withdrawn, as last reported
 };
 
 }  // namespace tavero::platform

@@ -20,6 +20,7 @@ const std::vector<DeviceProfileKey>& knownDeviceProfileKeys() {
       {"motion", {{"acceleration"}, {"attitude"}, {"gyroscope"}, {"rotationRate"}, {"trace"}}},
       {"name"},
       {"network"},
+      {"push", {{"failure"}, {"token"}}},
       {"store", {{"canMakePayments"}, {"failureMessage"}, {"policy"}, {"productRequestFailure"},
                  {"products", {{"description"}, {"identifier"}, {"price"}, {"priceLocale"}, {"title"}}}}},
       {"systemVersion"},

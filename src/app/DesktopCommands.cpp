@@ -1,0 +1,169 @@
+#include "app/DesktopCommands.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <ostream>
+
+#include "app/DesktopEntry.h"
+#include "app/ExitStatus.h"
+#include "control/ControlClient.h"
+#include "control/RunningShells.h"
+#include "platform/linux/PlistBundleReader.h"
+
+namespace tavero::app {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string schemesText(const std::vector<std::string>& schemes) {
+  std::string text;
+  for (const auto& scheme : schemes) text += (text.empty() ? "" : ", ") + scheme + ":";
+  return text;
+}
+
+// Replaces this process with `tavero run BUNDLE URL [--from APP]`; returns
+// only when that cannot be done.
+int startInstalledApp(const DesktopPlaces& places, const InstalledApp& app, const std::string& url,
+                      const std::string& source, std::ostream& err) {
+  std::vector<std::string> args = {places.taveroBinary.string(), "run", app.bundle.string(), url};
+  if (!source.empty()) args.insert(args.end(), {"--from", source});
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  ::execv(places.taveroBinary.c_str(), argv.data());
+  err << "tavero open-url: cannot start " << places.taveroBinary.string() << ": " << std::strerror(errno) << "\n";
+  return kExitFailure;
+}
+
+}  // namespace
+
+std::string urlScheme(const std::string& url) {
+  size_t colon = url.find(':');
+  if (colon == std::string::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(url[0]))) return {};
+  std::string scheme;
+  for (char c : url.substr(0, colon)) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return {};
+    scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return scheme;
+}
+
+int runInstall(const std::vector<std::string>& args, const DesktopPlaces& places, std::ostream& out,
+               std::ostream& err) {
+  if (args.size() != 1 || args[0].starts_with("--")) {
+    err << "usage: tavero install BUNDLE\n";
+    return kExitUsage;
+  }
+  auto bundle = platform::readBundle(args[0]);
+  if (auto* error = std::get_if<std::string>(&bundle)) {
+    err << "tavero install: " << *error << "\n";
+    return kExitUsage;
+  }
+  auto installed = installDesktopEntry(std::get<platform::BundleInfo>(bundle), places.applications, places.taveroBinary);
+  if (auto* error = std::get_if<std::string>(&installed)) {
+    err << "tavero install: " << *error << "\n";
+    return kExitFailure;
+  }
+  auto& entry = std::get<DesktopEntry>(installed);
+  out << "installed " << std::get<platform::BundleInfo>(bundle).bundleIdentifier << " as "
+      << (places.applications / entry.fileName).string() << "\n";
+  if (!entry.schemes.empty()) out << "it opens " << schemesText(entry.schemes) << " URLs\n";
+  if (!entry.refusedSchemes.empty())
+    err << "tavero install: not registered, these belong to the desktop's own programs: "
+        << schemesText(entry.refusedSchemes) << "\n";
+  return kExitSuccess;
+}
+
+int runUninstall(const std::vector<std::string>& args, const DesktopPlaces& places, std::ostream& out,
+                 std::ostream& err) {
+  if (args.size() != 1 || args[0].starts_with("--")) {
+    err << "usage: tavero uninstall BUNDLE|BUNDLE-ID\n";
+    return kExitUsage;
+  }
+  std::string identifier = args[0];
+  std::error_code ec;
+  if (fs::is_directory(args[0], ec)) {
+    auto bundle = platform::readBundle(args[0]);
+    if (auto* error = std::get_if<std::string>(&bundle)) {
+      err << "tavero uninstall: " << *error << "\n";
+      return kExitUsage;
+    }
+    identifier = std::get<platform::BundleInfo>(bundle).bundleIdentifier;
+  }
+  if (!uninstallDesktopEntry(identifier, places.applications)) {
+    err << "tavero uninstall: " << identifier << " is not installed (no "
+        << (places.applications / desktopEntryFileName(identifier)).string() << ")\n";
+    return kExitFailure;
+  }
+  out << "uninstalled " << identifier << "\n";
+  return kExitSuccess;
+}
+
+int runOpenURL(const std::vector<std::string>& args, const DesktopPlaces& places, std::ostream& out,
+               std::ostream& err) {
+  std::string url, source;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--from" && i + 1 < args.size()) {
+      source = args[++i];
+    } else if (url.empty() && !args[i].starts_with("--")) {
+      url = args[i];
+    } else {
+      err << "usage: tavero open-url URL [--from APP]\n";
+      return kExitUsage;
+    }
+  }
+  std::string scheme = urlScheme(url);
+  if (scheme.empty()) {
+    err << "tavero open-url: \"" << url << "\" is not a URL (it needs a scheme, like myapp:)\n"
+        << "usage: tavero open-url URL [--from APP]\n";
+    return kExitUsage;
+  }
+
+  std::vector<control::RunningShell> owners;
+  auto running = control::RunningShells(places.runningShells).list();
+  if (auto* shells = std::get_if<std::vector<control::RunningShell>>(&running)) {
+    for (auto& shell : *shells)
+      if (std::find(shell.urlSchemes.begin(), shell.urlSchemes.end(), scheme) != shell.urlSchemes.end())
+        owners.push_back(std::move(shell));
+  }
+  if (owners.size() > 1) {
+    err << "tavero open-url: several running apps open " << scheme << ": URLs; give the URL to one with "
+        << "\"tavero device --app BUNDLE-ID url open URL\":\n";
+    for (const auto& shell : owners) err << "  " << shell.bundleIdentifier << " (pid " << shell.pid << ")\n";
+    return kExitFailure;
+  }
+  if (owners.size() == 1) {
+    std::vector<std::string> command = {"url", "open", url};
+    if (!source.empty()) command.insert(command.end(), {"--from", source});
+    control::ControlAnswer answer = control::ControlClient::send(owners.front().socketPath(), command);
+    if (!answer.ok()) {
+      err << "tavero open-url: " << owners.front().bundleIdentifier << ": " << answer.errorMessage() << "\n";
+      return kExitFailure;
+    }
+    out << "opened " << owners.front().bundleIdentifier << " with " << url << "\n";
+    return kExitSuccess;
+  }
+
+  std::vector<InstalledApp> installed;
+  for (auto& app : installedApps(places.applications))
+    if (std::find(app.schemes.begin(), app.schemes.end(), scheme) != app.schemes.end()) installed.push_back(std::move(app));
+  if (installed.empty()) {
+    err << "tavero open-url: no app opens " << scheme << ": URLs (\"tavero install BUNDLE\" registers an app's "
+        << "URL schemes)\n";
+    return kExitFailure;
+  }
+  if (installed.size() > 1) {
+    err << "tavero open-url: several installed apps open " << scheme << ": URLs; start one with "
+        << "\"tavero run BUNDLE URL\":\n";
+    for (const auto& app : installed) err << "  " << app.bundleIdentifier << " (" << app.bundle.string() << ")\n";
+    return kExitFailure;
+  }
+  out.flush();
+  return startInstalledApp(places, installed.front(), url, source, err);
+}
+
+}  // namespace tavero::app

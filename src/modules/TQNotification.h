@@ -1,0 +1,63 @@
+// Alerts and vibration for the page. `show` puts up a native alert with the
+// page's title, message and buttons and reports the pressed button's title
+// in lower case; `vibrate` makes the device vibrate once.
+//
+// The pressed button is reported under the callback id of the latest
+// `show`, into the start page, whichever page showed the alert. An alert
+// without a "buttons" argument gets one "OK" button, so that it can be
+// dismissed.
+//
+// Thread rules: show and vibrate on bridge threads; show builds the alert
+// on the main thread and waits only until it is shown; the button press
+// arrives on the main thread. State is guarded.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bridge/TQCallbackDelivery.h"
+#include "bridge/TQW3CAction.h"
+#include "platform/AlertPresenter.h"
+#include "platform/MainThread.h"
+#include "platform/Vibrator.h"
+
+namespace tavero::modules {
+
+class TQNotification : public bridge::TQW3CAction {
+ public:
+  static constexpr std::string_view className = "TQNotification";
+  // How long `show` waits for the main thread to show its alert.
+  static constexpr std::chrono::seconds kShowWaitLimit{10};
+
+  // Any of the services may be null (a shell without a window: alerts are
+  // not shown; without a vibrator: nothing vibrates); each is logged.
+  TQNotification(bridge::TQCallbackDelivery& callbacks, platform::MainThread* mainThread,
+                 platform::AlertPresenter* alerts, platform::Vibrator* vibrator);
+
+  void show(bridge::TQInvocation& invocation);
+  void vibrate(bridge::TQInvocation& invocation);
+
+  // The titles of "buttons": split at every ",", nothing trimmed or
+  // dropped ("" gives one empty title).
+  static std::vector<std::string> buttonTitles(std::string_view buttons);
+
+ private:
+  void showInternal(platform::AlertRequest request, int callback);  // main thread
+  void alertViewClickedButton(const std::string& title);            // main thread
+
+  bridge::TQCallbackDelivery& callbacks_;
+  platform::MainThread* mainThread_;
+  platform::AlertPresenter* alerts_;
+  platform::Vibrator* vibrator_;
+  // Alerts queued on the main thread check this, so that one running after
+  // the module is gone does nothing.
+  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+  mutable std::mutex mutex_;  // guards callback_
+  int callback_ = 0;
+};
+
+}  // namespace tavero::modules

@@ -1,0 +1,44 @@
+// Vibration on a desktop: recorded with its time (`tavero device events
+// vibrations`), and shown as a short cue over the app's window, since a
+// desktop cannot buzz.
+//
+// Thread rules: vibrate() from any thread; the cue is shown on the main
+// thread. Destroy on the main thread.
+#pragma once
+
+#include <chrono>
+#include <memory>
+
+#include "platform/MainThread.h"
+#include "platform/Vibrator.h"
+#include "platform/sim/RecordingVibrator.h"
+
+typedef struct _GtkWindow GtkWindow;
+typedef struct _GtkWidget GtkWidget;
+
+namespace tavero::platform {
+
+class WindowCueVibrator : public Vibrator {
+ public:
+  static constexpr std::chrono::milliseconds kCueDuration{400};
+
+  // `record` keeps the times; the cue appears over `window`. All three must
+  // outlive this object.
+  WindowCueVibrator(MainThread& mainThread, RecordingVibrator& record, GtkWindow* window);
+  ~WindowCueVibrator() override;
+
+  void vibrate() override;
+
+ private:
+  void showCue();  // main thread
+  void hideCue();
+
+  MainThread& mainThread_;
+  RecordingVibrator& record_;
+  GtkWindow* window_;
+  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+  GtkWidget* cue_ = nullptr;  // the cue's popup while it shows; main thread only
+  unsigned hideTimer_ = 0;    // main thread only
+};
+
+}  // namespace tavero::platform

@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "modules/RecordingCallbacks.h"
+#include "modules/TQNotification.h"
+#include "modules/TextCase.h"
+#include "platform/sim/QueueMainThread.h"
+#include "platform/sim/RecordingVibrator.h"
+
+namespace tavero::modules {
+namespace {
+
+using test::RecordingCallbacks;
+
+// Keeps the alerts it is asked to show; the test presses their buttons.
+class FakeAlerts : public platform::AlertPresenter {
+ public:
+  void showAlert(platform::AlertRequest alert, std::function<void(int)> onPressed) override {
+    shown.push_back({std::move(alert), std::move(onPressed)});
+  }
+  struct Shown {
+    platform::AlertRequest request;
+    std::function<void(int)> press;
+  };
+  std::vector<Shown> shown;
+};
+
+class Notification : public ::testing::Test {
+ protected:
+  // Runs `show` on a bridge thread while this (main) thread serves it.
+  void show(test::Arguments arguments) {
+    std::atomic<bool> done{false};
+    std::thread bridge([&] {
+      test::call(module_, "show", arguments);
+      done = true;
+    });
+    while (!done) {
+      main_.runPending();
+      std::this_thread::yield();
+    }
+    bridge.join();
+  }
+
+  platform::QueueMainThread main_;
+  RecordingCallbacks callbacks_;
+  FakeAlerts alerts_;
+  platform::RecordingVibrator vibrator_;
+  TQNotification module_{callbacks_, &main_, &alerts_, &vibrator_};
+};
+
+TEST(ButtonTitles, AreSplitAtEveryCommaWithNothingTrimmedOrDropped) {
+  using Titles = std::vector<std::string>;
+  EXPECT_EQ(TQNotification::buttonTitles("Yes,No"), (Titles{"Yes", "No"}));
+  EXPECT_EQ(TQNotification::buttonTitles("A, B"), (Titles{"A", " B"}));
+  EXPECT_EQ(TQNotification::buttonTitles(""), (Titles{""}));
+  EXPECT_EQ(TQNotification::buttonTitles(",x,"), (Titles{"", "x", ""}));
+}
+
+TEST_F(Notification, ThePressedTitleArrivesLowerCasedWithItsSpacesInTheStartPage) {
+  show({{"title", "Choose"}, {"message", "one"}, {"buttons", "A, B"}, {"callback", "9"},
+        {"__source", "file:///app/other.html"}});
+  ASSERT_EQ(alerts_.shown.size(), 1u);
+  EXPECT_EQ(alerts_.shown[0].request.title, "Choose");
+  EXPECT_EQ(alerts_.shown[0].request.buttons, (std::vector<std::string>{"A", " B"}));
+  alerts_.shown[0].press(1);
+  EXPECT_EQ(callbacks_.take(), (std::vector<RecordingCallbacks::Delivery>{{9, json::Value(" b"), ""}}));
+}
+
+TEST_F(Notification, TwoOpenAlertsReportUnderTheLatestId) {
+  show({{"buttons", "OK,Cancel"}, {"callback", "3"}});
+  show({{"buttons", "Yes,No"}, {"callback", "4"}});
+  alerts_.shown[0].press(1);
+  alerts_.shown[1].press(0);
+  auto delivered = callbacks_.take();
+  ASSERT_EQ(delivered.size(), 2u);
+  EXPECT_EQ(delivered[0].id, 4);
+  EXPECT_EQ(delivered[0].value, json::Value("cancel"));
+  EXPECT_EQ(delivered[1].id, 4);
+  EXPECT_EQ(delivered[1].value, json::Value("yes"));
+}
+
+TEST_F(Notification, AnAlertWithoutButtonsGetsAnOKButtonSoItCanBeDismissed) {
+  show({{"title", "Saved"}});
+  show({{"title", "Empty text"}, {"buttons", ""}});
+  ASSERT_EQ(alerts_.shown.size(), 2u);
+  EXPECT_EQ(alerts_.shown[0].request.buttons, (std::vector<std::string>{"OK"}));
+  EXPECT_EQ(alerts_.shown[1].request.buttons, (std::vector<std::string>{""}));
+}
+
+TEST_F(Notification, VibrateIsRecordedAndAnswersNothing) {
+  test::call(module_, "vibrate");
+  EXPECT_EQ(vibrator_.vibrations().size(), 1u);
+  EXPECT_TRUE(callbacks_.take().empty());
+  EXPECT_EQ(main_.runPending(), 0);
+}
+
+TEST_F(Notification, AShellWithoutAWindowShowsNothingAndDoesNotBlock) {
+  TQNotification headless(callbacks_, nullptr, nullptr, nullptr);
+  test::call(headless, "show", {{"title", "x"}, {"callback", "1"}});
+  test::call(headless, "vibrate");
+  EXPECT_TRUE(callbacks_.take().empty());
+}
+
+TEST(TextCase, LowerCasesEveryLetterAndKeepsWhatIsNotText) {
+  EXPECT_EQ(lowercased("OK"), "ok");
+  EXPECT_EQ(lowercased(" Discard"), " discard");
+  EXPECT_EQ(lowercased("\xC3\x84NDERN"), "\xC3\xA4ndern");           // ÄNDERN
+  EXPECT_EQ(lowercased("\xCE\x91\xCE\x92"), "\xCE\xB1\xCE\xB2");      // ΑΒ
+  EXPECT_EQ(lowercased("\xF0\x9F\x98\x80 Go"), "\xF0\x9F\x98\x80 go");  // an emoji stays
+  EXPECT_EQ(lowercased("A\xFF" "B"), "a\xFF" "b");                    // a stray byte stays
+}
+
+}  // namespace
+}  // namespace tavero::modules
