@@ -1,8 +1,26 @@
 #include "app/ApplicationLifecycle.h"
 
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
 #include "log/Log.h"
 
 namespace tavero::app {
+namespace {
+
+// What the platform would hand over as a URL: a scheme, then no white
+// space or control characters (pages receive it as it is).
+bool isIncomingURL(std::string_view url) {
+  size_t colon = url.find(':');
+  if (colon == 0 || colon == std::string_view::npos || url.size() > 64 * 1024) return false;
+  if (!std::isalpha(static_cast<unsigned char>(url[0]))) return false;
+  for (char c : url.substr(0, colon))
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return false;
+  return std::none_of(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f; });
+}
+
+}  // namespace
 
 ApplicationLifecycle::ApplicationLifecycle(host::TQAppDelegate& delegate, std::function<void()> terminate)
     : delegate_(delegate), terminate_(std::move(terminate)) {}
@@ -64,6 +82,10 @@ void ApplicationLifecycle::addControlCommands(control::ControlCommandRegistry& c
                   std::string source = args.option("--from").value_or("");
                   std::string url = args.next("URL");
                   args.end();
+                  if (!isIncomingURL(url))
+                    throw control::ControlUsageError("URL must be a URL with a scheme (like myapp://note/1) and no "
+                                                     "spaces or control characters, not " +
+                                                     control::ControlArguments::quoted(url));
                   delegate_.openURL(url, source);
                   return ControlAnswer::value("the app was opened with " + url);
                 }});

@@ -3,8 +3,28 @@
 #include <charconv>
 
 #include "json/JsonCodec.h"
+#include "json/Utf8.h"
 
 namespace tavero::control {
+
+std::string ControlArguments::quoted(std::string_view word) {
+  constexpr size_t kShown = 60;
+  std::string text = "\"";
+  size_t i = 0;
+  for (size_t shown = 0; i < word.size() && shown < kShown; ++shown) {
+    size_t length = json::utf8SequenceLength(word.substr(i));
+    unsigned char c = static_cast<unsigned char>(word[i]);
+    if (length == 0 || c < 0x20 || c == 0x7f) {
+      text += '?';  // a control character or a byte that is not UTF-8
+      i += 1;
+    } else {
+      text += word.substr(i, length);
+      i += length;
+    }
+  }
+  if (i < word.size()) text += "...";
+  return text + "\"";
+}
 
 std::optional<std::string> ControlArguments::option(std::string_view name) {
   std::optional<std::string> value;
@@ -43,7 +63,7 @@ int64_t ControlArguments::integer(std::string_view what, int64_t min, int64_t ma
   auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), number);
   if (error != std::errc() || end != word.data() + word.size() || number < min || number > max) {
     throw ControlUsageError(std::string(what) + " must be a whole number from " + std::to_string(min) + " to " +
-                            std::to_string(max) + ", not \"" + word + "\"");
+                            std::to_string(max) + ", not " + quoted(word));
   }
   return number;
 }
@@ -56,12 +76,11 @@ json::Value ControlArguments::jsonValue(std::string_view what) {
   } else if (start != std::string::npos && word[start] == '{') {
     if (auto object = json::JsonCodec::dictionaryWithJSONString(word)) return json::Value(std::move(*object));
   }
-  throw ControlUsageError(std::string(what) + " must be the JSON text of an object or an array, not \"" + word +
-                          "\"");
+  throw ControlUsageError(std::string(what) + " must be the JSON text of an object or an array, not " + quoted(word));
 }
 
 void ControlArguments::end() const {
-  if (!empty()) throw ControlUsageError("unexpected argument \"" + words_[position_] + "\"");
+  if (!empty()) throw ControlUsageError("unexpected argument " + quoted(words_[position_]));
 }
 
 }  // namespace tavero::control

@@ -50,6 +50,10 @@ class ControlArguments {
   void end() const;
   bool empty() const { return position_ >= words_.size(); }
 
+  // `word` in double quotes for a message: at most 60 characters (longer
+  // words are cut, marked with "..."), control characters shown as "?".
+  static std::string quoted(std::string_view word);
+
  private:
   std::vector<std::string> words_;
   size_t position_ = 0;

@@ -89,11 +89,11 @@ std::variant<ControlCommandRegistry::Match, ControlAnswer> ControlCommandRegistr
     }
   }
   if (best) return Match{best, std::vector<std::string>(words.begin() + static_cast<std::ptrdiff_t>(bestLength), words.end())};
-  std::string asked = joinWords(words, sameGroup.empty() ? 1 : 2);
-  if (sameGroup.empty()) return ControlAnswer::error("unknown command \"" + asked + "\"; " + kHelpHint);
+  std::string asked = ControlArguments::quoted(joinWords(words, sameGroup.empty() ? 1 : 2));
+  if (sameGroup.empty()) return ControlAnswer::error("unknown command " + asked + "; " + kHelpHint);
   std::string choices;
   for (const auto& choice : sameGroup) choices += (choices.empty() ? "" : " | ") + choice;
-  return ControlAnswer::error("unknown command \"" + asked + "\"; the " + words.front() + " commands are: " + choices);
+  return ControlAnswer::error("unknown command " + asked + "; the " + words.front() + " commands are: " + choices);
 }
 
 ControlAnswer ControlCommandRegistry::invoke(const ControlCommand& command, std::vector<std::string> arguments) {
@@ -156,7 +156,7 @@ std::string ControlCommandRegistry::helpText() const {
     width = std::max(width, left.size());
     lines.emplace_back(std::move(left), command->help);
   }
-  width = std::min<size_t>(width, 36);
+  width = std::min<size_t>(width, 40);
   std::string text;
   for (const auto& [left, help] : lines) {
     text += left;
@@ -177,7 +177,7 @@ ControlAnswer ControlCommandRegistry::events(ControlArguments& args) const {
       auto it = eventKinds_.find(*kind);
       if (it == eventKinds_.end()) {
         std::string kinds = eventKindsUsage();
-        throw ControlUsageError("no events of the kind \"" + *kind + "\"" +
+        throw ControlUsageError("no events of the kind " + ControlArguments::quoted(*kind) +
                                 (kinds.empty() ? std::string(" (nothing records events)") : " (kinds: " + kinds + ")"));
       }
       sources.emplace_back(it->first, it->second.source);

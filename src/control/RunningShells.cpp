@@ -79,9 +79,11 @@ std::optional<unsigned long long> processStartTime(pid_t pid) {
   if (close == std::string::npos) return std::nullopt;
   std::istringstream fields(stat.substr(close + 1));
   std::string field;
-  // After the name: state is field 3, the start time field 22.
+  // After the name: state is field 3, the start time field 22. A process
+  // that has ended but not yet been reaped (a zombie) runs no more.
   for (int index = 3; index <= 22; ++index) {
     if (!(fields >> field)) return std::nullopt;
+    if (index == 3 && (field == "Z" || field == "X" || field == "x")) return std::nullopt;
   }
   char* end = nullptr;
   unsigned long long ticks = std::strtoull(field.c_str(), &end, 10);

@@ -62,8 +62,9 @@ class RunningShells {
 };
 
 // When the process `pid` started, in clock ticks since boot (from
-// /proc/<pid>/stat); nullopt when there is no such process. Tells a live
-// shell from a later process that got its pid.
+// /proc/<pid>/stat); nullopt when there is no such process, or it has ended
+// and waits to be reaped. Tells a live shell from a later process that got
+// its pid.
 std::optional<unsigned long long> processStartTime(pid_t pid);
 
 }  // namespace tavero::control

@@ -164,3 +164,20 @@ TEST(ControlCommandRegistry, ACommandStillQueuedWhenTheRegistryGoesIsAnsweredWit
 
 }  // namespace
 }  // namespace tavero::control
+
+namespace tavero::control {
+namespace {
+
+TEST(ControlArguments, WordsInMessagesAreCutAndShowNoControlCharacters) {
+  EXPECT_EQ(ControlArguments::quoted("abc"), "\"abc\"");
+  EXPECT_EQ(ControlArguments::quoted("a\nb\x1b[2J\xff"), "\"a?b?[2J?\"");
+  EXPECT_EQ(ControlArguments::quoted(std::string(100, 'x')), "\"" + std::string(60, 'x') + "...\"");
+  EXPECT_EQ(ControlArguments::quoted("h\u00e9"), "\"h\u00e9\"");
+  ControlCommandRegistry commands(nullptr);
+  ControlAnswer answer = commands.run({std::string(1 << 20, 'z')});
+  ASSERT_FALSE(answer.ok());
+  EXPECT_LT(answer.errorMessage().size(), 200u);
+}
+
+}  // namespace
+}  // namespace tavero::control

@@ -117,6 +117,16 @@ TEST_F(ControlServerTest, AStaleSocketIsReplacedButALiveOneAndOtherFilesAreLeftA
   EXPECT_TRUE(connect().request({"echo"}).ok());
   server.reset();
 
+  // A symbolic link in its place is not followed, and neither it nor its
+  // target is removed.
+  std::ofstream(folder_ / "target") << "keep";
+  fs::create_symlink(folder_ / "target", socket());
+  auto onALink = ControlServer::start(socket(), commands_);
+  ASSERT_TRUE(std::holds_alternative<std::string>(onALink));
+  EXPECT_TRUE(fs::is_symlink(socket()));
+  EXPECT_TRUE(fs::exists(folder_ / "target"));
+  fs::remove(socket());
+
   std::ofstream(socket()) << "my notes";
   auto onAFile = ControlServer::start(socket(), commands_);
   ASSERT_TRUE(std::holds_alternative<std::string>(onAFile));
@@ -177,6 +187,29 @@ TEST_F(ControlServerTest, ConnectionsBeyondTheLimitAreRefusedAndIdleOnesClosed) 
   EXPECT_EQ(first.readLine(), "");
   EXPECT_EQ(second.readLine(), "");
   EXPECT_TRUE(connect().request({"echo"}).ok());
+}
+
+TEST_F(ControlServerTest, ManyClientsAtOnceEachGetTheirOwnAnswersInOrder) {
+  auto server = start();
+  ASSERT_TRUE(server);
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 8; ++c) {
+    clients.emplace_back([&, c] {
+      auto client = ControlClient::connect(socket());
+      if (!std::holds_alternative<ControlClient>(client)) {
+        ++wrong;
+        return;
+      }
+      for (int i = 0; i < 25; ++i) {
+        std::string word = std::to_string(c) + "-" + std::to_string(i);
+        ControlAnswer answer = std::get<ControlClient>(client).request({"echo", word});
+        if (!answer.ok() || answer.value() != json::Value(json::Array{word})) ++wrong;
+      }
+    });
+  }
+  for (auto& client : clients) client.join();
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(ControlServerTest, AHomeWithAPathLongerThanASocketAddressStillWorks) {

@@ -155,6 +155,10 @@ TEST_F(DeviceEventsEndToEnd, OpenURLReachesTheRunningAppsWatchingPageAndDeviceSc
   EXPECT_EQ(nobody.exitStatus, 1);
   EXPECT_NE(nobody.err.find("no app opens nobodys: URLs"), std::string::npos) << nobody.err;
 
+  CommandOutput notAURL = device(*shell, {"url", "open", "no scheme\n<script>"});
+  EXPECT_EQ(notAURL.exitStatus, 1);
+  EXPECT_NE(notAURL.err.find("URL must be a URL"), std::string::npos) << notAURL.err;
+
   // The page vibrated once; pages may open web pages but not files or scripts.
   ASSERT_TRUE(serveUntil(*shell, [&] { return shell->vibrations().vibrations().size() == 1; }));
   CommandOutput vibrations = device(*shell, {"events", "vibrations"});

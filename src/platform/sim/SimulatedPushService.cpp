@@ -148,7 +148,8 @@ void SimulatedPushService::addControlCommands(control::ControlCommandRegistry& c
                   args.end();
                   auto token = parseHexToken(text);
                   if (!token)
-                    throw control::ControlUsageError("HEX must be hexadecimal bytes like 0abc12ef, not \"" + text + "\"");
+                    throw control::ControlUsageError("HEX must be hexadecimal bytes like 0abc12ef, not " +
+                                                    control::ControlArguments::quoted(text));
                   bool wasRequested = [&] {
                     std::lock_guard lock(mutex_);
                     return requestedTypes_.has_value();
