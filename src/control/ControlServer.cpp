@@ -164,9 +164,18 @@ std::optional<std::string> ControlServer::listen() {
     case SocketState::Unknown:
       break;  // bind tells what is wrong, if anything
   }
+  // Close-on-exec from the start: the web view's processes, started later,
+  // must not inherit the listener, or it would outlive a killed shell and
+  // answer for it.
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return std::string("cannot make a socket: ") + std::strerror(errno);
   boost::system::error_code ec;
-  acceptor_.open(Protocol(), ec);
-  if (!ec) acceptor_.bind(Protocol::endpoint(address->address()), ec);
+  acceptor_.assign(Protocol(), fd, ec);
+  if (ec) {
+    ::close(fd);
+    return ec.message();
+  }
+  acceptor_.bind(Protocol::endpoint(address->address()), ec);
   if (ec) return ec.message();
   // Only this user may connect. The mode is set before listening, so no
   // connection can be made while the file still has the default mode.
@@ -189,25 +198,59 @@ std::optional<std::string> ControlServer::listen() {
 }
 
 void ControlServer::accept() {
-  acceptor_.async_accept([this](boost::system::error_code ec, Protocol::socket socket) {
+  acceptor_.async_wait(Protocol::acceptor::wait_read, [this](boost::system::error_code ec) {
     if (ec == asio::error::operation_aborted || stopping_) return;
     if (ec) {
-      log::warning("control: accepting a connection failed: " + ec.message());
-    } else if (!isSameUser(socket.native_handle())) {
-      log::warning("control: refused a connection from another user");
-    } else {
-      auto session = std::make_shared<Session>(*this, std::move(socket));
-      if (sessions_.size() >= limits_.maxConnections) {
-        log::warning("control: refused a connection: " + std::to_string(sessions_.size()) + " are open already");
-        session->refuse("too many control connections are open");
-      } else {
-        sessions_.insert(session);
-        connections_ = sessions_.size();
-        session->start();
-      }
+      log::warning("control: waiting for connections failed: " + ec.message());
+      return;
     }
-    accept();
+    if (acceptWaiting()) {
+      accept();
+      return;
+    }
+    // Out of file descriptors: try again a little later instead of spinning.
+    retry_.expires_after(std::chrono::milliseconds(100));
+    retry_.async_wait([this](boost::system::error_code ec) {
+      if (!ec && !stopping_) accept();
+    });
   });
+}
+
+bool ControlServer::acceptWaiting() {
+  for (;;) {
+    // accept4 makes the connection close-on-exec at once, like the listener.
+    int fd = ::accept4(acceptor_.native_handle(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+      log::warning(std::string("control: accepting a connection failed: ") + std::strerror(errno));
+      return errno != EMFILE && errno != ENFILE && errno != ENOBUFS && errno != ENOMEM;
+    }
+    Protocol::socket socket(io_);
+    boost::system::error_code ec;
+    socket.assign(Protocol(), fd, ec);
+    if (ec) {
+      ::close(fd);
+      continue;
+    }
+    welcome(std::move(socket));
+  }
+}
+
+void ControlServer::welcome(Protocol::socket socket) {
+  if (!isSameUser(socket.native_handle())) {
+    log::warning("control: refused a connection from another user");
+    return;
+  }
+  auto session = std::make_shared<Session>(*this, std::move(socket));
+  if (sessions_.size() >= limits_.maxConnections) {
+    log::warning("control: refused a connection: " + std::to_string(sessions_.size()) + " are open already");
+    session->refuse("too many control connections are open");
+    return;
+  }
+  sessions_.insert(session);
+  connections_ = sessions_.size();
+  session->start();
 }
 
 void ControlServer::forget(Session* session) {
@@ -224,6 +267,7 @@ ControlServer::~ControlServer() {
   asio::post(io_, [this] {
     stopping_ = true;
     boost::system::error_code ignored;
+    retry_.cancel();
     acceptor_.close(ignored);
     auto sessions = std::move(sessions_);
     sessions_.clear();

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -70,6 +71,9 @@ class ControlServer {
   ControlServer(std::filesystem::path socketPath, ControlCommandRegistry& commands, Limits limits);
   std::optional<std::string> listen();
   void accept();
+  // Takes every waiting connection; false when out of file descriptors.
+  bool acceptWaiting();
+  void welcome(Protocol::socket socket);
   void forget(Session* session);
   void removeSocketFile();
 
@@ -78,6 +82,7 @@ class ControlServer {
   Limits limits_;
   boost::asio::io_context io_{1};
   Protocol::acceptor acceptor_{io_};  // server thread only, once running
+  boost::asio::steady_timer retry_{io_};  // accepting again after running out of descriptors
   // The open connections, kept here so that a connection whose command is
   // running on the main thread stays open. Server thread only.
   std::set<std::shared_ptr<Session>> sessions_;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -210,6 +211,25 @@ TEST_F(ControlServerTest, ManyClientsAtOnceEachGetTheirOwnAnswersInOrder) {
   }
   for (auto& client : clients) client.join();
   EXPECT_EQ(wrong, 0);
+}
+
+// The web view's processes are started after the server: a listener they
+// inherited would outlive a shell killed with -9 and answer for it.
+TEST_F(ControlServerTest, NoSocketOfTheServerIsInheritedByChildProcesses) {
+  auto server = start();
+  ASSERT_TRUE(server);
+  ControlClient client = connect();
+  ASSERT_TRUE(client.request({"echo"}).ok());  // the server's end of it is open now
+  int sockets = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    std::string target = fs::read_symlink(entry.path(), ec).string();
+    if (ec || !target.starts_with("socket:")) continue;
+    int fd = std::stoi(entry.path().filename().string());
+    ++sockets;
+    EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC) << "socket " << fd << " would be inherited";
+  }
+  EXPECT_GE(sockets, 3);  // the listener, the connection's two ends
 }
 
 TEST_F(ControlServerTest, AHomeWithAPathLongerThanASocketAddressStillWorks) {
