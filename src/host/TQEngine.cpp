@@ -157,9 +157,15 @@ void TQEngine::invokeCallback(int callbackId, const std::optional<json::Value>& 
 }
 
 void TQEngine::deliver(const std::string& page, const std::string& script) {
-  TQWebView* view = page.empty() ? webEngineView_ : &views_.webViewForPage(page, false);
-  if (!view) {
+  if (page.empty() && !webEngineView_) {
     log::warning("engine: a callback arrived before there is a start page; dropped");
+    return;
+  }
+  // A page name without a view of its own gets no new, empty view: nobody
+  // would ever see what it receives, and a caller could make any number.
+  TQWebView* view = page.empty() ? webEngineView_ : views_.viewForPageName(page);
+  if (!view) {
+    log::debug("engine: a callback for page \"" + page + "\", which has no view; dropped");
     return;
   }
   view->platformView().evaluateScript(script);

@@ -28,6 +28,18 @@ TQWebView* TQViewManager::existingWebView(const std::string& page) const {
   return it == webViews_.end() ? nullptr : it->second.get();
 }
 
+TQWebView* TQViewManager::viewForPageName(const std::string& name) const {
+  if (auto* exact = existingWebView(name)) return exact;
+  TQWebView* found = nullptr;
+  for (const auto& [page, view] : webViews_) {
+    size_t slash = page.rfind('/');
+    if (slash == std::string::npos || page.compare(slash + 1, std::string::npos, name) != 0) continue;
+    if (found) return nullptr;  // two pages of that name in different folders
+    found = view.get();
+  }
+  return found;
+}
+
 std::unique_ptr<TQWebView> TQViewManager::createUnregisteredWebView(const std::string& label) {
   return std::make_unique<TQWebView>(host_.createWebView(label));
 }

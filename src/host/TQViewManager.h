@@ -30,6 +30,11 @@ class TQViewManager {
   TQWebView& webViewForPage(const std::string& page, bool shouldLoad);
   // The view registered under `page`, or null.
   TQWebView* existingWebView(const std::string& page) const;
+  // The view a callback for the page named `name` goes to: the one
+  // registered under it, or else the one whose page has it as its last path
+  // component ("start.html" for "pages/start.html"); null when there is
+  // none (or several could be meant).
+  TQWebView* viewForPageName(const std::string& name) const;
 
   // A view registered under no page (the generated start page's).
   std::unique_ptr<TQWebView> createUnregisteredWebView(const std::string& label);
