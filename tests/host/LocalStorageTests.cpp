@@ -248,6 +248,7 @@ TEST_F(BundleTest, MissingKeysAndWrongTypesTakeTheDefaults) {
   for (const char* key : {"IndexPage", "UISupportedInterfaceOrientations", "CFBundleIdentifier"}) {
     EXPECT_TRUE(loggedLineContaining(key)) << key;
   }
+  EXPECT_TRUE(loggedLineContaining("Info.plist has no CFBundleIdentifier; the folder name \"Empty\""));
 }
 
 TEST_F(BundleTest, ReadsBinaryPlists) {
@@ -265,7 +266,7 @@ TEST_F(BundleTest, ReadsBinaryPlists) {
 TEST_F(BundleTest, UnusableBundlesGiveAMessage) {
   EXPECT_NE(errorFor(root / "absent").find("not found"), std::string::npos);
   EXPECT_NE(errorFor(makeBundle("NoPlist", std::nullopt)).find("no Info.plist"), std::string::npos);
-  EXPECT_NE(errorFor(makeBundle("NotAPlist", "just some text")).find("not a property list"),
+  EXPECT_NE(errorFor(makeBundle("NotAPlist", "just some text")).find("is not a property list: line 1"),
             std::string::npos);
   EXPECT_NE(errorFor(makeBundle("EmptyPlist", "")).find("not a property list"), std::string::npos);
   EXPECT_NE(errorFor(makeBundle("Array", "<plist version=\"1.0\"><array/></plist>"))

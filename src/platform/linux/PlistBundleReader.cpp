@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "log/Log.h"
+#include "platform/linux/PlistDiagnosis.h"
 
 namespace tavero::platform {
 
@@ -169,7 +170,13 @@ BundleInfo bundleFrom(plist_t dict, fs::path path) {
   if (auto orientations = stringArrayValue(dict, "UISupportedInterfaceOrientations")) {
     info.supportedOrientations = std::move(*orientations);
   }
-  info.bundleIdentifier = stringValue(dict, "CFBundleIdentifier").value_or(name);
+  if (auto identifier = stringValue(dict, "CFBundleIdentifier")) {
+    info.bundleIdentifier = *identifier;
+  } else {
+    log::warning("Info.plist has no CFBundleIdentifier; the folder name \"" + name +
+                 "\" stands in for it (it names the app's home), so renaming the folder changes the home");
+    info.bundleIdentifier = name;
+  }
   auto displayName = stringValue(dict, "CFBundleDisplayName");
   auto bundleName = stringValue(dict, "CFBundleName");
   info.displayName = displayName ? *displayName : bundleName.value_or(name);
@@ -197,7 +204,7 @@ std::variant<BundleInfo, std::string> readBundle(const fs::path& folder) {
     plist_from_memory(data->data(), static_cast<uint32_t>(data->size()), &rawRoot);
   }
   PlistPtr root(rawRoot);
-  if (!root) return quoted(plistPath) + " is not a property list";
+  if (!root) return quoted(plistPath) + " is not a property list: " + plistProblem(*data);
   if (plist_get_node_type(root.get()) != PLIST_DICT) {
     return "The root of " + quoted(plistPath) + " is not a dictionary";
   }
