@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <iostream>
@@ -44,7 +45,7 @@ constexpr const char* kOptionsHelp =
     "                     page that cannot be loaded is a failure\n"
     "  --help             print this text\n"
     "\n"
-    "Ctrl-C, SIGTERM or closing the window ends the app.\n"
+    "Ctrl-C, SIGTERM, SIGHUP or closing the window ends the app.\n"
     "\n";
 
 // Gives the page a moment after its load to run its first scripts and paint.
@@ -174,7 +175,7 @@ void logLaunch(StartPageLoad load, std::chrono::steady_clock::time_point started
 }  // namespace
 
 int runApplication(const RunOptions& options) {
-  // First of all: from here on Ctrl-C and SIGTERM stop the shell in order,
+  // First of all: from here on Ctrl-C, SIGTERM and SIGHUP stop the shell in order,
   // however early they come.
   platform::TerminationSignals::install();
   const auto started = std::chrono::steady_clock::now();
@@ -252,7 +253,8 @@ int runApplication(const RunOptions& options) {
   shell = std::make_unique<ShellApplication>(std::move(settings));
   // Also handles a signal that came before this line.
   shell->mainThread().onTerminationSignal([&](int signal) {
-    log::info(std::string("run: stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+    const char* name = sigabbrev_np(signal);
+    log::info(std::string("run: stopping on SIG") + (name ? name : "?"));
     stop();
   });
   log::info("run: " + options.bundle.string() + " (home " + homeText + ")");

@@ -176,8 +176,10 @@ TEST_F(RunCommand, OnlyAWebProcessThatReallyEndsUnexpectedlyIsCalledACrash) {
   ASSERT_FALSE(webProcesses.empty());
   for (pid_t process : webProcesses) ::kill(process, SIGKILL);
   EXPECT_TRUE(shell->waitForLineContaining("the web process ended (crashed)")) << shell->allLines();
-  shell->signal(SIGTERM);
+  shell->signal(SIGHUP);  // the terminal went away: stopped in order too
   EXPECT_EQ(shell->wait(), 0);
+  shell->readToEnd();
+  EXPECT_TRUE(shell->saidSomethingContaining("stopping on SIGHUP")) << shell->allLines();
 }
 
 TEST_F(RunCommand, AStartPageThatCannotLoadIsAFailureThatNamesTheFile) {

@@ -143,6 +143,9 @@ TEST_F(LocalStorageKill, LeftoversOfEndedRunsAreClearedAtLaunchButNotThoseOfRunn
     writeFile(documents / name, "x");
   }
   writeFile(documents / (".localstorage-snapshot-" + ended) / "file__0.localstorage", "x");
+  // A leftover name that is a link: the link goes, never what it points to.
+  writeFile(root / "elsewhere" / "precious", "keep");
+  fs::create_symlink(root / "elsewhere", documents / (tmp + ended + "-shm"));
   writeFile(liveFolder / (".file__0.localstorage.restore-" + ended), "x");
   writeFile(liveFolder / "file__0.localstorage.restore-1", "x");  // not one of ours
 
@@ -152,6 +155,7 @@ TEST_F(LocalStorageKill, LeftoversOfEndedRunsAreClearedAtLaunchButNotThoseOfRunn
   EXPECT_EQ(namesIn(documents), kept);
   EXPECT_EQ(namesIn(liveFolder), std::vector<std::string>{"file__0.localstorage.restore-1"});
   EXPECT_TRUE(loggedLineContaining("left behind by an interrupted run"));
+  EXPECT_EQ(readFile(root / "elsewhere" / "precious"), "keep");
 }
 
 }  // namespace

@@ -25,8 +25,8 @@ class GLibMainThread : public MainThread {
   void run();
   void quit();
 
-  // Calls `handler` on the main thread with the signal when SIGINT or
-  // SIGTERM arrives, also for one that arrived before this call (see
+  // Calls `handler` on the main thread with the signal when SIGINT,
+  // SIGTERM or SIGHUP arrives, also for one that arrived before this call (see
   // TerminationSignals, installed here if it was not yet).
   void onTerminationSignal(std::function<void(int signal)> handler);
 

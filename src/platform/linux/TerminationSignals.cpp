@@ -40,7 +40,7 @@ bool TerminationSignals::install() {
   action.sa_handler = recordSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int signal : {SIGINT, SIGTERM}) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     if (::sigaction(signal, &action, nullptr) != 0) return false;
   }
   return true;

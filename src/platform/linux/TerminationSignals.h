@@ -1,5 +1,5 @@
-// SIGINT and SIGTERM, caught from the first moment of the process so that
-// they always stop the shell in order (local storage saved, private display
+// SIGINT, SIGTERM and SIGHUP (the terminal went away), caught from the
+// first moment of the process so that they always stop the shell in order (local storage saved, private display
 // stopped) instead of ending it wherever it is.
 //
 // install() replaces the signals' default action with a handler that only
@@ -17,7 +17,7 @@ class TerminationSignals {
  public:
   TerminationSignals() = delete;
 
-  // Catches SIGINT and SIGTERM from now on; later calls do nothing. False
+  // Catches SIGINT, SIGTERM and SIGHUP from now on; later calls do nothing. False
   // (with errno set) when the handlers could not be installed.
   static bool install();
 
