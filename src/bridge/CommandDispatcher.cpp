@@ -56,7 +56,7 @@ CallOutcome CommandDispatcher::dispatch(const BridgeCall& call) {
   }
 
   if (!runGuarded(*operation, invocation, command)) return {net::HTTPStatus::internal_server_error, std::nullopt};
-  module->setResult(invocation.result());
+  // The answer is not kept on the module: a statement's rows may be large.
   CallOutcome outcome;
   if (invocation.result()) outcome.body = json::JsonCodec::jsonStringForValue(*invocation.result());
   return outcome;

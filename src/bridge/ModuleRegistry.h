@@ -6,6 +6,7 @@
 // sharedInstance() from any thread.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -32,11 +33,16 @@ class ModuleRegistry {
     return static_cast<Module&>(*sharedInstance(Module::className));
   }
 
+  // Tells every module created so far that the document of page `pageName`
+  // went away (TQW3CAction::pageDocumentEnded). Creates no module.
+  void pageDocumentEnded(std::string_view pageName);
+
  private:
   struct Entry {
     Factory factory;
     std::once_flag created;
     std::unique_ptr<TQW3CAction> instance;
+    std::atomic<TQW3CAction*> published{nullptr};  // instance, once fully made
   };
   std::map<std::string, Entry, std::less<>> entries_;
 };

@@ -7,6 +7,8 @@ const TQW3CAction::Operation* TQW3CAction::operation(std::string_view name) cons
   return it == operations_.end() ? nullptr : &it->second;
 }
 
+void TQW3CAction::pageDocumentEnded(std::string_view) {}
+
 void TQW3CAction::addOperation(std::string name, Operation operation) {
   operations_.insert_or_assign(std::move(name), std::move(operation));
 }

@@ -30,9 +30,16 @@ class TQW3CAction {
   // module is constructed, so looking them up needs no lock.
   const Operation* operation(std::string_view name) const;
 
+  // The document of page `pageName` went away (the view loads another
+  // document, or is gone): state the module keeps for that page's calls
+  // (open transactions, watches) can go. Called on the main thread; must
+  // not block. Does nothing unless the module overrides it.
+  virtual void pageDocumentEnded(std::string_view pageName);
+
   // The arguments of the module's latest request, and the latest answer at
-  // once. The bridge keeps these up to date; they are a view for
-  // diagnostics and tests, not an input of operations.
+  // once. The bridge keeps the arguments up to date and clears the answer
+  // before each call; it does not keep answers, which may be large. A view
+  // for diagnostics and tests, not an input of operations.
   Arguments arguments() const;
   void setArguments(Arguments arguments);
   std::optional<json::Value> result() const;

@@ -3,11 +3,11 @@
 #include "bridge/ArgumentRules.h"
 #include "log/Log.h"
 #include "modules/OriginIdentifier.h"
-#include "modules/sql/SQLStatementRunner.h"
 
 namespace tavero::modules {
 
 using bridge::TQInvocation;
+using sql::SQLStatementRunner;
 
 namespace {
 
@@ -22,10 +22,22 @@ int32_t estimatedSizeOf(const TQInvocation& call) {
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(call.longLong("estimatedSize"))));
 }
 
+constexpr const char* kPageWentAway =
+    "the transaction was rolled back because the page that created it went away";
+
 }  // namespace
 
 TQSQLite::TQSQLite(bridge::TQCallbackDelivery& callbacks, std::filesystem::path databasesDirectory)
-    : callbacks_(callbacks), databasesDirectory_(std::move(databasesDirectory)), library_(sql::SQLCipherLibrary::get()) {
+    : TQSQLite(callbacks, std::move(databasesDirectory), Options{}) {}
+
+TQSQLite::TQSQLite(bridge::TQCallbackDelivery& callbacks, std::filesystem::path databasesDirectory, Options options)
+    : callbacks_(callbacks),
+      databasesDirectory_(std::move(databasesDirectory)),
+      library_(sql::SQLCipherLibrary::get()),
+      clock_(options.clock ? std::move(options.clock) : [] { return std::chrono::steady_clock::now(); }),
+      resultLimitBytes_(options.resultLimitBytes),
+      busyTimeoutMs_(options.busyTimeoutMs),
+      housekeeper_(transactions_, options.idleLimit, clock_) {
   if (library_) registry_ = sql::SQLDatabaseRegistry::open(*library_, databasesDirectory_);
   if (!registry_) log::error("SQL: databases are unavailable in this run");
   addOperation("openDatabase", [this](TQInvocation& call) { openDatabase(call); });
@@ -38,15 +50,32 @@ TQSQLite::TQSQLite(bridge::TQCallbackDelivery& callbacks, std::filesystem::path 
   addOperation("executeStatement", [this](TQInvocation& call) { executeStatement(call); });
 }
 
-TQSQLite::~TQSQLite() = default;
+TQSQLite::~TQSQLite() {
+  for (auto& transaction : transactions_.removeAll()) {
+    std::lock_guard use(transaction->mutex);
+    transaction->end("");
+  }
+}
 
 std::filesystem::path TQSQLite::databaseFile(const std::string& databaseId) const {
   return databasesDirectory_ / (std::to_string(bridge::longLongValue(databaseId)) + ".db");
 }
 
+std::string TQSQLite::keyFor(const std::filesystem::path& file, const std::string& passphrase) {
+  using KeyCheck = sql::DerivedKeyCache::KeyCheck;
+  return keys_.keyFor(file, passphrase, [&](const std::string& key) {
+    // A connection of its own, without busy timeout: a file another
+    // transaction holds cannot tell now, and then the passphrase serves.
+    auto probe = sql::SQLConnection::open(*library_, file, SQLITE_OPEN_READONLY);
+    if (!probe->isOpen() || !probe->key(key)) return KeyCheck::unknown;
+    if (probe->exec("SELECT count(*) FROM sqlite_master")) return KeyCheck::opens;
+    return probe->errorCode() == SQLITE_NOTADB ? KeyCheck::doesNotOpen : KeyCheck::unknown;
+  });
+}
+
 bool TQSQLite::keyDb(sql::SQLConnection& connection, const std::filesystem::path& file,
                      const std::string& passphrase) {
-  if (!connection.key(keys_.keyFor(file, passphrase))) return false;
+  if (!connection.key(keyFor(file, passphrase))) return false;
   return connection.exec("SELECT count(*) FROM sqlite_master");
 }
 
@@ -86,14 +115,17 @@ void TQSQLite::openDatabase(TQInvocation& call) {
   if (uid <= 0) return;
 
   const std::string id = std::to_string(uid);
-  const std::filesystem::path file = databaseFile(id);
-  auto connection = sql::SQLConnection::open(*library_, file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-  if (!connection->isOpen() || !keyDb(*connection, file, passphrase)) {
-    std::string reason = connection->errorCode() != 0 ? connection->errorMessage() : "incorrect passphrase";
-    call.setResult(errorObject("Unable to open database: " + reason));
-    return;
-  }
-  {
+  // A passphrase this run already checked against the file needs no new
+  // check, which would have to wait while a transaction holds the file.
+  if (passphraseOf(id) != passphrase) {
+    const std::filesystem::path file = databaseFile(id);
+    auto connection = sql::SQLConnection::open(*library_, file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (connection->isOpen()) library_->busy_timeout(connection->handle(), busyTimeoutMs_);
+    if (!connection->isOpen() || !keyDb(*connection, file, passphrase)) {
+      std::string reason = connection->errorCode() != 0 ? connection->errorMessage() : "incorrect passphrase";
+      call.setResult(errorObject("Unable to open database: " + reason));
+      return;
+    }
     std::lock_guard lock(stateMutex_);
     databasesMap_[id] = passphrase;
   }
@@ -127,6 +159,18 @@ void TQSQLite::setVersion(TQInvocation& call) {
   if (registry_->setVersion(bridge::longLongValue(id), std::string(call.text("version")))) call.setResult(true);
 }
 
+std::unique_ptr<sql::SQLConnection> TQSQLite::connect(const std::filesystem::path& file,
+                                                     const std::string& passphrase, bool readOnly,
+                                                     bool& keyedWhileEmpty) {
+  auto connection = sql::SQLConnection::open(*library_, file, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+  if (!connection->isOpen()) return connection;
+  keyedWhileEmpty = !passphrase.empty() && sql::DerivedKeyCache::saltOf(file).empty();
+  connection->key(keyFor(file, passphrase));
+  library_->limit(connection->handle(), SQLITE_LIMIT_LENGTH, kMaxValueBytes);
+  connection->installPagePolicy(readOnly);
+  return connection;
+}
+
 void TQSQLite::createTransaction(TQInvocation& call) {
   const std::string databaseId(call.text("databaseId"));
   const bool readOnly = call.flag("readOnly");
@@ -136,91 +180,137 @@ void TQSQLite::createTransaction(TQInvocation& call) {
   if (!registry_ || !passphrase) return;
 
   const std::filesystem::path file = databaseFile(databaseId);
-  auto connection = sql::SQLConnection::open(*library_, file, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+  bool keyedWhileEmpty = false;
+  auto connection = connect(file, *passphrase, readOnly, keyedWhileEmpty);
   if (!connection->isOpen()) {
     callbacks_.invokeCallback(failure, json::Value("Could not create transaction: " + connection->errorMessage()));
     return;
   }
-  connection->key(keys_.keyFor(file, *passphrase));
-  connection->installPagePolicy();
-  auto transaction = std::make_shared<Transaction>();
-  transaction->connection = std::move(connection);
-  std::string id;
-  {
-    std::lock_guard lock(stateMutex_);
-    id = std::to_string(++lastTransactionUid_);
-    transactionsMap_[id] = transaction;
-  }
+  auto transaction = std::make_shared<sql::SQLTransaction>(std::move(connection), file, *passphrase, readOnly,
+                                                           call.pageName(), now());
+  transaction->keyedWhileEmpty = keyedWhileEmpty;
+  std::string id = transactions_.add(std::move(transaction));
+  housekeeper_.transactionAdded();
   callbacks_.invokeCallback(success, json::Value(id));
 }
 
-std::shared_ptr<TQSQLite::Transaction> TQSQLite::transaction(const std::string& transactionId) {
-  std::lock_guard lock(stateMutex_);
-  auto it = transactionsMap_.find(transactionId);
-  return it == transactionsMap_.end() ? nullptr : it->second;
+std::optional<TQSQLite::Use> TQSQLite::use(TQInvocation& call,
+                                             const std::function<void(const std::string&)>& answerEnded) {
+  if (!registry_) return std::nullopt;
+  const std::string id(call.text("transactionId"));
+  auto transaction = transactions_.find(id);
+  if (!transaction) {
+    if (auto reason = transactions_.endedReason(id)) answerEnded(*reason);
+    return std::nullopt;
+  }
+  std::unique_lock lock(transaction->mutex);
+  if (!transaction->connection) {  // ended while this call waited for it
+    answerEnded(transaction->endedBecause);
+    return std::nullopt;
+  }
+  return Use{std::move(transaction), std::move(lock)};
 }
 
-std::shared_ptr<TQSQLite::Transaction> TQSQLite::endTransaction(const std::string& transactionId) {
-  std::lock_guard lock(stateMutex_);
-  auto it = transactionsMap_.find(transactionId);
-  if (it == transactionsMap_.end()) return nullptr;
-  auto transaction = it->second;
-  transactionsMap_.erase(it);
-  return transaction;
+bool TQSQLite::begin(sql::SQLTransaction& transaction) {
+  sql::SQLConnection& connection = *transaction.connection;
+  library_->busy_timeout(connection.handle(), busyTimeoutMs_);
+  bool began = connection.exec(transaction.readOnly ? "BEGIN" : "BEGIN EXCLUSIVE");
+  if (!transaction.keyedWhileEmpty) return began;
+  // Once the transaction holds the file (a read takes its shared lock), the
+  // file is what it will be for the transaction. If another transaction
+  // gave it its salt meanwhile, this connection's own salt does not fit
+  // (taking the lock reads the file, and fails): connect again, now keyed
+  // from the file.
+  if (began && transaction.readOnly) connection.exec("SELECT count(*) FROM sqlite_master");
+  if (sql::DerivedKeyCache::saltOf(transaction.file).empty()) return began;
+  if (began) connection.exec("ROLLBACK");
+  bool keyedWhileEmpty = false;
+  auto fresh = connect(transaction.file, transaction.passphrase, transaction.readOnly, keyedWhileEmpty);
+  if (!fresh->isOpen()) return false;
+  transaction.connection = std::move(fresh);
+  transaction.keyedWhileEmpty = keyedWhileEmpty;
+  return begin(transaction);
 }
 
 void TQSQLite::beginTransaction(TQInvocation& call) {
-  auto found = registry_ ? transaction(std::string(call.text("transactionId"))) : nullptr;
-  if (!found) return;
-  std::lock_guard lock(found->mutex);
-  sql::SQLConnection& connection = *found->connection;
-  connection.library().busy_timeout(connection.handle(), kBusyTimeoutMs);
-  bool readOnly = connection.library().db_readonly(connection.handle(), nullptr) == 1;
-  if (!connection.exec(readOnly ? "BEGIN" : "BEGIN EXCLUSIVE"))
-    call.setResult("Could not begin transaction: " + connection.errorMessage());
+  auto held = use(call, [&](const std::string& reason) { call.setResult("Could not begin transaction: " + reason); });
+  if (!held) return;
+  sql::SQLTransaction& transaction = *held->transaction;
+  if (!begin(transaction)) {
+    call.setResult("Could not begin transaction: " + transaction.connection->errorMessage());
+    // A second BEGIN fails too, but inside a transaction that did begin.
+    transaction.beginFailed = library_->get_autocommit(transaction.connection->handle()) != 0;
+  } else {
+    transaction.beginFailed = false;
+  }
+  transaction.lastUsed = now();
 }
 
 void TQSQLite::commitTransaction(TQInvocation& call) {
-  const std::string id(call.text("transactionId"));
-  auto found = registry_ ? transaction(id) : nullptr;
-  if (!found) return;
-  std::unique_lock lock(found->mutex);
-  if (!found->connection->exec("COMMIT")) {
-    call.setResult("Could not commit transaction: " + found->connection->errorMessage());
+  auto held = use(call, [&](const std::string& reason) { call.setResult("Could not commit transaction: " + reason); });
+  if (!held) return;
+  sql::SQLTransaction& transaction = *held->transaction;
+  transaction.lastUsed = now();
+  if (!transaction.connection->exec("COMMIT")) {
+    call.setResult("Could not commit transaction: " + transaction.connection->errorMessage());
     return;
   }
   // Only the caller that removes the entry ends the transaction: a second
-  // commit racing this one finds nothing.
-  if (endTransaction(id)) found->connection.reset();
+  // commit waiting for this one finds nothing.
+  transactions_.remove(std::string(call.text("transactionId")));
+  transaction.connection.reset();
 }
 
 void TQSQLite::rollbackTransaction(TQInvocation& call) {
   const std::string id(call.text("transactionId"));
-  auto found = registry_ ? endTransaction(id) : nullptr;
-  if (!found) return;
-  std::lock_guard lock(found->mutex);
-  sql::SQLConnection& connection = *found->connection;
-  while (sqlite3_stmt* statement = connection.library().next_stmt(connection.handle(), nullptr))
-    connection.library().finalize(statement);
-  connection.exec("ROLLBACK");
-  found->connection.reset();
+  auto transaction = registry_ ? transactions_.remove(id) : nullptr;
+  if (!transaction) {
+    transactions_.forgetEnded(id);
+    return;
+  }
+  std::lock_guard lock(transaction->mutex);
+  transaction->end("");
 }
 
 void TQSQLite::executeStatement(TQInvocation& call) {
-  auto found = registry_ ? transaction(std::string(call.text("transactionId"))) : nullptr;
-  if (!found) return;
+  auto held = use(call, [&](const std::string& reason) {
+    call.setResult(SQLStatementRunner::errorAnswer(reason, SQLStatementRunner::kDatabaseError));
+  });
+  if (!held) return;
+  sql::SQLTransaction& transaction = *held->transaction;
+  transaction.lastUsed = now();
   const std::string version(call.text("version"));
   if (!version.empty() && databaseVersionWithId(bridge::longLongValue(call.text("databaseId"))) != version) {
-    call.setResult(errorObject("Could not execute statement: version mismatch"));
+    call.setResult(SQLStatementRunner::errorAnswer("version mismatch", SQLStatementRunner::kVersionError));
     return;
   }
   const std::string_view sql = call.text("sqlStatement");
-  if (!call.arguments().contains("sqlStatement") || sql::SQLStatementRunner::isTransactionControl(sql)) {
-    call.setResult(errorObject("Could not execute statement: not authorized"));
+  if (!call.arguments().contains("sqlStatement") || SQLStatementRunner::isTransactionControl(sql)) {
+    call.setResult(SQLStatementRunner::errorAnswer("not authorized", SQLStatementRunner::kDatabaseError));
     return;
   }
-  std::lock_guard lock(found->mutex);
-  call.setResult(sql::SQLStatementRunner::run(*found->connection, sql, call.arguments().find("arguments")));
+  if (transaction.beginFailed) {
+    // Run now, the statement would commit on its own: a later rollback
+    // could not undo it.
+    call.setResult(SQLStatementRunner::errorAnswer("the transaction could not begin",
+                                                   SQLStatementRunner::kDatabaseError));
+    return;
+  }
+  auto answer = SQLStatementRunner::run(*transaction.connection, sql, call.arguments().find("arguments"),
+                                        resultLimitBytes_);
+  transaction.lastUsed = now();
+  if (answer.resultBytes >= kLargeResultBytes) housekeeper_.releaseMemorySoon();
+  call.setResult(std::move(answer.value));
 }
+
+void TQSQLite::pageDocumentEnded(std::string_view pageName) {
+  auto ended = transactions_.removePage(pageName, kPageWentAway);
+  if (ended.empty()) return;
+  log::info("SQL: rolling back " + std::to_string(ended.size()) + " transaction(s) of page \"" +
+            std::string(pageName) + "\", whose document went away");
+  housekeeper_.endLater(std::move(ended), kPageWentAway);
+}
+
+size_t TQSQLite::rollBackIdleTransactions() { return housekeeper_.endIdleTransactions(); }
 
 }  // namespace tavero::modules

@@ -8,39 +8,68 @@
 // rollbackTransaction then use. Ids travel as decimal text. Only databases
 // opened in this run are recognised; unknown ids get an empty answer.
 //
+// Transactions do not outlive their page: when the document of the page
+// that created one goes away (pageDocumentEnded), or when one stays idle
+// (no call on it) for longer than the idle limit, the shell rolls it back,
+// and later calls on it are answered with the reason.
+//
 // Keying a connection with a passphrase derives the file's key (tens of
 // milliseconds); the derived key is kept, so a database pays for that once
 // per run, not once per transaction (see DerivedKeyCache).
 //
 // Thread rules: operations may run on several threads at once; all state
-// is guarded.
+// is guarded. No lock of the module is held while SQLite waits for a busy
+// database: only the waiting transaction's own calls wait with it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "bridge/TQCallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "modules/sql/DerivedKeyCache.h"
 #include "modules/sql/SQLConnection.h"
 #include "modules/sql/SQLDatabaseRegistry.h"
+#include "modules/sql/SQLHousekeeper.h"
+#include "modules/sql/SQLStatementRunner.h"
+#include "modules/sql/SQLTransactionTable.h"
 
 namespace tavero::modules {
 
 class TQSQLite : public bridge::TQW3CAction {
  public:
   static constexpr std::string_view className = "TQSQLite";
+  // How long a transaction's BEGIN (and its statements), or the key check of
+  // openDatabase, wait for a database that another transaction holds.
   static constexpr int kBusyTimeoutMs = 30000;
+  // A transaction with no call for this long is rolled back. Shorter than
+  // the busy timeout, so a BEGIN waiting behind an abandoned transaction
+  // gets its turn.
+  static constexpr std::chrono::seconds kIdleLimit{20};
+  // The largest text or blob a page statement may make or store.
+  static constexpr int kMaxValueBytes = 64 << 20;
+  // An answer this large has its memory given back to the system after.
+  static constexpr size_t kLargeResultBytes = size_t{1} << 20;
+
+  struct Options {
+    std::chrono::milliseconds idleLimit = kIdleLimit;
+    int busyTimeoutMs = kBusyTimeoutMs;
+    // The time idleness is measured with (steady_clock::now when empty).
+    std::function<std::chrono::steady_clock::time_point()> clock;
+    size_t resultLimitBytes = sql::SQLStatementRunner::kResultLimitBytes;
+  };
 
   // `databasesDirectory` holds the registry and the database files.
   TQSQLite(bridge::TQCallbackDelivery& callbacks, std::filesystem::path databasesDirectory);
+  TQSQLite(bridge::TQCallbackDelivery& callbacks, std::filesystem::path databasesDirectory, Options options);
   ~TQSQLite() override;
 
   void openDatabase(bridge::TQInvocation& call);
@@ -52,6 +81,14 @@ class TQSQLite : public bridge::TQW3CAction {
   void rollbackTransaction(bridge::TQInvocation& call);
   void executeStatement(bridge::TQInvocation& call);
 
+  // Rolls back the transactions that page `pageName` created (on the
+  // module's own thread, once no call is using them); calls on them from
+  // now on are answered with the reason.
+  void pageDocumentEnded(std::string_view pageName) override;
+  // Rolls back the transactions idle for longer than the idle limit now
+  // (the module's own thread does this regularly); returns how many.
+  size_t rollBackIdleTransactions();
+
   const std::filesystem::path& databasesDirectoryPath() const { return databasesDirectory_; }
   // The registry's version text of database `uid`, if any.
   std::optional<std::string> databaseVersionWithId(int64_t uid);
@@ -60,26 +97,42 @@ class TQSQLite : public bridge::TQW3CAction {
   bool keyDb(sql::SQLConnection& connection, const std::filesystem::path& file, const std::string& passphrase);
 
  private:
-  struct Transaction {
-    std::mutex mutex;  // one statement at a time on the connection
-    std::unique_ptr<sql::SQLConnection> connection;
+  // A transaction with its mutex held, for the length of one call.
+  struct Use {
+    std::shared_ptr<sql::SQLTransaction> transaction;
+    std::unique_lock<std::mutex> lock;
   };
+  // The call's transaction ("transactionId"), held; nothing when there is
+  // none, after answering with answerEnded(reason) when the shell ended it.
+  std::optional<Use> use(bridge::TQInvocation& call, const std::function<void(const std::string&)>& answerEnded);
 
+  // A transaction's connection to `file`: keyed, bounded, under the page
+  // policy. Check isOpen(). `keyedWhileEmpty` tells whether the file had no
+  // salt yet when it was keyed.
+  std::unique_ptr<sql::SQLConnection> connect(const std::filesystem::path& file, const std::string& passphrase,
+                                              bool readOnly, bool& keyedWhileEmpty);
+  // BEGIN (EXCLUSIVE for writers), waiting for the file up to the busy
+  // timeout. REQUIRES: the transaction's mutex held.
+  bool begin(sql::SQLTransaction& transaction);
   std::optional<std::string> passphraseOf(const std::string& databaseId);
-  std::shared_ptr<Transaction> transaction(const std::string& transactionId);
-  std::shared_ptr<Transaction> endTransaction(const std::string& transactionId);
   std::filesystem::path databaseFile(const std::string& databaseId) const;
+  std::string keyFor(const std::filesystem::path& file, const std::string& passphrase);
+  std::chrono::steady_clock::time_point now() const { return clock_(); }
 
   bridge::TQCallbackDelivery& callbacks_;
   std::filesystem::path databasesDirectory_;
   const sql::SQLCipherLibrary* library_;
   std::unique_ptr<sql::SQLDatabaseRegistry> registry_;  // null: the module does nothing
   sql::DerivedKeyCache keys_;
+  const std::function<std::chrono::steady_clock::time_point()> clock_;
+  const size_t resultLimitBytes_;
+  const int busyTimeoutMs_;
 
-  std::mutex stateMutex_;  // guards the maps and the counter below
-  std::map<std::string, std::string> databasesMap_;  // database id text -> passphrase
-  std::map<std::string, std::shared_ptr<Transaction>> transactionsMap_;
-  int64_t lastTransactionUid_ = 0;
+  std::mutex stateMutex_;  // guards databasesMap_
+  std::map<std::string, std::string> databasesMap_;  // database id text -> passphrase verified in this run
+
+  sql::SQLTransactionTable transactions_;
+  sql::SQLHousekeeper housekeeper_;  // after transactions_, which it uses
 };
 
 }  // namespace tavero::modules

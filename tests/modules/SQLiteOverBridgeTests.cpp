@@ -74,15 +74,15 @@ TEST_F(SQLiteOverBridge, APageOpensADatabaseRunsATransactionAndReadsItsRows) {
             "{\n\t \"insertId\" : 1,\n\t \"rowsAffected\" : 1,\n\t \"names\" : [],\n\t \"rows\" : []}");
   EXPECT_EQ(ask("command=SQLite%23executeStatement&sync=true&transactionId=1&databaseId=1&version=2.0"
                 "&sqlStatement=SELECT%201"),
-            "{\n\t \"error\" : \"Could not execute statement: version mismatch\"}");
+            "{\n\t \"error\" : \"Could not execute statement: version mismatch\",\n\t \"code\" : 2}");
   EXPECT_EQ(ask("command=SQLite%23commitTransaction&sync=true&transactionId=1"), "");
 
   ask("command=SQLite%23createTransaction&databaseId=1&readOnly=true&success=7&failure=8");
   EXPECT_EQ(nextScript(), "Kio.device.Communicator.invoke('7', [\"2\"])");
   EXPECT_EQ(ask("command=SQLite%23executeStatement&sync=true&transactionId=2&databaseId=1"
                 "&sqlStatement=SELECT%20body%20FROM%20n"),
-            "{\n\t \"insertId\" : 0,\n\t \"rowsAffected\" : 0,\n\t \"names\" : [\"body\"],\n\t \"rows\" : "
-            "[[\"caf\xC3\xA9 a+b\"]]}");  // a new transaction's connection has changed nothing yet
+            "{\n\t \"rowsAffected\" : 0,\n\t \"names\" : [\"body\"],\n\t \"rows\" : "
+            "[[\"caf\xC3\xA9 a+b\"]]}");  // no insertId: the statement inserted nothing
   EXPECT_EQ(ask("command=SQLite%23beginTransaction&sync=true&transactionId=99"), "");  // unknown: empty
 }
 
@@ -122,7 +122,7 @@ TEST_F(SQLiteOverBridge, TextArgumentsThatLookLikeJsonStayThePagesText) {
     EXPECT_EQ(ask("command=SQLite%23executeStatement&sync=true&transactionId=" + t + "&databaseId=" + id +
                   "&version=" + encoded(texts[i]) + "&sqlStatement=" +
                   encoded("CREATE TABLE t AS SELECT " + std::string(i % 2 ? "'{}'" : "'[1,2]'") + " AS v")),
-              "{\n\t \"insertId\" : 0,\n\t \"rowsAffected\" : 0,\n\t \"names\" : [],\n\t \"rows\" : []}");
+              "{\n\t \"rowsAffected\" : 0,\n\t \"names\" : [],\n\t \"rows\" : []}");
     EXPECT_NE(ask("command=SQLite%23executeStatement&sync=true&transactionId=" + t + "&databaseId=" + id +
                   "&version=" + encoded(texts[(i + 1) % texts.size()]) + "&sqlStatement=SELECT%201")
                   .find("version mismatch"),

@@ -6,19 +6,13 @@
 #include <fstream>
 
 namespace tavero::modules::sql {
-namespace {
-
-// The salt at the start of an encrypted file; empty for a file too short
-// to have one yet, or a plain SQLite file (keying that one fails anyway).
-std::string saltOf(const std::filesystem::path& file) {
+std::string DerivedKeyCache::saltOf(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
-  std::string salt(DerivedKeyCache::kSaltBytes, '\0');
+  std::string salt(kSaltBytes, '\0');
   if (!in.read(salt.data(), static_cast<std::streamsize>(salt.size()))) return {};
   if (std::memcmp(salt.data(), "SQLite format 3", 16) == 0) return {};
   return salt;
 }
-
-}  // namespace
 
 std::string DerivedKeyCache::rawKey(const std::string& passphrase, const std::string& salt) {
   unsigned char key[kKeyBytes];
@@ -35,7 +29,8 @@ std::string DerivedKeyCache::rawKey(const std::string& passphrase, const std::st
   return text;
 }
 
-std::string DerivedKeyCache::keyFor(const std::filesystem::path& file, const std::string& passphrase) {
+std::string DerivedKeyCache::keyFor(const std::filesystem::path& file, const std::string& passphrase,
+                                    const Checker& check) {
   if (passphrase.empty()) return {};
   std::string salt = saltOf(file);
   if (salt.empty()) return passphrase;
@@ -44,7 +39,15 @@ std::string DerivedKeyCache::keyFor(const std::filesystem::path& file, const std
     std::lock_guard lock(mutex_);
     if (auto it = keys_.find(id); it != keys_.end()) return it->second;
   }
-  std::string key = rawKey(passphrase, salt);  // the slow part, outside the lock
+  // The slow part, outside the lock.
+  std::string key = rawKey(passphrase, salt);
+  KeyCheck derived = check(key);
+  if (derived == KeyCheck::unknown) return passphrase;
+  if (derived == KeyCheck::doesNotOpen) {
+    // A wrong passphrase, or one SQLCipher does not derive the way above.
+    if (check(passphrase) != KeyCheck::opens) return passphrase;
+    key = passphrase;
+  }
   std::lock_guard lock(mutex_);
   return keys_.emplace(std::move(id), std::move(key)).first->second;
 }

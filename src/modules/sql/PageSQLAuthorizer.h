@@ -9,6 +9,14 @@
 // preparing the statement fails with SQLITE_AUTH and "not authorized" (a
 // refused column read says "access to T.C is prohibited").
 //
+// A read-only policy, for read transactions on read-only connections, also
+// refuses the changes such a connection allows: those of TEMP tables,
+// views, indexes and triggers, REINDEX and ANALYZE.
+//
+// The authorizer also notes whether the statement being prepared inserts
+// into a page table itself (not through a trigger), which tells a
+// statement that inserted a row from one that only changed rows.
+//
 // Functions used in a column DEFAULT never reach the authorizer, so the
 // dangerous ones are also replaced on the connection by versions that fail
 // with "not authorized": fts3_tokenizer, load_extension, sqlcipher_export,
@@ -19,19 +27,23 @@
 // runs the connection's statements (SQLite calls the authorizer there).
 #pragma once
 
+#include <utility>
+
 #include "modules/sql/SQLCipherLibrary.h"
 
 namespace tavero::modules::sql {
 
 class PageSQLAuthorizer {
  public:
+  enum class Access { readWrite, readOnly };
+
   // Installs the policy on `db`: the authorizer (with this object as its
   // user data, so the object must not move: hold it by unique_ptr), the
   // failing replacements, FTS3 tokenizer registration and extension loading
   // turned off, and no attached databases allowed. Steps that fail are
   // logged and make installed() false; the rest still apply.
   // REQUIRES: no statement of `db` is running.
-  PageSQLAuthorizer(const SQLCipherLibrary& library, sqlite3* db);
+  PageSQLAuthorizer(const SQLCipherLibrary& library, sqlite3* db, Access access = Access::readWrite);
   // Removes the authorizer. REQUIRES: `db` is still open.
   ~PageSQLAuthorizer();
 
@@ -58,11 +70,16 @@ class PageSQLAuthorizer {
     PageSQLAuthorizer& authorizer_;
   };
 
+  // Whether a page statement prepared since the last call inserts into a
+  // page table at its top level (INSERT, REPLACE; not a trigger's insert).
+  // Call before preparing: it starts over.
+  bool takeInsertSeen() { return std::exchange(insertSeen_, false); }
+
   // The page policy's answer for one authorizer call: SQLITE_OK or
   // SQLITE_DENY, never SQLITE_IGNORE. Arguments as SQLite passes them (any
   // may be null). Pure.
   static int decide(int action, const char* first, const char* second, const char* database,
-                    const char* trigger);
+                    const char* trigger, Access access = Access::readWrite);
 
  private:
   static int authorize(void* self, int action, const char* first, const char* second, const char* database,
@@ -71,7 +88,9 @@ class PageSQLAuthorizer {
 
   const SQLCipherLibrary& library_;
   sqlite3* db_;
+  Access access_;
   int shellDepth_ = 0;
+  bool insertSeen_ = false;
   bool installed_ = true;
 };
 

@@ -37,10 +37,12 @@ struct SQLCipherLibrary {
   decltype(&::sqlite3_column_bytes) column_bytes;
   decltype(&::sqlite3_last_insert_rowid) last_insert_rowid;
   decltype(&::sqlite3_changes) changes;
+  decltype(&::sqlite3_total_changes) total_changes;
   decltype(&::sqlite3_errcode) errcode;
   decltype(&::sqlite3_errmsg) errmsg;
   decltype(&::sqlite3_busy_timeout) busy_timeout;
   decltype(&::sqlite3_db_readonly) db_readonly;
+  decltype(&::sqlite3_get_autocommit) get_autocommit;
   decltype(&::sqlite3_set_authorizer) set_authorizer;
   decltype(&::sqlite3_create_function_v2) create_function_v2;
   decltype(&::sqlite3_result_error) result_error;

@@ -1,7 +1,9 @@
 // Runs one page statement on a transaction's connection and answers its
-// result: {insertId, rowsAffected, names, rows} or {error}.
+// result: {insertId, rowsAffected, names, rows}, or {error, code} where code
+// is the Web SQL error code (SQLError) that fits the failure.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "json/JsonValue.h"
@@ -11,17 +13,46 @@ namespace tavero::modules::sql {
 
 class SQLStatementRunner {
  public:
+  // Web SQL's codes for statement errors.
+  enum ErrorCode : int {
+    kDatabaseError = 1,
+    kVersionError = 2,
+    kTooLargeError = 3,
+    kSyntaxError = 5,
+    kConstraintError = 6,
+  };
+
+  // How much one statement may answer: the JSON text of its names and rows,
+  // where every value also counts kValueOverheadBytes (what holding it in
+  // memory costs beyond its text). A statement past it fails with
+  // kTooLargeError and its rows are dropped as they come, so memory stays
+  // bounded too.
+  static constexpr size_t kResultLimitBytes = size_t{32} << 20;
+  static constexpr size_t kValueOverheadBytes = 48;
+
+  // {error: "Could not execute statement: <reason>", code}.
+  static json::Value errorAnswer(std::string_view reason, int code);
+
   // True for statements that control transactions (BEGIN, COMMIT, END,
   // ROLLBACK, after leading white space, any case): the shell runs those.
   static bool isTransactionControl(std::string_view sql);
 
+  struct Answer {
+    json::Value value;
+    size_t resultBytes = 0;  // what the answer counted against the limit
+  };
+
   // Prepares `sql` (exactly one statement, nothing after it), binds
-  // `arguments` (a JSON array, or null for none) to its parameters in
-  // order and steps it to the end. Numbers bind as doubles, booleans as 0
-  // and 1, arrays and objects as their JSON text. Rows are arrays of column
-  // values; blobs are lower-case hex; text that is not valid UTF-8 has its
-  // bad bytes replaced.
-  static json::Value run(SQLConnection& connection, std::string_view sql, const json::Value* arguments);
+  // `arguments` (a JSON array, or null for none; as many values as the
+  // statement has parameters) to its parameters in order and steps it to
+  // the end. Numbers bind as doubles (infinities too), booleans as 0 and 1,
+  // arrays and objects as their JSON text. Rows are arrays of column values;
+  // blobs are lower-case hex; text that is not valid UTF-8 has its bad bytes
+  // replaced. rowsAffected counts the rows the statement itself changed (0
+  // for one that changed none); insertId is there only when the statement
+  // inserted a row.
+  static Answer run(SQLConnection& connection, std::string_view sql, const json::Value* arguments,
+                    size_t resultLimitBytes = kResultLimitBytes);
 };
 
 }  // namespace tavero::modules::sql
