@@ -34,9 +34,10 @@
     TIMEOUT_ERR: 7,
   };
 
-  // Codes of the exceptions openDatabase and executeSql throw (as DOMException's).
+  // Codes of the exceptions openDatabase, executeSql and insertId throw (as DOMException's).
   const UNKNOWN_EXCEPTION = 0;
   const INVALID_STATE_EXCEPTION = 11;
+  const INVALID_ACCESS_EXCEPTION = 15;
 
   class SQLError {
     constructor(code, message) {
@@ -61,7 +62,18 @@
 
   function errorFrom(message) { return new SQLError(codeOf(message), String(message)); }
 
+  // The error of a statement answer {error, code}: the shell's code when it
+  // gave one.
+  function statementError(answer) {
+    const message = String(answer.error);
+    return new SQLError(typeof answer.code === 'number' ? answer.code : codeOf(message), message);
+  }
+
   function exception(code, name, message) {
+    if (typeof global.DOMException === 'function') {
+      const error = new global.DOMException(message, name);
+      if (error.code === code) return error;
+    }
     const error = new Error(message);
     error.code = code;
     error.name = name;
@@ -118,48 +130,69 @@
     try { callback(value); } catch (e) { report(e); }
   }
 
-  // Statement arguments as they travel: JSON scalars pass, undefined is
-  // NULL, anything else becomes its text.
-  function argument(value) {
-    if (value === undefined || value === null) return null;
-    const type = typeof value;
-    if (type === 'boolean' || type === 'number' || type === 'string') return value;
-    return String(value);
+  // One statement argument as JSON text, bound the way Web SQL binds it:
+  // numbers as numbers (infinities as 1e999, which the shell reads back as
+  // infinity; NaN as NULL), null and undefined as NULL, anything else as
+  // its string form (true is the text "true").
+  function argumentText(value) {
+    if (value === undefined || value === null) return 'null';
+    if (typeof value === 'number') {
+      if (value === Infinity) return '1e999';
+      if (value === -Infinity) return '-1e999';
+      return value === value ? JSON.stringify(value) : 'null';
+    }
+    return JSON.stringify(String(value));
   }
 
-  function argumentList(args) {
-    if (args === undefined || args === null) return [];
+  // The statement's arguments as the JSON array text the shell binds.
+  function argumentsText(args) {
+    if (args === undefined || args === null) return '[]';
     if (typeof args !== 'object' || typeof args.length !== 'number') {
       throw new TypeError('executeSql: the arguments must be an array');
     }
-    return Array.from(args, (value) => argument(value));
+    return '[' + Array.from(args, argumentText).join(',') + ']';
   }
 
+  // Rows as the shell answers them (arrays of column values); item(i) makes
+  // a fresh object keyed by column name each time, so a page that changes
+  // one changes nothing else.
   class SQLResultSetRowList {
-    constructor(rows) {
-      this._rows = rows;
-      Object.defineProperty(this, '_rows', {enumerable: false});
+    constructor(names, rows) {
+      Object.defineProperty(this, '_names', {value: names});
+      Object.defineProperty(this, '_rows', {value: rows});
     }
     get length() { return this._rows.length; }
     item(index) {
       const i = Number(index);
-      return i >= 0 && i < this._rows.length && Math.floor(i) === i ? this._rows[i] : null;
+      if (!(i >= 0 && i < this._rows.length && Math.floor(i) === i)) return null;
+      const values = this._rows[i];
+      const row = {};
+      this._names.forEach((name, column) => { row[name] = values[column]; });
+      return row;
     }
   }
 
-  // The result of a statement: rows become objects keyed by column name.
-  function resultSet(answer) {
-    const names = Array.isArray(answer.names) ? answer.names : [];
-    const rows = (Array.isArray(answer.rows) ? answer.rows : []).map((values) => {
-      const row = {};
-      names.forEach((name, column) => { row[name] = values[column]; });
-      return row;
-    });
-    return {
-      insertId: answer.insertId,
-      rowsAffected: answer.rowsAffected === undefined ? 0 : answer.rowsAffected,
-      rows: new SQLResultSetRowList(rows),
-    };
+  // The result of a statement. Its fields are read-only; insertId throws
+  // when the statement inserted no row.
+  class SQLResultSet {
+    constructor(answer) {
+      const names = Array.isArray(answer.names) ? answer.names : [];
+      const rows = Array.isArray(answer.rows) ? answer.rows : [];
+      Object.defineProperty(this, '_answer', {value: {
+        inserted: typeof answer.insertId === 'number',
+        insertId: answer.insertId,
+        rowsAffected: typeof answer.rowsAffected === 'number' ? answer.rowsAffected : 0,
+        rows: new SQLResultSetRowList(names, rows),
+      }});
+    }
+    get insertId() {
+      if (!this._answer.inserted) {
+        throw exception(INVALID_ACCESS_EXCEPTION, 'InvalidAccessError', 'insertId: the statement inserted no row');
+      }
+      return this._answer.insertId;
+    }
+    get rowsAffected() { return this._answer.rowsAffected; }
+    get rows() { return this._answer.rows; }
   }
 
   const transactionRuns = new WeakMap();  // SQLTransaction -> its TransactionRun
@@ -176,7 +209,7 @@
       run.queue.push({
         // The shell refuses anything after a final semicolon, even blanks.
         sql: String(sqlStatement).replace(/\s+$/, ''),
-        args: argumentList(args),
+        args: argumentsText(args),
         success: callable(successCallback),
         error: callable(errorCallback),
       });
@@ -250,8 +283,8 @@
       if (answer === null || typeof answer !== 'object') {
         return {error: new SQLError(codes.DATABASE_ERR, 'Could not execute statement: the SQL module did not answer')};
       }
-      if (answer.error !== undefined) return {error: errorFrom(answer.error)};
-      return {result: resultSet(answer)};
+      if (answer.error !== undefined) return {error: statementError(answer)};
+      return {result: new SQLResultSet(answer)};
     }
 
     run() {
@@ -456,6 +489,7 @@
     SQLError: SQLError,
     Database: Database,
     SQLTransaction: SQLTransaction,
+    SQLResultSet: SQLResultSet,
   };
 
   if (typeof global.openDatabase !== 'function') {

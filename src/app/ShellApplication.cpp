@@ -36,6 +36,8 @@ ShellApplication::ShellApplication(Settings settings)
   });
   views_ = std::make_unique<host::TQViewManager>(*webViewHost_, settings_.bundle.webappPath(),
                                                  [this] { return pageDeviceInformation(); });
+  // A page's transactions, watches... end with its document.
+  views_->setDocumentEndedObserver([this](const std::string& page) { modules_.pageDocumentEnded(page); });
   engine_ = std::make_unique<host::TQEngine>(mainThread_, *webViewHost_, *views_, settings_.bundle);
   makeDeviceServices();
 

@@ -14,6 +14,7 @@ TQViewManager::TQViewManager(platform::WebViewHost& host, std::filesystem::path 
 TQWebView& TQViewManager::webViewForPage(const std::string& page, bool shouldLoad) {
   if (auto* existing = existingWebView(page)) return *existing;
   auto view = std::make_unique<TQWebView>(host_.createWebView(page));
+  view->setDocumentEndedObserver(documentEnded_);
   if (shouldLoad) {
     view->platformView().loadFileURL(platform::fileURLForPath(webappPath_ / page));
     view->setInformation(deviceInformation_());
@@ -41,7 +42,9 @@ TQWebView* TQViewManager::viewForPageName(const std::string& name) const {
 }
 
 std::unique_ptr<TQWebView> TQViewManager::createUnregisteredWebView(const std::string& label) {
-  return std::make_unique<TQWebView>(host_.createWebView(label));
+  auto view = std::make_unique<TQWebView>(host_.createWebView(label));
+  view->setDocumentEndedObserver(documentEnded_);
+  return view;
 }
 
 void TQViewManager::updateApplicationScheme() {

@@ -28,6 +28,10 @@ class TQViewManager {
   // information defined; without it stays empty. An existing view is
   // returned as it is, whatever `shouldLoad` says.
   TQWebView& webViewForPage(const std::string& page, bool shouldLoad);
+  // Views made from now on tell `observer` the page name of each document
+  // that goes away from them.
+  void setDocumentEndedObserver(TQWebView::DocumentEndedObserver observer) { documentEnded_ = std::move(observer); }
+
   // The view registered under `page`, or null.
   TQWebView* existingWebView(const std::string& page) const;
   // The view a callback for the page named `name` goes to: the one
@@ -50,6 +54,7 @@ class TQViewManager {
   std::filesystem::path webappPath_;
   std::function<PageDeviceInformation()> deviceInformation_;
   std::map<std::string, std::unique_ptr<TQWebView>> webViews_;
+  TQWebView::DocumentEndedObserver documentEnded_;
 };
 
 }  // namespace tavero::host

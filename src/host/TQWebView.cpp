@@ -1,5 +1,6 @@
 #include "host/TQWebView.h"
 
+#include "bridge/TQInvocation.h"
 #include "host/JavaScriptString.h"
 
 namespace tavero::host {
@@ -15,6 +16,9 @@ TQWebView::TQWebView(std::unique_ptr<platform::WebView> view) : view_(std::move(
   view_->setLoadFinishedHandler([this] { webViewDidFinishLoad(); });
   view_->setLoadFailedHandler(
       [this](const std::string& url, const std::string& reason) { webViewDidFailLoad(url, reason); });
+  view_->setDocumentEndedHandler([this](const std::string& url) {
+    if (documentEnded_) documentEnded_(bridge::TQInvocation::pageNameOf(url));
+  });
 }
 
 void TQWebView::webViewDidFailLoad(const std::string&, const std::string& reason) { loadFailure_ = reason; }

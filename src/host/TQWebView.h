@@ -29,6 +29,11 @@ class TQWebView {
   // did not. Main thread.
   const std::optional<std::string>& loadFailure() const { return loadFailure_; }
 
+  // Told with the page name of every document that goes away from the view
+  // (another one loads, or its process ended).
+  using DocumentEndedObserver = std::function<void(const std::string& pageName)>;
+  void setDocumentEndedObserver(DocumentEndedObserver observer) { documentEnded_ = std::move(observer); }
+
   // Told of every finished load, after isLoaded is set.
   void setOriginalDelegate(LoadObserver observer) { originalDelegate_ = std::move(observer); }
   bool hasOriginalDelegate() const { return static_cast<bool>(originalDelegate_); }
@@ -55,6 +60,7 @@ class TQWebView {
   std::unique_ptr<platform::WebView> view_;
   std::atomic<bool> isLoaded_{false};
   LoadObserver originalDelegate_;           // main thread only
+  DocumentEndedObserver documentEnded_;     // main thread only
   std::optional<std::string> loadFailure_;  // main thread only
 };
 

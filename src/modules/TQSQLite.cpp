@@ -167,7 +167,7 @@ std::unique_ptr<sql::SQLConnection> TQSQLite::connect(const std::filesystem::pat
   keyedWhileEmpty = !passphrase.empty() && sql::DerivedKeyCache::saltOf(file).empty();
   connection->key(keyFor(file, passphrase));
   library_->limit(connection->handle(), SQLITE_LIMIT_LENGTH, kMaxValueBytes);
-  connection->installPagePolicy(readOnly);
+  connection->installPagePolicy();
   return connection;
 }
 

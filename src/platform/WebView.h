@@ -72,6 +72,12 @@ class WebView {
   // reason (a load cancelled by a newer one is not a failure).
   using LoadFailedHandler = std::function<void(const std::string& url, const std::string& reason)>;
   virtual void setLoadFailedHandler(LoadFailedHandler handler) = 0;
+
+  // Called when the document now in the view goes away, with its URL: when
+  // the view starts loading another document (a reload too), and when the
+  // process that showed it ends. Not called before the first document.
+  using DocumentEndedHandler = std::function<void(const std::string& url)>;
+  virtual void setDocumentEndedHandler(DocumentEndedHandler handler) = 0;
 };
 
 class WebViewHost {

@@ -55,6 +55,17 @@ TEST_F(Views, APageLoadsOnceAndGetsItsGlobalsAtDocumentStart) {
   EXPECT_EQ(recorded(0).loads.size(), 1u);
 }
 
+TEST_F(Views, EveryViewTellsThePageNameOfEachDocumentThatGoesAway) {
+  std::vector<std::string> ended;
+  views_.setDocumentEndedObserver([&](const std::string& page) { ended.push_back(page); });
+  views_.webViewForPage("index.html", true);
+  auto generated = views_.createUnregisteredWebView("generated");
+  recorded(0).endDocument("file:///apps/My%20App/webapp/index.html?launch=1#top");
+  recorded(1).endDocument("file:///apps/My%20App/webapp/");
+  recorded(0).endDocument("file:///apps/My%20App/webapp/sub/other.html");
+  EXPECT_EQ(ended, (std::vector<std::string>{"index.html", "webapp", "other.html"}));
+}
+
 TEST_F(Views, APageAskedForWithoutLoadingGetsAnEmptyRegisteredView) {
   TQWebView& view = views_.webViewForPage("other.html", false);
   EXPECT_TRUE(recorded(0).loads.empty());

@@ -153,19 +153,6 @@ TEST_F(PageSQLTest, ShellStatementsRunOnlyInsideAShellScope) {
   expectRefused({"BEGIN", "ROLLBACK"});
 }
 
-TEST_F(PageSQLTest, AReadOnlyPolicyRefusesTheChangesAReadOnlyConnectionAllows) {
-  expectRuns({"CREATE TABLE t(a)", "CREATE INDEX t_a ON t(a)", "INSERT INTO t VALUES(1)",
-              "CREATE TEMP TABLE kept(x)"});
-  authorizer.reset();  // its destructor removes whatever authorizer is installed
-  authorizer = std::make_unique<PageSQLAuthorizer>(*lib, db, PageSQLAuthorizer::Access::readOnly);
-  expectRuns({"SELECT a, abs(a) FROM t", "SELECT name FROM sqlite_master", "SAVEPOINT s", "RELEASE s",
-              "WITH c(x) AS (SELECT 1) SELECT x FROM c", "SELECT x FROM kept"});
-  expectRefused({"REINDEX", "REINDEX t_a", "ANALYZE", "CREATE TEMP TABLE scratch(x)",
-                 "CREATE TEMP VIEW v AS SELECT 1", "CREATE INDEX temp.k ON kept(x)",
-                 "CREATE TEMP TRIGGER tr AFTER INSERT ON t BEGIN SELECT 1; END", "INSERT INTO kept VALUES(2)",
-                 "UPDATE temp.kept SET x = 3", "DELETE FROM kept", "DROP TABLE kept", "ALTER TABLE kept ADD COLUMN y"});
-}
-
 TEST_F(PageSQLTest, OnlyATopLevelInsertIntoAPageTableCountsAsAnInsert) {
   expectRuns({"CREATE TABLE t(a)", "CREATE TABLE log(what)",
               "CREATE TRIGGER t_log AFTER UPDATE ON t BEGIN INSERT INTO log VALUES(new.a); END"});

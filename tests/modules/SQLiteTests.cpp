@@ -92,16 +92,28 @@ TEST_F(SQLite, ControlStatementsTailsAndUnsafeSqlAreRefused) {
 
 }
 
-TEST_F(SQLite, ReadOnlyTransactionsCannotWrite) {
+TEST_F(SQLite, ReadTransactionsRefuseEveryChangeTemporaryOnesToo) {
   open("notes");
   std::string writer = transaction("1");
   run(writer, "CREATE TABLE n (a)");
+  run(writer, "INSERT INTO n VALUES (1)");
   call("commitTransaction", {{"transactionId", writer}});
-  std::string reader = transaction("1", true);
-  EXPECT_FALSE(call("beginTransaction", {{"transactionId", reader}}));
-  EXPECT_EQ(field(run(reader, "INSERT INTO n VALUES (1)"), "error"),
-            "Could not execute statement: attempt to write a readonly database");
-  EXPECT_FALSE(call("rollbackTransaction", {{"transactionId", reader}}));
+  const std::string refused = "Could not execute statement: attempt to write a readonly database";
+  for (bool indexed : {false, true}) {
+    if (indexed) {
+      writer = transaction("1");
+      run(writer, "CREATE INDEX n_a ON n (a)");
+      call("commitTransaction", {{"transactionId", writer}});
+    }
+    std::string reader = transaction("1", true);
+    EXPECT_FALSE(call("beginTransaction", {{"transactionId", reader}}));
+    for (const char* sql : {"INSERT INTO n VALUES (2)", "REINDEX", "CREATE TEMP TABLE scratch (x)",
+                            "  reindex n", "CREATE TEMP VIEW v AS SELECT 1", "CREATE TABLE t (x)", "DELETE FROM n"})
+      EXPECT_EQ(field(run(reader, sql), "error"), refused) << sql << (indexed ? " (with an index)" : "");
+    for (const char* sql : {"SELECT count(*) FROM n", "SAVEPOINT s", "RELEASE s", "SELECT name FROM sqlite_master"})
+      EXPECT_EQ(field(run(reader, sql), "error"), "<none>") << sql;
+    EXPECT_FALSE(call("rollbackTransaction", {{"transactionId", reader}}));
+  }
 }
 
 TEST_F(SQLite, ASecondWriterWaitsForTheFirstInsteadOfFailing) {

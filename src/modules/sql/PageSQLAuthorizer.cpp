@@ -88,33 +88,6 @@ void refuseCall(sqlite3_context* context, int, sqlite3_value**) {
   if (const SQLCipherLibrary* library = SQLCipherLibrary::get()) library->result_error(context, "not authorized", -1);
 }
 
-// Changes that a read-only connection does not stop by itself: those of
-// temporary objects (kept apart from the file), REINDEX and ANALYZE.
-// Changes to the file fail with SQLite's own read-only message.
-bool escapesReadOnlyConnection(int action, const char* first, const char* database) {
-  switch (action) {
-    case SQLITE_CREATE_TEMP_INDEX:
-    case SQLITE_CREATE_TEMP_TABLE:
-    case SQLITE_CREATE_TEMP_TRIGGER:
-    case SQLITE_CREATE_TEMP_VIEW:
-    case SQLITE_DROP_TEMP_INDEX:
-    case SQLITE_DROP_TEMP_TABLE:
-    case SQLITE_DROP_TEMP_TRIGGER:
-    case SQLITE_DROP_TEMP_VIEW:
-    case SQLITE_REINDEX:
-    case SQLITE_ANALYZE:
-      return true;
-    case SQLITE_INSERT:
-    case SQLITE_UPDATE:
-    case SQLITE_DELETE:
-      return equalsNoCase(database, "temp");
-    case SQLITE_ALTER_TABLE:  // first: the database
-      return equalsNoCase(first, "temp");
-    default:
-      return false;
-  }
-}
-
 std::string describe(int action, const char* first, const char* second, const char* database) {
   std::string text = "SQL: refused page SQL (authorizer action " + std::to_string(action);
   for (const char* part : {first, second, database}) {
@@ -126,8 +99,7 @@ std::string describe(int action, const char* first, const char* second, const ch
 
 }  // namespace
 
-PageSQLAuthorizer::PageSQLAuthorizer(const SQLCipherLibrary& library, sqlite3* db, Access access)
-    : library_(library), db_(db), access_(access) {
+PageSQLAuthorizer::PageSQLAuthorizer(const SQLCipherLibrary& library, sqlite3* db) : library_(library), db_(db) {
   library_.limit(db_, SQLITE_LIMIT_ATTACHED, 0);
   if (library_.limit(db_, SQLITE_LIMIT_ATTACHED, -1) != 0) {
     log::warning("SQL: cannot limit attached databases to none");
@@ -184,7 +156,7 @@ int PageSQLAuthorizer::authorize(void* self, int action, const char* first, cons
                                  const char* database, const char* trigger) {
   auto* authorizer = static_cast<PageSQLAuthorizer*>(self);
   if (authorizer->shellDepth_ > 0) return SQLITE_OK;
-  int answer = decide(action, first, second, database, trigger, authorizer->access_);
+  int answer = decide(action, first, second, database, trigger);
   if (answer != SQLITE_OK) {
     log::debug(describe(action, first, second, database));
   } else if (action == SQLITE_INSERT && !trigger && internalTable(first) == InternalTable::None) {
@@ -194,11 +166,10 @@ int PageSQLAuthorizer::authorize(void* self, int action, const char* first, cons
 }
 
 int PageSQLAuthorizer::decide(int action, const char* first, const char* second, const char* database,
-                              const char* /*trigger*/, Access access) {
+                              const char* /*trigger*/) {
   // A trigger's statements get the same answers as the page's own: the
   // page wrote the trigger.
   if (!isPageDatabase(database)) return SQLITE_DENY;
-  if (access == Access::readOnly && escapesReadOnlyConnection(action, first, database)) return SQLITE_DENY;
 
   switch (action) {
     case SQLITE_SELECT:

@@ -9,10 +9,6 @@
 // preparing the statement fails with SQLITE_AUTH and "not authorized" (a
 // refused column read says "access to T.C is prohibited").
 //
-// A read-only policy, for read transactions on read-only connections, also
-// refuses the changes such a connection allows: those of TEMP tables,
-// views, indexes and triggers, REINDEX and ANALYZE.
-//
 // The authorizer also notes whether the statement being prepared inserts
 // into a page table itself (not through a trigger), which tells a
 // statement that inserted a row from one that only changed rows.
@@ -35,15 +31,13 @@ namespace tavero::modules::sql {
 
 class PageSQLAuthorizer {
  public:
-  enum class Access { readWrite, readOnly };
-
   // Installs the policy on `db`: the authorizer (with this object as its
   // user data, so the object must not move: hold it by unique_ptr), the
   // failing replacements, FTS3 tokenizer registration and extension loading
   // turned off, and no attached databases allowed. Steps that fail are
   // logged and make installed() false; the rest still apply.
   // REQUIRES: no statement of `db` is running.
-  PageSQLAuthorizer(const SQLCipherLibrary& library, sqlite3* db, Access access = Access::readWrite);
+  PageSQLAuthorizer(const SQLCipherLibrary& library, sqlite3* db);
   // Removes the authorizer. REQUIRES: `db` is still open.
   ~PageSQLAuthorizer();
 
@@ -79,7 +73,7 @@ class PageSQLAuthorizer {
   // SQLITE_DENY, never SQLITE_IGNORE. Arguments as SQLite passes them (any
   // may be null). Pure.
   static int decide(int action, const char* first, const char* second, const char* database,
-                    const char* trigger, Access access = Access::readWrite);
+                    const char* trigger);
 
  private:
   static int authorize(void* self, int action, const char* first, const char* second, const char* database,
@@ -88,7 +82,6 @@ class PageSQLAuthorizer {
 
   const SQLCipherLibrary& library_;
   sqlite3* db_;
-  Access access_;
   int shellDepth_ = 0;
   bool insertSeen_ = false;
   bool installed_ = true;

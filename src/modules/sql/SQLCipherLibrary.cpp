@@ -60,6 +60,7 @@ const SQLCipherLibrary* load() {
             resolve(handle, "sqlite3_total_changes", l.total_changes) & resolve(handle, "sqlite3_errcode", l.errcode) &
             resolve(handle, "sqlite3_errmsg", l.errmsg) & resolve(handle, "sqlite3_busy_timeout", l.busy_timeout) &
             resolve(handle, "sqlite3_db_readonly", l.db_readonly) &
+            resolve(handle, "sqlite3_stmt_readonly", l.stmt_readonly) &
             resolve(handle, "sqlite3_get_autocommit", l.get_autocommit) &
             resolve(handle, "sqlite3_set_authorizer", l.set_authorizer) &
             resolve(handle, "sqlite3_create_function_v2", l.create_function_v2) &

@@ -42,6 +42,7 @@ struct SQLCipherLibrary {
   decltype(&::sqlite3_errmsg) errmsg;
   decltype(&::sqlite3_busy_timeout) busy_timeout;
   decltype(&::sqlite3_db_readonly) db_readonly;
+  decltype(&::sqlite3_stmt_readonly) stmt_readonly;
   decltype(&::sqlite3_get_autocommit) get_autocommit;
   decltype(&::sqlite3_set_authorizer) set_authorizer;
   decltype(&::sqlite3_create_function_v2) create_function_v2;

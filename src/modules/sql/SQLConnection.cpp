@@ -39,10 +39,8 @@ bool SQLConnection::exec(const std::string& sql) {
   return library_.exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-void SQLConnection::installPagePolicy(bool readOnly) {
-  if (authorizer_ || !db_) return;
-  authorizer_ = std::make_unique<PageSQLAuthorizer>(
-      library_, db_, readOnly ? PageSQLAuthorizer::Access::readOnly : PageSQLAuthorizer::Access::readWrite);
+void SQLConnection::installPagePolicy() {
+  if (!authorizer_ && db_) authorizer_ = std::make_unique<PageSQLAuthorizer>(library_, db_);
 }
 
 }  // namespace tavero::modules::sql

@@ -41,9 +41,8 @@ class SQLConnection {
   // Runs one of the shell's own statements, outside the page policy.
   bool exec(const std::string& sql);
 
-  // From now on, page SQL on this connection is checked (read-only: no
-  // change of any kind is allowed).
-  void installPagePolicy(bool readOnly = false);
+  // From now on, page SQL on this connection is checked.
+  void installPagePolicy();
   // The page policy, once installed.
   PageSQLAuthorizer* pagePolicy() const { return authorizer_.get(); }
 

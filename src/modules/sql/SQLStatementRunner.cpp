@@ -25,6 +25,16 @@ class PreparedStatement {
   sqlite3_stmt* statement_;
 };
 
+// Whether `sql`, after leading white space, begins with `word` (upper case),
+// in any case. A plain prefix test: "ENDING" begins with "END".
+bool beginsWithWord(std::string_view sql, std::string_view word) {
+  while (!sql.empty() && std::isspace(static_cast<unsigned char>(sql.front()))) sql.remove_prefix(1);
+  if (sql.size() < word.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(sql[i])) != word[i]) return false;
+  return true;
+}
+
 // The Web SQL code for an error SQLite reported with `message`.
 int codeOf(int sqliteCode, const std::string& message) {
   switch (sqliteCode & 0xff) {
@@ -145,14 +155,8 @@ json::Value SQLStatementRunner::errorAnswer(std::string_view reason, int code) {
 }
 
 bool SQLStatementRunner::isTransactionControl(std::string_view sql) {
-  while (!sql.empty() && std::isspace(static_cast<unsigned char>(sql.front()))) sql.remove_prefix(1);
-  auto startsWith = [&](std::string_view word) {
-    if (sql.size() < word.size()) return false;
-    for (size_t i = 0; i < word.size(); ++i)
-      if (std::toupper(static_cast<unsigned char>(sql[i])) != word[i]) return false;
-    return true;
-  };
-  return startsWith("BEGIN") || startsWith("COMMIT") || startsWith("END") || startsWith("ROLLBACK");
+  return beginsWithWord(sql, "BEGIN") || beginsWithWord(sql, "COMMIT") || beginsWithWord(sql, "END") ||
+         beginsWithWord(sql, "ROLLBACK");
 }
 
 SQLStatementRunner::Answer SQLStatementRunner::run(SQLConnection& connection, std::string_view sql,
@@ -172,6 +176,13 @@ SQLStatementRunner::Answer SQLStatementRunner::run(SQLConnection& connection, st
   // Exactly one statement: nothing may follow it, not even white space.
   if (tail && *tail != '\0')
     return {errorAnswer("only one statement is allowed, and text follows the first one", kSyntaxError)};
+
+  // A read-only connection stops changes to the file, but not those of
+  // temporary tables: a read transaction refuses every statement that could
+  // change anything. A REINDEX with no index to rebuild compiles to nothing
+  // and so counts as read-only; it is refused by name.
+  if (lib.db_readonly(db, "main") == 1 && (!lib.stmt_readonly(raw) || beginsWithWord(sql, "REINDEX")))
+    return {errorAnswer("attempt to write a readonly database", kDatabaseError)};
 
   const json::Array* values = arguments ? arguments->ifArray() : nullptr;
   const size_t given = values ? values->size() : 0;

@@ -50,7 +50,8 @@ class SQLStatementRunner {
   // blobs are lower-case hex; text that is not valid UTF-8 has its bad bytes
   // replaced. rowsAffected counts the rows the statement itself changed (0
   // for one that changed none); insertId is there only when the statement
-  // inserted a row.
+  // inserted a row. On a read-only connection (a read transaction) only
+  // statements that change nothing, temporary tables included, may run.
   static Answer run(SQLConnection& connection, std::string_view sql, const json::Value* arguments,
                     size_t resultLimitBytes = kResultLimitBytes);
 };

@@ -2,6 +2,8 @@
 
 #include <webkit2/webkit2.h>
 
+#include <utility>
+
 #include "embedded/kConsoleForwardingScript.h"
 #include "log/Log.h"
 #include "platform/linux/SubresourceLoadLog.h"
@@ -159,7 +161,14 @@ void WebKitPageView::addBundleScript(const std::string& source, bool allFrames) 
 }
 
 void WebKitPageView::loadChanged(int event) {
+  if (event == WEBKIT_LOAD_COMMITTED) {
+    const char* uri = webkit_web_view_get_uri(view_);
+    documentURI_ = uri ? uri : "";
+  }
   if (event == WEBKIT_LOAD_STARTED) {
+    // Told when the new load starts, before any script of the new document
+    // runs: at commit the new document may already be calling the shell.
+    endDocument();
     // After a failed load the view loads its error page under the failed
     // URL: that load is not the page's, and must not count as finished.
     const char* uri = webkit_web_view_get_uri(view_);
@@ -184,7 +193,14 @@ void WebKitPageView::loadFailed(const char* uri, const GError* error) {
   if (onLoadFailed_) onLoadFailed_(url, reason);
 }
 
+void WebKitPageView::endDocument() {
+  if (documentURI_.empty()) return;
+  std::string url = std::exchange(documentURI_, std::string());
+  if (onDocumentEnded_) onDocumentEnded_(url);
+}
+
 void WebKitPageView::webProcessTerminated(int reason) {
+  endDocument();
   const std::string page = "page " + pageName_ + ": the web process ended";
   switch (reason) {
     case WEBKIT_WEB_PROCESS_CRASHED:

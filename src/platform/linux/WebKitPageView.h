@@ -44,6 +44,7 @@ class WebKitPageView : public WebView {
   void setDocumentStartScripts(std::vector<std::string> scripts) override;
   void setLoadFinishedHandler(std::function<void()> handler) override { onLoadFinished_ = std::move(handler); }
   void setLoadFailedHandler(LoadFailedHandler handler) override { onLoadFailed_ = std::move(handler); }
+  void setDocumentEndedHandler(DocumentEndedHandler handler) override { onDocumentEnded_ = std::move(handler); }
 
   GtkWidget* widget() const;
   WebKitWebView* webView() const { return view_; }
@@ -57,6 +58,7 @@ class WebKitPageView : public WebView {
   void loadChanged(int event);
   void loadFailed(const char* uri, const GError* error);
   void webProcessTerminated(int reason);
+  void endDocument();
   void consoleMessage(const std::string& text);
 
   std::string pageName_;
@@ -71,6 +73,8 @@ class WebKitPageView : public WebView {
   std::vector<std::string> documentStartScripts_;
   std::function<void()> onLoadFinished_;
   LoadFailedHandler onLoadFailed_;
+  DocumentEndedHandler onDocumentEnded_;
+  std::string documentURI_;  // the document now in the view, since its load committed
   bool currentLoadFailed_ = false;
   std::string failedURI_;          // the URL of the load that just failed
   bool showingErrorPage_ = false;  // the current load is the error page for failedURI_

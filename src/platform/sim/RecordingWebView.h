@@ -26,6 +26,7 @@ class RecordingWebView : public WebView {
   void setLoadFinishedHandler(std::function<void()> handler) override { onLoadFinished_ = std::move(handler); }
 
   void setLoadFailedHandler(LoadFailedHandler handler) override { onLoadFailed_ = std::move(handler); }
+  void setDocumentEndedHandler(DocumentEndedHandler handler) override { onDocumentEnded_ = std::move(handler); }
 
   // Reports a finished load to the handler.
   void finishLoad() {
@@ -34,6 +35,10 @@ class RecordingWebView : public WebView {
   // Reports a failed load to the handler.
   void failLoad(const std::string& url, const std::string& reason) {
     if (onLoadFailed_) onLoadFailed_(url, reason);
+  }
+  // Reports that the document at `url` went away.
+  void endDocument(const std::string& url) {
+    if (onDocumentEnded_) onDocumentEnded_(url);
   }
   const std::string& pageName() const { return pageName_; }
 
@@ -46,6 +51,7 @@ class RecordingWebView : public WebView {
   std::string pageName_;
   std::function<void()> onLoadFinished_;
   LoadFailedHandler onLoadFailed_;
+  DocumentEndedHandler onDocumentEnded_;
 };
 
 // Creates RecordingWebViews and remembers them, and what the window shows.
