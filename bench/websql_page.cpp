@@ -1,0 +1,233 @@
+// Web SQL from a page, in the real web view: one transaction of 2,000
+// INSERTs through examples/client/websql.js, plain and encrypted, and the
+// 2,000 rows read back. Medians over several runs (the page times each run
+// itself), against the same work done on the SQL module in this process
+// without page or bridge (statement answers written as JSON text, as the
+// bridge does), measured in the same run.
+//
+//   websql_page [RUNS]     (default 7 runs of each kind)
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/ShellApplication.h"
+#include "json/JsonCodec.h"
+#include "modules/TQSQLite.h"
+#include "platform/linux/PlistBundleReader.h"
+#include "platform/linux/XvfbDisplay.h"
+
+using namespace tavero;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kRows = 2000;
+
+struct Times {
+  std::vector<double> insertMs, readMs;
+};
+
+double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// Hands the page its runs, alternating plain and encrypted, and keeps what
+// it reports.
+class TQBench : public bridge::TQW3CAction {
+ public:
+  explicit TQBench(int runs) {
+    for (int i = 0; i < runs; ++i) {
+      queue_.push_back("plain");
+      queue_.push_back("encrypted");
+    }
+    addOperation("next", [this](bridge::TQInvocation& call) {
+      std::lock_guard lock(mutex_);
+      if (queue_.empty() || !error.empty()) {
+        finished_ = true;
+        changed_.notify_all();
+        call.setResult("done");
+        return;
+      }
+      call.setResult(queue_.front());
+      queue_.erase(queue_.begin());
+    });
+    addOperation("result", [this](bridge::TQInvocation& call) {
+      std::lock_guard lock(mutex_);
+      if (!call.text("error").empty()) {
+        error = std::string(call.text("error"));
+        return;
+      }
+      Times& times = results[std::string(call.text("mode"))];
+      times.insertMs.push_back(std::atof(std::string(call.text("insertMs")).c_str()));
+      times.readMs.push_back(std::atof(std::string(call.text("readMs")).c_str()));
+    });
+  }
+  bool waitUntilFinished() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::minutes(10), [&] { return finished_; });
+  }
+
+  std::map<std::string, Times> results;  // by mode
+  std::string error;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> queue_;
+  bool finished_ = false;
+};
+
+// Keeps the value of the latest callback (the transaction id).
+class LatestCallback : public bridge::TQCallbackDelivery {
+ public:
+  void invokeCallback(int, const std::optional<json::Value>& value, std::string_view) override {
+    latest = value && value->isString() ? value->asString() : "";
+  }
+  std::string latest;
+};
+
+// The page's work on a TQSQLite of this process: each call as the bridge
+// would make it, each answer written as JSON text.
+class InProcess {
+ public:
+  explicit InProcess(const std::filesystem::path& folder) : sqlite_(callbacks_, folder) {}
+
+  void run(const std::string& mode, int number, Times& times) {
+    Args open = {{"name", "bench-" + mode + "-" + std::to_string(number)}, {"__source", "file:///bench/index.html"}};
+    if (mode == "encrypted") open.emplace_back("passphrase", "bench passphrase");
+    std::string db = call("openDatabase", open).asObject().find("id")->asString();
+    transaction(db, false, [&](const std::string& t) {
+      statement(t, db, "CREATE TABLE item (id INTEGER PRIMARY KEY, name TEXT, price REAL, note TEXT)", json::Array{});
+    });
+
+    auto start = Clock::now();
+    transaction(db, false, [&](const std::string& t) {
+      for (int i = 0; i < kRows; ++i) {
+        statement(t, db, "INSERT INTO item (id, name, price, note) VALUES (?, ?, ?, ?)",
+                  json::Array{i, "item " + std::to_string(i), i * 1.25,
+                              "a short note about item number " + std::to_string(i)});
+      }
+    });
+    times.insertMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+
+    start = Clock::now();
+    transaction(db, true, [&](const std::string& t) {
+      statement(t, db, "SELECT id, name, price, note FROM item", json::Array{});
+    });
+    times.readMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+  }
+
+ private:
+  using Args = std::vector<std::pair<std::string, json::Value>>;
+
+  json::Value call(const std::string& operation, const Args& args) {
+    auto object = std::make_shared<json::Object>();
+    for (const auto& [key, value] : args) object->set(key, value);
+    bridge::TQInvocation invocation(object);
+    (*sqlite_.operation(operation))(invocation);
+    if (!invocation.result()) return json::Value();
+    answered_ += json::JsonCodec::jsonStringForValue(*invocation.result()).size();  // what the bridge would send
+    return *invocation.result();
+  }
+  template <class Body>
+  void transaction(const std::string& db, bool readOnly, Body body) {
+    call("createTransaction", {{"databaseId", db}, {"readOnly", readOnly ? "true" : "false"}, {"success", "1"}});
+    const std::string t = callbacks_.latest;
+    call("beginTransaction", {{"transactionId", t}});
+    body(t);
+    call("commitTransaction", {{"transactionId", t}});
+  }
+  void statement(const std::string& t, const std::string& db, const char* sql, json::Array arguments) {
+    json::Value answer = call("executeStatement", {{"transactionId", t},
+                                                   {"databaseId", db},
+                                                   {"sqlStatement", sql},
+                                                   {"arguments", std::move(arguments)}});
+    if (answer.isObject() && answer.asObject().contains("error")) {
+      std::fprintf(stderr, "in-process statement failed: %s\n", json::JsonCodec::jsonStringForValue(answer).c_str());
+      std::exit(1);
+    }
+  }
+
+  LatestCallback callbacks_;
+  modules::TQSQLite sqlite_;
+  size_t answered_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+  std::unique_ptr<platform::XvfbDisplay> xvfb;
+  if (!std::getenv("DISPLAY")) {
+    auto started = platform::XvfbDisplay::start();
+    xvfb = std::move(std::get<std::unique_ptr<platform::XvfbDisplay>>(started));
+    setenv("DISPLAY", xvfb->display().c_str(), 1);
+  }
+  setenv("NO_AT_BRIDGE", "1", 1);
+  if (auto error = platform::initializeGtk()) return std::fprintf(stderr, "%s\n", error->c_str()), 1;
+
+  const auto home = std::filesystem::temp_directory_path() / ("tavero-websql-bench-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(home);
+  app::ShellApplication::Settings settings;
+  settings.bundle = std::get<platform::BundleInfo>(platform::readBundle(TAVERO_BENCH_DIR "/websql-app"));
+  settings.home = platform::HomeFolders{home / "page"};
+  platform::createHomeFolders(settings.home);
+  settings.device = platform::DeviceInfo{.name = "bench", .modelCode = "x86_64", .genericModel = "Linux desktop",
+                                         .systemVersion = "12", .macAddress = std::nullopt};
+  TQBench* bench = nullptr;
+  settings.extraModules = [&](bridge::ModuleRegistry& modules, bridge::TQCallbackDelivery&) {
+    modules.add("TQBench", [&] {
+      auto module = std::make_unique<TQBench>(runs);
+      bench = module.get();
+      return module;
+    });
+  };
+
+  std::map<std::string, Times> page;
+  {
+    app::ShellApplication shell(std::move(settings));
+    shell.modules().sharedInstance("TQBench");  // made before the page can ask for it
+    if (!shell.launch()) return std::fprintf(stderr, "the bench page did not load\n"), 1;
+    std::thread wait([&] {
+      bench->waitUntilFinished();
+      shell.mainThread().quit();
+    });
+    shell.mainThread().run();
+    wait.join();
+    if (!bench->error.empty()) return std::fprintf(stderr, "the page failed: %s\n", bench->error.c_str()), 1;
+    page = bench->results;
+    shell.terminate();
+  }
+
+  std::map<std::string, Times> inProcess;
+  {
+    InProcess module(home / "in-process");
+    for (int i = 0; i < runs; ++i)
+      for (const char* mode : {"plain", "encrypted"}) module.run(mode, i, inProcess[mode]);
+  }
+  std::filesystem::remove_all(home);
+
+  std::printf("Web SQL from a page: %d runs of each kind, medians (ms)\n", runs);
+  std::printf("%-10s %-28s %10s %12s %7s\n", "database", "work", "page", "in-process", "ratio");
+  for (const char* mode : {"plain", "encrypted"}) {
+    double pageInsert = median(page[mode].insertMs), baseInsert = median(inProcess[mode].insertMs);
+    double pageRead = median(page[mode].readMs), baseRead = median(inProcess[mode].readMs);
+    std::printf("%-10s %-28s %10.1f %12.1f %6.1fx\n", mode, "2,000 INSERTs, 1 transaction", pageInsert, baseInsert,
+                pageInsert / baseInsert);
+    std::printf("%-10s %-28s %10.1f %12.1f %6.1fx\n", mode, "2,000 rows read back", pageRead, baseRead,
+                pageRead / baseRead);
+  }
+  std::printf("encrypted / plain from the page: inserts %.2fx, reads %.2fx\n",
+              median(page["encrypted"].insertMs) / median(page["plain"].insertMs),
+              median(page["encrypted"].readMs) / median(page["plain"].readMs));
+  return 0;
+}
