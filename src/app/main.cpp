@@ -1,4 +1,6 @@
 // The `tavero` command line.
+#include <malloc.h>
+
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -33,6 +35,12 @@ void printUsage(std::ostream& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Fixed thresholds: large blocks (SQL answers, file contents) are mapped
+  // and given back to the system when freed. With glibc's moving
+  // thresholds, freeing one large block raises them, and memory that later
+  // answers took stayed with the process.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     printUsage(std::cerr);
