@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
 
     start = Clock::now();
     auto connection = modules::sql::SQLConnection::open(*library, file, SQLITE_OPEN_READONLY);
-    std::string text = json::JsonCodec::jsonStringForValue(modules::sql::SQLStatementRunner::run(*connection, select, nullptr));
+    std::string text = json::JsonCodec::jsonStringForValue(modules::sql::SQLStatementRunner::run(*connection, select, nullptr).value);
     directMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
   }
   std::printf("SELECT of 10,000 rows (%zu bytes of JSON), median of 20:\n", bytes);
