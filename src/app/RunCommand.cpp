@@ -28,7 +28,8 @@ namespace tavero::app {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tavero run BUNDLE [URL [--from APP]] [--home DIR] [--device FILE] [--headless] [--screenshot FILE]\n";
+    "usage: tavero run BUNDLE [URL [--from APP]] [--home DIR] [--device FILE]\n"
+    "                  [--location simulated|system] [--headless] [--screenshot FILE]\n";
 
 constexpr const char* kOptionsHelp =
     "Runs the web application in BUNDLE, a folder with Info.plist and webapp/, in a window.\n"
@@ -39,6 +40,8 @@ constexpr const char* kOptionsHelp =
     "\n"
     "  --home DIR         where the app keeps its files (default $XDG_DATA_HOME/tavero/<bundle id>)\n"
     "  --device FILE      a JSON device profile: the simulated device's name, model, ...\n"
+    "  --location WHERE   simulated (default): positions from the profile and `tavero device geo`;\n"
+    "                     system: the machine's own position through GeoClue\n"
     "  --headless         run on a private X display (Xvfb): nothing appears on screen, and URLs\n"
     "                     pages open are only recorded (tavero device events opened-urls)\n"
     "  --screenshot FILE  write a PNG of the start page once it has loaded, then exit; a start\n"
@@ -116,6 +119,13 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args) 
       options.home = args[++i];
     } else if (arg == "--device" && hasValue) {
       options.deviceProfile = args[++i];
+    } else if (arg == "--location" && hasValue) {
+      const std::string& where = args[++i];
+      if (where != "simulated" && where != "system") {
+        std::cerr << "tavero run: --location is simulated or system, not \"" << where << "\"\n" << kUsage;
+        return std::nullopt;
+      }
+      options.systemLocation = where == "system";
     } else if (arg == "--screenshot" && hasValue) {
       options.screenshot = args[++i];
     } else if (arg == "--headless") {
@@ -231,6 +241,7 @@ int runApplication(const RunOptions& options) {
   settings.device = std::move(*device);
   settings.sensors = std::move(sensors);
   settings.media = std::move(*media);
+  settings.systemLocation = options.systemLocation;
   settings.home = home;
   if (auto error = platform::createHomeFolders(settings.home)) {
     std::cerr << "tavero run: " << *error << "\n";

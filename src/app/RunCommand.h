@@ -13,6 +13,9 @@ struct RunOptions {
   std::filesystem::path bundle;
   std::optional<std::filesystem::path> home;
   std::optional<std::filesystem::path> deviceProfile;
+  // --location system: the machine's position through GeoClue instead of
+  // the simulated device's.
+  bool systemLocation = false;
   bool headless = false;  // on a private X display (Xvfb); nothing appears on screen
   // A PNG of the page once the start page has loaded; the shell exits after
   // writing it (documentation shots, smoke tests, launch benchmarks).

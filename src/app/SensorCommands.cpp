@@ -170,28 +170,32 @@ void addNetworkCommand(control::ControlCommandRegistry& commands, platform::Forc
 
 }  // namespace
 
-void addSensorCommands(control::ControlCommandRegistry& commands, platform::SimulatedLocationService& location,
+void addSensorCommands(control::ControlCommandRegistry& commands, platform::SimulatedLocationService* location,
                        platform::SimulatedMotionService& motion, platform::ForcedNetworkReachability& network) {
-  addLocationCommands(commands, location);
+  if (location) addLocationCommands(commands, *location);
   addMotionCommands(commands, motion);
   addNetworkCommand(commands, network);
   commands.add({.name = "sensors",
                 .usage = "",
                 .help = "what the simulated position, motion sensors and network report now",
                 .thread = control::ControlThread::Any,
-                .handler = [&location, &motion, &network](ControlArguments& args) {
+                .handler = [location, &motion, &network](ControlArguments& args) {
                   args.end();
                   json::Object answer;
-                  auto place = location.status();
-                  json::Object geo;
-                  geo.append("enabled", place.enabled);
-                  geo.append("updating", place.updating);
-                  if (place.position) {
-                    geo.append("latitude", place.position->latitude);
-                    geo.append("longitude", place.position->longitude);
+                  if (location) {
+                    auto place = location->status();
+                    json::Object geo;
+                    geo.append("enabled", place.enabled);
+                    geo.append("updating", place.updating);
+                    if (place.position) {
+                      geo.append("latitude", place.position->latitude);
+                      geo.append("longitude", place.position->longitude);
+                    }
+                    geo.append("trackPointsLeft", static_cast<long long>(place.trackPointsLeft));
+                    answer.append("location", std::move(geo));
+                  } else {
+                    answer.append("location", "the machine's own (GeoClue)");
                   }
-                  geo.append("trackPointsLeft", static_cast<long long>(place.trackPointsLeft));
-                  answer.append("location", std::move(geo));
                   auto values = motion.values();
                   json::Object sensors;
                   sensors.append("gyroscope", values.gyroAvailable);

@@ -16,8 +16,10 @@
 
 namespace tavero::app {
 
-// The services must outlive the registry's use of the commands.
-void addSensorCommands(control::ControlCommandRegistry& commands, platform::SimulatedLocationService& location,
+// The services must outlive the registry's use of the commands. Without a
+// simulated location service (the app uses the machine's), the geo
+// commands are left out.
+void addSensorCommands(control::ControlCommandRegistry& commands, platform::SimulatedLocationService* location,
                        platform::SimulatedMotionService& motion, platform::ForcedNetworkReachability& network);
 
 }  // namespace tavero::app

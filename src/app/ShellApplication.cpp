@@ -12,6 +12,7 @@
 #include "modules/ModuleCatalog.h"
 #include "modules/TQOpenURL.h"
 #include "platform/linux/DesktopURLOpener.h"
+#include "platform/linux/GeoClueLocationService.h"
 #include "platform/linux/ProcessPeerVerifier.h"
 
 namespace tavero::app {
@@ -42,11 +43,16 @@ ShellApplication::ShellApplication(Settings settings)
   makeDeviceServices();
 
   platform::applySensorProfile(settings_.sensors, location_, motion_, network_);
+  if (settings_.systemLocation) {
+    systemLocation_ = std::make_unique<platform::GeoClueLocationService>(mainThread_, settings_.bundle.bundleIdentifier);
+    log::info("location: positions come from GeoClue, the machine's location service");
+  }
+  platform::LocationService& location = systemLocation_ ? *systemLocation_ : location_;
   media_ = std::make_unique<MediaPlatform>(settings_.media, settings_.home, settings_.bundle.bundleIdentifier, true);
   modules::registerModules(
       modules_, {.callbacks = *engine_,
                  .home = settings_.home,
-                 .sensors = {mainThread_, timers_, location_, motion_, network_, settings_.device.systemVersion},
+                 .sensors = {mainThread_, timers_, location, motion_, network_, settings_.device.systemVersion},
                  .media = media_->services(&mainThread_),
                  .mainThread = &mainThread_,
                  .urlOpener = desktopURLOpener_ ? desktopURLOpener_.get()
@@ -74,7 +80,7 @@ ShellApplication::ShellApplication(Settings settings)
   push_->setDelegate(delegate_.get());
   lifecycle_ = std::make_unique<ApplicationLifecycle>(*delegate_, settings_.onWindowClosed);
   lifecycle_->addControlCommands(*controlCommands_);
-  addSensorCommands(*controlCommands_, location_, motion_, network_);
+  addSensorCommands(*controlCommands_, systemLocation_ ? nullptr : &location_, motion_, network_);
   media_->addControlCommands(*controlCommands_);
   startControlInterface();
 }

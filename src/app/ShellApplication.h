@@ -53,6 +53,8 @@ class ShellApplication {
     // The simulated position and motion sensors and the network status to
     // start with (from the device profile).
     platform::SensorProfile sensors;
+    // The machine's own position through GeoClue instead of the simulated one.
+    bool systemLocation = false;
     platform::MediaProfile media;  // camera, contacts, store, idiom
     // The bridge's port: pages expect 3000. When another program holds it,
     // the bridge listens on a free port, and the page client follows.
@@ -127,6 +129,7 @@ class ShellApplication {
   host::QLDeviceHardware hardware_;
   platform::GLibMainLoopTimers timers_;
   platform::SimulatedLocationService location_;
+  std::unique_ptr<platform::LocationService> systemLocation_;  // with Settings::systemLocation
   platform::SimulatedMotionService motion_;
   platform::NetlinkReachability realNetwork_;
   platform::ForcedNetworkReachability network_{realNetwork_};

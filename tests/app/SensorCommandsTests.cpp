@@ -20,7 +20,7 @@ class NoNetwork : public platform::NetworkReachability {
 
 class SensorCommandsTest : public ::testing::Test {
  protected:
-  void SetUp() override { addSensorCommands(commands_, location_, motion_, network_); }
+  void SetUp() override { addSensorCommands(commands_, &location_, motion_, network_); }
 
   std::string error(std::vector<std::string> words) {
     auto answer = commands_.run(words);

@@ -77,6 +77,9 @@ TEST(LocationTrack, RefusesBadFilesWithAMessageThatSaysWhere) {
   EXPECT_EQ(errorOf(parseLocationTrack("time,latitude,longitude\n5,1,2\n4,1,2\n")),
             "point 2 has a time before the point ahead of it");
   EXPECT_EQ(errorOf(parseLocationTrack("latitude,longitude\n")), "the track has no points");
+  // A time far in the future would overflow the player's clock.
+  EXPECT_EQ(errorOf(parseLocationTrack("time,latitude,longitude\n0,1,2\n1e300,1,2\n")),
+            "point 2 comes more than a year after the first");
   EXPECT_EQ(errorOf(parseLocationTrack("<gpx><trk><trkpt lat=\"1\"></trkpt></trk></gpx>")),
             "point 1: needs numeric lat and lon attributes");
   EXPECT_EQ(errorOf(parseLocationTrack("<gpx><trkpt lat='1' lon='2'><time>yesterday</time></trkpt></gpx>")),
@@ -100,6 +103,8 @@ TEST(MotionTrace, ReadsGroupsOfThreeAndKeepsValuesThroughEmptyCells) {
   EXPECT_EQ(errorOf(parseMotionTrace("accelX,accelY,accelZ\n0,1,2\n")), "line 1: the header must name a time column");
   EXPECT_EQ(errorOf(parseMotionTrace("time,roll,pitch,yaw\n1,0,0,0\n0,0,0,0\n")), "line 3: time goes backwards");
   EXPECT_EQ(errorOf(parseMotionTrace("time,roll,pitch,yaw\n,0,0,0\n")), "line 2: \"\" is not a number");
+  EXPECT_EQ(errorOf(parseMotionTrace("time,roll,pitch,yaw\n-1e300,0,0,0\n1e300,0,0,0\n")),
+            "line 3: comes more than a year after the first row");
 }
 
 class SensorProfileTest : public ::testing::Test {

@@ -39,6 +39,9 @@ std::variant<LocationTrack, std::string> completeTrack(const std::vector<RawPoin
     if (offset < previous) {
       return "point " + std::to_string(i + 1) + " has a time before the point ahead of it";
     }
+    if (offset > kMaxTrackSeconds) {
+      return "point " + std::to_string(i + 1) + " comes more than a year after the first";
+    }
     previous = offset;
     LocationFix fix;
     fix.latitude = raw[i].latitude;

@@ -33,6 +33,7 @@ struct TrackPoint {
 using LocationTrack = std::vector<TrackPoint>;
 
 inline constexpr size_t kMaxTrackPoints = 1'000'000;
+inline constexpr double kMaxTrackSeconds = 366.0 * 24 * 3600;  // a track plays for a year at most
 inline constexpr double kDefaultHorizontalAccuracy = 5;
 inline constexpr double kDefaultVerticalAccuracy = 10;
 

@@ -66,6 +66,7 @@ std::variant<MotionTrace, std::string> parseMotionTrace(std::string_view text) {
     if (trace.empty()) firstTime = *values[0];
     row.offset = *values[0] - firstTime;
     if (!trace.empty() && row.offset < trace.back().offset) return where + "time goes backwards";
+    if (row.offset > kMaxTraceSeconds) return where + "comes more than a year after the first row";
     auto vector = [&](int first) -> std::optional<MotionVector> {
       if (!values[first] || !values[first + 1] || !values[first + 2]) return std::nullopt;
       return MotionVector{*values[first], *values[first + 1], *values[first + 2]};

@@ -32,6 +32,7 @@ struct MotionTraceRow {
 using MotionTrace = std::vector<MotionTraceRow>;
 
 inline constexpr size_t kMaxTraceRows = 1'000'000;
+inline constexpr double kMaxTraceSeconds = 366.0 * 24 * 3600;  // a trace plays for a year at most
 
 std::variant<MotionTrace, std::string> parseMotionTrace(std::string_view text);
 // parseMotionTrace on a file of at most 64 MiB; messages start with the path.

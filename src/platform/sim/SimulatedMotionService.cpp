@@ -136,7 +136,9 @@ void SimulatedMotionService::samplerLoop() {
     });
     auto now = Clock::now();
     if (now < due->second.nextSample) {
-      wake_.wait_until(lock, due->second.nextSample);
+      // A copy: the stream may be removed while this thread waits.
+      Clock::time_point next = due->second.nextSample;
+      wake_.wait_until(lock, next);
       continue;
     }
     Stream& stream = due->second;
