@@ -6,6 +6,10 @@
 #include "modules/RecordingCallbacks.h"
 #include "modules/TQPurchase.h"
 #include "platform/linux/FileUserDefaults.h"
+#include "platform/sim/SimulatedStore.h"
+
+#include <future>
+#include <thread>
 
 namespace tavero::modules {
 namespace {
@@ -276,6 +280,59 @@ TEST_F(PurchaseTest, APurchaseThatCannotBeStoredStaysInTheQueue) {
   ASSERT_FALSE(defaults_->setValue("purchases", json::Array{json::Value(record)}));
   EXPECT_EQ(run("complete", {{"success", "9"}, {"failure", "10"}, {"identifier", id}}).at(0).id, 9);
   EXPECT_EQ(defaults_->value("purchases")->asArray().size(), 1u);
+}
+
+// On the simulated store, whose reports come on its own thread while pages
+// buy from several dispatch threads at once.
+TEST_F(PurchaseTest, PurchasesFromManyThreadsEachGetTheirOwnAnswer) {
+  platform::StoreSettings settings;
+  settings.policy = platform::StorePolicy::approve;
+  settings.catalog = {coins_};
+  platform::SimulatedStore store(settings, folder_ / "PaymentQueue.json");
+  test::RecordingCallbacks callbacks;
+  {
+    TQPurchase purchase(callbacks, store, *defaults_);
+    json::Object info;
+    info.append("identifier", "coins");
+    call(purchase, "getProducts", {{"success", "1"}, {"failure", "2"}, {"productInfos", json::Array{json::Value(info)}}});
+    std::promise<void> answered;
+    store.afterPendingReports([&] { answered.set_value(); });
+    answered.get_future().wait();
+    callbacks.take();
+
+    std::vector<std::thread> buyers;
+    for (int t = 0; t < 4; ++t)
+      buyers.emplace_back([&, t] {
+        for (int i = 0; i < 5; ++i) {
+          int id = 100 + t * 10 + i;
+          call(purchase, "purchase", {{"success", std::to_string(id)}, {"failure", "9"}, {"identifier", "coins"}});
+        }
+      });
+    for (auto& buyer : buyers) buyer.join();
+    std::promise<void> reported;
+    store.afterPendingReports([&] { reported.set_value(); });
+    reported.get_future().wait();
+
+    std::vector<int> ids;
+    for (const auto& delivery : callbacks.take()) ids.push_back(delivery.id);
+    std::sort(ids.begin(), ids.end());
+    std::vector<int> expected;
+    for (int t = 0; t < 4; ++t)
+      for (int i = 0; i < 5; ++i) expected.push_back(100 + t * 10 + i);
+    EXPECT_EQ(ids, expected);  // each success once, none lost to another purchase
+
+    std::vector<std::thread> completers;
+    auto paid = store.transactions();
+    ASSERT_EQ(paid.size(), 20u);
+    for (int t = 0; t < 4; ++t)
+      completers.emplace_back([&, t] {
+        for (int i = t; i < 20; i += 4)
+          call(purchase, "complete", {{"success", "7"}, {"failure", "8"}, {"identifier", paid[i].transactionIdentifier}});
+      });
+    for (auto& completer : completers) completer.join();
+  }
+  EXPECT_TRUE(store.transactions().empty());
+  EXPECT_EQ(defaults_->value("purchases")->asArray().size(), 20u);
 }
 
 }  // namespace
