@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "modules/FileSystemFixture.h"
+#include "modules/files/EntryTree.h"
 
 namespace tavero::modules {
 namespace {
@@ -122,6 +123,27 @@ TEST_P(FileSystemEscapes, NamesThatAreNotUTF8AreLeftOutOfListings) {
   makeFile("ok.txt", "");
   std::ofstream(root_ / "bad\xff.txt") << "";
   EXPECT_EQ(entries("/"), "/dir/ /ok.txt /out /secret-link");
+}
+
+TEST_P(FileSystemEscapes, OverlongNamesPathsAndTreesFailCleanly) {
+  EXPECT_EQ(failed("getEntry", {{"path", "/"}, {"newPath", std::string(300, 'n')}, {"create", "true"}}),
+            "Could not get entry: File name too long");
+  std::string deepPath;
+  for (int i = 0; i < 20000; ++i) deepPath += "/d";
+  EXPECT_EQ(failed("getEntry", {{"path", "/"}, {"newPath", deepPath}}), "Could not get entry: not found");
+  EXPECT_EQ(failed("read", {{"path", deepPath}}), "Could not read: invalid state");
+
+  // A tree deeper than any path can name is refused, not walked without end.
+  std::string levels = "deep";
+  for (int i = 0; i < files::kMaxTreeDepth + 5; ++i) levels += "/d";
+  fs::create_directories(root_ / levels);
+  EXPECT_EQ(failed("moveTo", {{"path", "/deep"}, {"parentPath", "/"}, {"newName", "copy"}, {"copy", "true"}}),
+            "Could not move entry: File name too long");
+  EXPECT_FALSE(fs::exists(root_ / "copy"));
+  EXPECT_EQ(failed("remove", {{"path", "/deep"}, {"recursively", "true"}}), "Could not remove entry: File name too long");
+  EXPECT_TRUE(fs::exists(root_ / "deep"));
+  fs::remove_all(root_ / "deep");
+  expectOutsideUntouched();
 }
 
 }  // namespace

@@ -22,9 +22,10 @@ struct FolderChild {
   EntryKind kind;
 };
 
-// Trees deeper than this are refused (ENAMETOOLONG: no path could name
-// their bottom anyway), so a walk's descriptors and stack stay bounded.
-inline constexpr int kMaxTreeDepth = 1024;
+// Removing or copying a tree deeper than this fails (ENAMETOOLONG), so a
+// walk's descriptors (two per level for a copy) and stack stay bounded;
+// such a tree can still be taken apart from below.
+inline constexpr int kMaxTreeDepth = 256;
 
 // The children of the folder `folder` (a descriptor opened for reading),
 // in the order the file system lists them, without "." and "..".
