@@ -117,7 +117,7 @@ void TQSQLite::openDatabase(TQInvocation& call) {
   const std::string id = std::to_string(uid);
   // A passphrase this run already checked against the file needs no new
   // check, which would have to wait while a transaction holds the file.
-  if (passphraseOf(id) != passphrase) {
+  if (passphraseOf(id, origin) != passphrase) {
     const std::filesystem::path file = databaseFile(id);
     auto connection = sql::SQLConnection::open(*library_, file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (connection->isOpen()) library_->busy_timeout(connection->handle(), busyTimeoutMs_);
@@ -127,7 +127,7 @@ void TQSQLite::openDatabase(TQInvocation& call) {
       return;
     }
     std::lock_guard lock(stateMutex_);
-    databasesMap_[id] = passphrase;
+    databasesMap_[id] = {passphrase, origin};
   }
   json::Object result;
   result.append("id", id);
@@ -136,11 +136,11 @@ void TQSQLite::openDatabase(TQInvocation& call) {
   if (created && creationCallback >= 1) callbacks_.invokeCallback(creationCallback, std::nullopt);
 }
 
-std::optional<std::string> TQSQLite::passphraseOf(const std::string& databaseId) {
+std::optional<std::string> TQSQLite::passphraseOf(const std::string& databaseId, const std::string& origin) {
   std::lock_guard lock(stateMutex_);
   auto it = databasesMap_.find(databaseId);
-  if (it == databasesMap_.end()) return std::nullopt;
-  return it->second;
+  if (it == databasesMap_.end() || it->second.origin != origin) return std::nullopt;
+  return it->second.passphrase;
 }
 
 std::optional<std::string> TQSQLite::databaseVersionWithId(int64_t uid) {
@@ -149,13 +149,13 @@ std::optional<std::string> TQSQLite::databaseVersionWithId(int64_t uid) {
 
 void TQSQLite::getVersion(TQInvocation& call) {
   const std::string id(call.text("databaseId"));
-  if (!registry_ || !passphraseOf(id)) return;
+  if (!registry_ || !passphraseOf(id, originIdentifier(call.text("__source")))) return;
   if (auto version = databaseVersionWithId(bridge::longLongValue(id))) call.setResult(*version);
 }
 
 void TQSQLite::setVersion(TQInvocation& call) {
   const std::string id(call.text("databaseId"));
-  if (!registry_ || !passphraseOf(id)) return;
+  if (!registry_ || !passphraseOf(id, originIdentifier(call.text("__source")))) return;
   if (registry_->setVersion(bridge::longLongValue(id), std::string(call.text("version")))) call.setResult(true);
 }
 
@@ -176,7 +176,8 @@ void TQSQLite::createTransaction(TQInvocation& call) {
   const bool readOnly = call.flag("readOnly");
   const int success = call.integer("success");
   const int failure = call.integer("failure");
-  auto passphrase = passphraseOf(databaseId);
+  const std::string origin = originIdentifier(call.text("__source"));
+  auto passphrase = passphraseOf(databaseId, origin);
   if (!registry_ || !passphrase) return;
 
   const std::filesystem::path file = databaseFile(databaseId);
@@ -187,7 +188,7 @@ void TQSQLite::createTransaction(TQInvocation& call) {
     return;
   }
   auto transaction = std::make_shared<sql::SQLTransaction>(std::move(connection), file, *passphrase, readOnly,
-                                                           call.pageName(), now());
+                                                           call.pageName(), origin, now());
   transaction->keyedWhileEmpty = keyedWhileEmpty;
   std::string id = transactions_.add(std::move(transaction));
   housekeeper_.transactionAdded();
@@ -199,6 +200,7 @@ std::optional<TQSQLite::Use> TQSQLite::use(TQInvocation& call,
   if (!registry_) return std::nullopt;
   const std::string id(call.text("transactionId"));
   auto transaction = transactions_.find(id);
+  if (transaction && transaction->origin != originIdentifier(call.text("__source"))) return std::nullopt;
   if (!transaction) {
     if (auto reason = transactions_.endedReason(id)) answerEnded(*reason);
     return std::nullopt;
@@ -263,7 +265,9 @@ void TQSQLite::commitTransaction(TQInvocation& call) {
 
 void TQSQLite::rollbackTransaction(TQInvocation& call) {
   const std::string id(call.text("transactionId"));
-  auto transaction = registry_ ? transactions_.remove(id) : nullptr;
+  if (!registry_) return;
+  if (auto found = transactions_.find(id); found && found->origin != originIdentifier(call.text("__source"))) return;
+  auto transaction = transactions_.remove(id);
   if (!transaction) {
     transactions_.forgetEnded(id);
     return;

@@ -6,7 +6,8 @@
 // createTransaction opens a connection of the transaction's own, which
 // beginTransaction, executeStatement, commitTransaction and
 // rollbackTransaction then use. Ids travel as decimal text. Only databases
-// opened in this run are recognised; unknown ids get an empty answer.
+// opened in this run are recognised, and a database or transaction id only
+// by the origin that opened the database; other ids get an empty answer.
 //
 // Transactions do not outlive their page: when the document of the page
 // that created one goes away (pageDocumentEnded), or when one stays idle
@@ -114,7 +115,9 @@ class TQSQLite : public bridge::TQW3CAction {
   // BEGIN (EXCLUSIVE for writers), waiting for the file up to the busy
   // timeout. REQUIRES: the transaction's mutex held.
   bool begin(sql::SQLTransaction& transaction);
-  std::optional<std::string> passphraseOf(const std::string& databaseId);
+  // The passphrase this run checked for database `databaseId`, when the
+  // database was opened by `origin`: a database id is nothing to others.
+  std::optional<std::string> passphraseOf(const std::string& databaseId, const std::string& origin);
   std::filesystem::path databaseFile(const std::string& databaseId) const;
   std::string keyFor(const std::filesystem::path& file, const std::string& passphrase);
   std::chrono::steady_clock::time_point now() const { return clock_(); }
@@ -128,8 +131,12 @@ class TQSQLite : public bridge::TQW3CAction {
   const size_t resultLimitBytes_;
   const int busyTimeoutMs_;
 
+  struct OpenedDatabase {
+    std::string passphrase;  // verified against the file in this run
+    std::string origin;      // the origin identifier that opened it
+  };
   std::mutex stateMutex_;  // guards databasesMap_
-  std::map<std::string, std::string> databasesMap_;  // database id text -> passphrase verified in this run
+  std::map<std::string, OpenedDatabase> databasesMap_;  // by database id text
 
   sql::SQLTransactionTable transactions_;
   sql::SQLHousekeeper housekeeper_;  // after transactions_, which it uses

@@ -56,9 +56,11 @@ class SQLite : public ::testing::Test {
     fs::remove_all(folder_);
   }
 
-  // Runs one operation as the bridge would; returns its answer at once.
+  // Runs one operation as the bridge would; returns its answer at once. The
+  // caller is the app's page unless the arguments name another "__source".
   std::optional<json::Value> call(const std::string& operation, Arguments arguments) {
     auto object = std::make_shared<json::Object>();
+    object->set("__source", json::Value("file:///app/index.html"));
     for (auto& [key, value] : arguments) object->set(key, value);
     bridge::TQInvocation invocation(object);
     (*sqlite_->operation(operation))(invocation);

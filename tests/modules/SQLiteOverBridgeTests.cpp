@@ -31,7 +31,9 @@ class SQLiteOverBridge : public ::testing::Test {
     fs::remove_all(folder_);
   }
 
-  std::string ask(const std::string& query) {
+  // Sends `query` as the app's page would (which names itself in every call).
+  std::string ask(std::string query) {
+    if (query.find("__source=") == std::string::npos) query += "&__source=file%3A%2F%2F%2Fa%2Findex.html";
     testing::LoopbackClient client(bridge_->port());
     client.send(testing::getRequest("/?" + query, bridge_->port()));
     auto answer = client.readAnswer();

@@ -49,6 +49,31 @@ TEST_F(SQLite, IdsNotOpenedInThisRunAreNotRecognised) {
   EXPECT_FALSE(run("1", "SELECT 1"));
 }
 
+TEST_F(SQLite, DatabaseAndTransactionIdsWorkOnlyForTheOriginThatOpenedTheDatabase) {
+  open("vault", {{"passphrase", "secret"}});
+  std::string t = transaction("1");
+  ASSERT_FALSE(begin(t));
+  EXPECT_EQ(field(run(t, "CREATE TABLE v (x)"), "error"), "<none>");
+  EXPECT_EQ(field(run(t, "INSERT INTO v VALUES ('private')"), "error"), "<none>");
+  EXPECT_EQ(rows(run(t, "SELECT x FROM v")), "[[\"private\"]]");
+
+  // Another origin naming the app's ids gets nothing: no version, no
+  // transaction, no rows, and cannot end the app's transaction.
+  const std::string site = "http://ads.example.com/frame.html";
+  EXPECT_FALSE(call("getVersion", {{"databaseId", "1"}, {"__source", site}}));
+  EXPECT_FALSE(call("setVersion", {{"databaseId", "1"}, {"version", "x"}, {"__source", site}}));
+  call("createTransaction", {{"databaseId", "1"}, {"success", "1"}, {"failure", "2"}, {"__source", site}});
+  EXPECT_TRUE(callbacks_.take().empty());
+  EXPECT_FALSE(call("executeStatement", {{"transactionId", t}, {"databaseId", "1"}, {"sqlStatement", "SELECT x FROM v"},
+                                         {"__source", site}}));
+  EXPECT_FALSE(call("rollbackTransaction", {{"transactionId", t}, {"__source", site}}));
+  EXPECT_EQ(rows(run(t, "SELECT x FROM v")), "[[\"private\"]]");  // still the app's, still open
+  EXPECT_FALSE(commit(t));
+  // Opening its own database of that name gives the site a database of its own.
+  EXPECT_EQ(field(open("vault", {}, site), "id"), "2");
+  EXPECT_FALSE(call("getVersion", {{"databaseId", "1"}, {"__source", site}}));
+}
+
 TEST_F(SQLite, StatementsAnswerTheirShapeAndBindValuesByKind) {
   open("notes");
   std::string t = transaction("1");

@@ -20,11 +20,12 @@ struct SQLTransaction {
   using Clock = std::chrono::steady_clock;
 
   SQLTransaction(std::unique_ptr<SQLConnection> connection, std::filesystem::path file, std::string passphrase,
-                 bool readOnly, std::string page, Clock::time_point now)
+                 bool readOnly, std::string page, std::string origin, Clock::time_point now)
       : file(std::move(file)),
         passphrase(std::move(passphrase)),
         readOnly(readOnly),
         page(std::move(page)),
+        origin(std::move(origin)),
         connection(std::move(connection)),
         lastUsed(now) {}
 
@@ -36,7 +37,8 @@ struct SQLTransaction {
   const std::filesystem::path file;  // the database file
   const std::string passphrase;      // the one openDatabase checked ("" for a plain file)
   const bool readOnly;
-  const std::string page;  // the name of the page that created it
+  const std::string page;    // the name of the page that created it
+  const std::string origin;  // the origin identifier of the database's opener
 
   std::mutex mutex;
   std::unique_ptr<SQLConnection> connection;  // null once ended
