@@ -245,6 +245,7 @@ void TQSQLite::beginTransaction(TQInvocation& call) {
   } else {
     transaction.beginFailed = false;
   }
+  transaction.began = !transaction.beginFailed;
   transaction.lastUsed = now();
 }
 
@@ -297,6 +298,13 @@ void TQSQLite::executeStatement(TQInvocation& call) {
     // Run now, the statement would commit on its own: a later rollback
     // could not undo it.
     call.setResult(SQLStatementRunner::errorAnswer("the transaction could not begin",
+                                                   SQLStatementRunner::kDatabaseError));
+    return;
+  }
+  if (transaction.began && library_->get_autocommit(transaction.connection->handle()) != 0) {
+    // An error made SQLite roll the transaction back: pages send statements
+    // ahead of the answers, and these must not commit one by one.
+    call.setResult(SQLStatementRunner::errorAnswer("the transaction was rolled back after an error",
                                                    SQLStatementRunner::kDatabaseError));
     return;
   }

@@ -53,6 +53,24 @@ TEST_F(SQLTransactions, StatementsOfATransactionThatCouldNotBeginFailAndChangeNo
   EXPECT_EQ(field(run(twice, "INSERT INTO n VALUES (2)"), "error"), "<none>");
 }
 
+TEST_F(SQLTransactions, StatementsAfterSQLiteRolledATransactionBackFailInsteadOfCommittingAlone) {
+  open("notes");
+  std::string setup = writeTransaction();
+  run(setup, "CREATE TABLE n (v UNIQUE)");
+  ASSERT_FALSE(commit(setup));
+
+  std::string t = writeTransaction();
+  run(t, "INSERT INTO n VALUES (1)");
+  EXPECT_EQ(text(run(t, "INSERT OR ROLLBACK INTO n VALUES (1)")),  // SQLite ends the transaction
+            "{ \"error\" : \"Could not execute statement: UNIQUE constraint failed: n.v\", \"code\" : 6}");
+  EXPECT_EQ(text(run(t, "INSERT INTO n VALUES (2)")),
+            "{ \"error\" : \"Could not execute statement: the transaction was rolled back after an error\", \"code\" : 1}");
+  EXPECT_TRUE(commit(t));
+  std::string reader = transaction("1", true);
+  EXPECT_EQ(rows(run(reader, "SELECT count(*) FROM n")), "[[0]]");
+  rollback(reader);
+}
+
 TEST_F(SQLTransactions, ATransactionIdleForLongerThanTheLimitIsRolledBackAndSaysSo) {
   open("notes");
   std::string idle = writeTransaction();

@@ -47,6 +47,9 @@ struct SQLTransaction {
   // file first (with its salt), this connection cannot read it.
   bool keyedWhileEmpty = false;
   bool beginFailed = false;  // its statements must not run in autocommit mode
+  // Its BEGIN succeeded: should SQLite have rolled it back on its own since
+  // (some errors do), later statements must not run in autocommit mode.
+  bool began = false;
   Clock::time_point lastUsed;  // when its latest call ended
   std::string endedBecause;
 };
