@@ -105,7 +105,9 @@ Kio.device = Kio.device || {};
 
   // Sends a command; resolves with the parsed answer of a sync call (null
   // for an empty answer), or undefined for a queued one. Rejects when the
-  // shell refuses the call. Calls reach the shell in the order they were made.
+  // shell refuses the call. On the message channel (`ordered`) the shell
+  // carries out a page's sync calls in the order they were made; without it
+  // each call is a request of its own, and requests may overtake each other.
   function send(command, args, options) {
     options = options || {};
     const texts = argumentTexts(args, options.keepCallbacks);
@@ -116,7 +118,13 @@ Kio.device = Kio.device || {};
         pending.push({command: command, sync: sync, texts: texts, resolve: resolve, reject: reject});
       });
     }
-    return fetch(bridgeURL() + '?' + query(command, texts, sync)).then((response) => {
+    const body = query(command, texts, sync);
+    // Long arguments go in a form body: a request line has a size limit.
+    const request = body.length > 4096
+      ? fetch(bridgeURL(), {method: 'POST', body: body,
+                            headers: {'Content-Type': 'application/x-www-form-urlencoded'}})
+      : fetch(bridgeURL() + '?' + body);
+    return request.then((response) => {
       if (!response.ok) throw refusal(command, response.status);
       return response.text();
     }).then((text) => (sync ? (text === '' ? null : JSON.parse(text)) : undefined));
@@ -149,7 +157,8 @@ Kio.device = Kio.device || {};
     entry.fn(values && values.length ? values[0] : undefined);
   }
 
-  const communicator = Object.freeze({send: send, sendSync: sendSync, invoke: invoke, callback: callback, forget: forget});
+  const communicator = Object.freeze({send: send, sendSync: sendSync, invoke: invoke, callback: callback, forget: forget,
+                                      ordered: !!channel});
   Object.defineProperty(Kio.device, 'Communicator', {value: communicator, enumerable: true, writable: false,
                                                      configurable: !shell});
 })();

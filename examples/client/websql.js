@@ -13,10 +13,10 @@
 // Kio.sql.openDatabase is always defined; window.openDatabase (and
 // window.SQLError) only where the web view has none of its own.
 //
-// Every step of a transaction after it was created (begin, each statement,
-// commit or rollback) is a synchronous bridge call, and the whole run
-// happens in one task: the page's statement callbacks see their results in
-// order, and two transactions never interleave on the page side.
+// Transactions run asynchronously: a transaction's statements go to the
+// shell without waiting for each other, the page's statement callbacks see
+// their results in order, and the transactions of one database run one
+// after another. Only openDatabase and db.version wait for the shell.
 (function (global) {
   'use strict';
 
@@ -89,7 +89,8 @@
   }
 
   // One synchronous call to the SQL module: its parsed answer (null when it
-  // answered nothing). Throws when the bridge refuses the request.
+  // answered nothing). Throws when the bridge refuses the request. Only for
+  // what must answer at once (openDatabase, version).
   function ask(operation, args) {
     return communicator().sendSync('SQLite#' + operation, args);
   }
@@ -100,10 +101,11 @@
     try { return ask(operation, args); } catch (e) { return null; }
   }
 
-  // Runs fn in a later task.
-  function later(fn) {
-    if (typeof setTimeout === 'function') setTimeout(fn, 0);
-    else Promise.resolve().then(fn);
+  // Sends a call to the SQL module without waiting: a promise of its parsed
+  // answer (null when it answered nothing); rejects when the bridge refuses
+  // the request.
+  function post(operation, args) {
+    return communicator().send('SQLite#' + operation, args, {sync: true});
   }
 
   // Shows an exception thrown by a page callback without letting it break
@@ -206,7 +208,7 @@
                         'executeSql: the transaction is not active');
       }
       if (sqlStatement === undefined) throw new TypeError('executeSql: a statement is needed');
-      run.queue.push({
+      run.add({
         // The shell refuses anything after a final semicolon, even blanks.
         sql: String(sqlStatement).replace(/\s+$/, ''),
         args: argumentsText(args),
@@ -217,16 +219,53 @@
   }
 
   // One transaction from begin to commit or rollback.
+  //
+  // Its calls go to the shell without waiting for each other's answers: the
+  // shell carries out one page's calls in the order they were sent, so each
+  // statement runs after the ones queued before it, as Web SQL runs them,
+  // while the page stays free to paint and take input. Answers are taken in
+  // that same order, and each statement's callback runs once its own answer
+  // is there. A statement that fails the transaction may have later ones
+  // behind it, already run by the shell: the rollback that follows them
+  // undoes them too, and their callbacks are never called.
   class TransactionRun {
     constructor(database, transactionId, request) {
       this.database = database;
       this.id = transactionId;
       this.request = request;
-      this.queue = [];
+      this.queue = [];  // statements sent, oldest first, waiting for their callbacks
       this.open = false;  // true while a page callback may queue statements
       this.versionSet = false;  // true once a version change asked for the new version
       this.transaction = new SQLTransaction();
+      // Without the message channel calls can overtake each other: then
+      // each one waits for the answer to the one before.
+      this.ordered = communicator().ordered === true;
+      this.last = Promise.resolve();
       transactionRuns.set(this.transaction, this);
+    }
+
+    // Sends a call of this transaction in its turn; a promise of
+    // {answer} or {refused: error}, never rejected.
+    call(operation, args) {
+      const sending = () => post(operation, args).then((answer) => ({answer: answer}),
+                                                        (error) => ({refused: error}));
+      const answer = this.ordered ? sending() : this.last.then(sending);
+      this.last = answer;
+      return answer;
+    }
+
+    // Queues a statement the page gave executeSql.
+    add(statement) {
+      const change = this.request.change;
+      statement.outcome = this.call('executeStatement', {
+        transactionId: this.id,
+        databaseId: this.database._id,
+        // A version change is checked once at its start, not per statement.
+        version: change ? '' : this.database._expectedVersion,
+        sqlStatement: statement.sql,
+        arguments: statement.args,
+      });
+      this.queue.push(statement);
     }
 
     // Calls a page callback that may queue statements; its return value,
@@ -243,43 +282,26 @@
       }
     }
 
-    rollback() {
-      askQuietly('rollbackTransaction', {transactionId: this.id});
-    }
-
-    fail(error) {
-      this.rollback();
-      if (this.versionSet) this.restoreVersion();
+    async fail(error) {
+      await this.call('rollbackTransaction', {transactionId: this.id});
+      if (this.versionSet) await this.restoreVersion();
       notify(this.request.errorCallback, error);
     }
 
-    // Runs a sync step whose answer is null on success and a message
-    // otherwise; the SQLError or null.
-    step(operation, fallback) {
-      try {
-        const answer = ask(operation, {transactionId: this.id});
-        return answer === null ? null : errorFrom(answer);
-      } catch (e) {
-        return new SQLError(codes.UNKNOWN_ERR, fallback + ': ' + e.message);
-      }
+    // The SQLError of a step whose answer is null on success and a message
+    // otherwise, or null.
+    async step(operation, fallback) {
+      const outcome = await this.call(operation, {transactionId: this.id});
+      if (outcome.refused) return new SQLError(codes.UNKNOWN_ERR, fallback + ': ' + outcome.refused.message);
+      return outcome.answer === null ? null : errorFrom(outcome.answer);
     }
 
-    // Runs one statement: {result} or {error}.
-    execute(statement) {
-      const change = this.request.change;
-      let answer;
-      try {
-        answer = ask('executeStatement', {
-          transactionId: this.id,
-          databaseId: this.database._id,
-          // A version change is checked once at its start, not per statement.
-          version: change ? '' : this.database._expectedVersion,
-          sqlStatement: statement.sql,
-          arguments: statement.args,
-        });
-      } catch (e) {
-        return {error: new SQLError(codes.UNKNOWN_ERR, 'Could not execute statement: ' + e.message)};
+    // A statement's answer as {result} or {error}.
+    static resultOf(outcome) {
+      if (outcome.refused) {
+        return {error: new SQLError(codes.UNKNOWN_ERR, 'Could not execute statement: ' + outcome.refused.message)};
       }
+      const answer = outcome.answer;
       if (answer === null || typeof answer !== 'object') {
         return {error: new SQLError(codes.DATABASE_ERR, 'Could not execute statement: the SQL module did not answer')};
       }
@@ -287,15 +309,18 @@
       return {result: new SQLResultSet(answer)};
     }
 
-    run() {
+    async run() {
       const request = this.request;
       const change = request.change;
 
-      const beginError = this.step('beginTransaction', 'Could not begin transaction');
+      const began = this.step('beginTransaction', 'Could not begin transaction');
+      const version = change ? this.call('getVersion', {databaseId: this.database._id}) : null;
+      const beginError = await began;
       if (beginError) return this.fail(beginError);
 
       if (change) {
-        const current = askQuietly('getVersion', {databaseId: this.database._id});
+        const outcome = await version;
+        const current = outcome.refused ? null : outcome.answer;
         if (current !== change.oldVersion) {
           return this.fail(new SQLError(codes.VERSION_ERR,
                                         'The current version of the database (' + JSON.stringify(current) +
@@ -313,7 +338,7 @@
 
       while (this.queue.length) {
         const statement = this.queue.shift();
-        const outcome = this.execute(statement);
+        const outcome = TransactionRun.resultOf(await statement.outcome);
         if (outcome.error) {
           // Only an error callback answering exactly false lets the
           // transaction go on.
@@ -330,11 +355,11 @@
 
       if (change) {
         this.versionSet = true;
-        const set = askQuietly('setVersion', {databaseId: this.database._id, version: change.newVersion});
-        if (set !== true) return this.fail(new SQLError(codes.UNKNOWN_ERR, 'Could not set the database version'));
+        const set = await this.call('setVersion', {databaseId: this.database._id, version: change.newVersion});
+        if (set.answer !== true) return this.fail(new SQLError(codes.UNKNOWN_ERR, 'Could not set the database version'));
       }
 
-      const commitError = this.step('commitTransaction', 'Could not commit transaction');
+      const commitError = await this.step('commitTransaction', 'Could not commit transaction');
       if (commitError) return this.fail(commitError);
 
       if (change) this.database._expectedVersion = change.newVersion;
@@ -344,45 +369,70 @@
 
     // After a failed version change: puts the old version back in case the
     // shell keeps the version outside the rolled back transaction.
-    restoreVersion() {
+    async restoreVersion() {
       const change = this.request.change;
-      const current = askQuietly('getVersion', {databaseId: this.database._id});
-      if (current !== change.oldVersion) {
-        askQuietly('setVersion', {databaseId: this.database._id, version: change.oldVersion});
+      const outcome = await this.call('getVersion', {databaseId: this.database._id});
+      if (outcome.refused || outcome.answer !== change.oldVersion) {
+        await this.call('setVersion', {databaseId: this.database._id, version: change.oldVersion});
       }
     }
   }
 
-  // Asks the shell for a transaction; runs it in a later task once the shell
-  // created it.
+  // The transactions of each database run one after another, in the order
+  // the page asked for them. Run side by side, a writer's BEGIN would wait
+  // in the shell for another transaction whose remaining calls it holds up
+  // behind it (the shell carries out a page's calls in order).
+  const transactionQueues = new Map();  // database id -> [start functions], the first one running
+
+  function enqueueTransaction(databaseId, start) {
+    let queue = transactionQueues.get(databaseId);
+    if (!queue) transactionQueues.set(databaseId, queue = []);
+    queue.push(start);
+    if (queue.length === 1) start();
+  }
+
+  function transactionEnded(databaseId) {
+    const queue = transactionQueues.get(databaseId);
+    queue.shift();
+    if (queue.length) queue[0]();
+    else transactionQueues.delete(databaseId);
+  }
+
+  // Asks the shell for a transaction once the database's earlier ones have
+  // ended; runs it once the shell created it.
   function startTransaction(database, request) {
     const bridge = communicator();
-    let settled = false;
-    const ids = {};
-    const settle = () => {
-      if (settled) return false;
-      settled = true;
-      bridge.forget(ids.success);
-      bridge.forget(ids.failure);
-      return true;
-    };
-    ids.success = bridge.callback((transactionId) => {
-      if (!settle()) return;
-      later(() => new TransactionRun(database, String(transactionId), request).run());
-    });
-    ids.failure = bridge.callback((message) => {
-      if (!settle()) return;
-      later(() => notify(request.errorCallback, errorFrom(message)));
-    });
-    bridge.send('SQLite#createTransaction', {
-      databaseId: database._id,
-      readOnly: request.readOnly ? 'true' : 'false',
-      success: ids.success,
-      failure: ids.failure,
-    }).catch((e) => {
-      if (!settle()) return;
-      later(() => notify(request.errorCallback,
-                         new SQLError(codes.UNKNOWN_ERR, 'Could not create transaction: ' + e.message)));
+    enqueueTransaction(database._id, () => {
+      let settled = false;
+      const ids = {};
+      const settle = () => {
+        if (settled) return false;
+        settled = true;
+        bridge.forget(ids.success);
+        bridge.forget(ids.failure);
+        return true;
+      };
+      const failed = (error) => {
+        transactionEnded(database._id);
+        notify(request.errorCallback, error);
+      };
+      ids.success = bridge.callback((transactionId) => {
+        if (!settle()) return;
+        new TransactionRun(database, String(transactionId), request).run()
+          .catch(report)
+          .then(() => transactionEnded(database._id));
+      });
+      ids.failure = bridge.callback((message) => {
+        if (settle()) failed(errorFrom(message));
+      });
+      bridge.send('SQLite#createTransaction', {
+        databaseId: database._id,
+        readOnly: request.readOnly ? 'true' : 'false',
+        success: ids.success,
+        failure: ids.failure,
+      }).catch((e) => {
+        if (settle()) failed(new SQLError(codes.UNKNOWN_ERR, 'Could not create transaction: ' + e.message));
+      });
     });
   }
 
