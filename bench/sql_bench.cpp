@@ -79,7 +79,9 @@ class Server {
   FILE* stdout_ = nullptr;
 };
 
-std::string ask(testing::LoopbackClient& client, uint16_t port, const std::string& query) {
+// Sends `query` as the bench page would: it names itself in every call.
+std::string ask(testing::LoopbackClient& client, uint16_t port, std::string query) {
+  if (query.find("__source=") == std::string::npos) query += "&__source=file%3A%2F%2F%2Fb.html";
   client.send(testing::getRequest("/?" + query, port));
   auto answer = client.readAnswer();
   return answer ? answer->body : "<no answer>";

@@ -133,6 +133,7 @@ class InProcess {
 
   json::Value call(const std::string& operation, const Args& args) {
     auto object = std::make_shared<json::Object>();
+    object->set("__source", json::Value("file:///bench/index.html"));  // the page names itself in every call
     for (const auto& [key, value] : args) object->set(key, value);
     bridge::TQInvocation invocation(object);
     (*sqlite_.operation(operation))(invocation);
@@ -142,8 +143,10 @@ class InProcess {
   }
   template <class Body>
   void transaction(const std::string& db, bool readOnly, Body body) {
+    callbacks_.latest.clear();
     call("createTransaction", {{"databaseId", db}, {"readOnly", readOnly ? "true" : "false"}, {"success", "1"}});
     const std::string t = callbacks_.latest;
+    if (t.empty()) std::fprintf(stderr, "in-process: no transaction\n"), std::exit(1);
     call("beginTransaction", {{"transactionId", t}});
     body(t);
     call("commitTransaction", {{"transactionId", t}});
