@@ -89,6 +89,11 @@ bool waitForStoredLaunches(const fs::path& home, int launches) {
 class RunCommand : public ::testing::Test {
  protected:
   void SetUp() override {
+#if defined(__SANITIZE_THREAD__)
+    // Every test here runs the shell's web view, which ThreadSanitizer
+    // cannot follow (WebKit is not instrumented), like the web view tests.
+    GTEST_SKIP() << "the shell's web view does not run under ThreadSanitizer";
+#endif
     folder_ = fs::temp_directory_path() / ("tavero-run-" + std::to_string(::getpid()) + "-" +
                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(folder_);
