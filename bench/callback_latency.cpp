@@ -90,6 +90,7 @@ int main() {
     });
   };
   app::ShellApplication shell(std::move(settings));
+  shell.modules().sharedInstance("TQBench");  // made before the page can ask for it
   if (!shell.launch()) return std::fprintf(stderr, "the bench page did not load\n"), 1;
 
   constexpr int kDeliveries = 1000;

@@ -167,6 +167,7 @@ int main(int argc, char** argv) {
     });
   };
   app::ShellApplication shell(std::move(settings));
+  shell.modules().sharedInstance("TQBench");  // made before the page can ask for it
   if (!shell.launch()) return std::fprintf(stderr, "the bench page did not load\n"), 1;
 
   std::vector<double> pageMs;

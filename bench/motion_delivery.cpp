@@ -194,6 +194,7 @@ int main(int argc, char** argv) {
     modules.add("TQBenchMotion", [&] { return std::make_unique<modules::TQMotion>(callbacks, motion, "12"); });
   };
   app::ShellApplication shell(std::move(settings));
+  shell.modules().sharedInstance("TQBench");  // made before the page can ask for it
   if (!shell.launch()) return std::fprintf(stderr, "the bench page did not load\n"), 1;
 
   CpuTimes idleStart, idleEnd, runStart, runEnd;
