@@ -62,6 +62,14 @@
 
   function errorFrom(message) { return new SQLError(codeOf(message), String(message)); }
 
+  // The transaction's error when a statement callback threw, or an error
+  // callback did not let the transaction go on (the text and code pages
+  // know from WebKit's Web SQL).
+  function callbackFailure() {
+    return new SQLError(codes.UNKNOWN_ERR,
+                        'the statement callback raised an exception or statement error callback did not return false');
+  }
+
   // The error of a statement answer {error, code}: the shell's code when it
   // gave one.
   function statementError(answer) {
@@ -332,7 +340,7 @@
       if (request.callback) {
         const outcome = this.callPage(request.callback, this.transaction);
         if ('thrown' in outcome) {
-          return this.fail(new SQLError(codes.UNKNOWN_ERR, 'The transaction callback threw: ' + outcome.thrown));
+          return this.fail(new SQLError(codes.UNKNOWN_ERR, 'the SQLTransactionCallback was null or threw an exception'));
         }
       }
 
@@ -340,16 +348,17 @@
         const statement = this.queue.shift();
         const outcome = TransactionRun.resultOf(await statement.outcome);
         if (outcome.error) {
-          // Only an error callback answering exactly false lets the
-          // transaction go on.
+          // Without an error callback the statement's error fails the
+          // transaction. An error callback that throws or answers a true
+          // value fails it too; one that answers nothing or a false value
+          // lets it go on, as WebKit's and Chromium's Web SQL did (pages
+          // were written against them).
           if (!statement.error) return this.fail(outcome.error);
           const verdict = this.callPage(statement.error, this.transaction, outcome.error);
-          if ('thrown' in verdict || verdict.value !== false) return this.fail(outcome.error);
+          if ('thrown' in verdict || verdict.value) return this.fail(callbackFailure());
         } else if (statement.success) {
           const verdict = this.callPage(statement.success, this.transaction, outcome.result);
-          if ('thrown' in verdict) {
-            return this.fail(new SQLError(codes.UNKNOWN_ERR, 'The statement callback threw: ' + verdict.thrown));
-          }
+          if ('thrown' in verdict) return this.fail(callbackFailure());
         }
       }
 

@@ -25,7 +25,7 @@ TEST_F(WebSQLEndToEnd, PagesGetTheirTextsValuesCountsErrorsAndResultObjectsAsWeb
   ASSERT_TRUE(verdict) << "the page never reported";
   EXPECT_FALSE(verdict->contains("exception")) << text(*verdict);
   expectAllTrue(*verdict, {"textArguments", "rawKey", "controlCharacters", "infinity", "binding", "argumentCount",
-                           "statementList", "counts", "resultObjects", "readOnly", "openWhileWriting", "ordering"});
+                           "statementList", "counts", "resultObjects", "readOnly", "openWhileWriting", "ordering", "errorCallbacks"});
   // The passphrase "[1,2]" encrypted the first database.
   std::ifstream file(platform::HomeFolders{home_}.applicationSupport() / "sqlite_databases" / "1.db",
                      std::ios::binary);
