@@ -133,6 +133,22 @@
     return null;
   }
 
+  // The TypeError WebKit throws for a call with fewer arguments than it needs.
+  function notEnoughArguments() { return new TypeError('Not enough arguments'); }
+
+  // Argument `position` of `method`, a callback. An optional one may be left
+  // out (null or undefined gives null); anything else that cannot be called
+  // throws at once, with WebKit's text, instead of being ignored.
+  function callbackArgument(value, position, name, method, optional) {
+    if (optional && (value === undefined || value === null)) return null;
+    const fn = callable(value);
+    if (!fn) throw new TypeError('Argument ' + position + " ('" + name + "') to " + method + ' must be a function');
+    return fn;
+  }
+  function optionalCallback(value, position, name, method) {
+    return callbackArgument(value, position, name, method, true);
+  }
+
   // Calls a page callback whose failure changes nothing (transaction
   // success or error callbacks, the creation callback).
   function notify(callback, value) {
@@ -209,20 +225,25 @@
 
   // What the page's callbacks receive to queue statements with.
   class SQLTransaction {
+    // As in WebKit, the arguments are checked before the transaction's
+    // state: a statement that is not a string runs as its string form
+    // (undefined is the SQL text "undefined"), callbacks that cannot be
+    // called throw.
     executeSql(sqlStatement, args, successCallback, errorCallback) {
+      if (arguments.length === 0) throw notEnoughArguments();
+      const statement = {
+        // The shell refuses anything after a final semicolon, even blanks.
+        sql: String(sqlStatement).replace(/\s+$/, ''),
+        args: argumentsText(args),
+        success: optionalCallback(successCallback, 3, 'callback', 'SQLTransaction.executeSql'),
+        error: optionalCallback(errorCallback, 4, 'errorCallback', 'SQLTransaction.executeSql'),
+      };
       const run = transactionRuns.get(this);
       if (!run || !run.open) {
         throw exception(INVALID_STATE_EXCEPTION, 'InvalidStateError',
                         'executeSql: the transaction is not active');
       }
-      if (sqlStatement === undefined) throw new TypeError('executeSql: a statement is needed');
-      run.add({
-        // The shell refuses anything after a final semicolon, even blanks.
-        sql: String(sqlStatement).replace(/\s+$/, ''),
-        args: argumentsText(args),
-        success: callable(successCallback),
-        error: callable(errorCallback),
-      });
+      run.add(statement);
     }
   }
 
@@ -459,32 +480,35 @@
       return answer === null || answer === undefined ? this._expectedVersion : String(answer);
     }
 
+    // Bad arguments throw a TypeError at once, with WebKit's texts, and
+    // start nothing.
     transaction(callback, errorCallback, successCallback) {
-      this._start(callback, errorCallback, successCallback, false);
+      if (arguments.length === 0) throw notEnoughArguments();
+      this._start('Database.transaction', callback, errorCallback, successCallback, false);
     }
 
     readTransaction(callback, errorCallback, successCallback) {
-      this._start(callback, errorCallback, successCallback, true);
+      if (arguments.length === 0) throw notEnoughArguments();
+      this._start('Database.readTransaction', callback, errorCallback, successCallback, true);
     }
 
     changeVersion(oldVersion, newVersion, callback, errorCallback, successCallback) {
-      if (arguments.length < 2) throw new TypeError('changeVersion: the old and new versions are needed');
+      if (arguments.length < 2) throw notEnoughArguments();
+      const method = 'Database.changeVersion';
       startTransaction(this, {
-        callback: callable(callback),
-        errorCallback: callable(errorCallback),
-        successCallback: callable(successCallback),
+        callback: optionalCallback(callback, 3, 'callback', method),
+        errorCallback: optionalCallback(errorCallback, 4, 'errorCallback', method),
+        successCallback: optionalCallback(successCallback, 5, 'successCallback', method),
         readOnly: false,
         change: {oldVersion: String(oldVersion), newVersion: String(newVersion)},
       });
     }
 
-    _start(callback, errorCallback, successCallback, readOnly) {
-      const fn = callable(callback);
-      if (!fn) throw new TypeError('transaction: a callback is needed');
+    _start(method, callback, errorCallback, successCallback, readOnly) {
       startTransaction(this, {
-        callback: fn,
-        errorCallback: callable(errorCallback),
-        successCallback: callable(successCallback),
+        callback: callbackArgument(callback, 1, 'callback', method, false),
+        errorCallback: optionalCallback(errorCallback, 2, 'errorCallback', method),
+        successCallback: optionalCallback(successCallback, 3, 'successCallback', method),
         readOnly: readOnly,
         change: null,
       });
@@ -495,7 +519,7 @@
   // Error with code 11 when the database has another version than asked
   // for, and code 0 when it cannot be opened.
   function openDatabase(name, version, displayName, estimatedSize, creationCallback, options) {
-    if (arguments.length < 4) throw new TypeError('openDatabase: name, version, display name and size are needed');
+    if (arguments.length < 4) throw notEnoughArguments();
     const bridge = communicator();
     const wanted = version === undefined || version === null ? '' : String(version);
     const args = {

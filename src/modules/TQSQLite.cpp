@@ -291,7 +291,8 @@ void TQSQLite::executeStatement(TQInvocation& call) {
   }
   const std::string_view sql = call.text("sqlStatement");
   if (!call.arguments().contains("sqlStatement") || SQLStatementRunner::isTransactionControl(sql)) {
-    call.setResult(SQLStatementRunner::errorAnswer("not authorized", SQLStatementRunner::kDatabaseError));
+    // Refused like any statement the page may not run: SYNTAX_ERR.
+    call.setResult(SQLStatementRunner::errorAnswer("not authorized", SQLStatementRunner::kSyntaxError));
     return;
   }
   if (transaction.beginFailed) {

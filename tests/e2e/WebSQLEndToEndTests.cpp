@@ -17,7 +17,7 @@ using WebSQLEndToEnd = EndToEndTest;
 #define SKIP_UNDER_ADDRESS_SANITIZER() (void)0
 #endif
 
-TEST_F(WebSQLEndToEnd, PagesGetTheirTextsValuesCountsErrorsAndResultObjectsAsWebSQLGivesThem) {
+TEST_F(WebSQLEndToEnd, PagesGetTheirTextsValuesCountsErrorsArgumentChecksAndResultObjectsAsWebSQLGivesThem) {
   SKIP_UNDER_ADDRESS_SANITIZER();
   auto shell = makeShell("websql-app");
   ASSERT_TRUE(shell->launch());
@@ -25,7 +25,8 @@ TEST_F(WebSQLEndToEnd, PagesGetTheirTextsValuesCountsErrorsAndResultObjectsAsWeb
   ASSERT_TRUE(verdict) << "the page never reported";
   EXPECT_FALSE(verdict->contains("exception")) << text(*verdict);
   expectAllTrue(*verdict, {"textArguments", "rawKey", "controlCharacters", "infinity", "binding", "argumentCount",
-                           "statementList", "counts", "resultObjects", "readOnly", "openWhileWriting", "ordering", "errorCallbacks"});
+                           "statementList", "counts", "resultObjects", "readOnly", "argumentChecks", "statementCodes",
+                           "openWhileWriting", "ordering", "errorCallbacks"});
   // The passphrase "[1,2]" encrypted the first database.
   std::ifstream file(platform::HomeFolders{home_}.applicationSupport() / "sqlite_databases" / "1.db",
                      std::ios::binary);

@@ -27,6 +27,28 @@ TEST_F(SQLStatement, ArgumentsMustMatchTheParametersInNumber) {
   EXPECT_EQ(rows(run(t, "SELECT ?2", values("[1, 2]"))), "[[2]]");
 }
 
+// A statement SQLite cannot prepare is the page's fault whatever SQLite's
+// reason (SYNTAX_ERR, as Web SQL browsers answered); one that fails while it
+// runs keeps the code of what went wrong.
+TEST_F(SQLStatement, StatementsThatCannotBePreparedAreSyntaxErrorsAndRunTimeFailuresKeepTheirCode) {
+  auto code = [](const std::optional<json::Value>& answer) {
+    const json::Value* found = answer && answer->isObject() ? answer->asObject().find("code") : nullptr;
+    return found ? json::JsonCodec::jsonStringForValue(*found) : std::string("<none>");
+  };
+  open("notes");
+  std::string t = transaction("1");
+  begin(t);
+  run(t, "CREATE TABLE n (a UNIQUE, b)");
+  for (const char* sql : {"SLCT 1", "SELECT * FROM missing", "SELECT uper('x')", "INSERT INTO n VALUES (1)",
+                          "INSERT INTO n (c) VALUES (1)"})
+    EXPECT_EQ(code(run(t, sql)), "5") << sql;
+  EXPECT_EQ(field(run(t, "SELECT * FROM missing"), "error"), "Could not execute statement: no such table: missing");
+  run(t, "INSERT INTO n VALUES (1, 2)");
+  EXPECT_EQ(code(run(t, "INSERT INTO n VALUES (1, 3)")), "6");
+  EXPECT_EQ(text(run(t, "SELECT abs(-9223372036854775807 - 1)")),
+            "{ \"error\" : \"Could not execute statement: integer overflow\", \"code\" : 1}");
+}
+
 TEST_F(SQLStatement, RowsAffectedAndInsertIdDescribeTheStatementItself) {
   open("notes");
   std::string t = transaction("1");

@@ -51,6 +51,20 @@ json::Value sqliteFailure(const SQLConnection& connection) {
   return SQLStatementRunner::errorAnswer(message, codeOf(connection.errorCode(), message));
 }
 
+// The answer for a statement SQLite could not prepare. When the statement
+// itself is at fault (bad syntax, an unknown table, column or function, or
+// something the page may not run), Web SQL reports SYNTAX_ERR, as WebKit and
+// Chromium did; a failure of the database itself keeps its own code.
+json::Value prepareFailure(const SQLConnection& connection) {
+  switch (connection.errorCode() & 0xff) {
+    case SQLITE_ERROR:
+    case SQLITE_AUTH:
+      return SQLStatementRunner::errorAnswer(connection.errorMessage(), SQLStatementRunner::kSyntaxError);
+    default:
+      return sqliteFailure(connection);
+  }
+}
+
 std::string plural(size_t count, const char* noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
@@ -171,8 +185,9 @@ SQLStatementRunner::Answer SQLStatementRunner::run(SQLConnection& connection, st
   const char* tail = nullptr;
   int prepared = lib.prepare_v2(db, text.c_str(), -1, &raw, &tail);
   PreparedStatement statement(lib, raw);
-  if (prepared != SQLITE_OK) return {sqliteFailure(connection)};
-  if (!raw) return {errorAnswer("the statement is empty", kSyntaxError)};
+  if (prepared != SQLITE_OK) return {prepareFailure(connection)};
+  // Web SQL answers DATABASE_ERR for a statement with nothing to run.
+  if (!raw) return {errorAnswer("the statement is empty", kDatabaseError)};
   // Exactly one statement: nothing may follow it, not even white space.
   if (tail && *tail != '\0')
     return {errorAnswer("only one statement is allowed, and text follows the first one", kSyntaxError)};
