@@ -5,23 +5,21 @@
 // only), and the difference estimates the delivery.
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "app/ShellApplication.h"
-#include "platform/linux/PlistBundleReader.h"
-#include "platform/linux/XvfbDisplay.h"
+#include "PageBench.h"
 
 using namespace tavero;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
 
 namespace {
 
-class TQBench : public bridge::TQW3CAction {
+class TQBench : public bridge::TQW3CAction, public bench::ProbeState {
  public:
   TQBench() {
     addOperation("ready", [this](bridge::TQInvocation& call) { update([&] { callbackId = call.integer("callback"); }); });
@@ -36,62 +34,23 @@ class TQBench : public bridge::TQW3CAction {
       update([&] { pingMeanMs = std::atof(std::string(call.text("ms")).c_str()); });
     });
   }
-  template <class Change>
-  void update(Change change) {
-    {
-      std::lock_guard lock(mutex);
-      change();
-    }
-    changed.notify_all();
-  }
-  template <class Condition>
-  bool waitFor(Condition condition) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(30), condition);
-  }
-
-  std::mutex mutex;
-  std::condition_variable changed;
   int callbackId = 0;
   int lastAck = -1;
   Clock::time_point ackTime;
   double pingMeanMs = -1;
 };
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 }  // namespace
 
 int main() {
   std::unique_ptr<platform::XvfbDisplay> xvfb;
-  if (!std::getenv("DISPLAY")) {
-    auto started = platform::XvfbDisplay::start();
-    xvfb = std::move(std::get<std::unique_ptr<platform::XvfbDisplay>>(started));
-    setenv("DISPLAY", xvfb->display().c_str(), 1);
-  }
-  setenv("NO_AT_BRIDGE", "1", 1);
-  if (auto error = platform::initializeGtk()) return std::fprintf(stderr, "%s\n", error->c_str()), 1;
+  if (!bench::prepareDisplay(xvfb)) return 1;
 
-  app::ShellApplication::Settings settings;
-  settings.bundle = std::get<platform::BundleInfo>(platform::readBundle(TAVERO_BENCH_DIR "/callback-app"));
-  settings.home = platform::HomeFolders{std::filesystem::temp_directory_path() / "tavero-callback-bench"};
-  platform::createHomeFolders(settings.home);
-  settings.device = platform::DeviceInfo{.name = "bench", .modelCode = "x86_64", .genericModel = "Linux desktop",
-                                         .systemVersion = "12", .macAddress = std::nullopt};
+  auto settings = bench::pageBenchSettings("callback-app", std::filesystem::temp_directory_path() / "tavero-callback-bench");
   TQBench* bench = nullptr;
-  settings.extraModules = [&](bridge::ModuleRegistry& modules, bridge::TQCallbackDelivery&) {
-    modules.add("TQBench", [&] {
-      auto module = std::make_unique<TQBench>();
-      bench = module.get();
-      return module;
-    });
-  };
+  bench::addProbe<TQBench>(settings, bench, [](bridge::TQCallbackDelivery&) { return std::make_unique<TQBench>(); });
   app::ShellApplication shell(std::move(settings));
-  shell.modules().sharedInstance("TQBench");  // made before the page can ask for it
-  if (!shell.launch()) return std::fprintf(stderr, "the bench page did not load\n"), 1;
+  if (!bench::launchWithProbe(shell)) return 1;
 
   constexpr int kDeliveries = 1000;
   std::vector<double> roundTrips;

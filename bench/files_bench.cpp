@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -22,21 +21,20 @@
 #include <thread>
 #include <vector>
 
-#include "app/ShellApplication.h"
+#include "PageBench.h"
 #include "host/CallbackScript.h"
 #include "modules/TQFileSystem.h"
-#include "platform/linux/PlistBundleReader.h"
-#include "platform/linux/XvfbDisplay.h"
 
 using namespace tavero;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
 
 namespace {
 
 constexpr size_t kChunk = 64 * 1024;
 constexpr size_t kTotal = 1024 * 1024;
 
-class TQBench : public bridge::TQW3CAction {
+class TQBench : public bridge::TQW3CAction, public bench::ProbeState {
  public:
   TQBench() {
     addOperation("ready", [this](bridge::TQInvocation& call) { update([&] { callbackId = call.integer("callback"); }); });
@@ -49,33 +47,12 @@ class TQBench : public bridge::TQW3CAction {
       });
     });
   }
-  template <class Change>
-  void update(Change change) {
-    {
-      std::lock_guard lock(mutex);
-      change();
-    }
-    changed.notify_all();
-  }
-  template <class Condition>
-  bool waitFor(Condition condition) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(60), condition);
-  }
-
-  std::mutex mutex;
-  std::condition_variable changed;
   int callbackId = 0;
   int lastRound = -2;
   bool allGood = true;
   std::string error;
   Clock::time_point doneTime;
 };
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 std::string benchText() {
   const std::string line = "The quick brown fox jumps over the lazy dog, 0123456789 times.\n";
@@ -142,33 +119,14 @@ double moduleMs(modules::TQFileSystem& module, ScriptKeeper& scripts, const std:
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 21;
   std::unique_ptr<platform::XvfbDisplay> xvfb;
-  if (!std::getenv("DISPLAY")) {
-    auto started = platform::XvfbDisplay::start();
-    xvfb = std::move(std::get<std::unique_ptr<platform::XvfbDisplay>>(started));
-    setenv("DISPLAY", xvfb->display().c_str(), 1);
-  }
-  setenv("NO_AT_BRIDGE", "1", 1);
-  if (auto error = platform::initializeGtk()) return std::fprintf(stderr, "%s\n", error->c_str()), 1;
+  if (!bench::prepareDisplay(xvfb)) return 1;
 
   const auto home = std::filesystem::temp_directory_path() / ("tavero-files-bench-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(home);
-  app::ShellApplication::Settings settings;
-  settings.bundle = std::get<platform::BundleInfo>(platform::readBundle(TAVERO_BENCH_DIR "/files-app"));
-  settings.home = platform::HomeFolders{home};
-  platform::createHomeFolders(settings.home);
-  settings.device = platform::DeviceInfo{.name = "bench", .modelCode = "x86_64", .genericModel = "Linux desktop",
-                                         .systemVersion = "12", .macAddress = std::nullopt};
+  auto settings = bench::pageBenchSettings("files-app", home);
   TQBench* bench = nullptr;
-  settings.extraModules = [&](bridge::ModuleRegistry& modules, bridge::TQCallbackDelivery&) {
-    modules.add("TQBench", [&] {
-      auto module = std::make_unique<TQBench>();
-      bench = module.get();
-      return module;
-    });
-  };
+  bench::addProbe<TQBench>(settings, bench, [](bridge::TQCallbackDelivery&) { return std::make_unique<TQBench>(); });
   app::ShellApplication shell(std::move(settings));
-  shell.modules().sharedInstance("TQBench");  // made before the page can ask for it
-  if (!shell.launch()) return std::fprintf(stderr, "the bench page did not load\n"), 1;
+  if (!bench::launchWithProbe(shell)) return 1;
 
   std::vector<double> pageMs;
   std::thread measure([&] {

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -22,14 +21,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/ShellApplication.h"
+#include "PageBench.h"
 #include "modules/TQMotion.h"
-#include "platform/linux/PlistBundleReader.h"
-#include "platform/linux/XvfbDisplay.h"
 #include "platform/sim/SimulatedMotionService.h"
 
 using namespace tavero;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
 
 namespace {
 
@@ -84,7 +82,7 @@ class TimedMotion : public platform::MotionService {
   platform::MotionService& inner_;
 };
 
-class TQBench : public bridge::TQW3CAction {
+class TQBench : public bridge::TQW3CAction, public bench::ProbeState {
  public:
   explicit TQBench(TimedMotion& motion) {
     addOperation("ready", [this](bridge::TQInvocation& call) { update([&] { control = call.integer("callback"); }); });
@@ -94,21 +92,6 @@ class TQBench : public bridge::TQW3CAction {
       update([&] { pingMeanMs = std::atof(std::string(call.text("ms")).c_str()); });
     });
   }
-  template <class Change>
-  void update(Change change) {
-    {
-      std::lock_guard lock(mutex);
-      change();
-    }
-    changed.notify_all();
-  }
-  template <class Condition>
-  bool waitFor(Condition condition) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(60), condition);
-  }
-  std::mutex mutex;
-  std::condition_variable changed;
   int control = 0;
   double pingMeanMs = -1;
 };
@@ -167,35 +150,19 @@ double percentile(std::vector<double> values, double p) {
 int main(int argc, char** argv) {
   int seconds = argc > 1 ? std::max(6, std::atoi(argv[1])) : 60;
   std::unique_ptr<platform::XvfbDisplay> xvfb;
-  if (!std::getenv("DISPLAY")) {
-    auto started = platform::XvfbDisplay::start();
-    xvfb = std::move(std::get<std::unique_ptr<platform::XvfbDisplay>>(started));
-    setenv("DISPLAY", xvfb->display().c_str(), 1);
-  }
-  setenv("NO_AT_BRIDGE", "1", 1);
-  if (auto error = platform::initializeGtk()) return std::fprintf(stderr, "%s\n", error->c_str()), 1;
+  if (!bench::prepareDisplay(xvfb)) return 1;
 
   platform::SimulatedMotionService sensors;
   TimedMotion motion(sensors);
-  app::ShellApplication::Settings settings;
-  settings.bundle = std::get<platform::BundleInfo>(platform::readBundle(TAVERO_BENCH_DIR "/motion-app"));
-  settings.home = platform::HomeFolders{std::filesystem::temp_directory_path() / "tavero-motion-bench"};
-  platform::createHomeFolders(settings.home);
-  settings.device = platform::DeviceInfo{.name = "bench", .modelCode = "x86_64", .genericModel = "Linux desktop",
-                                         .systemVersion = "12", .macAddress = std::nullopt};
+  auto settings = bench::pageBenchSettings("motion-app", std::filesystem::temp_directory_path() / "tavero-motion-bench");
   settings.controlSocket = false;
-  TQBench* bench = nullptr;
   settings.extraModules = [&](bridge::ModuleRegistry& modules, bridge::TQCallbackDelivery& callbacks) {
-    modules.add("TQBench", [&] {
-      auto module = std::make_unique<TQBench>(motion);
-      bench = module.get();
-      return module;
-    });
     modules.add("TQBenchMotion", [&] { return std::make_unique<modules::TQMotion>(callbacks, motion, "12"); });
   };
+  TQBench* bench = nullptr;
+  bench::addProbe<TQBench>(settings, bench, [&](bridge::TQCallbackDelivery&) { return std::make_unique<TQBench>(motion); });
   app::ShellApplication shell(std::move(settings));
-  shell.modules().sharedInstance("TQBench");  // made before the page can ask for it
-  if (!shell.launch()) return std::fprintf(stderr, "the bench page did not load\n"), 1;
+  if (!bench::launchWithProbe(shell)) return 1;
 
   CpuTimes idleStart, idleEnd, runStart, runEnd;
   auto idle = std::chrono::seconds(seconds / 6);

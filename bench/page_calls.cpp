@@ -5,16 +5,13 @@
 // for each road, and the channel's ratios against HTTP.
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <mutex>
 #include <vector>
 
-#include "app/ShellApplication.h"
-#include "platform/linux/PlistBundleReader.h"
-#include "platform/linux/XvfbDisplay.h"
+#include "PageBench.h"
 
 using namespace tavero;
 
@@ -40,40 +37,23 @@ class TQBench : public bridge::TQW3CAction {
 double median(const json::Value& samples) {
   std::vector<double> values;
   for (const auto& sample : samples.asArray()) values.push_back(sample.toDouble());
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
+  return bench::median(std::move(values));
 }
 
 }  // namespace
 
 int main() {
   std::unique_ptr<platform::XvfbDisplay> xvfb;
-  if (!std::getenv("DISPLAY")) {
-    auto started = platform::XvfbDisplay::start();
-    xvfb = std::move(std::get<std::unique_ptr<platform::XvfbDisplay>>(started));
-    setenv("DISPLAY", xvfb->display().c_str(), 1);
-  }
-  setenv("NO_AT_BRIDGE", "1", 1);
-  if (auto error = platform::initializeGtk()) return std::fprintf(stderr, "%s\n", error->c_str()), 1;
+  if (!bench::prepareDisplay(xvfb)) return 1;
 
-  app::ShellApplication::Settings settings;
-  settings.bundle = std::get<platform::BundleInfo>(platform::readBundle(TAVERO_BENCH_DIR "/page-calls-app"));
-  settings.home = platform::HomeFolders{std::filesystem::temp_directory_path() / "tavero-page-calls-bench"};
+  auto settings = bench::pageBenchSettings("page-calls-app", std::filesystem::temp_directory_path() / "tavero-page-calls-bench");
   settings.port = 0;
-  platform::createHomeFolders(settings.home);
-  settings.device = platform::DeviceInfo{.name = "bench", .modelCode = "x86_64", .genericModel = "Linux desktop",
-                                         .systemVersion = "12", .macAddress = std::nullopt};
   TQBench* bench = nullptr;
-  settings.extraModules = [&](bridge::ModuleRegistry& modules, bridge::TQCallbackDelivery& callbacks) {
-    modules.add("TQBench", [&] {
-      auto module = std::make_unique<TQBench>(callbacks);
-      bench = module.get();
-      return module;
-    });
-  };
+  bench::addProbe<TQBench>(settings, bench, [](bridge::TQCallbackDelivery& callbacks) {
+    return std::make_unique<TQBench>(callbacks);
+  });
   app::ShellApplication shell(std::move(settings));
-  shell.modules().sharedInstance("TQBench");  // made before the page can ask for it
-  if (!shell.launch()) return std::fprintf(stderr, "the bench page did not load\n"), 1;
+  if (!bench::launchWithProbe(shell)) return 1;
   std::optional<json::Object> results;
   shell.mainThread().runUntil(
       [&] {

@@ -17,14 +17,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/ShellApplication.h"
+#include "PageBench.h"
 #include "json/JsonCodec.h"
 #include "modules/TQSQLite.h"
-#include "platform/linux/PlistBundleReader.h"
-#include "platform/linux/XvfbDisplay.h"
 
 using namespace tavero;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
 
 namespace {
 
@@ -34,12 +33,6 @@ struct Times {
   std::vector<double> insertMs, readMs;
   std::vector<double> timerGapMs;  // the longest gap between a page timer's ticks during the inserts
 };
-
-double median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 // Hands the page its runs, alternating plain and encrypted, and keeps what
 // it reports.
@@ -172,36 +165,17 @@ class InProcess {
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
   std::unique_ptr<platform::XvfbDisplay> xvfb;
-  if (!std::getenv("DISPLAY")) {
-    auto started = platform::XvfbDisplay::start();
-    xvfb = std::move(std::get<std::unique_ptr<platform::XvfbDisplay>>(started));
-    setenv("DISPLAY", xvfb->display().c_str(), 1);
-  }
-  setenv("NO_AT_BRIDGE", "1", 1);
-  if (auto error = platform::initializeGtk()) return std::fprintf(stderr, "%s\n", error->c_str()), 1;
+  if (!bench::prepareDisplay(xvfb)) return 1;
 
   const auto home = std::filesystem::temp_directory_path() / ("tavero-websql-bench-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(home);
-  app::ShellApplication::Settings settings;
-  settings.bundle = std::get<platform::BundleInfo>(platform::readBundle(TAVERO_BENCH_DIR "/websql-app"));
-  settings.home = platform::HomeFolders{home / "page"};
-  platform::createHomeFolders(settings.home);
-  settings.device = platform::DeviceInfo{.name = "bench", .modelCode = "x86_64", .genericModel = "Linux desktop",
-                                         .systemVersion = "12", .macAddress = std::nullopt};
+  auto settings = bench::pageBenchSettings("websql-app", home / "page");
   TQBench* bench = nullptr;
-  settings.extraModules = [&](bridge::ModuleRegistry& modules, bridge::TQCallbackDelivery&) {
-    modules.add("TQBench", [&] {
-      auto module = std::make_unique<TQBench>(runs);
-      bench = module.get();
-      return module;
-    });
-  };
+  bench::addProbe<TQBench>(settings, bench, [runs](bridge::TQCallbackDelivery&) { return std::make_unique<TQBench>(runs); });
 
   std::map<std::string, Times> page;
   {
     app::ShellApplication shell(std::move(settings));
-    shell.modules().sharedInstance("TQBench");  // made before the page can ask for it
-    if (!shell.launch()) return std::fprintf(stderr, "the bench page did not load\n"), 1;
+    if (!bench::launchWithProbe(shell)) return 1;
     std::thread wait([&] {
       bench->waitUntilFinished();
       shell.mainThread().quit();
