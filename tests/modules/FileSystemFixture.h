@@ -19,31 +19,12 @@
 #include <vector>
 
 #include "json/JsonCodec.h"
+#include "modules/RecordingCallbacks.h"
 #include "modules/TQFileSystem.h"
 
 namespace tavero::modules {
 
 namespace fs = std::filesystem;
-
-class RecordingFileCallbacks : public bridge::TQCallbackDelivery {
- public:
-  struct Delivery {
-    int id;
-    std::optional<json::Value> value;
-  };
-  void invokeCallback(int id, const std::optional<json::Value>& value, std::string_view) override {
-    std::lock_guard lock(mutex_);
-    delivered_.push_back({id, value});
-  }
-  std::vector<Delivery> take() {
-    std::lock_guard lock(mutex_);
-    return std::exchange(delivered_, {});
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<Delivery> delivered_;
-};
 
 using FileArguments = std::vector<std::pair<std::string, std::string>>;
 
@@ -71,7 +52,7 @@ class FileSystemTest : public ::testing::TestWithParam<files::RootDirectory::Res
 
   // Runs `operation` on file system id_ (unless `arguments` names another)
   // and returns the deliveries it made.
-  std::vector<RecordingFileCallbacks::Delivery> run(const std::string& operation, FileArguments arguments) {
+  std::vector<test::RecordingCallbacks::Delivery> run(const std::string& operation, FileArguments arguments) {
     auto object = std::make_shared<json::Object>();
     object->set("fileSystemId", id_);
     object->set("success", std::to_string(kSuccess));
@@ -149,7 +130,7 @@ class FileSystemTest : public ::testing::TestWithParam<files::RootDirectory::Res
 
   fs::path folder_;  // holds file_systems/ and, beside it, outside/
   fs::path root_;    // the root of file system id_
-  RecordingFileCallbacks callbacks_;
+  test::RecordingCallbacks callbacks_;
   std::unique_ptr<TQFileSystem> module_;
   std::string id_;
 };

@@ -3,14 +3,12 @@
 // looks like JSON arrive as the page's text.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 
 #include "bridge/QLTaveroBridge.h"
-#include "host/ScriptCallbackDelivery.h"
+#include "modules/RecordedScripts.h"
 #include "modules/TQFileSystem.h"
 #include "support/LoopbackClient.h"
 
@@ -24,7 +22,7 @@ class FileSystemOverBridge : public ::testing::Test {
   FileSystemOverBridge() {
     folder_ = fs::temp_directory_path() / ("tavero-files-bridge-" + std::to_string(::getpid()));
     fs::remove_all(folder_);
-    modules_.add("TQFileSystem", [this] { return std::make_unique<TQFileSystem>(callbacks_, folder_); });
+    modules_.add("TQFileSystem", [this] { return std::make_unique<TQFileSystem>(scripts_.delivery(), folder_); });
     bridge_ = std::make_unique<bridge::QLTaveroBridge>(modules_, 0);
   }
   ~FileSystemOverBridge() override {
@@ -40,26 +38,12 @@ class FileSystemOverBridge : public ::testing::Test {
                                     bridge_->port()));
     auto answer = client.readAnswer();
     if (!answer || answer->status != 200) return "<status " + std::to_string(answer ? answer->status : 0) + ">";
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, std::chrono::seconds(5), [&] { return !scripts_.empty(); });
-    if (scripts_.empty()) return "<no callback>";
-    std::string script = scripts_.front();
-    scripts_.erase(scripts_.begin());
-    return script;
+    return scripts_.next("<no callback>");
   }
   fs::path root() const { return folder_ / "file__0"; }
 
   fs::path folder_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> scripts_;
-  host::ScriptCallbackDelivery callbacks_{[this](const std::string&, const std::string& script) {
-    {
-      std::lock_guard lock(mutex_);
-      scripts_.push_back(script);
-    }
-    changed_.notify_all();
-  }};
+  test::RecordedScripts scripts_;
   bridge::ModuleRegistry modules_;
   std::unique_ptr<bridge::QLTaveroBridge> bridge_;
 };

@@ -14,29 +14,14 @@
 #include <vector>
 
 #include "json/JsonCodec.h"
+#include "modules/RecordingCallbacks.h"
 #include "modules/TQSQLite.h"
 
 namespace tavero::modules {
 
 namespace fs = std::filesystem;
 
-class RecordingCallbacks : public bridge::TQCallbackDelivery {
- public:
-  struct Delivery {
-    int id;
-    std::optional<json::Value> value;
-  };
-  void invokeCallback(int id, const std::optional<json::Value>& value, std::string_view) override {
-    std::lock_guard lock(mutex);
-    delivered.push_back({id, value});
-  }
-  std::vector<Delivery> take() {
-    std::lock_guard lock(mutex);
-    return std::exchange(delivered, {});
-  }
-  std::mutex mutex;
-  std::vector<Delivery> delivered;
-};
+using test::RecordingCallbacks;
 
 using Arguments = std::vector<std::pair<std::string, json::Value>>;
 

@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 
 #include "bridge/QLTaveroBridge.h"
-#include "host/ScriptCallbackDelivery.h"
+#include "modules/RecordedScripts.h"
 #include "modules/TQSQLite.h"
 #include "support/LoopbackClient.h"
 
@@ -23,7 +21,7 @@ class SQLiteOverBridge : public ::testing::Test {
   SQLiteOverBridge() {
     folder_ = fs::temp_directory_path() / ("tavero-sql-bridge-" + std::to_string(::getpid()));
     fs::remove_all(folder_);
-    modules_.add("TQSQLite", [this] { return std::make_unique<TQSQLite>(callbacks_, folder_); });
+    modules_.add("TQSQLite", [this] { return std::make_unique<TQSQLite>(scripts_.delivery(), folder_); });
     bridge_ = std::make_unique<bridge::QLTaveroBridge>(modules_, 0);
   }
   ~SQLiteOverBridge() override {
@@ -39,26 +37,10 @@ class SQLiteOverBridge : public ::testing::Test {
     auto answer = client.readAnswer();
     return answer ? answer->body : "<no answer>";
   }
-  std::string nextScript() {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, std::chrono::seconds(5), [&] { return !scripts_.empty(); });
-    if (scripts_.empty()) return "<none>";
-    std::string script = scripts_.front();
-    scripts_.erase(scripts_.begin());
-    return script;
-  }
+  std::string nextScript() { return scripts_.next(); }
 
   fs::path folder_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> scripts_;
-  host::ScriptCallbackDelivery callbacks_{[this](const std::string&, const std::string& script) {
-    {
-      std::lock_guard lock(mutex_);
-      scripts_.push_back(script);
-    }
-    changed_.notify_all();
-  }};
+  test::RecordedScripts scripts_;
   bridge::ModuleRegistry modules_;
   std::unique_ptr<bridge::QLTaveroBridge> bridge_;
 };
