@@ -14,6 +14,7 @@
 
 #include "bridge/PageToken.h"
 #include "bridge/QLTaveroBridge.h"
+#include "support/IPv6Squatter.h"
 #include "support/LoopbackClient.h"
 
 namespace tavero::bridge {
@@ -179,35 +180,7 @@ TEST_F(PageAccess, MessagesOfOneViewRunInArrivalOrder) {
     EXPECT_EQ(answers[i], "[{\"status\" : 200, \"result\" : \"" + std::to_string(i) + "\"}]");
 }
 
-// A plain socket listening on [::1]:port, as another program would.
-class IPv6Squatter {
- public:
-  IPv6Squatter() {
-    fd_ = ::socket(AF_INET6, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(fd_, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_loopback;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd_, 4) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-      return;
-    }
-    socklen_t length = sizeof address;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin6_port);
-  }
-  ~IPv6Squatter() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  bool ok() const { return fd_ >= 0; }
-  uint16_t port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-};
+using testing::IPv6Squatter;
 
 TEST_F(PageAccess, APortAnotherProgramHoldsOnEitherAddressIsGivenUpForAFreeOne) {
   IPv6Squatter squatter;

@@ -13,6 +13,7 @@
 #include "e2e/EndToEndFixture.h"
 #include "net/HTTPServer.h"
 #include "net/QLWorkerThread.h"
+#include "support/IPv6Squatter.h"
 #include "support/LoopbackClient.h"
 
 namespace tavero::app::e2e {
@@ -166,42 +167,7 @@ TEST_F(BridgeSecurityEndToEnd, AFramedWebSiteGetsNoCommandCarriedOutAndPagesRead
   shell->terminate();
 }
 
-// A socket listening on [::1] at a free port, as a development server
-// (or a second app) would; it never accepts, so a connection stays queued.
-class IPv6Squatter {
- public:
-  IPv6Squatter() {
-    fd_ = ::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    int one = 1;
-    ::setsockopt(fd_, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_loopback;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd_, 16) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-      return;
-    }
-    socklen_t length = sizeof address;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin6_port);
-  }
-  ~IPv6Squatter() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  bool ok() const { return fd_ >= 0; }
-  uint16_t port() const { return port_; }
-  bool anyoneConnected() const {
-    int connection = ::accept(fd_, nullptr, nullptr);
-    if (connection < 0) return false;
-    ::close(connection);
-    return true;
-  }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-};
+using testing::IPv6Squatter;
 
 TEST_F(BridgeSecurityEndToEnd, APortAnotherProgramHoldsNeverSeesThePagesRequests) {
   IPv6Squatter squatter;
