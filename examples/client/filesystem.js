@@ -209,11 +209,12 @@
     return directory ? new DirectoryEntry(filesystem, path) : new FileEntry(filesystem, path);
   }
 
-  class FileWriter {
-    constructor(entry, length) {
+  // What readers and writers share: a position in the entry's file, and
+  // calls that run one after the other, each from where the last one ended.
+  class FileCursor {
+    constructor(entry) {
       this.entry = entry;
       this.position = 0;
-      this.length = length;
       this.queue = new Queue();
     }
 
@@ -224,6 +225,13 @@
         return position;
       }));
       return answer(moved, success, failure);
+    }
+  }
+
+  class FileWriter extends FileCursor {
+    constructor(entry, length) {
+      super(entry);
+      this.length = length;
     }
 
     // Writes `text` at the position, over what is there; past the end it
@@ -251,21 +259,7 @@
     }
   }
 
-  class FileContentReader {
-    constructor(entry) {
-      this.entry = entry;
-      this.position = 0;
-      this.queue = new Queue();
-    }
-
-    seek(offset, success, failure) {
-      const moved = this.queue.run(() => this.entry.ask('seek', {offset: offset}).then((position) => {
-        this.position = position;
-        return position;
-      }));
-      return answer(moved, success, failure);
-    }
-
+  class FileContentReader extends FileCursor {
     // Up to `length` bytes from the position as text (0: to the end).
     read(length, success, failure) {
       const text = this.queue.run(() => this.entry.ask('read', {offset: this.position, length: length || 0})
