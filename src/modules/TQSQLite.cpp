@@ -87,7 +87,7 @@ void TQSQLite::openDatabase(TQInvocation& call) {
   const std::string passphrase(call.text("passphrase"));
   const int32_t estimatedSize = estimatedSizeOf(call);
   const int creationCallback = call.integer("creationCallback");
-  const std::string origin = originIdentifier(call.text("__source"));
+  const std::string origin = callerOrigin(call);
 
   auto found = registry_->lookUp(origin, name);
   int64_t uid = 0;
@@ -136,6 +136,8 @@ void TQSQLite::openDatabase(TQInvocation& call) {
   if (created && creationCallback >= 1) callbacks_.invokeCallback(creationCallback, std::nullopt);
 }
 
+std::string TQSQLite::callerOrigin(const TQInvocation& call) { return originIdentifier(call.text("__source")); }
+
 std::optional<std::string> TQSQLite::passphraseOf(const std::string& databaseId, const std::string& origin) {
   std::lock_guard lock(stateMutex_);
   auto it = databasesMap_.find(databaseId);
@@ -149,13 +151,13 @@ std::optional<std::string> TQSQLite::databaseVersionWithId(int64_t uid) {
 
 void TQSQLite::getVersion(TQInvocation& call) {
   const std::string id(call.text("databaseId"));
-  if (!registry_ || !passphraseOf(id, originIdentifier(call.text("__source")))) return;
+  if (!registry_ || !passphraseOf(id, callerOrigin(call))) return;
   if (auto version = databaseVersionWithId(bridge::longLongValue(id))) call.setResult(*version);
 }
 
 void TQSQLite::setVersion(TQInvocation& call) {
   const std::string id(call.text("databaseId"));
-  if (!registry_ || !passphraseOf(id, originIdentifier(call.text("__source")))) return;
+  if (!registry_ || !passphraseOf(id, callerOrigin(call))) return;
   if (registry_->setVersion(bridge::longLongValue(id), std::string(call.text("version")))) call.setResult(true);
 }
 
@@ -176,7 +178,7 @@ void TQSQLite::createTransaction(TQInvocation& call) {
   const bool readOnly = call.flag("readOnly");
   const int success = call.integer("success");
   const int failure = call.integer("failure");
-  const std::string origin = originIdentifier(call.text("__source"));
+  const std::string origin = callerOrigin(call);
   auto passphrase = passphraseOf(databaseId, origin);
   if (!registry_ || !passphrase) return;
 
@@ -200,7 +202,7 @@ std::optional<TQSQLite::Use> TQSQLite::use(TQInvocation& call,
   if (!registry_) return std::nullopt;
   const std::string id(call.text("transactionId"));
   auto transaction = transactions_.find(id);
-  if (transaction && transaction->origin != originIdentifier(call.text("__source"))) return std::nullopt;
+  if (transaction && transaction->origin != callerOrigin(call)) return std::nullopt;
   if (!transaction) {
     if (auto reason = transactions_.endedReason(id)) answerEnded(*reason);
     return std::nullopt;
@@ -267,7 +269,7 @@ void TQSQLite::commitTransaction(TQInvocation& call) {
 void TQSQLite::rollbackTransaction(TQInvocation& call) {
   const std::string id(call.text("transactionId"));
   if (!registry_) return;
-  if (auto found = transactions_.find(id); found && found->origin != originIdentifier(call.text("__source"))) return;
+  if (auto found = transactions_.find(id); found && found->origin != callerOrigin(call)) return;
   auto transaction = transactions_.remove(id);
   if (!transaction) {
     transactions_.forgetEnded(id);

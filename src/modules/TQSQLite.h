@@ -115,6 +115,8 @@ class TQSQLite : public bridge::TQW3CAction {
   // BEGIN (EXCLUSIVE for writers), waiting for the file up to the busy
   // timeout. REQUIRES: the transaction's mutex held.
   bool begin(sql::SQLTransaction& transaction);
+  // The origin identifier of the page that made `call`: databases belong to it.
+  static std::string callerOrigin(const bridge::TQInvocation& call);
   // The passphrase this run checked for database `databaseId`, when the
   // database was opened by `origin`: a database id is nothing to others.
   std::optional<std::string> passphraseOf(const std::string& databaseId, const std::string& origin);
