@@ -46,8 +46,8 @@ class Inbox {
 
 TEST(SimulatedLocation, ReportsTheCurrentPositionOnStartThenEachNewOneStampedWhenReported) {
   double now = 1000;
+  Inbox<LocationFix> fixes;  // outlives the service's reporting thread
   SimulatedLocationService location([&] { return now; });
-  Inbox<LocationFix> fixes;
   location.setDelegate([&](const LocationFix& fix) { fixes.put(fix); });
   location.setFix(LocationFix{48.5, 2.25, 0, 5, 10, -1, -1, 0});
   EXPECT_EQ(fixes.size(), 0u);  // nothing while updates are stopped
@@ -66,8 +66,8 @@ TEST(SimulatedLocation, ReportsTheCurrentPositionOnStartThenEachNewOneStampedWhe
 }
 
 TEST(SimulatedLocation, PlaysATrackInOrderAndKeepsItsLastPoint) {
+  Inbox<LocationFix> fixes;  // outlives the service's reporting thread
   SimulatedLocationService location;
-  Inbox<LocationFix> fixes;
   location.setDelegate([&](const LocationFix& fix) { fixes.put(fix); });
   location.startUpdatingLocation();
   LocationTrack track;
