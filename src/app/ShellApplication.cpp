@@ -24,6 +24,7 @@ ShellApplication::ShellApplication(Settings settings)
       .dataDirectory = settings_.home.webData(),
       .cacheDirectory = settings_.home.caches() / "WebKit",
       .cookieFile = settings_.home.webData() / "cookies.sqlite",
+      .downloadsFolder = settings_.downloadsFolder,
       .windowTitle = settings_.bundle.displayName,
       .onWindowClosed = settings_.onWindowClosed,
       .onWindowHiddenChanged =

@@ -78,6 +78,9 @@ class ShellApplication {
     // URLs pages open go to the desktop's default handlers (true), or are
     // only recorded (headless runs and tests: nothing appears on screen).
     bool openURLsOnDesktop = false;
+    // Where downloads the bundle allows are saved (empty: the user's
+    // Downloads folder).
+    std::filesystem::path downloadsFolder;
     // What registering for push notifications gives (absent: a random token).
     std::optional<platform::PushSettings> push;
   };

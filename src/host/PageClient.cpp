@@ -34,6 +34,7 @@ platform::BundleDocuments bundleDocumentsFor(const platform::BundleInfo& bundle,
   for (auto& script : pageClientScripts()) documents.scripts.push_back(std::move(script));
   // The bundle, and what the shell writes for pages to show (pictures).
   documents.readableFolders = {bundle.webappPath(), home.documents()};
+  documents.allowsDownloads = bundle.allowsDownloads;
   if (settings.wantedPort != 0 && settings.bridgePort != settings.wantedPort) {
     // Another program holds the port pages expect: nothing may reach it.
     const std::string port = std::to_string(settings.wantedPort);

@@ -20,6 +20,10 @@ struct BundleInfo {
   // without the page token (the plain fixed protocol). Off by default: with
   // it, web content framed in the app could call the bridge too.
   bool allowsPlainBridgeRequests = false;
+  // "TaveroAllowsDownloads": the bundle's documents may download files (of
+  // the app's folders, or blobs they make) into the Downloads folder. Off by
+  // default: every download is refused.
+  bool allowsDownloads = false;
   // The URL schemes the app handles ("CFBundleURLTypes", each type's
   // "CFBundleURLSchemes"), in lower case, each once; only texts that are
   // URL schemes (a letter, then letters, digits, "+", "-" or ".").

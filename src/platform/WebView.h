@@ -44,6 +44,9 @@ struct BundleDocuments {
   // URL prefixes pages may not load at all (a port that another program
   // holds, say).
   std::vector<std::string> blockedURLPrefixes;
+  // Whether the bundle's documents may download files; downloads started by
+  // any other content are refused either way.
+  bool allowsDownloads = false;
 };
 
 class WebView {
@@ -55,8 +58,11 @@ class WebView {
   virtual void loadHTML(const std::string& html, const std::string& baseURL) = 0;
 
   // Evaluates `script` in the document now in the view; returns at once.
-  // Scripts run in the order they were given. A script evaluated before the
-  // first load commits runs in the empty document the view starts with.
+  // Scripts run in the order they were given. When the view has bundle
+  // documents (setBundleDocuments), a script runs only if the document it
+  // lands in is one of them, and is dropped otherwise: a web site the app
+  // navigated to gets nothing meant for the app's page. A script evaluated
+  // before the first load commits lands in the view's empty first document.
   virtual void evaluateScript(const std::string& script) = 0;
 
   // Replaces the scripts that run at the start of every top-level bundle

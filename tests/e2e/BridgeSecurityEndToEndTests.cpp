@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <map>
 #include <mutex>
 
 #include "e2e/EndToEndFixture.h"
+#include "log/Log.h"
 #include "net/HTTPServer.h"
 #include "net/QLWorkerThread.h"
 #include "support/IPv6Squatter.h"
@@ -68,6 +70,51 @@ class WebSite : private net::HTTPConnectionDelegate {
     Promise.all([read, channel]).then(() => setTimeout(() => report('done', 'yes'), 300));
   </script></body></html>)";
 
+  // A site the app's own page navigates to: it sets up what the shell's
+  // page client would have, so that anything the shell sends the app's page
+  // would reach it, and a getter that sees every read of the mark the shell
+  // checks. Once something tried, it reports what it has and goes back.
+  static constexpr const char* kNavigatedPage = R"(<!DOCTYPE html><html><body><script>
+    const report = (key, value) => { new Image().src = '/report?' + key + '=' + encodeURIComponent(String(value)); };
+    window.Kio = {device: {Communicator: {invoke: (id, values) => report('invoke', JSON.stringify(values))}}};
+    let device;
+    Object.defineProperty(window, 'device', {configurable: true, get: () => device,
+                                             set: (value) => { report('device', JSON.stringify(value)); device = value; }});
+    let tried = false;
+    Object.defineProperty(Object.prototype, '__taveroDocumentKey', {get: () => {
+      report('keyRead', 'yes');
+      if (!tried) {
+        tried = true;
+        setTimeout(() => {
+          report('globals', [typeof window.__taveroBridge, JSON.stringify(device)].join());
+          setTimeout(() => history.back(), 200);
+        }, 500);
+      }
+      return 'a guess';
+    }});
+    report('ready', 'yes');
+  </script></body></html>)";
+
+  // A site in a frame that offers files to save: a blob of its own and a
+  // data: URL.
+  static constexpr const char* kDownloadPage = R"(<!DOCTYPE html><html><body><script>
+    const offers = [[URL.createObjectURL(new Blob(['from the site'])), 'site-blob.txt'],
+                    ['data:text/plain,from%20the%20site', 'site-data.txt']];
+    offers.forEach(([href, name], index) => setTimeout(() => {
+      const link = document.createElement('a');
+      link.href = href;
+      link.download = name;
+      document.body.appendChild(link);
+      link.click();
+    }, index * 400));
+  </script></body></html>)";
+
+  static const char* pageFor(const std::string& target) {
+    if (target.starts_with("/site.html")) return kNavigatedPage;
+    if (target.starts_with("/download.html")) return kDownloadPage;
+    return kAttackPage;
+  }
+
   void didReceiveRequest(net::HTTPConnection&, const std::shared_ptr<net::HTTPServerRequest>& request) override {
     std::string target(request->request().target());
     if (target.starts_with("/report?")) {
@@ -78,7 +125,7 @@ class WebSite : private net::HTTPConnectionDelegate {
       request->setResponse(net::makeHTTPResponse(net::HTTPStatus::no_content));
       return;
     }
-    auto response = net::makeHTTPResponse(net::HTTPStatus::ok, kAttackPage);
+    auto response = net::makeHTTPResponse(net::HTTPStatus::ok, pageFor(target));
     response.set(boost::beast::http::field::content_type, "text/html");
     request->setResponse(std::move(response));
   }
@@ -120,6 +167,33 @@ class TQAttack : public bridge::TQW3CAction {
   }
 };
 
+// Holds the last callback a page handed over, for the test to answer later
+// (as a watch answers); tells pages the web site's address.
+class TQHeld : public bridge::TQW3CAction {
+ public:
+  explicit TQHeld(std::string address) {
+    addOperation("hold", [this](bridge::TQInvocation& call) {
+      std::lock_guard lock(mutex_);
+      held_ = {static_cast<int>(call.integer("callback")), call.pageName()};
+      ++holds_;
+    });
+    addOperation("site", [address](bridge::TQInvocation& call) { call.setResult(address); });
+  }
+  int holds() {
+    std::lock_guard lock(mutex_);
+    return holds_;
+  }
+  std::pair<int, std::string> held() {
+    std::lock_guard lock(mutex_);
+    return held_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::pair<int, std::string> held_;
+  int holds_ = 0;
+};
+
 class BridgeSecurityEndToEnd : public EndToEndTest {
  protected:
   std::unique_ptr<ShellApplication> makeAttackedShell(const std::string& bundle, const std::string& site,
@@ -146,9 +220,11 @@ TEST_F(BridgeSecurityEndToEnd, AFramedWebSiteGetsNoCommandCarriedOutAndPagesRead
   auto verdict = waitForVerdict(*shell);
   ASSERT_TRUE(verdict) << "the page never reported";
   // Checks report as they finish, in any order.
-  EXPECT_EQ(verdict->size(), 4u) << text(*verdict);
+  EXPECT_EQ(verdict->size(), 6u) << text(*verdict);
   expectAllTrue(*verdict, {"hasToken", "readsOwn"});
-  for (const char* read : {"syncReadsEtc", "fetchesEtc"}) {
+  const json::Value* encodedPage = verdict->find("encodedPage");
+  EXPECT_TRUE(encodedPage && *encodedPage == json::Value("not loaded")) << text(*verdict);
+  for (const char* read : {"syncReadsEtc", "fetchesEtc", "fetchesEncoded"}) {
     const json::Value* value = verdict->find(read);
     EXPECT_TRUE(value && *value == json::Value(false)) << read << " in " << text(*verdict);
   }
@@ -164,6 +240,141 @@ TEST_F(BridgeSecurityEndToEnd, AFramedWebSiteGetsNoCommandCarriedOutAndPagesRead
     EXPECT_EQ(site.reports(name + ".read"), std::vector<std::string>{"failed"}) << frame;
   }
   EXPECT_EQ(attackCalls_.load(), 0);
+  shell->terminate();
+}
+
+TEST_F(BridgeSecurityEndToEnd, AWebSiteTheAppNavigatesToGetsNothingMeantForTheAppsPage) {
+  WebSite site;
+  TQHeld* held = nullptr;
+  bridge::TQCallbackDelivery* callbacks = nullptr;
+  auto shell = makeShell("navigate-app", [&](ShellApplication::Settings& settings) {
+    auto probe = settings.extraModules;
+    settings.extraModules = [&, probe, address = site.address()](bridge::ModuleRegistry& modules,
+                                                                  bridge::TQCallbackDelivery& delivery) {
+      probe(modules, delivery);
+      callbacks = &delivery;
+      modules.add("TQHeld", [&held, address] {
+        auto module = std::make_unique<TQHeld>(address);
+        held = module.get();
+        return module;
+      });
+    };
+  });
+  ASSERT_TRUE(shell->launch());
+  ASSERT_TRUE(serveUntil(*shell, [&] { return !site.reports("ready").empty(); })) << "the app never went to the site";
+  ASSERT_TRUE(held && callbacks);
+  auto [callbackId, page] = held->held();
+
+  // What the shell sends the app's page while the site is shown: a watch's
+  // answer, and the URL (with its login code) that opened the app.
+  callbacks->invokeCallback(callbackId, json::Value("position 52.5,13.4"), page);
+  shell->delegate().openURL("navapp://login?code=SECRET", "org.example.browser");
+  ASSERT_TRUE(serveUntil(*shell, [&] { return !site.reports("globals").empty(); })) << "the site never reported";
+  EXPECT_FALSE(site.reports("keyRead").empty());  // the shell's scripts did land there, and stopped
+  EXPECT_TRUE(site.reports("invoke").empty()) << site.reports("invoke").front();
+  EXPECT_TRUE(site.reports("device").empty()) << site.reports("device").front();
+  EXPECT_EQ(site.reports("globals"), std::vector<std::string>{"undefined,"});
+
+  // Back on its own page, the app sets its callback up anew and gets answers.
+  auto verdict = waitForVerdict(*shell);
+  ASSERT_TRUE(verdict) << "the app's page did not come back";
+  EXPECT_EQ(text(*verdict), R"({ "visits" : 2, "held" : true, "scheme" : "navapp:\/\/login?code=SECRET"})");
+  EXPECT_EQ(held->holds(), 2);
+  probe_->clearVerdict();
+  std::tie(callbackId, page) = held->held();
+  callbacks->invokeCallback(callbackId, json::Value("position 48.1,11.6"), page);
+  verdict = waitForVerdict(*shell);
+  ASSERT_TRUE(verdict);
+  EXPECT_EQ(text(*verdict), R"({ "visits" : 2, "received" : ["position 48.1,11.6"], "scheme" : "navapp:\/\/login?code=SECRET"})");
+  shell->terminate();
+}
+
+// The lines the shell logs while it lives.
+class LogLines {
+ public:
+  LogLines() {
+    log::setSink([this](log::Level, std::string_view line) {
+      std::lock_guard lock(mutex_);
+      lines_.emplace_back(line);
+    });
+  }
+  ~LogLines() { log::setSink({}); }
+  std::string all() {
+    std::lock_guard lock(mutex_);
+    std::string text;
+    for (const auto& line : lines_) text += line + "\n";
+    return text;
+  }
+  std::vector<std::string> containing(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> found;
+    for (const auto& line : lines_)
+      if (line.find(text) != std::string::npos) found.push_back(line);
+    return found;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+std::string fileText(const fs::path& file) {
+  std::ifstream in(file);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(BridgeSecurityEndToEnd, OnlyTheAppsOwnDocumentsDownloadAndOnlyWhenItsBundleSaysSoNeverReplacingAFile) {
+  const fs::path downloads = home_ / "Downloads";
+  fs::create_directories(downloads);
+  std::ofstream(downloads / "notes.txt") << "the user's notes";
+  WebSite site;
+  LogLines log;
+  auto shell = makeShell("download-app", [&](ShellApplication::Settings& settings) {
+    settings.downloadsFolder = downloads;
+    auto probe = settings.extraModules;
+    settings.extraModules = [probe, address = site.address()](bridge::ModuleRegistry& modules,
+                                                               bridge::TQCallbackDelivery& callbacks) {
+      probe(modules, callbacks);
+      modules.add("TQSite", [address] { return std::make_unique<TQSite>(address, 0); });
+    };
+  });
+  ASSERT_TRUE(shell->launch());
+  const auto refused = [&](const std::string& what) { return !log.containing("download of " + what).empty(); };
+  EXPECT_TRUE(serveUntil(*shell, [&] {
+    return fileText(downloads / "notes (1).txt") == "from the app" && fileText(downloads / "own.txt") == "own file\n" &&
+           refused("data:") && refused("blob:http://127.0.0.1") && log.containing("refused").size() >= 3;
+  })) << "the downloads did not end as expected; the log:\n" << log.all();
+  EXPECT_EQ(fileText(downloads / "notes.txt"), "the user's notes");
+  for (const char* absent : {"data.txt", "Info.plist", "site-blob.txt", "site-data.txt"})
+    EXPECT_FALSE(fs::exists(downloads / absent)) << absent;
+  EXPECT_EQ(std::distance(fs::directory_iterator(downloads), fs::directory_iterator()), 3);
+  shell->terminate();
+}
+
+TEST_F(BridgeSecurityEndToEnd, AnAppWhoseBundleDoesNotAllowDownloadsSavesNothing) {
+  const fs::path downloads = home_ / "Downloads";
+  LogLines log;
+  auto shell = makeShell("download-off-app", [&](ShellApplication::Settings& settings) {
+    settings.downloadsFolder = downloads;
+  });
+  ASSERT_TRUE(shell->launch());
+  EXPECT_TRUE(serveUntil(*shell, [&] { return !log.containing("does not allow downloads").empty(); }));
+  EXPECT_FALSE(fs::exists(downloads / "notes.txt"));
+  shell->terminate();
+}
+
+TEST_F(BridgeSecurityEndToEnd, NoPageLoadsWhenTheWebViewsContentRulesCannotBeHad) {
+  // Where the web view keeps its compiled rules is a file: they cannot be
+  // compiled, and the page would run without the rules that keep it to its
+  // own files.
+  const fs::path store = platform::HomeFolders{home_}.caches() / "WebKit" / "ContentRules";
+  fs::create_directories(store.parent_path());
+  std::ofstream(store) << "not a folder";
+  LogLines log;
+  auto shell = makeAttackedShell("attack-app", "http://127.0.0.1:9");
+  EXPECT_FALSE(shell->launch());
+  EXPECT_FALSE(log.containing("content rules are missing").empty());
+  EXPECT_FALSE(probe_ && probe_->verdict()) << "the page ran";
   shell->terminate();
 }
 

@@ -94,6 +94,11 @@ std::string contentRulesJSON(const std::vector<std::filesystem::path>& readableF
   }
   // Last, so that nothing above lets them through.
   for (const auto& prefix : blockedURLPrefixes) rules.push_back(rule(urlPrefixPattern(prefix), "block", false));
+  // The file loader decodes what the rules above saw encoded: "webapp/..%2F"
+  // would lead out of the folder. No file URL of the app's needs encoded
+  // separators, dots or NULs (case-insensitive rules: %2f and %2F alike).
+  for (const char* encoded : {"%2f", "%5c", "%2e", "%00"})
+    rules.push_back(rule(std::string("^file:.*") + encoded, "block", false));
   std::string json = "[";
   for (size_t i = 0; i < rules.size(); ++i) json += (i ? "," : "") + rules[i];
   return json + "]";

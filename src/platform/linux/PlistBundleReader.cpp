@@ -181,6 +181,7 @@ BundleInfo bundleFrom(plist_t dict, fs::path path) {
   auto bundleName = stringValue(dict, "CFBundleName");
   info.displayName = displayName ? *displayName : bundleName.value_or(name);
   info.allowsPlainBridgeRequests = boolValue(dict, "TaveroAllowsPlainBridgeRequests");
+  info.allowsDownloads = boolValue(dict, "TaveroAllowsDownloads");
   info.urlSchemes = urlSchemesOf(dict);
   info.iconFile = iconFileOf(dict);
   return info;

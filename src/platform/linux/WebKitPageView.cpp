@@ -2,10 +2,13 @@
 
 #include <webkit2/webkit2.h>
 
+#include <memory>
 #include <utility>
 
+#include "bridge/PageToken.h"
 #include "embedded/kConsoleForwardingScript.h"
 #include "log/Log.h"
+#include "platform/linux/FileURLCheck.h"
 #include "platform/linux/SubresourceLoadLog.h"
 #include "platform/linux/TerminationSignals.h"
 
@@ -23,17 +26,47 @@ void addUserScript(WebKitUserContentManager* manager, const char* source, bool a
   webkit_user_script_unref(script);
 }
 
-// Reports scripts that threw: a page developer wants to know.
+// The hidden property that marks a document as one of the bundle's own; its
+// value is the view's document key.
+constexpr const char* kDocumentKeyProperty = "__taveroDocumentKey";
+
+std::string documentKeyScript(const std::string& key) {
+  return std::string("Object.defineProperty(window, '") + kDocumentKeyProperty + "', {value: '" + key +
+         "', enumerable: false, writable: false, configurable: false});";
+}
+
+// Runs `script` only in a document that holds the key, and says whether it
+// ran. The check happens in the document the script lands in, at the moment
+// it runs, so a navigation between the shell's decision and the evaluation
+// cannot hand the script to another document. A document that is not the
+// bundle's cannot pass it: it never sees the key, and a strict comparison
+// with a literal reveals nothing to getters it may have planted.
+std::string gatedScript(const std::string& key, const std::string& script) {
+  return std::string("if (window.") + kDocumentKeyProperty + " === '" + key + "') {\n" + script +
+         "\n;true} else false";
+}
+
+struct Evaluation {
+  std::string pageName;
+  bool gated;
+};
+
+// Reports scripts that threw (a page developer wants to know) and scripts
+// dropped because the view no longer shows a document of the bundle.
 void scriptEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
-  auto* pageName = static_cast<std::string*>(data);
+  std::unique_ptr<Evaluation> evaluation(static_cast<Evaluation*>(data));
   GError* error = nullptr;
   JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
   if (error) {
-    log::warning("page " + *pageName + ": a script failed: " + error->message);
+    log::warning("page " + evaluation->pageName + ": a script failed: " + error->message);
     g_error_free(error);
   }
+  if (value && evaluation->gated && jsc_value_is_boolean(value) && !jsc_value_to_boolean(value)) {
+    const char* uri = webkit_web_view_get_uri(WEBKIT_WEB_VIEW(source));
+    log::debug("page " + evaluation->pageName + ": a script for the app's document was dropped: the view shows " +
+               urlForLog(uri ? uri : ""));
+  }
   if (value) g_object_unref(value);
-  delete pageName;
 }
 
 }  // namespace
@@ -42,6 +75,7 @@ WebKitPageView::WebKitPageView(Setup setup)
     : pageName_(std::move(setup.pageName)),
       bundle_(std::move(setup.bundle)),
       filterGate_(std::move(setup.filterGate)),
+      documentKey_(bundle_ && !bundle_->urlPatterns.empty() ? bridge::makePageToken() : std::string()),
       contentManager_(webkit_user_content_manager_new()) {
   WebKitWebContext* context = setup.context;
   g_signal_connect(contentManager_, "script-message-received::taveroConsole",
@@ -61,6 +95,10 @@ WebKitPageView::WebKitPageView(Setup setup)
   // Pages of a bundle read their own files (JSON, templates) by XHR.
   webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
   webkit_settings_set_enable_developer_extras(settings, TRUE);
+  // A document the view leaves is gone for the shell (its transactions end,
+  // its callbacks are dropped): it must not come back from a cache with state
+  // the shell no longer has; going back loads it afresh.
+  webkit_settings_set_enable_page_cache(settings, FALSE);
 
   g_signal_connect(view_, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
                      static_cast<WebKitPageView*>(self)->loadChanged(event);
@@ -75,6 +113,12 @@ WebKitPageView::WebKitPageView(Setup setup)
   g_signal_connect(view_, "web-process-terminated",
                    G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self) {
                      static_cast<WebKitPageView*>(self)->webProcessTerminated(reason);
+                   }),
+                   this);
+  g_signal_connect(view_, "decide-policy",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                  gpointer self) -> gboolean {
+                     return static_cast<WebKitPageView*>(self)->decidePolicy(decision, type);
                    }),
                    this);
   logFailedSubresourceLoads(view_, pageName_);
@@ -99,38 +143,45 @@ WebKitPageView::~WebKitPageView() {
 GtkWidget* WebKitPageView::widget() const { return GTK_WIDGET(view_); }
 
 void WebKitPageView::applyContentFilter(WebKitUserContentFilter* filter) {
+  const bool rulesNeeded = bundle_ && (!bundle_->readableFolders.empty() || !bundle_->blockedURLPrefixes.empty());
   if (filter) {
     webkit_user_content_manager_add_filter(contentManager_, filter);
-  } else if (bundle_ && !bundle_->readableFolders.empty()) {
-    // Without the rules, pages may not read files by script at all rather
-    // than read every file of the user.
-    webkit_settings_set_allow_file_access_from_file_urls(webkit_web_view_get_settings(view_), FALSE);
-    log::error("page " + pageName_ + ": the file rules are missing; pages cannot read files by script");
+  } else if (rulesNeeded) {
+    // The rules keep pages to their own files and away from a port another
+    // program holds: without them no page loads at all.
+    rulesMissing_ = true;
+    log::error("page " + pageName_ + ": the web view's content rules are missing; no page is loaded");
   }
   rulesApplied_ = true;
   auto held = std::move(heldLoads_);
   heldLoads_.clear();
-  for (auto& load : held) load();
+  for (auto& load : held) whenRulesApply(std::move(load.url), std::move(load.start));
 }
 
-void WebKitPageView::whenRulesApply(std::function<void()> load) {
-  if (rulesApplied_)
-    load();
-  else
-    heldLoads_.push_back(std::move(load));
+void WebKitPageView::whenRulesApply(std::string url, std::function<void()> start) {
+  if (!rulesApplied_) {
+    heldLoads_.push_back({std::move(url), std::move(start)});
+  } else if (rulesMissing_) {
+    log::error("page " + pageName_ + ": refused to load " + urlForLog(url) + " without the content rules");
+    if (onLoadFailed_) onLoadFailed_(url, "the web view's content rules are missing");
+  } else {
+    start();
+  }
 }
 
 void WebKitPageView::loadFileURL(const std::string& url) {
-  whenRulesApply([this, url] { webkit_web_view_load_uri(view_, url.c_str()); });
+  whenRulesApply(url, [this, url] { webkit_web_view_load_uri(view_, url.c_str()); });
 }
 
 void WebKitPageView::loadHTML(const std::string& html, const std::string& baseURL) {
-  whenRulesApply([this, html, baseURL] { webkit_web_view_load_html(view_, html.c_str(), baseURL.c_str()); });
+  whenRulesApply(baseURL, [this, html, baseURL] { webkit_web_view_load_html(view_, html.c_str(), baseURL.c_str()); });
 }
 
 void WebKitPageView::evaluateScript(const std::string& script) {
-  webkit_web_view_evaluate_javascript(view_, script.data(), static_cast<gssize>(script.size()), nullptr, nullptr,
-                                      nullptr, scriptEvaluated, new std::string(pageName_));
+  const bool gated = !documentKey_.empty();
+  const std::string source = gated ? gatedScript(documentKey_, script) : script;
+  webkit_web_view_evaluate_javascript(view_, source.data(), static_cast<gssize>(source.size()), nullptr, nullptr,
+                                      nullptr, scriptEvaluated, new Evaluation{pageName_, gated});
 }
 
 void WebKitPageView::setDocumentStartScripts(std::vector<std::string> scripts) {
@@ -141,6 +192,7 @@ void WebKitPageView::setDocumentStartScripts(std::vector<std::string> scripts) {
 void WebKitPageView::installScripts() {
   webkit_user_content_manager_remove_all_scripts(contentManager_);
   addUserScript(contentManager_, kConsoleForwardingScript);
+  if (!documentKey_.empty()) addBundleScript(documentKeyScript(documentKey_), true);
   if (bundle_)
     for (const auto& script : bundle_->scripts) addBundleScript(script, true);
   for (const auto& script : documentStartScripts_) addBundleScript(script, false);
@@ -158,6 +210,24 @@ void WebKitPageView::addBundleScript(const std::string& source, bool allFrames) 
   for (const auto& pattern : bundle_->urlPatterns) allowList.push_back(pattern.c_str());
   allowList.push_back(nullptr);
   addUserScript(contentManager_, source.c_str(), allFrames, allowList.data());
+}
+
+// Documents from files load only from the folders pages may read, judged on
+// the file the loader would open (escapes decoded, links resolved): the
+// content rules see only the URL's text.
+bool WebKitPageView::decidePolicy(WebKitPolicyDecision* decision, int type) {
+  if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
+    return FALSE;
+  if (!bundle_ || bundle_->readableFolders.empty()) return FALSE;
+  WebKitNavigationAction* action =
+      webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+  const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+  if (!uri || g_ascii_strncasecmp(uri, "file:", 5) != 0) return FALSE;
+  if (fileURLIsInside(uri, bundle_->readableFolders)) return FALSE;
+  log::warning("page " + pageName_ + ": refused to load " + urlForLog(uri) +
+               ": pages load documents only from the app's own folders");
+  webkit_policy_decision_ignore(decision);
+  return TRUE;
 }
 
 void WebKitPageView::loadChanged(int event) {

@@ -1,7 +1,8 @@
 // A WebView on WebKitGTK: one WebKitWebView with its own user content
 // manager, so each page gets its own document-start scripts. The page's
 // console messages go to the log, labelled with the page name. The bundle's
-// scripts and the page globals run only in the bundle's own documents; the
+// scripts, the page globals and every script the shell evaluates later
+// (callbacks) run only in the bundle's own documents; the
 // shell's message channel is open in the view; loads wait for the content
 // rules.
 //
@@ -22,6 +23,7 @@ typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _WebKitUserContentManager WebKitUserContentManager;
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GError GError;
+typedef struct _WebKitPolicyDecision WebKitPolicyDecision;
 
 namespace tavero::platform {
 
@@ -54,7 +56,8 @@ class WebKitPageView : public WebView {
   void installScripts();
   void addBundleScript(const std::string& source, bool allFrames);
   void applyContentFilter(WebKitUserContentFilter* filter);
-  void whenRulesApply(std::function<void()> load);
+  void whenRulesApply(std::string url, std::function<void()> start);
+  bool decidePolicy(WebKitPolicyDecision* decision, int type);
   void loadChanged(int event);
   void loadFailed(const char* uri, const GError* error);
   void webProcessTerminated(int reason);
@@ -64,9 +67,17 @@ class WebKitPageView : public WebView {
   std::string pageName_;
   std::shared_ptr<const BundleDocuments> bundle_;
   std::shared_ptr<ContentFilterGate> filterGate_;
+  // Marks the bundle's documents: scripts the shell evaluates run only in a
+  // document that holds it (empty: no bundle, scripts run anywhere).
+  std::string documentKey_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // for the gate's late callback
   bool rulesApplied_ = false;
-  std::vector<std::function<void()>> heldLoads_;  // loads asked for before the rules applied
+  bool rulesMissing_ = false;  // the rules could not be had: nothing loads
+  struct HeldLoad {
+    std::string url;
+    std::function<void()> start;
+  };
+  std::vector<HeldLoad> heldLoads_;  // loads asked for before the rules applied
   WebKitUserContentManager* contentManager_;
   std::unique_ptr<PageChannel> channel_;
   WebKitWebView* view_;  // a reference of our own: the view outlives its time in the window

@@ -38,6 +38,7 @@ WebKitWebViewHost::WebKitWebViewHost(Options options) : options_(std::move(optio
   keepCookies(data, options_.cookieFile);
   context_ = webkit_web_context_new_with_website_data_manager(data);
   g_object_unref(data);
+  downloads_ = std::make_unique<DownloadGuard>(context_, options_.downloadsFolder);
 
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   g_object_ref_sink(window_);
@@ -70,6 +71,7 @@ WebKitWebViewHost::~WebKitWebViewHost() {
   if (content_) gtk_container_remove(GTK_CONTAINER(window_), content_->widget());
   gtk_widget_destroy(window_);
   g_object_unref(window_);
+  downloads_.reset();
   g_object_unref(context_);
 }
 
@@ -91,6 +93,7 @@ std::unique_ptr<WebView> WebKitWebViewHost::createWebView(const std::string& pag
 
 void WebKitWebViewHost::setBundleDocuments(BundleDocuments documents) {
   bundle_ = std::make_shared<const BundleDocuments>(std::move(documents));
+  downloads_->setRules({.allowed = bundle_->allowsDownloads, .readableFolders = bundle_->readableFolders});
   auto gate = std::make_shared<ContentFilterGate>();
   filterGate_ = gate;
   if (bundle_->readableFolders.empty() && bundle_->blockedURLPrefixes.empty()) return;

@@ -14,6 +14,7 @@
 
 #include "platform/WebView.h"
 #include "platform/linux/ContentFilterGate.h"
+#include "platform/linux/DownloadGuard.h"
 
 typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _GtkWidget GtkWidget;
@@ -34,6 +35,9 @@ class WebKitWebViewHost : public WebViewHost {
     // Where cookies are kept across launches (SQLite); empty: for this run
     // only. Cookies are accepted from every site either way.
     std::filesystem::path cookieFile;
+    // Where downloads the bundle allows are saved; empty: the user's
+    // Downloads folder.
+    std::filesystem::path downloadsFolder;
     std::string windowTitle = "Tavero";
     int width = 1024;
     int height = 768;
@@ -61,6 +65,7 @@ class WebKitWebViewHost : public WebViewHost {
  private:
   Options options_;
   WebKitWebContext* context_;
+  std::unique_ptr<DownloadGuard> downloads_;
   GtkWidget* window_;
   WebKitPageView* content_ = nullptr;  // not owned
   std::shared_ptr<const BundleDocuments> bundle_;
