@@ -31,7 +31,11 @@ Kio.device = Kio.device || {};
   const channel = shell && handlers && handlers.tavero;
   const maxCallsPerMessage = 512;
 
-  let nextCallbackId = 1;
+  // Each document numbers its callbacks from a random point: an answer the
+  // shell sends for a document that is gone (a watch it had not ended yet)
+  // then matches no callback of the page that came after it. Below 2^30, far
+  // from the fixed ids of shell-wide answers.
+  let nextCallbackId = 1 + (crypto.getRandomValues(new Uint32Array(1))[0] % 0x40000000);
   const callbacks = new Map();  // id text -> {fn, keep}
 
   // A callback id for `fn`. With keep, it answers repeatedly (watches) until
