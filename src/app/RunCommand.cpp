@@ -162,8 +162,9 @@ std::optional<std::string> startPrivateDisplay(std::unique_ptr<platform::XvfbDis
   auto started = platform::XvfbDisplay::start();
   if (auto* error = std::get_if<std::string>(&started)) return "--headless: " + *error;
   xvfb = std::move(std::get<std::unique_ptr<platform::XvfbDisplay>>(started));
-  setenv("DISPLAY", xvfb->display().c_str(), 1);
-  setenv("GDK_BACKEND", "x11", 1);
+  // The display admits only holders of its cookie: GTK, and WebKit's
+  // processes, which inherit the environment.
+  xvfb->makeDefault();
   setenv("NO_AT_BRIDGE", "1", 1);  // no accessibility bus on a private display
   setenv("GSETTINGS_BACKEND", "memory", 0);  // nor a session bus for dialogs' settings
   log::info("run: headless, on the private display " + xvfb->display() + " (Xvfb process " +
