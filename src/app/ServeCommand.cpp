@@ -18,6 +18,7 @@
 #include "platform/linux/GLibMainThread.h"
 #include "platform/linux/LinuxDeviceInfo.h"
 #include "platform/linux/NetlinkReachability.h"
+#include "platform/linux/SameUserPeerVerifier.h"
 #include "platform/sim/ForcedNetworkReachability.h"
 #include "platform/sim/SimulatedLocationService.h"
 #include "platform/sim/SimulatedMotionService.h"
@@ -53,9 +54,9 @@ void printServeHelp(std::ostream& out) {
       << "\n"
          "Runs the bridge with every module and no web view, for trying modules with an HTTP client.\n"
          "It serves local programs (curl, test scripts) that send the header X-Tavero-Client (any\n"
-         "value), and no browser page. Callback scripts that would go to a page are printed on\n"
-         "standard output, one JSON line each; the log goes to standard error. SIGINT or SIGTERM\n"
-         "stops it.\n"
+         "value) and run as the same user, and no browser page; other users' programs are refused.\n"
+         "Callback scripts that would go to a page are printed on standard output, one JSON line\n"
+         "each; the log goes to standard error. SIGINT or SIGTERM stops it.\n"
          "\n"
          "  curl -H 'X-Tavero-Client: curl' 'http://127.0.0.1:3000/?command=Contact%23find&sync=true'\n"
          "\n"
@@ -131,7 +132,9 @@ int runServe(const ServeOptions& options) {
                                       {mainThread, timers, location, motion, network,
                                        platform::readLinuxDeviceInfo().systemVersion},
                                       media.services(nullptr)});
-  bridge::QLTaveroBridge bridge(registry, options.port);
+  // Other users' programs can reach the port too; they are refused.
+  bridge::QLTaveroBridge bridge(registry, {.port = options.port,
+                                           .peerVerifier = std::make_shared<platform::SameUserPeerVerifier>()});
   if (!bridge.worker().performAndWait([&] { return bridge.isListening(); })) return kExitFailure;
 
   log::info("serve: bridge listening on 127.0.0.1:" + std::to_string(bridge.port()) +
