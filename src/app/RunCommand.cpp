@@ -1,5 +1,7 @@
 #include "app/RunCommand.h"
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -189,6 +191,10 @@ int runApplication(const RunOptions& options) {
   // First of all: from here on Ctrl-C, SIGTERM and SIGHUP stop the shell in order,
   // however early they come.
   platform::TerminationSignals::install();
+  // What the app keeps is its user's alone: files made from here on, by the
+  // shell and by WebKit's processes (which inherit the mask), are 0600 and
+  // folders 0700.
+  ::umask(077);
   const auto started = std::chrono::steady_clock::now();
   // The bundle and the device profile are checked next: a mistake in
   // either is reported before anything is started or created.

@@ -1,5 +1,7 @@
 #include "app/ServeCommand.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -102,10 +104,10 @@ std::optional<ServeOptions> parseServeOptions(const std::vector<std::string>& ar
 }
 
 int runServe(const ServeOptions& options) {
-  std::error_code ec;
-  std::filesystem::create_directories(options.home, ec);
-  if (ec) {
-    log::error("serve: cannot create the home folder " + options.home.string() + ": " + ec.message());
+  ::umask(077);  // the modules' files are the user's alone (see runApplication)
+  platform::HomeFolders home{options.home};
+  if (auto error = platform::createHomeFolders(home)) {
+    log::error("serve: " + *error);
     return kExitFailure;
   }
 
@@ -125,7 +127,6 @@ int runServe(const ServeOptions& options) {
   });
   host::ScriptCallbackDelivery callbacks(writeScriptLine);
   bridge::ModuleRegistry registry;
-  platform::HomeFolders home{options.home};
   // No window: no camera. Contacts and purchases work.
   MediaPlatform media(platform::MediaProfile{}, home, "serve", false);
   modules::registerModules(registry, {callbacks, home,
