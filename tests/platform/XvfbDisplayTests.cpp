@@ -95,5 +95,48 @@ TEST_F(XvfbDisplayTest, TheCookieGoesWithTheDisplay) {
   EXPECT_FALSE(fs::exists(file.parent_path()));
 }
 
+// A shell killed with -9 cannot remove its cookie; the user's next display
+// does. Another user's folder, a live process's folder and a link are kept.
+TEST(XAuthorityFile, TheNextRunRemovesWhatKilledRunsLeftBehind) {
+  const fs::path base = fs::temp_directory_path() / ("tavero-xauth-base-" + std::to_string(::getpid()));
+  fs::remove_all(base);
+  fs::create_directories(base);
+  const char* oldTmp = std::getenv("TMPDIR");
+  std::string keptTmp = oldTmp ? oldTmp : "";
+  ::setenv("TMPDIR", base.c_str(), 1);
+
+  pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const fs::path leftover = base / ("tavero-display-" + std::to_string(gone) + "-abcdef");
+  const fs::path live = base / ("tavero-display-" + std::to_string(::getpid()) + "-abcdef");
+  const fs::path othersUser = base / ("tavero-display-" + std::to_string(gone) + "-other1");
+  const fs::path link = base / ("tavero-display-" + std::to_string(gone) + "-link12");
+  for (const fs::path& folder : {leftover, live, othersUser}) {
+    fs::create_directories(folder);
+    std::ofstream(folder / "Xauthority") << "cookie";
+  }
+  fs::create_symlink(live, link);
+  if (::getuid() == 0) {
+    ASSERT_EQ(::chown(othersUser.c_str(), 65534, 65534), 0);
+  }
+
+  auto made = XAuthorityFile::create();
+  if (oldTmp)
+    ::setenv("TMPDIR", keptTmp.c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
+  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<XAuthorityFile>>(made)) << std::get<std::string>(made);
+  EXPECT_EQ(std::get<std::unique_ptr<XAuthorityFile>>(made)->path().parent_path().parent_path(), base);
+  EXPECT_FALSE(fs::exists(leftover));
+  EXPECT_TRUE(fs::exists(live / "Xauthority"));
+  EXPECT_TRUE(fs::is_symlink(link));
+  if (::getuid() == 0) {
+    EXPECT_TRUE(fs::exists(othersUser / "Xauthority"));
+  }
+  made = std::string();
+  fs::remove_all(base);
+}
+
 }  // namespace
 }  // namespace tavero::platform

@@ -2,7 +2,9 @@
 
 #include <X11/Xauth.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -33,10 +35,50 @@ std::optional<std::array<char, XAuthorityFile::kCookieBytes>> randomCookie() {
   return cookie;
 }
 
-std::optional<fs::path> makePrivateFolder() {
+constexpr char kFolderPrefix[] = "tavero-display-";
+
+fs::path temporaryBase() {
   const char* tmp = std::getenv("TMPDIR");
-  fs::path base = tmp && tmp[0] == '/' ? fs::path(tmp) : fs::path("/tmp");
-  std::string pattern = (base / "tavero-display-XXXXXX").string();
+  return tmp && tmp[0] == '/' ? fs::path(tmp) : fs::path("/tmp");
+}
+
+// The process a folder "tavero-display-<pid>-XXXXXX" was made for.
+std::optional<pid_t> folderProcess(const std::string& name) {
+  if (!name.starts_with(kFolderPrefix)) return std::nullopt;
+  const char* digits = name.c_str() + sizeof kFolderPrefix - 1;
+  char* end = nullptr;
+  long pid = std::strtol(digits, &end, 10);
+  if (end == digits || *end != '-' || pid <= 0) return std::nullopt;
+  return static_cast<pid_t>(pid);
+}
+
+// Removes the folders this user's killed runs left behind. Only real
+// folders owned by this user, whose process is gone, and only the file
+// this class writes in them: the base is shared with every other user.
+void removeLeftovers(const fs::path& base) {
+  int baseFd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (baseFd < 0) return;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(base, ec)) {
+    const std::string name = entry.path().filename().string();
+    auto pid = folderProcess(name);
+    struct stat st {};
+    if (!pid || ::fstatat(baseFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) continue;
+    if (::kill(*pid, 0) == 0 || errno != ESRCH) continue;
+    int folder = ::openat(baseFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0) continue;
+    ::unlinkat(folder, XAuthorityFile::kFileName, 0);
+    ::close(folder);
+    ::unlinkat(baseFd, name.c_str(), AT_REMOVEDIR);  // fails, harmlessly, if anything else is in it
+  }
+  ::close(baseFd);
+}
+
+std::optional<fs::path> makePrivateFolder() {
+  const fs::path base = temporaryBase();
+  removeLeftovers(base);
+  std::string pattern = (base / (kFolderPrefix + std::to_string(::getpid()) + "-XXXXXX")).string();
   if (!::mkdtemp(pattern.data())) return std::nullopt;  // mkdtemp makes it 0700
   return fs::path(pattern);
 }

@@ -7,8 +7,9 @@
 // the file can be written before the server picks its display number.
 //
 // The file lives in a folder of its own (mode 0700; the file 0600) under
-// $TMPDIR (else /tmp); both are removed when the object goes. A shell
-// killed with -9 leaves them behind, readable by its own user only.
+// $TMPDIR (else /tmp), named for the process; both are removed when the
+// object goes. A shell killed with -9 leaves them behind, readable by its
+// own user only; the next create() of that user removes them.
 #pragma once
 
 #include <filesystem>
@@ -29,12 +30,13 @@ class XAuthorityFile {
   XAuthorityFile& operator=(const XAuthorityFile&) = delete;
 
   static constexpr size_t kCookieBytes = 16;
+  static constexpr char kFileName[] = "Xauthority";
 
   const std::filesystem::path& path() const { return path_; }
 
  private:
   explicit XAuthorityFile(std::filesystem::path folder)
-      : folder_(std::move(folder)), path_(folder_ / "Xauthority") {}
+      : folder_(std::move(folder)), path_(folder_ / kFileName) {}
 
   std::filesystem::path folder_;
   std::filesystem::path path_;
