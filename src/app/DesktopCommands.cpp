@@ -82,7 +82,7 @@ void keepOthersSchemes(platform::BundleInfo& bundle, bool takeSchemes, platform:
       kept.push_back(scheme);
     } else {
       err << "tavero install: not registered: " << scheme << ": URLs open in " << names
-          << ", which is installed; the app would receive its links\n";
+          << " (installed); the app would receive their links\n";
       skipped = true;
     }
   }
