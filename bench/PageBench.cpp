@@ -24,7 +24,7 @@ bool prepareDisplay(std::unique_ptr<platform::XvfbDisplay>& display) {
       return false;
     }
     display = std::move(std::get<std::unique_ptr<platform::XvfbDisplay>>(started));
-    setenv("DISPLAY", display->display().c_str(), 1);
+    display->makeDefault();
   }
   setenv("NO_AT_BRIDGE", "1", 1);
   if (auto error = platform::initializeGtk()) {

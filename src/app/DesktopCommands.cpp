@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <ostream>
 
 #include "app/DesktopEntry.h"
@@ -23,6 +24,72 @@ std::string schemesText(const std::vector<std::string>& schemes) {
   std::string text;
   for (const auto& scheme : schemes) text += (text.empty() ? "" : ", ") + scheme + ":";
   return text;
+}
+
+constexpr const char* kInstallUsage = "usage: tavero install [--take-schemes] BUNDLE\n";
+
+constexpr const char* kInstallHelp =
+    "\n"
+    "Makes the web application in BUNDLE an application of the desktop: its name and icon in the\n"
+    "menus, and the URL schemes of its Info.plist (CFBundleURLSchemes) opened by `tavero run`.\n"
+    "A scheme that another installed application opens (slack:, zoommtg:, vscode:...) is not\n"
+    "registered, and is named on standard error: the desktop would send that application's\n"
+    "links, which may carry login tokens, to the app. The desktop's own schemes (http:, file:,\n"
+    "mailto:...) are never registered.\n"
+    "\n"
+    "  --take-schemes  register the schemes other applications open as well\n"
+    "  --help          print this text\n";
+
+struct InstallOptions {
+  std::string bundle;
+  bool takeSchemes = false;  // also schemes other applications open
+};
+
+std::optional<InstallOptions> parseInstallOptions(const std::vector<std::string>& args) {
+  InstallOptions options;
+  for (const auto& arg : args) {
+    if (arg == "--take-schemes")
+      options.takeSchemes = true;
+    else if (!arg.starts_with("--") && options.bundle.empty())
+      options.bundle = arg;
+    else
+      return std::nullopt;
+  }
+  if (options.bundle.empty()) return std::nullopt;
+  return options;
+}
+
+// URLs of a scheme another application opens (a chat or meeting program:
+// its links may carry login tokens) must keep going there. Leaves out of
+// `bundle` the schemes another installed application opens, unless the
+// user said to take them; says what it left out or took.
+void keepOthersSchemes(platform::BundleInfo& bundle, bool takeSchemes, platform::SchemeHandlers& handlers,
+                       std::ostream& out, std::ostream& err) {
+  const std::string ownEntry = desktopEntryFileName(bundle.bundleIdentifier);
+  std::vector<std::string> kept;
+  bool skipped = false;
+  for (const auto& scheme : bundle.urlSchemes) {
+    std::vector<std::string> others = isDesktopScheme(scheme) ? std::vector<std::string>{}
+                                                                : handlers.handlersOf(scheme, ownEntry);
+    if (others.empty()) {
+      kept.push_back(scheme);
+      continue;
+    }
+    std::string names;
+    for (const auto& other : others) names += (names.empty() ? "" : ", ") + other;
+    if (takeSchemes) {
+      out << "taking " << scheme << ": URLs from " << names << " (--take-schemes)\n";
+      kept.push_back(scheme);
+    } else {
+      err << "tavero install: not registered: " << scheme << ": URLs open in " << names
+          << " (installed); the app would receive their links\n";
+      skipped = true;
+    }
+  }
+  if (skipped)
+    err << "tavero install: \"tavero install --take-schemes " << bundle.path.string()
+        << "\" registers those schemes anyway\n";
+  bundle.urlSchemes = std::move(kept);
 }
 
 // Replaces this process with `tavero run BUNDLE URL [--from APP]`; returns
@@ -54,15 +121,25 @@ std::string urlScheme(const std::string& url) {
 
 int runInstall(const std::vector<std::string>& args, const DesktopPlaces& places, std::ostream& out,
                std::ostream& err) {
-  if (args.size() != 1 || args[0].starts_with("--")) {
-    err << "usage: tavero install BUNDLE\n";
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    out << kInstallUsage << kInstallHelp;
+    return kExitSuccess;
+  }
+  auto options = parseInstallOptions(args);
+  if (!options) {
+    err << kInstallUsage;
     return kExitUsage;
   }
-  auto bundle = platform::readBundle(args[0]);
+  if (!places.schemeHandlers) {
+    err << "tavero install: cannot tell which applications open URL schemes; nothing installed\n";
+    return kExitFailure;
+  }
+  auto bundle = platform::readBundle(options->bundle);
   if (auto* error = std::get_if<std::string>(&bundle)) {
     err << "tavero install: " << *error << "\n";
     return kExitUsage;
   }
+  keepOthersSchemes(std::get<platform::BundleInfo>(bundle), options->takeSchemes, *places.schemeHandlers, out, err);
   auto installed = installDesktopEntry(std::get<platform::BundleInfo>(bundle), places.applications, places.taveroBinary);
   if (auto* error = std::get_if<std::string>(&installed)) {
     err << "tavero install: " << *error << "\n";

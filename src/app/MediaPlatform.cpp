@@ -15,7 +15,7 @@ std::filesystem::path MediaPlatform::userDefaultsFile(const platform::HomeFolder
 }
 
 std::filesystem::path MediaPlatform::defaultContactsFolder(const platform::HomeFolders& home) {
-  return home.home / "Contacts";
+  return home.contacts();
 }
 
 MediaPlatform::MediaPlatform(const platform::MediaProfile& profile, const platform::HomeFolders& home,

@@ -1,5 +1,7 @@
 #include "app/RunCommand.h"
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -162,8 +164,9 @@ std::optional<std::string> startPrivateDisplay(std::unique_ptr<platform::XvfbDis
   auto started = platform::XvfbDisplay::start();
   if (auto* error = std::get_if<std::string>(&started)) return "--headless: " + *error;
   xvfb = std::move(std::get<std::unique_ptr<platform::XvfbDisplay>>(started));
-  setenv("DISPLAY", xvfb->display().c_str(), 1);
-  setenv("GDK_BACKEND", "x11", 1);
+  // The display admits only holders of its cookie: GTK, and WebKit's
+  // processes, which inherit the environment.
+  xvfb->makeDefault();
   setenv("NO_AT_BRIDGE", "1", 1);  // no accessibility bus on a private display
   setenv("GSETTINGS_BACKEND", "memory", 0);  // nor a session bus for dialogs' settings
   log::info("run: headless, on the private display " + xvfb->display() + " (Xvfb process " +
@@ -188,6 +191,10 @@ int runApplication(const RunOptions& options) {
   // First of all: from here on Ctrl-C, SIGTERM and SIGHUP stop the shell in order,
   // however early they come.
   platform::TerminationSignals::install();
+  // What the app keeps is its user's alone: files made from here on, by the
+  // shell and by WebKit's processes (which inherit the mask), are 0600 and
+  // folders 0700.
+  ::umask(077);
   const auto started = std::chrono::steady_clock::now();
   // The bundle and the device profile are checked next: a mistake in
   // either is reported before anything is started or created.

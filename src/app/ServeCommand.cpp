@@ -1,5 +1,7 @@
 #include "app/ServeCommand.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -18,6 +20,7 @@
 #include "platform/linux/GLibMainThread.h"
 #include "platform/linux/LinuxDeviceInfo.h"
 #include "platform/linux/NetlinkReachability.h"
+#include "platform/linux/SameUserPeerVerifier.h"
 #include "platform/sim/ForcedNetworkReachability.h"
 #include "platform/sim/SimulatedLocationService.h"
 #include "platform/sim/SimulatedMotionService.h"
@@ -53,9 +56,9 @@ void printServeHelp(std::ostream& out) {
       << "\n"
          "Runs the bridge with every module and no web view, for trying modules with an HTTP client.\n"
          "It serves local programs (curl, test scripts) that send the header X-Tavero-Client (any\n"
-         "value), and no browser page. Callback scripts that would go to a page are printed on\n"
-         "standard output, one JSON line each; the log goes to standard error. SIGINT or SIGTERM\n"
-         "stops it.\n"
+         "value) and run as the same user, and no browser page; other users' programs are refused.\n"
+         "Callback scripts that would go to a page are printed on standard output, one JSON line\n"
+         "each; the log goes to standard error. SIGINT or SIGTERM stops it.\n"
          "\n"
          "  curl -H 'X-Tavero-Client: curl' 'http://127.0.0.1:3000/?command=Contact%23find&sync=true'\n"
          "\n"
@@ -101,10 +104,10 @@ std::optional<ServeOptions> parseServeOptions(const std::vector<std::string>& ar
 }
 
 int runServe(const ServeOptions& options) {
-  std::error_code ec;
-  std::filesystem::create_directories(options.home, ec);
-  if (ec) {
-    log::error("serve: cannot create the home folder " + options.home.string() + ": " + ec.message());
+  ::umask(077);  // the modules' files are the user's alone (see runApplication)
+  platform::HomeFolders home{options.home};
+  if (auto error = platform::createHomeFolders(home)) {
+    log::error("serve: " + *error);
     return kExitFailure;
   }
 
@@ -124,14 +127,15 @@ int runServe(const ServeOptions& options) {
   });
   host::ScriptCallbackDelivery callbacks(writeScriptLine);
   bridge::ModuleRegistry registry;
-  platform::HomeFolders home{options.home};
   // No window: no camera. Contacts and purchases work.
   MediaPlatform media(platform::MediaProfile{}, home, "serve", false);
   modules::registerModules(registry, {callbacks, home,
                                       {mainThread, timers, location, motion, network,
                                        platform::readLinuxDeviceInfo().systemVersion},
                                       media.services(nullptr)});
-  bridge::QLTaveroBridge bridge(registry, options.port);
+  // Other users' programs can reach the port too; they are refused.
+  bridge::QLTaveroBridge bridge(registry, {.port = options.port,
+                                           .peerVerifier = std::make_shared<platform::SameUserPeerVerifier>()});
   if (!bridge.worker().performAndWait([&] { return bridge.isListening(); })) return kExitFailure;
 
   log::info("serve: bridge listening on 127.0.0.1:" + std::to_string(bridge.port()) +

@@ -72,8 +72,9 @@ ShellApplication::ShellApplication(Settings settings)
                     .policy = bridge::BridgeAccessPolicy(bridge::BridgeAccessPolicy::Clients::appPages, pageToken_,
                                                          settings_.allowPlainBridgeRequests ||
                                                              settings_.bundle.allowsPlainBridgeRequests),
+                    .peerVerifier = settings_.onlyShellClients ? std::make_shared<platform::ProcessPeerVerifier>()
+                                                               : nullptr,
                 });
-  if (settings_.onlyShellClients) bridge_->setPeerVerifier(std::make_unique<platform::ProcessPeerVerifier>());
   openPageChannel();
   engine_->setBridge(bridge_.get());
   delegate_ = std::make_unique<host::TQAppDelegate>(mainThread_, *webViewHost_, *engine_, bridge_.get(),

@@ -13,6 +13,7 @@
 #include "app/RunCommand.h"
 #include "app/ServeCommand.h"
 #include "control/RunningShells.h"
+#include "platform/linux/GioSchemeHandlers.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ void printUsage(std::ostream& out) {
          "  tavero device [--home DIR | --app BUNDLE-ID] COMMAND ...\n"
          "                                          drive a running app's device (\"tavero device help\")\n"
          "  tavero open-url URL [--from APP]       open the app that owns URL's scheme with it\n"
-         "  tavero install BUNDLE                  make BUNDLE a desktop app that opens its URL schemes\n"
+         "  tavero install [--take-schemes] BUNDLE make BUNDLE a desktop app that opens its URL schemes\n"
          "  tavero uninstall BUNDLE|BUNDLE-ID      remove it from the desktop again\n"
          "  tavero --version                       print the version\n"
          "\"tavero COMMAND --help\" describes a command.\n";
@@ -76,9 +77,11 @@ int main(int argc, char** argv) {
   }
   if (command == "install" || command == "uninstall" || command == "open-url") {
     std::error_code ec;
+    tavero::platform::GioSchemeHandlers schemeHandlers;
     tavero::app::DesktopPlaces places{.applications = tavero::app::userApplicationsFolder(),
                                       .runningShells = tavero::control::RunningShells::defaultFolder(),
-                                      .taveroBinary = std::filesystem::read_symlink("/proc/self/exe", ec)};
+                                      .taveroBinary = std::filesystem::read_symlink("/proc/self/exe", ec),
+                                      .schemeHandlers = &schemeHandlers};
     if (command == "install") return runInstall(args, places, std::cout, std::cerr);
     if (command == "uninstall") return runUninstall(args, places, std::cout, std::cerr);
     return runOpenURL(args, places, std::cout, std::cerr);

@@ -1,10 +1,12 @@
-// Decides whether a connection to the bridge comes from the shell's own web
-// views. Any program on the machine can reach a loopback port (and any web
-// page in a browser can make it send requests there), so while the shell
-// runs a web application only its own web views may use the bridge.
+// Decides whether a connection to the bridge comes from a client it serves.
+// Any program on the machine can reach a loopback port (and any web page in
+// a browser can make it send requests there): while the shell runs a web
+// application only its own web views may use the bridge; `tavero serve`
+// serves the programs of its own user.
 #pragma once
 
 #include <boost/asio/ip/tcp.hpp>
+#include <string>
 
 namespace tavero::bridge {
 
@@ -15,6 +17,9 @@ class PeerVerifier {
   // Called on the bridge's worker thread, once per connection.
   virtual bool isShellPeer(const boost::asio::ip::tcp::endpoint& peer,
                            const boost::asio::ip::tcp::endpoint& local) = 0;
+  // Why a refused connection was refused, for the log ("it does not come
+  // from the shell's web views").
+  virtual std::string refusalReason() const = 0;
 };
 
 }  // namespace tavero::bridge

@@ -73,6 +73,7 @@ QLTaveroBridge::QLTaveroBridge(std::unique_ptr<net::QLWorkerThread> worker, Modu
       worker_(std::move(worker)),
       modules_(modules),
       options_(std::move(options)),
+      peerVerifier_(options_.peerVerifier),
       dispatcher_(modules_, *commandDispatchQueue_) {
   setConnectionDelegate(this);
   setPort(options_.port);
@@ -151,7 +152,7 @@ bool QLTaveroBridge::shouldAcceptConnection(const std::optional<boost::asio::ip:
   }
   std::string others = refusalsNotLogged_ ? " (and " + std::to_string(refusalsNotLogged_) + " more since the last line)" : "";
   log::warning("bridge: refused a connection from " + describePeer(peer) +
-               ": it does not come from the shell's web views" + others);
+               ": " + peerVerifier_->refusalReason() + others);
   lastRefusalLogged_ = now;
   refusalsNotLogged_ = 0;
   return false;

@@ -51,7 +51,10 @@ class QLTaveroBridge : public net::HTTPServer, private net::HTTPConnectionDelega
     // stopServer() keeps the port (refusing every connection) so that no
     // other program can take it while the application is in the background.
     bool keepPortWhileStopped = false;
-    BridgeAccessPolicy policy;  // default: local tools only
+    BridgeAccessPolicy policy = BridgeAccessPolicy();  // default: local tools only
+    // When set, only connections it accepts are served, from the first one
+    // on; the others are reset before anything is read from them.
+    std::shared_ptr<PeerVerifier> peerVerifier = nullptr;
   };
 
   // Creates the worker thread and the dispatch queue and starts listening.
@@ -93,7 +96,7 @@ class QLTaveroBridge : public net::HTTPServer, private net::HTTPConnectionDelega
   std::unique_ptr<net::QLWorkerThread> worker_;
   ModuleRegistry& modules_;
   const Options options_;
-  std::unique_ptr<PeerVerifier> peerVerifier_;  // worker thread only
+  std::shared_ptr<PeerVerifier> peerVerifier_;  // worker thread only (set before it listens)
   std::chrono::steady_clock::time_point lastRefusalLogged_;  // worker thread only
   size_t refusalsNotLogged_ = 0;                             // worker thread only
   // Stopped first when the bridge goes, so that no queued operation outlives

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "log/Log.h"
+#include "platform/PrivateFiles.h"
 
 namespace tavero::host {
 
@@ -230,6 +231,10 @@ Outcome snapshot(const fs::path& sourcePath, int sourceFlags, const fs::path& ta
     return failure("could not open " + quoted(sourcePath) + ": " + source.error(), rc);
   }
   sqlite3_busy_timeout(source.get(), 1000);
+  // SQLite makes the copy in this empty file, and keeps its mode (0600).
+  if (std::error_code ec = platform::createPrivateFile(targetPath)) {
+    return failure("could not create " + quoted(targetPath) + ": " + ec.message());
+  }
   Connection target;
   if (int rc = target.open(targetPath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
       rc != SQLITE_OK) {
@@ -297,8 +302,7 @@ fs::path TQLocalStoreageFix::damagedPath(const platform::HomeFolders& folders) {
 
 int TQLocalStoreageFix::copyFile(const fs::path& source, const fs::path& folder,
                                  const std::string& name, std::string* message) {
-  std::error_code ec;
-  fs::create_directories(folder, ec);
+  std::error_code ec = platform::createPrivateFolders(folder);
   const fs::path target = folder / name;
   fs::remove(target, ec);
   if (ec) {
@@ -310,6 +314,8 @@ int TQLocalStoreageFix::copyFile(const fs::path& source, const fs::path& folder,
     if (message) *message = "Could not copy localstorage backup";
     return -2;
   }
+  // The copy takes the source's mode, which WebKit may have made for anyone.
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write, ec);
   return 0;
 }
 
@@ -387,7 +393,7 @@ void TQLocalStoreageFix::preserveLocalStorage(const platform::HomeFolders& folde
 
   const fs::path backup = backupPath(folders);
   const fs::path documents = backup.parent_path();
-  fs::create_directories(documents, ec);
+  platform::createPrivateFolders(documents);
   const fs::path temporary = withSuffix(backup, (".tmp-" + processSuffix()).c_str());
   removeDatabaseFiles(temporary);
 

@@ -8,6 +8,7 @@
 #include "json/Base64.h"
 #include "log/Log.h"
 #include "platform/AtomicFile.h"
+#include "platform/PrivateFiles.h"
 
 namespace tavero::modules {
 
@@ -105,13 +106,12 @@ std::variant<std::optional<json::Value>, std::string> TQCamera::result(const Cap
 }
 
 std::optional<fs::path> TQCamera::reserveFile(const fs::path& folder, int32_t seconds, std::string_view extension) {
-  std::error_code ec;
-  fs::create_directories(folder, ec);
+  platform::createPrivateFolders(folder);  // a failure shows in the open below
   constexpr int kTries = 1000;
   for (int i = 0; i < kTries; ++i) {
     int32_t number = static_cast<int32_t>(static_cast<uint32_t>(seconds) + static_cast<uint32_t>(i));
     fs::path file = folder / ("image-" + std::to_string(number) + "." + std::string(extension));
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       ::close(fd);
       return file;

@@ -10,6 +10,7 @@
 #include "json/Utf8.h"
 #include "log/Log.h"
 #include "modules/OriginIdentifier.h"
+#include "platform/PrivateFiles.h"
 #include "modules/files/EntryTree.h"
 #include "modules/files/FileHandle.h"
 
@@ -75,8 +76,7 @@ std::optional<FileSystemRequest> TQFileSystem::beginRequest(const TQInvocation& 
 
 void TQFileSystem::requestFileSystem(TQInvocation& call) {
   const std::filesystem::path rootPath = fileSystemsDirectory_ / originIdentifier(call.text("__source"));
-  std::error_code error;
-  std::filesystem::create_directories(rootPath, error);
+  std::error_code error = platform::createPrivateFolders(rootPath);
   std::call_once(leftoversRemoved_, [this] { copies_.removeLeftovers(); });
   if (!error) {
     // Also refuses a root that is not a real folder (a link put there).
@@ -232,9 +232,9 @@ void TQFileSystem::getEntry(TQInvocation& call) {
     const char* name = target.name().c_str();
     bool made = false;
     if (directory) {
-      made = ::mkdirat(parent->get(), name, 0777) == 0;
+      made = ::mkdirat(parent->get(), name, 0700) == 0;
     } else {
-      files::UniqueFd file(::openat(parent->get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+      files::UniqueFd file(::openat(parent->get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
       made = file.valid();
     }
     if (made) return request->succeed(json::Value(target.text()));

@@ -3,6 +3,7 @@
 #include "bridge/ArgumentRules.h"
 #include "log/Log.h"
 #include "modules/OriginIdentifier.h"
+#include "platform/PrivateFiles.h"
 
 namespace tavero::modules {
 
@@ -119,6 +120,11 @@ void TQSQLite::openDatabase(TQInvocation& call) {
   // check, which would have to wait while a transaction holds the file.
   if (passphraseOf(id, origin) != passphrase) {
     const std::filesystem::path file = databaseFile(id);
+    // Made here, private to the user; SQLite's journals take its mode.
+    if (std::error_code ec = platform::createPrivateFile(file)) {
+      call.setResult(errorObject("Unable to open database: " + ec.message()));
+      return;
+    }
     auto connection = sql::SQLConnection::open(*library_, file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (connection->isOpen()) library_->busy_timeout(connection->handle(), busyTimeoutMs_);
     if (!connection->isOpen() || !keyDb(*connection, file, passphrase)) {

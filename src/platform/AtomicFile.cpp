@@ -1,12 +1,15 @@
 #include "platform/AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+
+#include "platform/PrivateFiles.h"
 
 namespace tavero::platform {
 namespace {
@@ -43,12 +46,18 @@ void removeLeftovers(const fs::path& file, const fs::path& ours) {
 
 std::optional<std::string> writeFileAtomically(const fs::path& file, std::string_view content) {
   const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
-  std::error_code ec;
-  fs::create_directories(folder, ec);
+  createPrivateFolders(folder);  // a failure shows in the open below
   fs::path temporary = file;
   temporary += ".tmp-" + std::to_string(::getpid());
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return failure("cannot create", temporary, errno);
+  // A leftover of a crashed writer keeps its old mode through O_TRUNC.
+  if (::fchmod(fd, 0600) != 0) {
+    int error = errno;
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return failure("cannot protect", temporary, error);
+  }
   if (!writeAll(fd, content) || ::fsync(fd) != 0) {
     int error = errno;
     ::close(fd);

@@ -11,7 +11,7 @@
 
 namespace tavero::platform {
 
-// Writes `content` to `file` as above (mode 0600). REQUIRES: one writer
+// Writes `content` to `file` as above (mode 0600, missing folders 0700). REQUIRES: one writer
 // per file at a time (callers lock). Returns a message naming
 // the step that failed; the old file is then untouched. Leftover temporary
 // files of a crashed writer ("<name>.tmp-*") are removed on the next write.

@@ -21,6 +21,8 @@ struct HomeFolders {
   std::filesystem::path webData() const { return library() / "WebKit"; }
   // Where the web view keeps each origin's localStorage database.
   std::filesystem::path localStorageFolder() const { return webData() / "localstorage"; }
+  // The address book's vCard files.
+  std::filesystem::path contacts() const { return home / "Contacts"; }
 };
 
 // The home for a bundle: `override` if given (made absolute), else
@@ -38,7 +40,11 @@ HomeFolders homeFoldersFor(const std::string& bundleIdentifier,
 // The folder name homeFoldersFor uses for `bundleIdentifier`.
 std::string homeFolderName(const std::string& bundleIdentifier);
 
-// Creates every folder of `folders` that is missing, with missing parents.
+// Makes the home ready and private to this user: creates every folder of
+// `folders` that is missing, with missing parents (mode 0700), and takes
+// group and other permissions away from the home folder and from
+// everything the shell keeps in it (Documents, Library, Contacts and what
+// they hold; symbolic links are not followed), logging what it changed.
 // Returns a message naming the folder that could not be created, or nothing
 // on success. Any thread.
 std::optional<std::string> createHomeFolders(const HomeFolders& folders);

@@ -5,11 +5,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <sstream>
 
 #include "app/DesktopCommands.h"
 #include "app/DesktopEntry.h"
 #include "platform/linux/PlistBundleReader.h"
+#include "support/ChildProcess.h"
 
 extern char** environ;
 
@@ -51,6 +54,48 @@ std::vector<std::string> execArguments(const std::string& entryText) {
   if (any || !current.empty()) arguments.push_back(current);
   return arguments;
 }
+
+// Answers "who else opens this scheme" from a table, and records what the
+// app said its own entry was.
+class TableSchemeHandlers : public platform::SchemeHandlers {
+ public:
+  explicit TableSchemeHandlers(std::map<std::string, std::vector<std::string>> table = {}) : table_(std::move(table)) {}
+  std::vector<std::string> handlersOf(const std::string& scheme, const std::string& ownEntry) override {
+    asked.push_back(scheme);
+    ownEntries.push_back(ownEntry);
+    auto it = table_.find(scheme);
+    return it == table_.end() ? std::vector<std::string>{} : it->second;
+  }
+  std::vector<std::string> asked;
+  std::vector<std::string> ownEntries;
+
+ private:
+  std::map<std::string, std::vector<std::string>> table_;
+};
+
+// Sets environment variables for the scope (for the programs a test
+// starts), and puts the old values back.
+class ScopedEnvironment {
+ public:
+  explicit ScopedEnvironment(std::map<std::string, std::string> values) {
+    for (const auto& [name, value] : values) {
+      const char* old = std::getenv(name.c_str());
+      old_.emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
+      ::setenv(name.c_str(), value.c_str(), 1);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : old_) {
+      if (value)
+        ::setenv(name.c_str(), value->c_str(), 1);
+      else
+        ::unsetenv(name.c_str());
+    }
+  }
+
+ private:
+  std::map<std::string, std::optional<std::string>> old_;
+};
 
 std::vector<std::string> keys(const std::string& entryText) {
   std::vector<std::string> found;
@@ -185,8 +230,9 @@ TEST_F(DesktopEntryTest, InstallRegistersTheSchemesAndUninstallTakesThemBack) {
 TEST_F(DesktopEntryTest, TheCommandsExplainWhatTheyDidAndRefuseBadInput) {
   auto notes = bundle("notes", "<key>CFBundleURLTypes</key><array><dict><key>CFBundleURLSchemes</key>"
                                "<array><string>notes</string><string>mailto</string></array></dict></array>");
+  TableSchemeHandlers nobodyElse;
   DesktopPlaces places{.applications = root_ / "apps", .runningShells = root_ / "running",
-                       .taveroBinary = "/usr/bin/tavero"};
+                       .taveroBinary = "/usr/bin/tavero", .schemeHandlers = &nobodyElse};
   std::ostringstream out, err;
   EXPECT_EQ(runInstall({notes.path.string()}, places, out, err), 0) << err.str();
   EXPECT_NE(out.str().find("it opens notes: URLs"), std::string::npos) << out.str();
@@ -201,6 +247,86 @@ TEST_F(DesktopEntryTest, TheCommandsExplainWhatTheyDidAndRefuseBadInput) {
   EXPECT_EQ(urlScheme("MyApp+x.y-z://a"), "myapp+x.y-z");
   EXPECT_EQ(urlScheme("://a"), "");
   EXPECT_EQ(urlScheme("a b://c"), "");
+}
+
+TEST_F(DesktopEntryTest, InstallLeavesSchemesOtherApplicationsOpenUnlessTold) {
+  auto notes = bundle("notes", "<key>CFBundleURLTypes</key><array><dict><key>CFBundleURLSchemes</key>"
+                               "<array><string>notes</string><string>slack</string><string>mailto</string>"
+                               "</array></dict></array>");
+  TableSchemeHandlers desktop({{"slack", {"com.slack.Slack.desktop", "chat.desktop"}}});
+  DesktopPlaces places{.applications = root_ / "apps", .runningShells = root_ / "running",
+                       .taveroBinary = "/usr/bin/tavero", .schemeHandlers = &desktop};
+  std::ostringstream out, err;
+  ASSERT_EQ(runInstall({notes.path.string()}, places, out, err), 0) << err.str();
+  EXPECT_EQ(installedApps(places.applications).at(0).schemes, (std::vector<std::string>{"notes"}));
+  EXPECT_NE(err.str().find("not registered: slack: URLs open in com.slack.Slack.desktop, chat.desktop"),
+            std::string::npos)
+      << err.str();
+  EXPECT_NE(err.str().find("--take-schemes"), std::string::npos) << err.str();
+  // The desktop's own schemes are refused without asking; the app's own
+  // earlier entry does not count as another application.
+  EXPECT_EQ(desktop.asked, (std::vector<std::string>{"notes", "slack"}));
+  EXPECT_EQ(desktop.ownEntries.at(0), "tavero-org.example.notes.desktop");
+
+  std::ostringstream takenOut, takenErr;
+  ASSERT_EQ(runInstall({"--take-schemes", notes.path.string()}, places, takenOut, takenErr), 0) << takenErr.str();
+  EXPECT_EQ(installedApps(places.applications).at(0).schemes, (std::vector<std::string>{"notes", "slack"}));
+  EXPECT_NE(takenOut.str().find("taking slack: URLs from com.slack.Slack.desktop"), std::string::npos)
+      << takenOut.str();
+  EXPECT_NE(takenErr.str().find("mailto:"), std::string::npos) << takenErr.str();  // still never taken
+
+  std::ostringstream helpOut, ignored;
+  EXPECT_EQ(runInstall({"--help"}, places, helpOut, ignored), 0);
+  EXPECT_NE(helpOut.str().find("--take-schemes"), std::string::npos) << helpOut.str();
+  EXPECT_EQ(runInstall({"--take-schemes"}, places, out, ignored), 2);
+  EXPECT_EQ(runInstall({notes.path.string(), "--force"}, places, out, ignored), 2);
+  places.schemeHandlers = nullptr;
+  EXPECT_EQ(runInstall({notes.path.string()}, places, out, ignored), 1);
+}
+
+// The real lookup, as the desktop makes it: a chat program installed in the
+// system's applications opens slack:, the user's mimeapps.list makes a
+// meeting program the default for zoommtg:. The tavero binary runs with private
+// XDG folders holding only those.
+TEST_F(DesktopEntryTest, InstallAsksTheDesktopWhoOpensEachScheme) {
+  auto notes = bundle("notes", "<key>CFBundleURLTypes</key><array><dict><key>CFBundleURLSchemes</key>"
+                               "<array><string>notes</string><string>slack</string><string>zoommtg</string>"
+                               "</array></dict></array>");
+  fs::create_directories(root_ / "system" / "applications");
+  fs::create_directories(root_ / "data" / "applications");
+  fs::create_directories(root_ / "config");
+  std::ofstream(root_ / "system" / "applications" / "chat.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Chat\nExec=/bin/true %u\nMimeType=x-scheme-handler/slack;\n";
+  // The desktop finds what an application opens in the folder's cache, which
+  // update-desktop-database writes when a package is installed.
+  std::ofstream(root_ / "system" / "applications" / "mimeinfo.cache")
+      << "[MIME Cache]\nx-scheme-handler/slack=chat.desktop;\n";
+  std::ofstream(root_ / "data" / "applications" / "meeting.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Meeting\nExec=/bin/true %u\n";
+  std::ofstream(root_ / "config" / "mimeapps.list")
+      << "[Default Applications]\nx-scheme-handler/zoommtg=meeting.desktop\n";
+  ScopedEnvironment environment({{"HOME", root_.string()},
+                                 {"XDG_DATA_HOME", (root_ / "data").string()},
+                                 {"XDG_CONFIG_HOME", (root_ / "config").string()},
+                                 {"XDG_DATA_DIRS", (root_ / "system").string()},
+                                 {"XDG_CONFIG_DIRS", (root_ / "system-config").string()},
+                                 {"XDG_CURRENT_DESKTOP", ""}});
+  const fs::path entry = root_ / "data" / "applications" / "tavero-org.example.notes.desktop";
+
+  for (int time = 0; time < 2; ++time) {  // the second time the app's own entry claims notes:
+    tavero::testing::ChildProcess install({TAVERO_BINARY, "install", notes.path.string()});
+    ASSERT_EQ(install.wait(), 0) << install.allLines();
+    install.readToEnd();
+    EXPECT_TRUE(install.saidSomethingContaining("slack: URLs open in chat.desktop")) << install.allLines();
+    EXPECT_TRUE(install.saidSomethingContaining("zoommtg: URLs open in meeting.desktop")) << install.allLines();
+    auto installed = installedApps(entry.parent_path());
+    ASSERT_EQ(installed.size(), 1u);
+    EXPECT_EQ(installed[0].schemes, (std::vector<std::string>{"notes"}));
+  }
+
+  tavero::testing::ChildProcess take({TAVERO_BINARY, "install", "--take-schemes", notes.path.string()});
+  ASSERT_EQ(take.wait(), 0) << take.allLines();
+  EXPECT_EQ(installedApps(entry.parent_path()).at(0).schemes, (std::vector<std::string>{"notes", "slack", "zoommtg"}));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -150,6 +151,40 @@ TEST_F(RunCommand, AKilledShellTakesItsDisplayAlongAndItsNextLaunchKeepsTheStora
       << shell->allLines();
   shell->signal(SIGTERM);
   EXPECT_EQ(shell->wait(), 0);
+}
+
+// Started from a shell whose umask lets everyone read new files, on a home
+// an older version left open: the home is tightened (and says so), and
+// what the shell and WebKit's processes write in it (local storage,
+// cookies, caches, the backup) is the user's alone.
+TEST_F(RunCommand, TheHomeAndWhatWebKitWritesInItArePrivateWhateverTheUmask) {
+  fs::create_directories(home_ / "Documents");
+  std::ofstream(home_ / "Documents" / "old.txt") << "written by an older version";
+  ::chmod(home_.c_str(), 0755);
+  ::chmod((home_ / "Documents").c_str(), 0755);
+  ::chmod((home_ / "Documents" / "old.txt").c_str(), 0644);
+  const mode_t oldMask = ::umask(0);
+  auto shell = startShell();
+  ::umask(oldMask);
+  ASSERT_TRUE(shell->waitForLineContaining("launches=1")) << shell->allLines();
+  ASSERT_TRUE(shell->saidSomethingContaining("the start page loaded") ||
+              shell->waitForLineContaining("the start page loaded"));
+  shell->signal(SIGTERM);
+  EXPECT_EQ(shell->wait(), 0) << shell->allLines();
+  EXPECT_TRUE(shell->saidSomethingContaining("was open to other users; made 2 folders and 1 files private"))
+      << shell->allLines();
+
+  size_t files = 0;
+  struct stat st {};
+  ASSERT_EQ(::lstat(home_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 077, 0u);
+  for (const auto& entry : fs::recursive_directory_iterator(home_)) {
+    ASSERT_EQ(::lstat(entry.path().c_str(), &st), 0);
+    if (S_ISLNK(st.st_mode)) continue;
+    EXPECT_EQ(st.st_mode & 077, 0u) << entry.path() << " is open to others: " << std::oct << (st.st_mode & 0777);
+    files += S_ISREG(st.st_mode);
+  }
+  EXPECT_GE(files, 3u);  // the old document, the cookies, the local storage and its backup
 }
 
 // Ctrl-C in a terminal signals the whole job: the shell, the web view's

@@ -11,6 +11,7 @@
 
 #include "app/ServeCommand.h"
 #include "json/JsonCodec.h"
+#include "support/ChildProcess.h"
 #include "support/LoopbackClient.h"
 
 extern char** environ;
@@ -80,6 +81,49 @@ TEST(ServeCommand, ServesUntilSigtermThenExitsCleanly) {
   EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
   std::fclose(err);
+  std::filesystem::remove_all(home);
+}
+
+// Another local user's program reaches the loopback port as well: it is
+// reset before anything is read, and the refusal is logged; the serving
+// user's own programs are still served.
+TEST(ServeCommand, RefusesTheProgramsOfAnotherUser) {
+  if (::getuid() != 0) GTEST_SKIP() << "becoming another user needs root";
+  auto home = std::filesystem::temp_directory_path() / ("tavero-serve-users-" + std::to_string(::getpid()));
+  tavero::testing::ChildProcess serve({TAVERO_BINARY, "serve", "--port", "0", "--home", home.string()});
+  std::regex listening("listening on 127\\.0\\.0\\.1:([0-9]+)");
+  auto line = serve.waitForLine([&](const std::string& text) { return std::regex_search(text, listening); });
+  ASSERT_TRUE(line) << serve.allLines();
+  std::smatch match;
+  std::regex_search(*line, match, listening);
+  const uint16_t port = static_cast<uint16_t>(std::stoi(match[1]));
+
+  pid_t intruder = ::fork();
+  if (intruder == 0) {
+    ::alarm(20);
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+    tavero::testing::LoopbackClient client(port);
+    if (!client.connected()) ::_exit(4);
+    client.send(tavero::testing::getRequest("/?command=Contact%23find&sync=true", port));
+    ::_exit(client.readAnswer() ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(intruder, &status, 0), intruder);
+  ASSERT_TRUE(WIFEXITED(status)) << "the other user's client ended by signal " << WTERMSIG(status);
+  EXPECT_NE(WEXITSTATUS(status), 1) << "the other user's program got an answer";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  auto refusal = serve.waitForLineContaining("refused a connection");
+  ASSERT_TRUE(refusal) << serve.allLines();
+  EXPECT_NE(refusal->find("user 0"), std::string::npos) << *refusal;
+
+  tavero::testing::LoopbackClient own(port);
+  own.send(tavero::testing::getRequest("/?command=Contact%23find&__source=file:///app/index.html", port));
+  auto answer = own.readAnswer();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 200);
+
+  serve.signal(SIGTERM);
+  EXPECT_EQ(serve.wait(), 0);
   std::filesystem::remove_all(home);
 }
 

@@ -40,6 +40,7 @@ class RefusingVerifier : public PeerVerifier {
   bool isShellPeer(const boost::asio::ip::tcp::endpoint&, const boost::asio::ip::tcp::endpoint&) override {
     return false;
   }
+  std::string refusalReason() const override { return "this verifier refuses every peer"; }
 };
 
 struct ChannelAnswer {

@@ -18,8 +18,7 @@ class DisplayEnvironment : public ::testing::Environment {
     auto started = XvfbDisplay::start();
     if (auto* xvfb = std::get_if<std::unique_ptr<XvfbDisplay>>(&started)) {
       xvfb_ = std::move(*xvfb);
-      setenv("DISPLAY", xvfb_->display().c_str(), 1);
-      setenv("GDK_BACKEND", "x11", 1);
+      xvfb_->makeDefault();
     } else {
       ASSERT_TRUE(std::getenv("DISPLAY")) << std::get<std::string>(started);
     }

@@ -25,6 +25,24 @@ TEST_P(FileSystemEntries, EveryRequestGetsANewIdAndIdsOfOneOriginShareItsFolder)
   EXPECT_EQ(module_->rootOf("3"), folder_ / "file_systems" / "http_example.com_8080");
 }
 
+// What a page keeps is its user's alone, whatever umask the shell got.
+TEST_P(FileSystemEntries, NewRootsFoldersAndFilesArePrivateWhateverTheUmask) {
+  const mode_t oldMask = ::umask(0);
+  EXPECT_EQ(requestFileSystem("http://example.com/index.html"), "2");
+  id_ = "2";
+  EXPECT_EQ(succeeded("getEntry", {{"path", "/"}, {"newPath", "notes.txt"}, {"create", "true"}}), "/notes.txt");
+  EXPECT_EQ(succeeded("getEntry", {{"path", "/"}, {"newPath", "folder"}, {"create", "true"}, {"directory", "true"}}),
+            "/folder");
+  ::umask(oldMask);
+  ASSERT_TRUE(module_->rootOf("2"));
+  const fs::path root = *module_->rootOf("2");
+  struct stat st {};
+  for (const auto& [path, mode] : {std::pair{root, 0700u}, {root / "notes.txt", 0600u}, {root / "folder", 0700u}}) {
+    ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+    EXPECT_EQ(st.st_mode & 0777, mode) << path;
+  }
+}
+
 TEST_P(FileSystemEntries, IdsThisRunNeverHandedOutGetNoAnswerAtAll) {
   makeFile("a.txt", "abc");
   for (const char* id : {"7", "", "01", " 1", "1 "}) {

@@ -1,5 +1,7 @@
 // The SQL module called as the bridge would: databases, versions,
 // statements and their shapes, keys and the page SQL policy.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <fstream>
 #include <thread>
@@ -16,6 +18,30 @@ TEST_F(SQLite, DatabasesGetRisingIdsAndFilesPerOriginAndName) {
   EXPECT_EQ(field(open("notes"), "id"), "1");
   EXPECT_TRUE(fs::exists(folder_ / "1.db"));
   EXPECT_TRUE(fs::exists(folder_ / ".databases.db"));
+}
+
+// A page's data belongs to the user alone, whatever umask the shell got.
+TEST_F(SQLite, DatabaseFilesArePrivateToTheUserWhateverTheUmask) {
+  sqlite_.reset();
+  fs::remove_all(folder_);
+  const mode_t oldMask = ::umask(0);
+  sqlite_ = std::make_unique<TQSQLite>(callbacks_, folder_, options());
+  EXPECT_EQ(field(open("notes"), "id"), "1");
+  std::string id = transaction("1");
+  EXPECT_EQ(field(run(id, "CREATE TABLE t (x)"), "error"), "<none>");
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(folder_)) files.push_back(entry.path());
+  commit(id);
+  for (const auto& entry : fs::directory_iterator(folder_)) files.push_back(entry.path());
+  ::umask(oldMask);
+  struct stat st {};
+  ASSERT_EQ(::stat(folder_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_GE(files.size(), 2u);  // the registry, the database (and any journal of the transaction)
+  for (const fs::path& file : files) {
+    ASSERT_EQ(::stat(file.c_str(), &st), 0) << file;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+  }
 }
 
 TEST_F(SQLite, VersionRulesOnOpening) {

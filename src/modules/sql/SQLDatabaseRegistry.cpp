@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "log/Log.h"
+#include "platform/PrivateFiles.h"
 
 namespace tavero::modules::sql {
 
@@ -40,14 +41,17 @@ class SQLDatabaseRegistry::Statement {
 
 std::unique_ptr<SQLDatabaseRegistry> SQLDatabaseRegistry::open(const SQLCipherLibrary& library,
                                                                const std::filesystem::path& folder) {
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec) {
+  if (std::error_code ec = platform::createPrivateFolders(folder)) {
     log::error("SQL: cannot create " + folder.string() + ": " + ec.message());
     return nullptr;
   }
   std::filesystem::path file = folder / kFileName;
+  std::error_code ec;
   bool existed = std::filesystem::exists(file, ec);
+  if (std::error_code made = platform::createPrivateFile(file)) {
+    log::error("SQL: cannot create the registry " + file.string() + ": " + made.message());
+    return nullptr;
+  }
   auto connection = SQLConnection::open(library, file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   if (!connection->isOpen()) {
     log::error("SQL: cannot open the registry " + file.string() + ": " + connection->errorMessage());

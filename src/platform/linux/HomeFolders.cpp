@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "log/Log.h"
+#include "platform/PrivateFiles.h"
 
 namespace tavero::platform {
 
@@ -76,18 +77,36 @@ HomeFolders homeFoldersFor(const std::string& bundleIdentifier,
   return HomeFolders{dataRoot() / name};
 }
 
+namespace {
+
+// Homes made before the shell kept them private may be open to everyone:
+// the home folder itself, and what the shell keeps in it, lose their group
+// and other permissions. Only those: a --home folder may hold the user's
+// own files too, which are not the shell's to change.
+void tightenHome(const HomeFolders& folders) {
+  PrivacyRepair repair = makePrivate(folders.home, Reach::justRoot);
+  for (const fs::path& kept : {folders.documents(), folders.library(), folders.contacts()})
+    addRepair(repair, makePrivate(kept));
+  if (repair.folders + repair.files > 0) {
+    log::warning("home: " + folders.home.string() + " was open to other users; made " +
+                 std::to_string(repair.folders) + " folders and " + std::to_string(repair.files) +
+                 " files private to their user (no group or other permissions)");
+  }
+  for (const std::string& error : repair.errors) log::error("home: cannot make private: " + error);
+}
+
+}  // namespace
+
 std::optional<std::string> createHomeFolders(const HomeFolders& folders) {
   const fs::path all[] = {
       folders.home,     folders.documents(),   folders.library(), folders.applicationSupport(),
       folders.caches(), folders.preferences(), folders.webData(), folders.localStorageFolder()};
   for (const fs::path& folder : all) {
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec || !fs::is_directory(folder, ec)) {
-      return "Could not create the folder \"" + folder.string() + "\"" +
-             (ec ? ": " + ec.message() : std::string());
+    if (std::error_code ec = createPrivateFolders(folder)) {
+      return "Could not create the folder \"" + folder.string() + "\": " + ec.message();
     }
   }
+  tightenHome(folders);
   return std::nullopt;
 }
 

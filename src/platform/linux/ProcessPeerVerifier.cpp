@@ -59,23 +59,36 @@ std::optional<tcp::endpoint> parseProcEndpoint(std::string_view text) {
 
 ProcessPeerVerifier::ProcessPeerVerifier(pid_t shell, fs::path proc) : shell_(shell), proc_(std::move(proc)) {}
 
-std::optional<unsigned long> ProcessPeerVerifier::socketInode(std::string_view procNetTcp, const tcp::endpoint& socketEnd,
-                                                              const tcp::endpoint& remoteEnd) {
+std::optional<ProcessPeerVerifier::SocketEntry> ProcessPeerVerifier::socketEntry(std::string_view procNetTcp,
+                                                                                 const tcp::endpoint& socketEnd,
+                                                                                 const tcp::endpoint& remoteEnd) {
   std::istringstream lines{std::string(procNetTcp)};
   std::string line;
   std::getline(lines, line);  // the column titles
   while (std::getline(lines, line)) {
     std::istringstream fields(line);
-    std::string slot, localText, remoteText, state, queues, timer, retransmits, uid, timeout;
+    std::string slot, localText, remoteText, state, queues, timer, retransmits, timeout;
     unsigned long inode = 0;
-    if (!(fields >> slot >> localText >> remoteText >> state >> queues >> timer >> retransmits >> uid >> timeout >>
+    uid_t owner = 0;
+    if (!(fields >> slot >> localText >> remoteText >> state >> queues >> timer >> retransmits >> owner >> timeout >>
           inode))
       continue;
     auto local = parseProcEndpoint(localText);
     auto remote = parseProcEndpoint(remoteText);
-    if (local && remote && *local == socketEnd && *remote == remoteEnd && inode != 0) return inode;
+    if (local && remote && *local == socketEnd && *remote == remoteEnd && inode != 0) return SocketEntry{inode, owner};
   }
   return std::nullopt;
+}
+
+std::optional<unsigned long> ProcessPeerVerifier::socketInode(std::string_view procNetTcp, const tcp::endpoint& socketEnd,
+                                                              const tcp::endpoint& remoteEnd) {
+  auto entry = socketEntry(procNetTcp, socketEnd, remoteEnd);
+  if (!entry) return std::nullopt;
+  return entry->inode;
+}
+
+std::string ProcessPeerVerifier::connectionTable(const fs::path& proc, const tcp::endpoint& peer) {
+  return readText(proc / (peer.address().is_v4() ? "net/tcp" : "net/tcp6"));
 }
 
 std::set<pid_t> ProcessPeerVerifier::descendants(pid_t ancestor) const {
@@ -125,8 +138,7 @@ const std::set<pid_t>& ProcessPeerVerifier::shellDescendants() {
 }
 
 bool ProcessPeerVerifier::isShellPeer(const tcp::endpoint& peer, const tcp::endpoint& local) {
-  const char* table = peer.address().is_v4() ? "net/tcp" : "net/tcp6";
-  auto inode = socketInode(readText(proc_ / table), peer, local);
+  auto inode = socketInode(connectionTable(proc_, peer), peer, local);
   if (!inode) return false;
   for (pid_t pid : shellDescendants())
     if (holdsSocket(pid, *inode)) return true;

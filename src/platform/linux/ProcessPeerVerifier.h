@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <string>
 #include <string_view>
 
 #include "bridge/PeerVerifier.h"
@@ -26,12 +27,23 @@ class ProcessPeerVerifier : public bridge::PeerVerifier {
 
   bool isShellPeer(const boost::asio::ip::tcp::endpoint& peer,
                    const boost::asio::ip::tcp::endpoint& local) override;
+  std::string refusalReason() const override { return "it does not come from the shell's web views"; }
 
-  // The inode of the socket whose local end is `socketEnd` and remote end
-  // `remoteEnd`, read from the text of /proc/net/tcp or /proc/net/tcp6.
+  // The socket whose local end is `socketEnd` and remote end `remoteEnd`,
+  // read from the text of /proc/net/tcp or /proc/net/tcp6: its inode, and
+  // the user who owns it (who made it).
+  struct SocketEntry {
+    unsigned long inode = 0;
+    uid_t owner = 0;
+  };
+  static std::optional<SocketEntry> socketEntry(std::string_view procNetTcp,
+                                                const boost::asio::ip::tcp::endpoint& socketEnd,
+                                                const boost::asio::ip::tcp::endpoint& remoteEnd);
   static std::optional<unsigned long> socketInode(std::string_view procNetTcp,
                                                   const boost::asio::ip::tcp::endpoint& socketEnd,
                                                   const boost::asio::ip::tcp::endpoint& remoteEnd);
+  // The text of /proc/net/tcp (IPv4 `peer`) or /proc/net/tcp6 under `proc`.
+  static std::string connectionTable(const std::filesystem::path& proc, const boost::asio::ip::tcp::endpoint& peer);
   // Every process below `ancestor` (not `ancestor` itself).
   std::set<pid_t> descendants(pid_t ancestor) const;
   // The shell's descendants, found again at most once a second: listing

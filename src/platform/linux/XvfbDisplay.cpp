@@ -82,11 +82,15 @@ std::optional<std::string> findProgram(const std::string& name) {
 std::variant<std::unique_ptr<XvfbDisplay>, std::string> XvfbDisplay::start() {
   auto program = findProgram("Xvfb");
   if (!program) return std::string("cannot start Xvfb (not found in PATH); install the xvfb package");
+  auto authority = XAuthorityFile::create();
+  if (auto* error = std::get_if<std::string>(&authority)) return *error;
+  auto& authorityFile = std::get<std::unique_ptr<XAuthorityFile>>(authority);
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::string("cannot make a pipe: ") + std::strerror(errno);
 
   std::vector<std::string> args = {"Xvfb", "-displayfd", std::to_string(kDisplayFd), "-screen", "0",
-                                   "1280x800x24", "-nolisten", "tcp"};
+                                   "1280x800x24", "-nolisten", "tcp",
+                                   "-auth", authorityFile->path().string()};
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -111,7 +115,13 @@ std::variant<std::unique_ptr<XvfbDisplay>, std::string> XvfbDisplay::start() {
     ::waitpid(pid, nullptr, 0);
     return std::string("Xvfb did not report a display");
   }
-  return std::unique_ptr<XvfbDisplay>(new XvfbDisplay(pid, ":" + number));
+  return std::unique_ptr<XvfbDisplay>(new XvfbDisplay(pid, ":" + number, std::move(authorityFile)));
+}
+
+void XvfbDisplay::makeDefault() const {
+  ::setenv("DISPLAY", display_.c_str(), 1);
+  ::setenv("XAUTHORITY", authority_->path().c_str(), 1);
+  ::setenv("GDK_BACKEND", "x11", 1);
 }
 
 XvfbDisplay::~XvfbDisplay() {
