@@ -1,5 +1,6 @@
 #include "bridge/BridgeQuery.h"
 
+#include "bridge/PageToken.h"
 #include "json/JsonCodec.h"
 #include "json/Utf8.h"
 #include "net/PercentDecoding.h"
@@ -43,6 +44,22 @@ std::variant<BridgeQuery, QueryError> parseBridgeQuery(std::string_view query) {
     addBridgeArgument(parsed, std::move(key), std::move(*decoded));
   }
   return parsed;
+}
+
+std::optional<std::string> rawQueryToken(std::string_view query) {
+  static constexpr std::string_view kKey = "__token=";
+  std::optional<std::string_view> raw;
+  for (size_t start = 0; start <= query.size();) {
+    size_t amp = query.find('&', start);
+    std::string_view piece = query.substr(start, amp == std::string_view::npos ? std::string_view::npos : amp - start);
+    if (piece.starts_with(kKey)) raw = piece.substr(kKey.size());
+    if (amp == std::string_view::npos) break;
+    start = amp + 1;
+  }
+  if (!raw) return std::nullopt;
+  // Every byte of a token may be escaped, as "%xx".
+  if (raw->size() > 3 * kPageTokenLength) return std::string();
+  return percentDecodeUTF8(*raw).value_or(std::string());
 }
 
 void addBridgeArgument(BridgeQuery& query, std::string key, std::string text) {

@@ -39,6 +39,13 @@ struct QueryError {
 // "{" but does not read as JSON stays text.
 std::variant<BridgeQuery, QueryError> parseBridgeQuery(std::string_view query);
 
+// The value of the query's last "__token" piece, percent-decoded, found
+// without decoding any other piece: the page token is checked before the
+// query is read. Nothing when no piece has that key; an empty text (which
+// matches no token) when the value does not decode, or when it is too long
+// to be an encoded page token, which is then not decoded at all.
+std::optional<std::string> rawQueryToken(std::string_view query);
+
 // Adds one argument, read by the rules above from its decoded text
 // (replacing an earlier one of the same key).
 void addBridgeArgument(BridgeQuery& query, std::string key, std::string text);

@@ -4,6 +4,7 @@
 
 #include "json/JsonCodec.h"
 #include "log/Log.h"
+#include "log/RefusalLog.h"
 
 namespace tavero::bridge {
 namespace {
@@ -35,13 +36,13 @@ CallOutcome CommandDispatcher::dispatch(const BridgeCall& call) {
   const std::string command(invocation.text("command"));
   size_t hash = command.find('#');
   if (hash == std::string::npos) {
-    log::warning("bridge: a call without a \"class#operation\" command");
+    log::refusal("bridge: a call without a \"class#operation\" command");
     return {net::HTTPStatus::bad_request, std::nullopt};
   }
   TQW3CAction* module = modules_.sharedInstance(className(std::string_view(command).substr(0, hash)));
   const TQW3CAction::Operation* operation = module ? module->operation(std::string_view(command).substr(hash + 1)) : nullptr;
   if (!operation) {
-    log::warning("bridge: unknown command \"" + command + "\"");
+    log::refusal("bridge: unknown command \"" + command + "\"");
     return {net::HTTPStatus::not_found, std::nullopt};
   }
 

@@ -6,6 +6,7 @@
 #include "bridge/PageToken.h"
 #include "json/JsonCodec.h"
 #include "log/Log.h"
+#include "log/RefusalLog.h"
 
 namespace tavero::bridge {
 
@@ -57,15 +58,16 @@ void PageMessageChannel::receive(const std::string& viewLabel, const std::string
     reply(std::nullopt, "the shell is not serving (the application is in the background)");
     return;
   }
-  auto object = json::JsonCodec::dictionaryWithJSONString(text);
-  const json::Value* token = object ? object->find("token") : nullptr;
-  if (!token || !token->isString() || !pageTokensMatch(pageToken_, token->asString())) {
-    log::warning("bridge: refused a message in page " + viewLabel +
+  // The token first, on the raw text: a message without it is not read.
+  auto token = leadingMessageToken(text);
+  if (!token || !pageTokensMatch(pageToken_, *token)) {
+    log::refusal("bridge: refused a message in page " + viewLabel +
                  " without the page token (from web content shown in the page?)");
     reply(std::nullopt, "refused: only the application's own documents may call the shell");
     return;
   }
-  const json::Value* calls = object->find("calls");
+  auto object = json::JsonCodec::dictionaryWithJSONString(text);
+  const json::Value* calls = object ? object->find("calls") : nullptr;
   if (!calls || !calls->isArray() || calls->asArray().size() > kMaxCallsPerMessage) {
     reply(std::nullopt, "a message holds a list of at most " + std::to_string(kMaxCallsPerMessage) + " calls");
     return;
@@ -88,7 +90,7 @@ std::string PageMessageChannel::run(const Message& message) {
   for (const auto& call : message.calls) {
     if (answer.size() > 1) answer += ", ";
     if (!call) {
-      log::warning("bridge: a call on the page channel without a command or with arguments that are not texts");
+      log::refusal("bridge: a call on the page channel without a command or with arguments that are not texts");
       answer += "{\"status\" : 400}";
       continue;
     }

@@ -37,4 +37,24 @@ bool pageTokensMatch(std::string_view expected, std::string_view presented) {
   return difference == 0;
 }
 
+namespace {
+
+// Skips JSON white space, then `expected` if it is next.
+bool skipTo(std::string_view& text, std::string_view expected) {
+  size_t start = text.find_first_not_of(" \t\n\r");
+  if (start == std::string_view::npos || text.substr(start, expected.size()) != expected) return false;
+  text.remove_prefix(start + expected.size());
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string_view> leadingMessageToken(std::string_view message) {
+  if (!skipTo(message, "{") || !skipTo(message, "\"token\"") || !skipTo(message, ":") || !skipTo(message, "\""))
+    return std::nullopt;
+  size_t end = message.find_first_of("\"\\");
+  if (end == std::string_view::npos || message[end] != '"') return std::nullopt;
+  return message.substr(0, end);
+}
+
 }  // namespace tavero::bridge

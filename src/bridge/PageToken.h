@@ -5,15 +5,26 @@
 // learns the token.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace tavero::bridge {
+
+// The length of a page token's text.
+inline constexpr size_t kPageTokenLength = 64;
 
 // 32 random bytes from the kernel, as 64 lower-case hex digits.
 std::string makePageToken();
 
 // Compares in time independent of where the texts differ.
 bool pageTokensMatch(std::string_view expected, std::string_view presented);
+
+// The page token of a page channel message, read from the raw text before
+// anything else of it is: the value of its first member, which must be
+// "token" (the page client sends the token first, as a string without
+// escapes). Nothing when the message does not begin that way.
+std::optional<std::string_view> leadingMessageToken(std::string_view message);
 
 }  // namespace tavero::bridge

@@ -7,6 +7,7 @@
 #include "bridge/BridgeQuery.h"
 #include "bridge/SerialExecutor.h"
 #include "log/Log.h"
+#include "log/RefusalLog.h"
 
 namespace tavero::bridge {
 
@@ -38,19 +39,11 @@ bool isFormBody(const net::HTTPRequestMessage& request) {
   return type.substr(0, type.find(';')) == "application/x-www-form-urlencoded";
 }
 
-// The query's "__token" piece: the page token travels there, and only there,
-// apart from the arguments.
-std::optional<std::string> takeQueryToken(BridgeQuery& query) {
-  const json::Value* token = query.values.find("__token");
-  if (!token) return std::nullopt;
-  std::optional<std::string> text;
-  if (auto it = query.texts.find("__token"); it != query.texts.end())
-    text = it->second;
-  else if (token->isString())
-    text = token->asString();
+// The page token travels in the query's "__token" piece, apart from the
+// arguments: modules never see it.
+void removeQueryToken(BridgeQuery& query) {
   query.values.erase("__token");
   query.texts.erase("__token");
-  return text.value_or(std::string());
 }
 
 }  // namespace
@@ -143,18 +136,7 @@ bool QLTaveroBridge::shouldAcceptConnection(const std::optional<boost::asio::ip:
                                             const boost::asio::ip::tcp::endpoint& local) {
   if (!peerVerifier_) return true;
   if (peer && peerVerifier_->isShellPeer(*peer, local)) return true;
-  // A flood of refused connections must not flood the log as well: one line
-  // a second, with the count of those not named.
-  auto now = std::chrono::steady_clock::now();
-  if (now - lastRefusalLogged_ < std::chrono::seconds(1)) {
-    ++refusalsNotLogged_;
-    return false;
-  }
-  std::string others = refusalsNotLogged_ ? " (and " + std::to_string(refusalsNotLogged_) + " more since the last line)" : "";
-  log::warning("bridge: refused a connection from " + describePeer(peer) +
-               ": " + peerVerifier_->refusalReason() + others);
-  lastRefusalLogged_ = now;
-  refusalsNotLogged_ = 0;
+  log::refusal("bridge: refused a connection from " + describePeer(peer) + ": " + peerVerifier_->refusalReason());
   return false;
 }
 
@@ -181,12 +163,11 @@ void QLTaveroBridge::dispatchRequest(net::HTTPConnection& connection,
                                      const std::shared_ptr<net::HTTPServerRequest>& request) {
   const auto& message = request->request();
   std::optional<std::string_view> queryText = queryOf(message);
-  auto parsed = queryText ? parseBridgeQuery(*queryText) : std::variant<BridgeQuery, QueryError>(BridgeQuery{});
-  std::optional<std::string> token;
-  if (auto* query = std::get_if<BridgeQuery>(&parsed)) token = takeQueryToken(*query);
-
+  // Who may call is settled on the raw request: a refused caller's query
+  // (up to a whole form body) is never decoded.
+  std::optional<std::string> token = queryText ? rawQueryToken(*queryText) : std::nullopt;
   if (auto refusal = options_.policy.refusal(message, port(), token)) {
-    log::warning("bridge: refused a request: " + *refusal);
+    log::refusal("bridge: refused a request: " + *refusal);
     request->setResponse(net::makeHTTPResponse(HTTPStatus::forbidden));
     return;
   }
@@ -194,12 +175,14 @@ void QLTaveroBridge::dispatchRequest(net::HTTPConnection& connection,
     request->setResponse(answerForPage(HTTPStatus::bad_request));
     return;
   }
+  auto parsed = parseBridgeQuery(*queryText);
   if (auto* error = std::get_if<QueryError>(&parsed)) {
-    log::warning("bridge: refused a request: argument \"" + error->key + "\": " + error->reason);
+    log::refusal("bridge: refused a request: argument \"" + error->key + "\": " + error->reason);
     request->setResponse(answerForPage(HTTPStatus::bad_request));
     return;
   }
   BridgeQuery& query = std::get<BridgeQuery>(parsed);
+  removeQueryToken(query);
   BridgeCall call{std::make_shared<const json::Object>(std::move(query.values)),
                   std::make_shared<const ArgumentTexts>(std::move(query.texts))};
   if (!CommandDispatcher::isSynchronous(call)) {

@@ -97,8 +97,6 @@ class QLTaveroBridge : public net::HTTPServer, private net::HTTPConnectionDelega
   ModuleRegistry& modules_;
   const Options options_;
   std::shared_ptr<PeerVerifier> peerVerifier_;  // worker thread only (set before it listens)
-  std::chrono::steady_clock::time_point lastRefusalLogged_;  // worker thread only
-  size_t refusalsNotLogged_ = 0;                             // worker thread only
   // Stopped first when the bridge goes, so that no queued operation outlives
   // the objects it uses.
   std::unique_ptr<CommandDispatchQueue> commandDispatchQueue_ = std::make_unique<CommandDispatchQueue>();

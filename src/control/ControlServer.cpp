@@ -15,6 +15,7 @@
 #include "control/ControlProtocol.h"
 #include "control/UnixSocketPath.h"
 #include "log/Log.h"
+#include "log/RefusalLog.h"
 
 namespace tavero::control {
 
@@ -239,12 +240,12 @@ bool ControlServer::acceptWaiting() {
 
 void ControlServer::welcome(Protocol::socket socket) {
   if (!isSameUser(socket.native_handle())) {
-    log::warning("control: refused a connection from another user");
+    log::refusal("control: refused a connection from another user");
     return;
   }
   auto session = std::make_shared<Session>(*this, std::move(socket));
   if (sessions_.size() >= limits_.maxConnections) {
-    log::warning("control: refused a connection: " + std::to_string(sessions_.size()) + " are open already");
+    log::refusal("control: refused a connection: " + std::to_string(sessions_.size()) + " are open already");
     session->refuse("too many control connections are open");
     return;
   }

@@ -61,13 +61,20 @@ std::optional<std::filesystem::path> TQFileSystem::rootOf(std::string_view fileS
   std::lock_guard lock(fileSystemsMutex_);
   auto it = fileSystemsMap_.find(fileSystemId);
   if (it == fileSystemsMap_.end()) return std::nullopt;
-  return it->second;
+  return it->second.root;
+}
+
+std::optional<std::filesystem::path> TQFileSystem::rootOf(std::string_view fileSystemId, std::string_view origin) {
+  std::lock_guard lock(fileSystemsMutex_);
+  auto it = fileSystemsMap_.find(fileSystemId);
+  if (it == fileSystemsMap_.end() || it->second.origin != origin) return std::nullopt;
+  return it->second.root;
 }
 
 std::optional<FileSystemRequest> TQFileSystem::beginRequest(const TQInvocation& call) {
-  auto rootPath = rootOf(call.text("fileSystemId"));
+  auto rootPath = rootOf(call.text("fileSystemId"), originIdentifier(call.text("__source")));
   if (!rootPath) {
-    log::debug("files: a request names a file system id this run did not hand out");
+    log::debug("files: a request names a file system id this run did not hand out to its origin");
     return std::nullopt;
   }
   return FileSystemRequest(callbacks_, call.integer("success"), call.integer("failure"),
@@ -75,7 +82,8 @@ std::optional<FileSystemRequest> TQFileSystem::beginRequest(const TQInvocation& 
 }
 
 void TQFileSystem::requestFileSystem(TQInvocation& call) {
-  const std::filesystem::path rootPath = fileSystemsDirectory_ / originIdentifier(call.text("__source"));
+  const std::string origin = originIdentifier(call.text("__source"));
+  const std::filesystem::path rootPath = fileSystemsDirectory_ / origin;
   std::error_code error = platform::createPrivateFolders(rootPath);
   std::call_once(leftoversRemoved_, [this] { copies_.removeLeftovers(); });
   if (!error) {
@@ -92,7 +100,7 @@ void TQFileSystem::requestFileSystem(TQInvocation& call) {
   {
     std::lock_guard lock(fileSystemsMutex_);
     id = std::to_string(++lastFileSystemUid_);
-    fileSystemsMap_[id] = rootPath;
+    fileSystemsMap_[id] = {rootPath, origin};
   }
   callbacks_.invokeCallback(call.integer("success"), json::Value(id));
 }
@@ -116,6 +124,7 @@ void TQFileSystem::moveTo(TQInvocation& call) {
   if (!source || !parent) return request->fail("Could not move entry: invalid state");
   if (!files::isValidName(name)) return request->fail("Could not move entry: invalid name");
   const EntryPath target = parent->child(name);
+  if (!target.isWithinBounds()) return request->fail("Could not move entry: invalid name");
   // Into itself would make a folder its own ancestor (a copy would never end).
   if (target.isInside(*source)) return request->fail("Could not move entry", errorFromErrno(EINVAL));
 
@@ -209,9 +218,12 @@ void TQFileSystem::getEntry(TQInvocation& call) {
   auto base = request->validPath(call.text("path"));
   if (!base) return request->fail("Could not get entry: invalid state");
   const std::string_view newPath = call.text("newPath");
+  // Bounded before it is read: a page may send megabytes of "a/../".
+  if (newPath.size() > files::kMaxPathBytes) return request->fail("Could not get entry: invalid name");
   const EntryPath target = files::isAbsolutePath(newPath)
                                ? EntryPath::standardized(newPath)
                                : EntryPath::standardized(base->text() + "/" + std::string(newPath));
+  if (!target.isWithinBounds()) return request->fail("Could not get entry: invalid name");
   const bool directory = call.flag("directory");
   const bool create = call.flag("create");
   const bool exclusive = call.flag("exclusive");

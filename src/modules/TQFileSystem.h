@@ -5,7 +5,9 @@
 // real path.
 //
 // requestFileSystem hands out a file system id (a new one on every call,
-// for this run only); the entry operations (getParent, moveTo, remove,
+// for this run only, and only for the origin that asked: another origin
+// presenting it is answered as for an id never handed out); the entry
+// operations (getParent, moveTo, remove,
 // readEntries, getEntry) and the content operations (seek, read, write,
 // truncate) name it with every request. The module keeps no position and
 // no open file between requests: the page passes the position as `offset`
@@ -62,6 +64,8 @@ class TQFileSystem : public bridge::TQW3CAction {
   const std::filesystem::path& fileSystemsDirectoryPath() const { return fileSystemsDirectory_; }
   // The root folder of file system `fileSystemId`, if this run handed it out.
   std::optional<std::filesystem::path> rootOf(std::string_view fileSystemId);
+  // The same, only when it was handed out to `origin` (an origin identifier).
+  std::optional<std::filesystem::path> rootOf(std::string_view fileSystemId, std::string_view origin);
 
  private:
   // The request's callbacks and opened root; nothing (and no answer at all)
@@ -78,7 +82,11 @@ class TQFileSystem : public bridge::TQW3CAction {
   std::once_flag leftoversRemoved_;
 
   std::mutex fileSystemsMutex_;  // guards the map and the counter below
-  std::map<std::string, std::filesystem::path, std::less<>> fileSystemsMap_;  // id text -> root folder
+  struct HandedOut {
+    std::filesystem::path root;
+    std::string origin;  // the origin identifier that asked for it
+  };
+  std::map<std::string, HandedOut, std::less<>> fileSystemsMap_;  // by id text
   int64_t lastFileSystemUid_ = 0;
 };
 

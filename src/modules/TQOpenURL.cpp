@@ -1,6 +1,7 @@
 #include "modules/TQOpenURL.h"
 
 #include "log/Log.h"
+#include "log/RefusalLog.h"
 #include "modules/URLOpeningPolicy.h"
 
 namespace tavero::modules {
@@ -16,7 +17,7 @@ void TQOpenURL::open(bridge::TQInvocation& invocation) {
   std::string url(invocation.text("url"));
   URLOpeningVerdict verdict = urlOpeningVerdict(url);
   if (!verdict.allowed) {
-    log::warning("url: a page asked to open \"" + url.substr(0, 200) + "\"; refused: " + verdict.reason);
+    log::refusal("url: a page asked to open \"" + url.substr(0, 200) + "\"; refused: " + verdict.reason);
     return;
   }
   if (!opener_) {

@@ -23,6 +23,10 @@ int32_t estimatedSizeOf(const TQInvocation& call) {
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(call.longLong("estimatedSize"))));
 }
 
+// What a page hears about a database its connection cannot be made safe
+// for: the answer SQLite gives for a file it cannot open.
+constexpr const char* kCannotUse = "unable to open database file";
+
 constexpr const char* kPageWentAway =
     "the transaction was rolled back because the page that created it went away";
 
@@ -34,7 +38,8 @@ TQSQLite::TQSQLite(bridge::TQCallbackDelivery& callbacks, std::filesystem::path 
 TQSQLite::TQSQLite(bridge::TQCallbackDelivery& callbacks, std::filesystem::path databasesDirectory, Options options)
     : callbacks_(callbacks),
       databasesDirectory_(std::move(databasesDirectory)),
-      library_(sql::SQLCipherLibrary::get()),
+      library_(options.library ? options.library : sql::SQLCipherLibrary::get()),
+      keys_(options.deriveKey ? std::move(options.deriveKey) : sql::DerivedKeyCache::Derivation(&sql::DerivedKeyCache::rawKey)),
       clock_(options.clock ? std::move(options.clock) : [] { return std::chrono::steady_clock::now(); }),
       resultLimitBytes_(options.resultLimitBytes),
       busyTimeoutMs_(options.busyTimeoutMs),
@@ -62,7 +67,7 @@ std::filesystem::path TQSQLite::databaseFile(const std::string& databaseId) cons
   return databasesDirectory_ / (std::to_string(bridge::longLongValue(databaseId)) + ".db");
 }
 
-std::string TQSQLite::keyFor(const std::filesystem::path& file, const std::string& passphrase) {
+std::optional<std::string> TQSQLite::keyFor(const std::filesystem::path& file, const std::string& passphrase) {
   using KeyCheck = sql::DerivedKeyCache::KeyCheck;
   return keys_.keyFor(file, passphrase, [&](const std::string& key) {
     // A connection of its own, without busy timeout: a file another
@@ -74,10 +79,15 @@ std::string TQSQLite::keyFor(const std::filesystem::path& file, const std::strin
   });
 }
 
-bool TQSQLite::keyDb(sql::SQLConnection& connection, const std::filesystem::path& file,
-                     const std::string& passphrase) {
-  if (!connection.key(keyFor(file, passphrase))) return false;
-  return connection.exec("SELECT count(*) FROM sqlite_master");
+std::string TQSQLite::keyDb(sql::SQLConnection& connection, const std::filesystem::path& file,
+                            const std::string& passphrase) {
+  std::optional<std::string> key = keyFor(file, passphrase);
+  if (!key) {
+    log::error("SQL: cannot open " + file.filename().string() + ": no key could be derived from its passphrase");
+    return kCannotUse;
+  }
+  if (connection.key(*key) && connection.exec("SELECT count(*) FROM sqlite_master")) return {};
+  return connection.errorCode() != 0 ? connection.errorMessage() : "incorrect passphrase";
 }
 
 void TQSQLite::openDatabase(TQInvocation& call) {
@@ -127,9 +137,9 @@ void TQSQLite::openDatabase(TQInvocation& call) {
     }
     auto connection = sql::SQLConnection::open(*library_, file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (connection->isOpen()) library_->busy_timeout(connection->handle(), busyTimeoutMs_);
-    if (!connection->isOpen() || !keyDb(*connection, file, passphrase)) {
-      std::string reason = connection->errorCode() != 0 ? connection->errorMessage() : "incorrect passphrase";
-      call.setResult(errorObject("Unable to open database: " + reason));
+    std::string failure = connection->isOpen() ? keyDb(*connection, file, passphrase) : connection->errorMessage();
+    if (!failure.empty()) {
+      call.setResult(errorObject("Unable to open database: " + failure));
       return;
     }
     std::lock_guard lock(stateMutex_);
@@ -167,16 +177,21 @@ void TQSQLite::setVersion(TQInvocation& call) {
   if (registry_->setVersion(bridge::longLongValue(id), std::string(call.text("version")))) call.setResult(true);
 }
 
-std::unique_ptr<sql::SQLConnection> TQSQLite::connect(const std::filesystem::path& file,
-                                                     const std::string& passphrase, bool readOnly,
-                                                     bool& keyedWhileEmpty) {
+TQSQLite::Connected TQSQLite::connect(const std::filesystem::path& file, const std::string& passphrase,
+                                      bool readOnly) {
   auto connection = sql::SQLConnection::open(*library_, file, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
-  if (!connection->isOpen()) return connection;
-  keyedWhileEmpty = !passphrase.empty() && sql::DerivedKeyCache::saltOf(file).empty();
-  connection->key(keyFor(file, passphrase));
+  if (!connection->isOpen()) return {nullptr, connection->errorMessage()};
+  auto refuse = [&](const std::string& why) {
+    log::error("SQL: no page SQL on " + file.filename().string() + ": " + why);
+    return Connected{nullptr, kCannotUse};
+  };
+  const bool keyedWhileEmpty = !passphrase.empty() && sql::DerivedKeyCache::saltOf(file).empty();
+  std::optional<std::string> key = keyFor(file, passphrase);
+  if (!key) return refuse("no key could be derived from its passphrase");
+  if (!connection->key(*key)) return refuse("SQLCipher refused its key (" + connection->errorMessage() + ")");
   library_->limit(connection->handle(), SQLITE_LIMIT_LENGTH, kMaxValueBytes);
-  connection->installPagePolicy();
-  return connection;
+  if (!connection->installPagePolicy()) return refuse("the page SQL policy could not be installed");
+  return {std::move(connection), {}, keyedWhileEmpty};
 }
 
 void TQSQLite::createTransaction(TQInvocation& call) {
@@ -189,15 +204,14 @@ void TQSQLite::createTransaction(TQInvocation& call) {
   if (!registry_ || !passphrase) return;
 
   const std::filesystem::path file = databaseFile(databaseId);
-  bool keyedWhileEmpty = false;
-  auto connection = connect(file, *passphrase, readOnly, keyedWhileEmpty);
-  if (!connection->isOpen()) {
-    callbacks_.invokeCallback(failure, json::Value("Could not create transaction: " + connection->errorMessage()));
+  Connected connected = connect(file, *passphrase, readOnly);
+  if (!connected.connection) {
+    callbacks_.invokeCallback(failure, json::Value("Could not create transaction: " + connected.error));
     return;
   }
-  auto transaction = std::make_shared<sql::SQLTransaction>(std::move(connection), file, *passphrase, readOnly,
-                                                           call.pageName(), origin, now());
-  transaction->keyedWhileEmpty = keyedWhileEmpty;
+  auto transaction = std::make_shared<sql::SQLTransaction>(std::move(connected.connection), file, *passphrase,
+                                                           readOnly, call.pageName(), origin, now());
+  transaction->keyedWhileEmpty = connected.keyedWhileEmpty;
   std::string id = transactions_.add(std::move(transaction));
   housekeeper_.transactionAdded();
   callbacks_.invokeCallback(success, json::Value(id));
@@ -221,24 +235,24 @@ std::optional<TQSQLite::Use> TQSQLite::use(TQInvocation& call,
   return Use{std::move(transaction), std::move(lock)};
 }
 
-bool TQSQLite::begin(sql::SQLTransaction& transaction) {
+std::string TQSQLite::begin(sql::SQLTransaction& transaction) {
   sql::SQLConnection& connection = *transaction.connection;
   library_->busy_timeout(connection.handle(), busyTimeoutMs_);
   bool began = connection.exec(transaction.readOnly ? "BEGIN" : "BEGIN EXCLUSIVE");
-  if (!transaction.keyedWhileEmpty) return began;
+  std::string failure = began ? std::string() : connection.errorMessage();
+  if (!transaction.keyedWhileEmpty) return failure;
   // Once the transaction holds the file (a read takes its shared lock), the
   // file is what it will be for the transaction. If another transaction
   // gave it its salt meanwhile, this connection's own salt does not fit
   // (taking the lock reads the file, and fails): connect again, now keyed
   // from the file.
   if (began && transaction.readOnly) connection.exec("SELECT count(*) FROM sqlite_master");
-  if (sql::DerivedKeyCache::saltOf(transaction.file).empty()) return began;
+  if (sql::DerivedKeyCache::saltOf(transaction.file).empty()) return failure;
   if (began) connection.exec("ROLLBACK");
-  bool keyedWhileEmpty = false;
-  auto fresh = connect(transaction.file, transaction.passphrase, transaction.readOnly, keyedWhileEmpty);
-  if (!fresh->isOpen()) return false;
-  transaction.connection = std::move(fresh);
-  transaction.keyedWhileEmpty = keyedWhileEmpty;
+  Connected fresh = connect(transaction.file, transaction.passphrase, transaction.readOnly);
+  if (!fresh.connection) return fresh.error;
+  transaction.connection = std::move(fresh.connection);
+  transaction.keyedWhileEmpty = fresh.keyedWhileEmpty;
   return begin(transaction);
 }
 
@@ -246,8 +260,8 @@ void TQSQLite::beginTransaction(TQInvocation& call) {
   auto held = use(call, [&](const std::string& reason) { call.setResult("Could not begin transaction: " + reason); });
   if (!held) return;
   sql::SQLTransaction& transaction = *held->transaction;
-  if (!begin(transaction)) {
-    call.setResult("Could not begin transaction: " + transaction.connection->errorMessage());
+  if (std::string failure = begin(transaction); !failure.empty()) {
+    call.setResult("Could not begin transaction: " + failure);
     // A second BEGIN fails too, but inside a transaction that did begin.
     transaction.beginFailed = library_->get_autocommit(transaction.connection->handle()) != 0;
   } else {

@@ -66,6 +66,10 @@ class TQSQLite : public bridge::TQW3CAction {
     // The time idleness is measured with (steady_clock::now when empty).
     std::function<std::chrono::steady_clock::time_point()> clock;
     size_t resultLimitBytes = sql::SQLStatementRunner::kResultLimitBytes;
+    // The SQLCipher functions (the loaded library when null) and the key
+    // derivation (PBKDF2 when empty): tests put failing ones in.
+    const sql::SQLCipherLibrary* library = nullptr;
+    sql::DerivedKeyCache::Derivation deriveKey;
   };
 
   // `databasesDirectory` holds the registry and the database files.
@@ -93,9 +97,6 @@ class TQSQLite : public bridge::TQW3CAction {
   const std::filesystem::path& databasesDirectoryPath() const { return databasesDirectory_; }
   // The registry's version text of database `uid`, if any.
   std::optional<std::string> databaseVersionWithId(int64_t uid);
-  // Keys `connection` on `file` (when the passphrase is not empty) and
-  // checks it can read.
-  bool keyDb(sql::SQLConnection& connection, const std::filesystem::path& file, const std::string& passphrase);
 
  private:
   // A transaction with its mutex held, for the length of one call.
@@ -107,21 +108,31 @@ class TQSQLite : public bridge::TQW3CAction {
   // none, after answering with answerEnded(reason) when the shell ended it.
   std::optional<Use> use(bridge::TQInvocation& call, const std::function<void(const std::string&)>& answerEnded);
 
+  // A transaction's connection, or why there is none.
+  struct Connected {
+    std::unique_ptr<sql::SQLConnection> connection;  // null when it cannot be used
+    std::string error;                               // the page's reason, when null
+    bool keyedWhileEmpty = false;  // the file had no salt yet when it was keyed
+  };
   // A transaction's connection to `file`: keyed, bounded, under the page
-  // policy. Check isOpen(). `keyedWhileEmpty` tells whether the file had no
-  // salt yet when it was keyed.
-  std::unique_ptr<sql::SQLConnection> connect(const std::filesystem::path& file, const std::string& passphrase,
-                                              bool readOnly, bool& keyedWhileEmpty);
+  // policy. When keying or installing the policy fails, no connection (the
+  // log says why): page SQL must not run unkeyed or unchecked.
+  Connected connect(const std::filesystem::path& file, const std::string& passphrase, bool readOnly);
   // BEGIN (EXCLUSIVE for writers), waiting for the file up to the busy
-  // timeout. REQUIRES: the transaction's mutex held.
-  bool begin(sql::SQLTransaction& transaction);
+  // timeout. Empty when it began, else the reason for the page.
+  // REQUIRES: the transaction's mutex held.
+  std::string begin(sql::SQLTransaction& transaction);
   // The origin identifier of the page that made `call`: databases belong to it.
   static std::string callerOrigin(const bridge::TQInvocation& call);
   // The passphrase this run checked for database `databaseId`, when the
   // database was opened by `origin`: a database id is nothing to others.
   std::optional<std::string> passphraseOf(const std::string& databaseId, const std::string& origin);
   std::filesystem::path databaseFile(const std::string& databaseId) const;
-  std::string keyFor(const std::filesystem::path& file, const std::string& passphrase);
+  // Keys `connection` on `file` (when the passphrase is not empty) and
+  // checks it can read. Empty when it can, else the reason for the page.
+  std::string keyDb(sql::SQLConnection& connection, const std::filesystem::path& file, const std::string& passphrase);
+  // Nothing when the key cannot be derived (see DerivedKeyCache::keyFor).
+  std::optional<std::string> keyFor(const std::filesystem::path& file, const std::string& passphrase);
   std::chrono::steady_clock::time_point now() const { return clock_(); }
 
   bridge::TQCallbackDelivery& callbacks_;

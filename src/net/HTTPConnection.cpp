@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "log/Log.h"
+#include "log/RefusalLog.h"
 #include "net/DocumentRoot.h"
 
 namespace tavero::net {
@@ -172,7 +173,7 @@ bool HTTPConnection::reserveBodyBytes() {
   size_t wanted = declared ? static_cast<size_t>(*declared) : (parser_->chunked() ? server_->limits.maxBodyBytes : 0);
   if (wanted == 0) return true;
   if (server_->bufferedBodyBytes + wanted > server_->limits.maxBufferedBodyBytes) {
-    log::warning("HTTP: the bodies being received already fill the budget; refusing a request of " +
+    log::refusal("HTTP: the bodies being received already fill the budget; refusing a request of " +
                  std::to_string(wanted) + " bytes");
     answerMalformed(HTTPStatus::service_unavailable, boost::system::error_code{});
     return false;
@@ -204,7 +205,7 @@ void HTTPConnection::updateDeadline() {
 
 void HTTPConnection::deadlinePassed(bool requestInProgress) {
   if (requestInProgress)
-    log::info("HTTP: a request did not arrive whole in time; closing its connection");
+    log::refusal("HTTP: a request did not arrive whole in time; closing its connection");
   else
     log::debug("HTTP: closing an idle connection");
   invalidate();
@@ -226,7 +227,7 @@ void HTTPConnection::enqueue(const std::shared_ptr<HTTPServerRequest>& request) 
 
 void HTTPConnection::answerMalformed(HTTPStatus status, const boost::system::error_code& parseError) {
   if (parseError)
-    log::info("HTTP: malformed request from the peer (" + parseError.message() + "); closing after the answer");
+    log::refusal("HTTP: malformed request from the peer (" + parseError.message() + "); closing after the answer");
   releaseBodyBytes(std::exchange(parserReservedBytes_, 0));
   HTTPRequestMessage placeholder;
   auto request = std::make_shared<HTTPServerRequest>(std::move(placeholder), weak_from_this());

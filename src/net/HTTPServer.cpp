@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "log/Log.h"
+#include "log/RefusalLog.h"
 
 namespace tavero::net {
 
@@ -28,7 +29,7 @@ void HTTPServer::closeAllConnections() {
 void HTTPServer::handleNewConnection(boost::asio::ip::tcp::socket socket,
                                      std::optional<boost::asio::ip::tcp::endpoint> peer) {
   if (state_->openConnections.size() >= state_->limits.maxConnections) {
-    log::warning("HTTP: " + std::to_string(state_->limits.maxConnections) +
+    log::refusal("HTTP: " + std::to_string(state_->limits.maxConnections) +
                  " connections are open; refusing another");
     resetConnection(socket);
     return;

@@ -1,6 +1,8 @@
 #include "net/QLTCPServer.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -26,6 +28,19 @@ void closeOnExec(int fd) {
   int flags = ::fcntl(fd, F_GETFD);
   if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
 }
+
+}  // namespace
+
+boost::system::error_code openCloseOnExec(tcp::acceptor& acceptor, const tcp& protocol) {
+  int fd = ::socket(protocol.family(), SOCK_STREAM | SOCK_CLOEXEC, protocol.protocol());
+  if (fd < 0) return {errno, boost::system::system_category()};
+  boost::system::error_code ec;
+  acceptor.assign(protocol, fd, ec);
+  if (ec) ::close(fd);
+  return ec;
+}
+
+namespace {
 
 class TCPServerErrorCategory : public std::error_category {
  public:
@@ -66,9 +81,8 @@ boost::system::error_code QLTCPServer::openListener(const boost::asio::ip::addre
   auto listener = std::make_shared<Listener>(io_);
   boost::system::error_code ec;
   tcp::endpoint endpoint(address, port);
-  listener->acceptor.open(endpoint.protocol(), ec);
+  ec = openCloseOnExec(listener->acceptor, endpoint.protocol());
   if (ec) return ec;
-  closeOnExec(listener->acceptor.native_handle());
   listener->acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
   if (address.is_v6()) listener->acceptor.set_option(boost::asio::ip::v6_only(true), ec);
   ec.clear();

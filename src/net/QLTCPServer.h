@@ -19,6 +19,12 @@
 
 namespace tavero::net {
 
+// Opens `acceptor` on a new socket of `protocol` that is close-on-exec from
+// its creation: a child process another thread starts in between cannot
+// inherit it, as it could with the flag set afterwards.
+boost::system::error_code openCloseOnExec(boost::asio::ip::tcp::acceptor& acceptor,
+                                          const boost::asio::ip::tcp& protocol);
+
 class QLTCPServer;
 
 class TCPServerDelegate {

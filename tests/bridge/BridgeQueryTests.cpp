@@ -78,5 +78,26 @@ TEST(BridgeQuery, EveryValueKeepsThePagesTextWhateverItBeginsWith) {
     EXPECT_TRUE(parse(unreadable).find("v")->isString()) << unreadable;
 }
 
+TEST(BridgeQuery, TheRawTokenIsTheLastTokenPieceDecodedAndNothingElse) {
+  EXPECT_EQ(rawQueryToken("command=A%23b&__token=abc&x=1"), "abc");
+  EXPECT_EQ(rawQueryToken("__token=first&__token=second"), "second");
+  EXPECT_EQ(rawQueryToken("__token=%61%62"), "ab");
+  EXPECT_EQ(rawQueryToken("__token=%5Babc%5D"), "[abc]");  // JSON-looking text stays the page's text
+  EXPECT_EQ(rawQueryToken("__token="), "");
+  // Not a token piece: another key ending in the name, a key without "=",
+  // an escaped key (keys are kept as sent).
+  EXPECT_EQ(rawQueryToken("x__token=abc&__token&%5F%5Ftoken=abc"), std::nullopt);
+  EXPECT_EQ(rawQueryToken(""), std::nullopt);
+}
+
+TEST(BridgeQuery, ARawTokenThatCannotBeATokenIsEmptyAndOtherPiecesAreNeverDecoded) {
+  EXPECT_EQ(rawQueryToken("__token=%zz"), "");     // truncated escape
+  EXPECT_EQ(rawQueryToken("__token=%FF%FE"), "");  // not UTF-8
+  EXPECT_EQ(rawQueryToken("__token=" + std::string(3 * 64 + 1, 'a')), "");
+  EXPECT_EQ(rawQueryToken("__token=" + std::string(3 * 64, 'a')), std::string(3 * 64, 'a'));
+  // A malformed value elsewhere does not hide the token.
+  EXPECT_EQ(rawQueryToken("bad=%G1&__token=abc&worse=%"), "abc");
+}
+
 }  // namespace
 }  // namespace tavero::bridge

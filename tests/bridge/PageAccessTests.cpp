@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "bridge/PageToken.h"
+#include "log/RefusalLog.h"
 #include "bridge/QLTaveroBridge.h"
 #include "support/IPv6Squatter.h"
 #include "support/LoopbackClient.h"
@@ -114,6 +115,81 @@ TEST_F(PageAccess, HTTPCallsNeedThePageTokenWhichModulesNeverSee) {
   EXPECT_EQ(answer->body.find("__token"), std::string::npos) << answer->body;
 }
 
+// Lines the log receives while it lives.
+class LogLines {
+ public:
+  LogLines() {
+    log::setSink([this](log::Level, std::string_view line) {
+      std::lock_guard lock(mutex_);
+      text_ += std::string(line) + "\n";
+      ++count_;
+    });
+  }
+  ~LogLines() { log::setSink({}); }
+  std::string text() {
+    std::lock_guard lock(mutex_);
+    return text_;
+  }
+  size_t count() {
+    std::lock_guard lock(mutex_);
+    return count_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string text_;
+  size_t count_ = 0;
+};
+
+TEST_F(PageAccess, TheTokenIsCheckedBeforeAnyArgumentIsDecoded) {
+  makeBridge();
+  {
+    // Without the token, a malformed argument is never looked at: the
+    // refusal names the token.
+    LogLines lines;
+    EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=%zz"), 403);
+    EXPECT_NE(lines.text().find("carries no page token"), std::string::npos) << lines.text();
+    EXPECT_EQ(lines.text().find("argument"), std::string::npos) << lines.text();
+  }
+  // With it, the malformed argument gets the usual answer, which the page can read.
+  EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=%zz&__token=" + token_), 400);
+  EXPECT_EQ(status("/?t=%zz&__token=" + token_ + "&command=Echo%23text&sync=true"), 400);
+  EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=%zz&__token=" + makePageToken()), 403);
+
+  // A form body is settled the same way: a wrong token in a large body of
+  // malformed pieces is refused as a wrong token.
+  std::string body = "__token=" + makePageToken();
+  for (int i = 0; i < 20000; ++i) body += "&p" + std::to_string(i) + "=%zz";
+  LogLines lines;
+  LoopbackClient client(bridge_->port());
+  client.send("POST /?command=Echo%23text&sync=true HTTP/1.1\r\nHost: localhost:" + std::to_string(bridge_->port()) +
+              "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+              std::to_string(body.size()) + "\r\n\r\n" + body);
+  auto answer = client.readAnswer();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 403);
+  EXPECT_NE(lines.text().find("page token is wrong"), std::string::npos) << lines.text();
+}
+
+TEST_F(PageAccess, AFloodOfRefusedRequestsWritesABoundedNumberOfLines) {
+  makeBridge();
+  bridge_->setPeerVerifier(std::make_unique<RefusingVerifier>());
+  LogLines lines;
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 60; ++i) {
+    LoopbackClient client(bridge_->port());
+    client.send(testing::getRequest("/?command=Echo%23text&sync=true", bridge_->port()));
+    EXPECT_FALSE(client.readAnswer());
+  }
+  bridge_->setPeerVerifier(nullptr);
+  for (int i = 0; i < 60; ++i) EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=x"), 403);
+  for (int i = 0; i < 60; ++i) EXPECT_FALSE(send(message("", "wrong")).answer);
+  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+  // Every interval begun during the flood may write its lines, no more.
+  EXPECT_LE(lines.count(), log::RefusalLog::kLinesPerInterval * static_cast<size_t>(seconds + 2)) << lines.text();
+  EXPECT_GE(lines.count(), 1u);
+}
+
 TEST_F(PageAccess, PlainPagesMayCallWithoutTheTokenOnlyWhenTheBundleAllowsIt) {
   makeBridge(/*allowPlainPages=*/true);
   EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=x"), 200);
@@ -149,6 +225,12 @@ TEST_F(PageAccess, TheChannelRefusesMessagesWithoutTheTokenAndWhileStopped) {
   EXPECT_FALSE(send(message(call, "")).answer);
   EXPECT_FALSE(send(message(call, makePageToken())).answer);
   EXPECT_FALSE(send("[1, 2]").answer);
+  // The token is read from the raw text, first member first: a message
+  // whose token comes later, or is escaped, is not read any further.
+  EXPECT_EQ(send(R"({"calls": [], "token": ")" + token_ + "\"}").refusal,
+            "refused: only the application's own documents may call the shell");
+  EXPECT_FALSE(send("{\"token\": \"\\u0061" + token_.substr(1) + "\", \"calls\": []}").answer);
+  EXPECT_TRUE(send(" {\n\"token\"\t:\r\"" + token_ + "\", \"calls\": []}").answer);
   EXPECT_FALSE(send("{\"token\": \"" + token_ + "\", \"calls\": 7}").answer);
   std::string tooMany;
   for (size_t i = 0; i <= PageMessageChannel::kMaxCallsPerMessage; ++i) tooMany += (i ? "," : "") + call;

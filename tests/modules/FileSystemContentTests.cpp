@@ -147,6 +147,7 @@ TEST_P(FileSystemContents, ConcurrentWritesToOneFileNeverInterleave) {
       // Each appends one block of its own letter (a negative offset stands
       // past the end).
       auto object = std::make_shared<json::Object>();
+      object->set("__source", "file:///app/index.html");
       object->set("fileSystemId", id_);
       object->set("path", "/shared");
       object->set("offset", "-1");

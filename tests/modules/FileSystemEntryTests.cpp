@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "modules/FileSystemFixture.h"
 
@@ -30,9 +32,11 @@ TEST_P(FileSystemEntries, NewRootsFoldersAndFilesArePrivateWhateverTheUmask) {
   const mode_t oldMask = ::umask(0);
   EXPECT_EQ(requestFileSystem("http://example.com/index.html"), "2");
   id_ = "2";
-  EXPECT_EQ(succeeded("getEntry", {{"path", "/"}, {"newPath", "notes.txt"}, {"create", "true"}}), "/notes.txt");
-  EXPECT_EQ(succeeded("getEntry", {{"path", "/"}, {"newPath", "folder"}, {"create", "true"}, {"directory", "true"}}),
-            "/folder");
+  const std::pair<const char*, const char*> site{"__source", "http://example.com/index.html"};
+  EXPECT_EQ(succeeded("getEntry", {{"path", "/"}, {"newPath", "notes.txt"}, {"create", "true"}, site}), "/notes.txt");
+  EXPECT_EQ(
+      succeeded("getEntry", {{"path", "/"}, {"newPath", "folder"}, {"create", "true"}, {"directory", "true"}, site}),
+      "/folder");
   ::umask(oldMask);
   ASSERT_TRUE(module_->rootOf("2"));
   const fs::path root = *module_->rootOf("2");
@@ -53,6 +57,34 @@ TEST_P(FileSystemEntries, IdsThisRunNeverHandedOutGetNoAnswerAtAll) {
           << operation << " with id \"" << id << "\"";
   }
   EXPECT_EQ(contentOf(root_ / "a.txt"), "abc");
+}
+
+TEST_P(FileSystemEntries, AnIdPresentedByAnotherOriginIsAnsweredAsAnUnknownOne) {
+  makeFile("a.txt", "abc");
+  ASSERT_EQ(requestFileSystem("http://example.com:8080/index.html"), "2");
+  const std::string site = "http://example.com:8080/index.html";
+  const std::vector<std::pair<std::string, std::string>> strangers = {
+      {"1", site},                                  // the site, with the app's id
+      {"1", "http://example.com:8081/index.html"},  // another port is another origin
+      {"1", "not a url"},
+      {"2", "file:///app/index.html"},  // the app, with the site's id
+  };
+  for (const auto& [id, source] : strangers) {
+    id_ = id;
+    for (const char* operation : {"getParent", "moveTo", "remove", "readEntries", "getEntry", "seek", "read",
+                                  "write", "truncate"})
+      EXPECT_TRUE(run(operation, {{"__source", source}, {"path", "/a.txt"}, {"parentPath", "/"}, {"newName", "b.txt"},
+                                  {"data", "x"}, {"size", "0"}})
+                      .empty())
+          << operation << " with id " << id << " from " << source;
+  }
+  EXPECT_EQ(contentOf(root_ / "a.txt"), "abc");
+  // Each origin still uses its own id, from any of its pages.
+  id_ = "1";
+  EXPECT_EQ(succeeded("read", {{"__source", "file:///app/other/page.html"}, {"path", "/a.txt"}}),
+            R"({ "offset" : 3, "data" : "abc"})");
+  id_ = "2";
+  EXPECT_EQ(succeeded("readEntries", {{"__source", site}, {"path", "/"}}), "[]");
 }
 
 TEST_P(FileSystemEntries, AFileSystemThatCannotBeMadeReportsTheSystemsReason) {

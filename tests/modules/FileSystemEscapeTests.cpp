@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "modules/FileSystemFixture.h"
+#include "log/Log.h"
 #include "modules/files/EntryTree.h"
 
 namespace tavero::modules {
@@ -125,12 +126,81 @@ TEST_P(FileSystemEscapes, NamesThatAreNotUTF8AreLeftOutOfListings) {
   EXPECT_EQ(entries("/"), "/dir/ /ok.txt /out /secret-link");
 }
 
+TEST_P(FileSystemEscapes, NamesAndPathsAreBoundedAsTheKernelBoundsThem) {
+  const std::string longest(files::kMaxNameBytes, 'n'), tooLong(files::kMaxNameBytes + 1, 'n');
+  EXPECT_EQ(succeeded("getEntry", {{"path", "/"}, {"newPath", longest}, {"create", "true"}}), "/" + longest);
+  EXPECT_EQ(failed("getEntry", {{"path", "/"}, {"newPath", "/dir/" + tooLong}, {"create", "true"}}),
+            "Could not get entry: invalid name");
+  EXPECT_EQ(failed("moveTo", {{"path", "/" + longest}, {"parentPath", "/"}, {"newName", tooLong}}),
+            "Could not move entry: invalid name");
+
+  // A path right at the bound works (made through the module: the real
+  // path is longer than the kernel would take whole); one byte more does not.
+  const std::string folder(files::kMaxNameBytes, 'f');
+  std::string folders;
+  while (files::kMaxPathBytes - folders.size() - 1 > files::kMaxNameBytes) {
+    folders += "/" + folder;
+    ASSERT_EQ(succeeded("getEntry", {{"path", "/"}, {"newPath", folders}, {"create", "1"}, {"directory", "1"}}),
+              folders);
+  }
+  const std::string atBound = folders + "/" + std::string(files::kMaxPathBytes - folders.size() - 1, 'e');
+  ASSERT_EQ(atBound.size(), files::kMaxPathBytes);
+  EXPECT_EQ(succeeded("getEntry", {{"path", "/"}, {"newPath", atBound}, {"create", "true"}}), atBound);
+  EXPECT_EQ(succeeded("write", {{"path", atBound}, {"data", "x"}}), "1");
+  const std::string beyond = atBound + "x";
+  EXPECT_EQ(failed("getEntry", {{"path", "/"}, {"newPath", beyond}, {"create", "true"}}),
+            "Could not get entry: invalid name");
+  EXPECT_EQ(failed("read", {{"path", beyond}}), "Could not read: invalid state");
+  // The bound holds for the path named, wherever it is written from.
+  EXPECT_EQ(failed("getEntry", {{"path", folders}, {"newPath", "e" + std::string(files::kMaxNameBytes, 'e')}}),
+            "Could not get entry: invalid name");
+  EXPECT_EQ(failed("moveTo", {{"path", atBound}, {"parentPath", folders}, {"newName", atBound.substr(folders.size() + 1) + "x"}}),
+            "Could not move entry: invalid name");
+
+  // A text that standardizes to a short path is still refused when the page
+  // sent more than any path can be: it is not read at all.
+  std::string climbing;
+  while (climbing.size() <= files::kMaxPathBytes) climbing += "a/../";
+  EXPECT_EQ(failed("getEntry", {{"path", "/"}, {"newPath", climbing + "x"}, {"create", "true"}}),
+            "Could not get entry: invalid name");
+  EXPECT_EQ(failed("remove", {{"path", "/" + climbing + longest}}), "Could not remove entry: invalid state");
+  EXPECT_TRUE(fs::exists(root_ / longest));
+  EXPECT_EQ(succeeded("remove", {{"path", "/" + folder}, {"recursively", "true"}}), "<nothing>");
+  expectOutsideUntouched();
+}
+
+TEST_P(FileSystemEscapes, HardLinksPlantedInTheRootAreNeitherReadNorWritten) {
+  fs::create_hard_link(folder_ / "outside/secret.txt", root_ / "hard.txt");
+  std::vector<std::string> lines;
+  log::setSink([&](log::Level, std::string_view line) { lines.emplace_back(line); });
+  EXPECT_EQ(failed("read", {{"path", "/hard.txt"}}), "Could not read: not readable");
+  EXPECT_EQ(failed("seek", {{"path", "/hard.txt"}}), "Could not seek: not readable");
+  EXPECT_EQ(failed("write", {{"path", "/hard.txt"}, {"data", "overwritten"}}), "Could not write: not writable");
+  EXPECT_EQ(failed("truncate", {{"path", "/hard.txt"}, {"size", "0"}}), "Could not truncate: not writable");
+  log::setSink({});
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_NE(lines[0].find("refused to open /hard.txt: it has 2 hard links"), std::string::npos) << lines[0];
+  expectOutsideUntouched();
+
+  // The entry itself can be removed (only the name inside the root goes);
+  // a file whose only other name went is an ordinary file again.
+  fs::create_hard_link(root_ / "hard.txt", root_ / "twin.txt");
+  EXPECT_EQ(succeeded("remove", {{"path", "/hard.txt"}}), "<nothing>");
+  EXPECT_EQ(contentOf(folder_ / "outside/secret.txt"), "secret");
+  fs::remove(root_ / "twin.txt");
+  makeFile("single.txt", "mine");
+  fs::create_hard_link(root_ / "single.txt", root_ / "second.txt");
+  EXPECT_EQ(failed("read", {{"path", "/single.txt"}}), "Could not read: not readable");
+  fs::remove(root_ / "second.txt");
+  EXPECT_EQ(succeeded("read", {{"path", "/single.txt"}}), R"({ "offset" : 4, "data" : "mine"})");
+}
+
 TEST_P(FileSystemEscapes, OverlongNamesPathsAndTreesFailCleanly) {
   EXPECT_EQ(failed("getEntry", {{"path", "/"}, {"newPath", std::string(300, 'n')}, {"create", "true"}}),
-            "Could not get entry: File name too long");
+            "Could not get entry: invalid name");
   std::string deepPath;
   for (int i = 0; i < 20000; ++i) deepPath += "/d";
-  EXPECT_EQ(failed("getEntry", {{"path", "/"}, {"newPath", deepPath}}), "Could not get entry: not found");
+  EXPECT_EQ(failed("getEntry", {{"path", "/"}, {"newPath", deepPath}}), "Could not get entry: invalid name");
   EXPECT_EQ(failed("read", {{"path", deepPath}}), "Could not read: invalid state");
 
   // A tree deeper than any path can name is refused, not walked without end.

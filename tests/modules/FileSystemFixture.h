@@ -50,10 +50,12 @@ class FileSystemTest : public ::testing::TestWithParam<files::RootDirectory::Res
     fs::remove_all(folder_);
   }
 
-  // Runs `operation` on file system id_ (unless `arguments` names another)
-  // and returns the deliveries it made.
+  // Runs `operation` on file system id_ as the app's page (unless
+  // `arguments` names another id or "__source") and returns the deliveries
+  // it made.
   std::vector<test::RecordingCallbacks::Delivery> run(const std::string& operation, FileArguments arguments) {
     auto object = std::make_shared<json::Object>();
+    object->set("__source", "file:///app/index.html");
     object->set("fileSystemId", id_);
     object->set("success", std::to_string(kSuccess));
     object->set("failure", std::to_string(kFailure));

@@ -30,17 +30,21 @@ class FileSystemOverBridge : public ::testing::Test {
     fs::remove_all(folder_);
   }
 
-  // Sends a queued FileSystem command and returns the callback script it
-  // caused (success id 1, failure id 2).
+  // Sends a queued FileSystem command from the app's page (unless `query`
+  // names another "__source", as pages do) and returns the callback script
+  // it caused (success id 1, failure id 2).
   std::string call(const std::string& operation, const std::string& query) {
     testing::LoopbackClient client(bridge_->port());
-    client.send(testing::getRequest("/?command=FileSystem%23" + operation + "&success=1&failure=2&" + query,
+    const std::string source = query.find("__source=") == std::string::npos ? kAppPage : "";
+    client.send(testing::getRequest("/?command=FileSystem%23" + operation + "&success=1&failure=2&" + source + query,
                                     bridge_->port()));
     auto answer = client.readAnswer();
     if (!answer || answer->status != 200) return "<status " + std::to_string(answer ? answer->status : 0) + ">";
     return scripts_.next("<no callback>");
   }
   fs::path root() const { return folder_ / "file__0"; }
+
+  static constexpr const char* kAppPage = "__source=file%3A%2F%2F%2Fapp%2Findex.html&";
 
   fs::path folder_;
   test::RecordedScripts scripts_;

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
+#include <vector>
 
 #include "net/QLTCPServer.h"
 #include "net/QLWorkerThread.h"
@@ -52,6 +58,42 @@ TEST(TCPServer, PortZeroReportsTheChosenPortAndAcceptsThere) {
   std::lock_guard lock(delegate.mutex);
   ASSERT_TRUE(delegate.lastPeer.has_value());
   EXPECT_TRUE(delegate.lastPeer->address().is_loopback());
+}
+
+// The descriptors of this process listening on TCP port `port`.
+std::vector<int> listeningDescriptors(uint16_t port) {
+  std::vector<int> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    int fd = std::stoi(entry.path().filename().string());
+    int listening = 0;
+    socklen_t length = sizeof listening;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) != 0 || !listening) continue;
+    sockaddr_storage address{};
+    length = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) continue;
+    uint16_t bound = address.ss_family == AF_INET ? ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port)
+                     : address.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
+                                                     : 0;
+    if (bound == port) found.push_back(fd);
+  }
+  return found;
+}
+
+TEST(TCPServer, ListeningSocketsAreCloseOnExecFromTheirCreation) {
+  boost::asio::io_context io;
+  for (const tcp& protocol : {tcp::v4(), tcp::v6()}) {
+    tcp::acceptor acceptor(io);
+    auto ec = openCloseOnExec(acceptor, protocol);
+    if (ec && protocol == tcp::v6()) continue;  // no IPv6 on this machine
+    ASSERT_FALSE(ec) << ec.message();
+    EXPECT_NE(::fcntl(acceptor.native_handle(), F_GETFD) & FD_CLOEXEC, 0);
+  }
+
+  ServerOnWorker s;
+  ASSERT_FALSE(s.start());
+  auto descriptors = listeningDescriptors(s.server.port());
+  ASSERT_FALSE(descriptors.empty());
+  for (int fd : descriptors) EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << "descriptor " << fd;
 }
 
 TEST(TCPServer, SecondStartKeepsTheOneListenerAndOneStopClosesIt) {

@@ -19,8 +19,19 @@ EntryPath EntryPath::standardized(std::string_view text) {
 }
 
 std::optional<EntryPath> EntryPath::fromAbsolute(std::string_view text) {
-  if (!isAbsolutePath(text)) return std::nullopt;
-  return standardized(text);
+  if (!isAbsolutePath(text) || text.size() > kMaxPathBytes) return std::nullopt;
+  EntryPath path = standardized(text);
+  if (!path.isWithinBounds()) return std::nullopt;
+  return path;
+}
+
+bool EntryPath::isWithinBounds() const {
+  size_t textBytes = components_.empty() ? 1 : 0;  // "/" alone
+  for (const std::string& component : components_) {
+    if (component.size() > kMaxNameBytes) return false;
+    textBytes += 1 + component.size();
+  }
+  return textBytes <= kMaxPathBytes;
 }
 
 std::string EntryPath::text() const { return "/" + relativeText(); }
@@ -68,7 +79,7 @@ std::string lastPathComponent(std::string_view text) {
 }
 
 bool isValidName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+  return !name.empty() && name.size() <= kMaxNameBytes && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
          name.find('\0') == std::string_view::npos;
 }
 

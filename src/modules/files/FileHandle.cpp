@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <limits>
+#include <string>
+
+#include "log/Log.h"
 
 namespace tavero::modules::files {
 
@@ -20,6 +23,13 @@ Result<FileHandle> FileHandle::open(const RootDirectory& root, const EntryPath& 
   if (::fstat(fd->get(), &st) != 0) return Result<FileHandle>::fromErrno();
   if (S_ISDIR(st.st_mode)) return errorFromErrno(EISDIR);
   if (!S_ISREG(st.st_mode)) return errorFromErrno(EINVAL);
+  if (st.st_nlink > 1) {
+    // The module never makes hard links: another program linked a file
+    // into the root, and it may be one from outside the root.
+    log::warning("files: refused to open " + entry.text() + ": it has " + std::to_string(st.st_nlink) +
+                 " hard links, and a file linked into the root may live outside it");
+    return errorFromErrno(EMLINK);
+  }
   // Back to blocking I/O for the plain file itself.
   if (::fcntl(fd->get(), F_SETFL, 0) != 0) return Result<FileHandle>::fromErrno();
 

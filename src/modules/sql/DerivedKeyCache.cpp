@@ -1,9 +1,12 @@
 #include "modules/sql/DerivedKeyCache.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <cstring>
 #include <fstream>
+
+#include "log/Log.h"
 
 namespace tavero::modules::sql {
 std::string DerivedKeyCache::saltOf(const std::filesystem::path& file) {
@@ -14,11 +17,15 @@ std::string DerivedKeyCache::saltOf(const std::filesystem::path& file) {
   return salt;
 }
 
-std::string DerivedKeyCache::rawKey(const std::string& passphrase, const std::string& salt) {
+std::optional<std::string> DerivedKeyCache::rawKey(const std::string& passphrase, const std::string& salt) {
   unsigned char key[kKeyBytes];
-  PKCS5_PBKDF2_HMAC_SHA1(passphrase.data(), static_cast<int>(passphrase.size()),
-                         reinterpret_cast<const unsigned char*>(salt.data()), static_cast<int>(salt.size()),
-                         kIterations, sizeof key, key);
+  if (PKCS5_PBKDF2_HMAC_SHA1(passphrase.data(), static_cast<int>(passphrase.size()),
+                             reinterpret_cast<const unsigned char*>(salt.data()), static_cast<int>(salt.size()),
+                             kIterations, sizeof key, key) != 1) {
+    // The buffer holds nothing defined: no key may come from it.
+    log::error("SQL: cannot derive a database key (PBKDF2 failed)");
+    return std::nullopt;
+  }
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text = "x'";
   for (unsigned char byte : key) {
@@ -26,12 +33,13 @@ std::string DerivedKeyCache::rawKey(const std::string& passphrase, const std::st
     text += kDigits[byte & 15];
   }
   text += '\'';
+  OPENSSL_cleanse(key, sizeof key);
   return text;
 }
 
-std::string DerivedKeyCache::keyFor(const std::filesystem::path& file, const std::string& passphrase,
+std::optional<std::string> DerivedKeyCache::keyFor(const std::filesystem::path& file, const std::string& passphrase,
                                     const Checker& check) {
-  if (passphrase.empty()) return {};
+  if (passphrase.empty()) return std::string();
   std::string salt = saltOf(file);
   if (salt.empty()) return passphrase;
   auto id = std::make_tuple(file.string(), salt, passphrase);
@@ -40,7 +48,9 @@ std::string DerivedKeyCache::keyFor(const std::filesystem::path& file, const std
     if (auto it = keys_.find(id); it != keys_.end()) return it->second;
   }
   // The slow part, outside the lock.
-  std::string key = rawKey(passphrase, salt);
+  std::optional<std::string> derivedKey = derive_(passphrase, salt);
+  if (!derivedKey) return std::nullopt;
+  std::string key = std::move(*derivedKey);
   KeyCheck derived = check(key);
   if (derived == KeyCheck::unknown) return passphrase;
   if (derived == KeyCheck::doesNotOpen) {

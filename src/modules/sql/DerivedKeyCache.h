@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -35,23 +36,32 @@ class DerivedKeyCache {
   // What trying a key on a file showed.
   enum class KeyCheck { opens, doesNotOpen, unknown };
   using Checker = std::function<KeyCheck(const std::string& key)>;
+  // Derives the raw key text for a passphrase and salt; nothing when the
+  // derivation failed.
+  using Derivation = std::function<std::optional<std::string>(const std::string& passphrase, const std::string& salt)>;
+
+  // `derive` is rawKey unless a test gives another.
+  explicit DerivedKeyCache(Derivation derive = &rawKey) : derive_(std::move(derive)) {}
 
   // What to give sqlite3_key for `file` and `passphrase`: the raw derived
   // key once the file holds its salt and `check` found it opens the file;
   // the passphrase itself before the file has a salt (SQLCipher makes one on
   // the first write), when the derived key does not open the file, or when
   // `check` cannot tell (the file is locked). Empty for an empty passphrase.
-  // Only answers `check` confirmed are kept.
-  std::string keyFor(const std::filesystem::path& file, const std::string& passphrase, const Checker& check);
+  // Nothing when the file has a salt and the key cannot be derived: then the
+  // file must not be keyed at all. Only answers `check` confirmed are kept.
+  std::optional<std::string> keyFor(const std::filesystem::path& file, const std::string& passphrase, const Checker& check);
 
   // The salt at the start of an encrypted `file`; empty while the file has
   // none yet (SQLCipher makes one on the first write), and for a plain file.
   static std::string saltOf(const std::filesystem::path& file);
 
-  // The raw key text "x'<hex>'" for a passphrase and salt.
-  static std::string rawKey(const std::string& passphrase, const std::string& salt);
+  // The raw key text "x'<hex>'" for a passphrase and salt; nothing (after
+  // logging why) when PBKDF2 fails.
+  static std::optional<std::string> rawKey(const std::string& passphrase, const std::string& salt);
 
  private:
+  const Derivation derive_;
   std::mutex mutex_;  // guards keys_
   std::map<std::tuple<std::string, std::string, std::string>, std::string> keys_;  // (file, salt, passphrase)
 };

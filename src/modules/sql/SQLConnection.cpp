@@ -39,8 +39,10 @@ bool SQLConnection::exec(const std::string& sql) {
   return library_.exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-void SQLConnection::installPagePolicy() {
-  if (!authorizer_ && db_) authorizer_ = std::make_unique<PageSQLAuthorizer>(library_, db_);
+bool SQLConnection::installPagePolicy() {
+  if (!db_) return false;
+  if (!authorizer_) authorizer_ = std::make_unique<PageSQLAuthorizer>(library_, db_);
+  return authorizer_->installed();
 }
 
 }  // namespace tavero::modules::sql

@@ -41,8 +41,10 @@ class SQLConnection {
   // Runs one of the shell's own statements, outside the page policy.
   bool exec(const std::string& sql);
 
-  // From now on, page SQL on this connection is checked.
-  void installPagePolicy();
+  // From now on, page SQL on this connection is checked. False when the
+  // policy is not fully in place (the step that failed is logged): then no
+  // page SQL may run on the connection.
+  bool installPagePolicy();
   // The page policy, once installed.
   PageSQLAuthorizer* pagePolicy() const { return authorizer_.get(); }
 
