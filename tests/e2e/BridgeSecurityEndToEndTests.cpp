@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "e2e/EndToEndFixture.h"
+#include "support/CapturedLog.h"
 #include "log/Log.h"
 #include "net/HTTPServer.h"
 #include "net/QLWorkerThread.h"
@@ -289,34 +290,6 @@ TEST_F(BridgeSecurityEndToEnd, AWebSiteTheAppNavigatesToGetsNothingMeantForTheAp
   shell->terminate();
 }
 
-// The lines the shell logs while it lives.
-class LogLines {
- public:
-  LogLines() {
-    log::setSink([this](log::Level, std::string_view line) {
-      std::lock_guard lock(mutex_);
-      lines_.emplace_back(line);
-    });
-  }
-  ~LogLines() { log::setSink({}); }
-  std::string all() {
-    std::lock_guard lock(mutex_);
-    std::string text;
-    for (const auto& line : lines_) text += line + "\n";
-    return text;
-  }
-  std::vector<std::string> containing(const std::string& text) {
-    std::lock_guard lock(mutex_);
-    std::vector<std::string> found;
-    for (const auto& line : lines_)
-      if (line.find(text) != std::string::npos) found.push_back(line);
-    return found;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
 
 std::string fileText(const fs::path& file) {
   std::ifstream in(file);
@@ -328,7 +301,7 @@ TEST_F(BridgeSecurityEndToEnd, OnlyTheAppsOwnDocumentsDownloadAndOnlyWhenItsBund
   fs::create_directories(downloads);
   std::ofstream(downloads / "notes.txt") << "the user's notes";
   WebSite site;
-  LogLines log;
+  testing::CapturedLog log;
   auto shell = makeShell("download-app", [&](ShellApplication::Settings& settings) {
     settings.downloadsFolder = downloads;
     auto probe = settings.extraModules;
@@ -353,7 +326,7 @@ TEST_F(BridgeSecurityEndToEnd, OnlyTheAppsOwnDocumentsDownloadAndOnlyWhenItsBund
 
 TEST_F(BridgeSecurityEndToEnd, AnAppWhoseBundleDoesNotAllowDownloadsSavesNothing) {
   const fs::path downloads = home_ / "Downloads";
-  LogLines log;
+  testing::CapturedLog log;
   auto shell = makeShell("download-off-app", [&](ShellApplication::Settings& settings) {
     settings.downloadsFolder = downloads;
   });
@@ -370,7 +343,7 @@ TEST_F(BridgeSecurityEndToEnd, NoPageLoadsWhenTheWebViewsContentRulesCannotBeHad
   const fs::path store = platform::HomeFolders{home_}.caches() / "WebKit" / "ContentRules";
   fs::create_directories(store.parent_path());
   std::ofstream(store) << "not a folder";
-  LogLines log;
+  testing::CapturedLog log;
   auto shell = makeAttackedShell("attack-app", "http://127.0.0.1:9");
   EXPECT_FALSE(shell->launch());
   EXPECT_FALSE(log.containing("content rules are missing").empty());

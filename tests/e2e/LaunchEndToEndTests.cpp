@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "e2e/EndToEndFixture.h"
+#include "support/CapturedLog.h"
 #include "log/Log.h"
 #include "net/HTTPServer.h"
 #include "net/QLWorkerThread.h"
@@ -64,31 +65,6 @@ class TQLaunchProbe : public bridge::TQW3CAction {
   }
 };
 
-// Keeps the log lines of one test.
-class LogLines {
- public:
-  LogLines() {
-    log::setSink([this](log::Level, std::string_view line) {
-      std::lock_guard lock(mutex_);
-      lines_.emplace_back(line);
-    });
-  }
-  ~LogLines() { log::setSink({}); }
-  bool has(const std::string& text) {
-    std::lock_guard lock(mutex_);
-    return std::any_of(lines_.begin(), lines_.end(), [&](const auto& line) { return line.find(text) != line.npos; });
-  }
-  std::string all() {
-    std::lock_guard lock(mutex_);
-    std::string text;
-    for (const auto& line : lines_) text += line + "\n";
-    return text;
-  }
-
- private:
-  std::mutex mutex_;  // guards lines_
-  std::vector<std::string> lines_;
-};
 
 using LaunchEndToEnd = EndToEndTest;
 
@@ -119,7 +95,7 @@ TEST_F(LaunchEndToEnd, ACookieASiteSetIsSentAgainAfterTheShellIsMadeAgainOnTheSa
 }
 
 TEST_F(LaunchEndToEnd, EverySubresourceThatFailsToLoadIsLoggedWithItsURL) {
-  LogLines log;
+  testing::CapturedLog log;
   auto shell = makeShell("broken-app");
   ASSERT_TRUE(shell->launch());  // missing subresources do not fail the page
   ASSERT_TRUE(waitForVerdict(*shell));
@@ -135,7 +111,7 @@ TEST_F(LaunchEndToEnd, EverySubresourceThatFailsToLoadIsLoggedWithItsURL) {
 }
 
 TEST_F(LaunchEndToEnd, AStartPageThatCannotLoadEndsTheLaunchAtOnceNamingTheFile) {
-  LogLines log;
+  testing::CapturedLog log;
   fs::path bundle = home_.string() + "-bundle";
   fs::create_directories(bundle / "webapp");
   std::ofstream(bundle / "webapp" / "app.json") << "{}";

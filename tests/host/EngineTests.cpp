@@ -9,6 +9,7 @@
 #include "log/Log.h"
 #include "platform/sim/QueueMainThread.h"
 #include "platform/sim/RecordingWebView.h"
+#include "support/CapturedLog.h"
 
 namespace tavero::host {
 namespace {
@@ -16,27 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 using platform::RecordingWebView;
 
-// Keeps the log lines of one test.
-class LogLines {
- public:
-  LogLines() {
-    log::setSink([this](log::Level, std::string_view line) { lines_.emplace_back(line); });
-  }
-  ~LogLines() { log::setSink({}); }
-  bool has(const std::string& text) const {
-    for (const auto& line : lines_)
-      if (line.find(text) != std::string::npos) return true;
-    return false;
-  }
-  std::string all() const {
-    std::string text;
-    for (const auto& line : lines_) text += line + "\n";
-    return text;
-  }
-
- private:
-  std::vector<std::string> lines_;  // written on the test's thread only
-};
 
 // A bundle folder on disk: the engine looks for webapp/app.json there.
 class Engine : public ::testing::Test {
@@ -143,7 +123,7 @@ TEST_F(Engine, AStartPageThatNeverLoadsEndsTheWaitAtItsBound) {
 }
 
 TEST_F(Engine, AFailedStartPageEndsTheWaitNamingTheFileAndAnErrorPageIsNoLoad) {
-  LogLines log;
+  testing::CapturedLog log;
   makePackagedApp();
   bundle_.indexPage = "strat.html";
   engine().start();
@@ -176,7 +156,7 @@ TEST_F(Engine, AnAbandonedWaitEndsAtTheNextSlice) {
 
 TEST_F(Engine, TheLogSaysWhichStartModeWasChosenAndWhy) {
   {
-    LogLines log;
+    testing::CapturedLog log;
     std::ofstream(bundle_.webappPath() / "index.html") << "<p>";
     std::ofstream(bundle_.webappPath() / "app.js") << "";
     engine().start();
@@ -186,7 +166,7 @@ TEST_F(Engine, TheLogSaysWhichStartModeWasChosenAndWhy) {
     EXPECT_TRUE(log.has("webapp/index.html is not used: add webapp/app.json")) << log.all();
   }
   engine_.reset();
-  LogLines log;
+  testing::CapturedLog log;
   makePackagedApp();
   engine().start();
   EXPECT_TRUE(log.has("webapp/app.json is there, so the start page is webapp/index.html")) << log.all();
