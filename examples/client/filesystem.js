@@ -17,6 +17,9 @@
 //   const entry = await fs.root.getFile('notes.txt', {create: true});
 //   const text = await (await entry.createFileReader()).readAsText();
 //
+// Arguments of the wrong type (a callback that is not a function, a path
+// that is not a string) throw a TypeError at once and ask nothing.
+//
 // Each page origin has one persistent file system without a quota. Ids
 // last for one run of the app: after a restart, request the file system
 // again (entries from before then get no answer).
@@ -95,10 +98,20 @@
     });
   }
 
+  // Checks the callbacks `method` was given (each a function, or left
+  // out) before anything is asked of the shell.
+  function checkCallbacks(method, success, failure) {
+    Communicator.expect(success, 'function', 'the success callback', method, true);
+    Communicator.expect(failure, 'function', 'the error callback', method, true);
+  }
+
   // File API style: with callbacks, calls them; without, returns the promise.
+  // An exception a callback throws is reported as uncaught (see
+  // Communicator.call), not lost in the promise chain.
   function answer(promise, success, failure) {
     if (!success && !failure) return promise;
-    promise.then((value) => { if (success) success(value); }, (error) => { if (failure) failure(error); });
+    promise.then((value) => { if (success) Communicator.call(success, value); },
+                 (error) => { if (failure) Communicator.call(failure, error); });
     return undefined;
   }
 
@@ -131,6 +144,7 @@
     }
 
     getParent(success, failure) {
+      checkCallbacks('Entry.getParent', success, failure);
       return answer(this.ask('getParent', {}).then((path) => new DirectoryEntry(this.filesystem, path)), success, failure);
     }
 
@@ -140,6 +154,13 @@
     copyTo(parent, newName, success, failure) { return this.relocate(parent, newName, true, success, failure); }
 
     relocate(parent, newName, copy, success, failure) {
+      const method = copy ? 'Entry.copyTo' : 'Entry.moveTo';
+      if (!(parent instanceof DirectoryEntry)) {
+        throw new TypeError(method + ': parent must be a DirectoryEntry, not ' +
+                            (parent === null || typeof parent !== 'object' ? String(parent) : 'another object'));
+      }
+      Communicator.expect(newName, 'string', 'newName', method, true);
+      checkCallbacks(method, success, failure);
       const moved = this.ask('moveTo', {parentPath: parent.fullPath, newName: newName || '', copy: copy})
         .then((path) => entryFor(this.filesystem, path, this.isDirectory));
       return answer(moved, success, failure);
@@ -147,6 +168,7 @@
 
     // Removes a file, or a folder that is empty.
     remove(success, failure) {
+      checkCallbacks('Entry.remove', success, failure);
       return answer(this.ask('remove', {recursively: false}).then(() => undefined), success, failure);
     }
   }
@@ -160,7 +182,10 @@
     getDirectory(path, options, success, failure) { return this.getEntry(path, options, true, success, failure); }
 
     getEntry(path, options, directory, success, failure) {
-      options = options || {};
+      const method = directory ? 'DirectoryEntry.getDirectory' : 'DirectoryEntry.getFile';
+      Communicator.expect(path, 'string', 'path', method, false);
+      options = Communicator.expect(options, 'object', 'options', method, true) || {};
+      checkCallbacks(method, success, failure);
       const found = this.ask('getEntry', {
         newPath: path,
         directory: directory,
@@ -171,6 +196,7 @@
     }
 
     removeRecursively(success, failure) {
+      checkCallbacks('DirectoryEntry.removeRecursively', success, failure);
       return answer(this.ask('remove', {recursively: true}).then(() => undefined), success, failure);
     }
 
@@ -180,6 +206,7 @@
       let done = false;
       return {
         readEntries: (success, failure) => {
+          checkCallbacks('DirectoryReader.readEntries', success, failure);
           const listed = done ? Promise.resolve([]) : this.ask('readEntries', {}).then((entries) => {
             done = true;
             return entries.map((entry) => entryFor(this.filesystem, entry.path, entry.directory));
@@ -195,12 +222,14 @@
 
     // A writer at position 0 that knows the file's length.
     createWriter(success, failure) {
+      checkCallbacks('FileEntry.createWriter', success, failure);
       const made = this.ask('seek', {offset: '9223372036854775807'}).then((length) => new FileWriter(this, length));
       return answer(made, success, failure);
     }
 
     // A reader of the file's text at position 0.
     createFileReader(success, failure) {
+      checkCallbacks('FileEntry.createFileReader', success, failure);
       return answer(Promise.resolve(new FileContentReader(this)), success, failure);
     }
   }
@@ -220,6 +249,8 @@
 
     // Moves to `offset`, clamped to the file; a negative one counts from the end.
     seek(offset, success, failure) {
+      Communicator.expect(offset, 'number', 'offset', this.constructor.name + '.seek', false);
+      checkCallbacks(this.constructor.name + '.seek', success, failure);
       const moved = this.queue.run(() => this.entry.ask('seek', {offset: offset}).then((position) => {
         this.position = position;
         return position;
@@ -237,6 +268,8 @@
     // Writes `text` at the position, over what is there; past the end it
     // appends. The position moves past the written bytes.
     write(text, success, failure) {
+      Communicator.expect(text, 'string', 'the text', 'FileWriter.write', false);
+      checkCallbacks('FileWriter.write', success, failure);
       const written = this.queue.run(() => this.entry.ask('write', {offset: this.position, data: String(text)})
         .then((position) => {
           this.position = position;
@@ -249,6 +282,9 @@
     // Cuts the file, or extends it with zero bytes, to `size`; the position
     // stays inside the file.
     truncate(size, success, failure) {
+      Communicator.expect(size, 'number', 'size', 'FileWriter.truncate', false);
+      if (size < 0) throw new RangeError('FileWriter.truncate: size must not be negative, not ' + size);
+      checkCallbacks('FileWriter.truncate', success, failure);
       const cut = this.queue.run(() => this.entry.ask('truncate', {offset: this.position, size: size})
         .then((position) => {
           this.position = position;
@@ -262,6 +298,9 @@
   class FileContentReader extends FileCursor {
     // Up to `length` bytes from the position as text (0: to the end).
     read(length, success, failure) {
+      Communicator.expect(length, 'number', 'length', 'FileContentReader.read', true);
+      if (length < 0) throw new RangeError('FileContentReader.read: length must not be negative, not ' + length);
+      checkCallbacks('FileContentReader.read', success, failure);
       const text = this.queue.run(() => this.entry.ask('read', {offset: this.position, length: length || 0})
         .then((result) => {
           this.position = result.offset;
@@ -282,6 +321,11 @@
   }
 
   function requestFileSystem(success, failure) {
+    if (typeof success === 'number') {
+      throw new TypeError('requestFileSystem: takes (success, error), not a type and a size first: ' +
+                          'each page origin has one persistent file system');
+    }
+    checkCallbacks('requestFileSystem', success, failure);
     return answer(call('requestFileSystem', {}).then((id) => new FileSystem(id)), success, failure);
   }
 
