@@ -57,6 +57,10 @@
       [/: not found$/, codes.NOT_FOUND_ERR],
       [/: invalid state$/, codes.INVALID_STATE_ERR],
       [/: type mismatch$/, codes.TYPE_MISMATCH_ERR],
+      // A move or copy onto itself, a file onto a folder, a folder onto a
+      // file or onto a folder that is not empty: the File API's code for a
+      // move it refuses, as for a folder moved into itself.
+      [/^Could not move entry: (File exists|Directory not empty|Invalid argument)$/, codes.INVALID_MODIFICATION_ERR],
       [/: path exists$|File exists$/, codes.PATH_EXISTS_ERR],
       [/: invalid name$/, codes.ENCODING_ERR],
       [/: not readable$/, codes.NOT_READABLE_ERR],
@@ -68,11 +72,15 @@
     return 0;
   }
 
+  // `code` and `message` are own enumerable properties: JSON.stringify
+  // and Object.keys show both, as for the plain objects other wrappers pass.
   class FileError extends Error {
     constructor(message) {
       super(message);
       this.name = 'FileError';
       this.code = codeOf(message);
+      Object.defineProperty(this, 'message', {value: String(message), enumerable: true, writable: true,
+                                              configurable: true});
     }
   }
   for (const name of Object.keys(codes)) FileError[name] = codes[name];
@@ -247,22 +255,36 @@
       this.queue = new Queue();
     }
 
-    // Moves to `offset`, clamped to the file; a negative one counts from the end.
+    // Moves to `offset`, clamped to the file; a negative one counts from the
+    // end. `position` shows the new place at once when this object can tell
+    // it (see positionAfterSeek); the shell's answer, once the calls queued
+    // before have run, settles it.
     seek(offset, success, failure) {
       Communicator.expect(offset, 'number', 'offset', this.constructor.name + '.seek', false);
       checkCallbacks(this.constructor.name + '.seek', success, failure);
+      const now = this.positionAfterSeek(offset);
+      if (now !== null) this.position = now;
       const moved = this.queue.run(() => this.entry.ask('seek', {offset: offset}).then((position) => {
         this.position = position;
         return position;
       }));
       return answer(moved, success, failure);
     }
+
+    // Where seek(offset) lands, or null when only the shell can tell.
+    positionAfterSeek(offset) { return offset >= 0 ? Math.floor(offset) : null; }
   }
 
   class FileWriter extends FileCursor {
     constructor(entry, length) {
       super(entry);
       this.length = length;
+    }
+
+    // A writer knows the file's length (as of the calls that have answered).
+    positionAfterSeek(offset) {
+      const target = offset < 0 ? this.length + Math.ceil(offset) : Math.floor(offset);
+      return Math.max(0, Math.min(target, this.length));
     }
 
     // Writes `text` at the position, over what is there; past the end it
@@ -296,20 +318,35 @@
   }
 
   class FileContentReader extends FileCursor {
-    // Up to `length` bytes from the position as text (0: to the end).
+    // Up to `length` bytes from the position as text; without a length, the
+    // rest of the file. A length of 0 reads nothing.
     read(length, success, failure) {
       Communicator.expect(length, 'number', 'length', 'FileContentReader.read', true);
       if (length < 0) throw new RangeError('FileContentReader.read: length must not be negative, not ' + length);
       checkCallbacks('FileContentReader.read', success, failure);
-      const text = this.queue.run(() => this.entry.ask('read', {offset: this.position, length: length || 0})
-        .then((result) => {
-          this.position = result.offset;
-          return result.data;
-        }));
-      return answer(text, success, failure);
+      return answer(this.readBytes(length === undefined || length === null ? null : Math.floor(length)),
+                    success, failure);
     }
 
-    readAsText(success, failure) { return this.read(0, success, failure); }
+    readAsText(success, failure) {
+      checkCallbacks('FileContentReader.readAsText', success, failure);
+      return answer(this.readBytes(null), success, failure);
+    }
+
+    // `count` bytes, or the rest of the file for null. The shell reads to
+    // the end when asked for 0 bytes, so an empty read never reaches it.
+    readBytes(count) {
+      return this.queue.run(() => {
+        if (count === 0) return '';
+        // The shell counts only the low 32 bits of a length; it answers at
+        // most 256 MiB anyway.
+        const length = count === null ? 0 : Math.min(count, 0xffffffff);
+        return this.entry.ask('read', {offset: this.position, length: length}).then((result) => {
+          this.position = result.offset;
+          return result.data;
+        });
+      });
+    }
   }
 
   class FileSystem {
