@@ -163,7 +163,9 @@
 
     relocate(parent, newName, copy, success, failure) {
       const method = copy ? 'Entry.copyTo' : 'Entry.moveTo';
-      if (!(parent instanceof DirectoryEntry)) {
+      // By its fields: a page that loads its own copy of this script may
+      // hold folders made by the shell's copy.
+      if (!parent || typeof parent !== 'object' || parent.isDirectory !== true || typeof parent.fullPath !== 'string') {
         throw new TypeError(method + ': parent must be a DirectoryEntry, not ' +
                             (parent === null || typeof parent !== 'object' ? String(parent) : 'another object'));
       }

@@ -48,12 +48,13 @@ TEST_F(PageClientEndToEnd, ExceptionsInCallbacksReachThePageAndTheLogAndLaterCal
   EXPECT_FALSE(log.has("a script failed")) << log.all();
 
   const auto typeErrors = textsIn(*verdict, "typeErrors");
-  ASSERT_EQ(typeErrors.size(), 3u) << text(*verdict);
+  ASSERT_EQ(typeErrors.size(), 4u) << text(*verdict);
   EXPECT_EQ(typeErrors[0].rfind("cordova order: requestFileSystem: takes (success, error)", 0), 0u) << typeErrors[0];
   EXPECT_EQ(typeErrors[1],
             "error callback: requestFileSystem: the error callback must be a function or null, not the string "
             "\"not a function\"");
   EXPECT_EQ(typeErrors[2], "watcher: connection.watch: the watcher must be a function, not an object");
+  EXPECT_EQ(typeErrors[3], "parent: Entry.moveTo: parent must be a DirectoryEntry, not /elsewhere");
   shell->terminate();
 }
 
