@@ -21,7 +21,10 @@ Kio.camera = (function () {
   // targetWidth and targetHeight (both, or the picture keeps its size; the
   // shape is not kept), destinationType (FILE_URI), encodingType (JPEG).
   function getPicture(success, failure, options) {
-    options = options || {};
+    const expect = Kio.device.Communicator.expect;
+    expect(success, 'function', 'the success callback', 'camera.getPicture', true);
+    expect(failure, 'function', 'the error callback', 'camera.getPicture', true);
+    options = expect(options, 'object', 'options', 'camera.getPicture', true) || {};
     const pick = (value, fallback) => (value === undefined || value === null ? fallback : value);
     return Kio.device.Communicator.send('Camera#capture', {
       source: pick(options.sourceType, PictureSourceType.CAMERA),

@@ -26,19 +26,22 @@ Kio.connection = (function () {
     if (!report) return;
     connection.type = report.type;
     connection.online = report.online === '1';
-    for (const fn of Array.from(watchers.values())) fn({type: connection.type, online: connection.online});
+    for (const fn of Array.from(watchers.values())) Communicator.call(fn, {type: connection.type, online: connection.online});
   }, true, kReportId);
 
   // Calls `fn` with {type, online} now (once known) and on every change;
   // returns an id for unwatch.
   function watch(fn) {
+    Communicator.expect(fn, 'function', 'the watcher', 'connection.watch', false);
     const id = nextId++;
     watchers.set(id, fn);
     if (!watching) {
       watching = true;
       Communicator.send('Connection#watch', {callback: kReportId});
     } else if (connection.type !== null) {
-      setTimeout(() => { if (watchers.has(id)) fn({type: connection.type, online: connection.online}); }, 0);
+      setTimeout(() => {
+        if (watchers.has(id)) Communicator.call(fn, {type: connection.type, online: connection.online});
+      }, 0);
     }
     return id;
   }

@@ -15,8 +15,17 @@ var Kio = window.Kio || {};
 Kio.contacts = (function () {
   'use strict';
 
+  const Communicator = Kio.device.Communicator;
+
+  function checkCallbacks(method, success, failure) {
+    Communicator.expect(success, 'function', 'the success callback', method, true);
+    Communicator.expect(failure, 'function', 'the error callback', method, true);
+  }
+
   function all(success, failure, options) {
-    return Kio.device.Communicator.send('Contacts#all', {
+    checkCallbacks('contacts.all', success, failure);
+    Communicator.expect(options, 'object', 'options', 'contacts.all', true);
+    return Communicator.send('Contacts#all', {
       includeImages: options && options.includeImages ? 'true' : 'false',
       success: success || function () {},
       failure: failure || function () {},
@@ -26,14 +35,17 @@ Kio.contacts = (function () {
   // success gets a "data:image/jpg;base64,..." text, or "" when the person
   // has no picture (or there is no such person).
   function getThumbnail(id, success, failure) {
-    return Kio.device.Communicator.send('Contacts#getThumbnail', {
+    checkCallbacks('contacts.getThumbnail', success, failure);
+    return Communicator.send('Contacts#getThumbnail', {
       id: id, success: success || function () {}, failure: failure || function () {},
     });
   }
 
   // The English name of a field ("first_name") or of an entry key's label.
   function getLocalizedLabel(label, callback) {
-    return Kio.device.Communicator.send('Contacts#getLocalizedLabel', {label: label, callback: callback});
+    Communicator.expect(label, 'string', 'label', 'contacts.getLocalizedLabel', false);
+    Communicator.expect(callback, 'function', 'the callback', 'contacts.getLocalizedLabel', false);
+    return Communicator.send('Contacts#getLocalizedLabel', {label: label, callback: callback});
   }
 
   return {all: all, getThumbnail: getThumbnail, getLocalizedLabel: getLocalizedLabel};

@@ -16,9 +16,7 @@ Kio.deviceEvents = (function () {
   let watching = null;
 
   function dispatch(event) {
-    for (const listener of (listeners[event] || []).slice()) {
-      try { listener(event); } catch (error) { console.error(error); }
-    }
+    for (const listener of (listeners[event] || []).slice()) Kio.device.Communicator.call(listener, event);
   }
 
   function watch() {
@@ -28,9 +26,16 @@ Kio.deviceEvents = (function () {
     return watching;
   }
 
+  function listen(event, listener) {
+    Kio.device.Communicator.expect(listener, 'function', 'the listener',
+                                   'deviceEvents.on' + event[0].toUpperCase() + event.slice(1), false);
+    listeners[event].push(listener);
+    return watch();
+  }
+
   // Each returns a promise that settles once the shell has the watch.
   return {
-    onPause: (listener) => { listeners.pause.push(listener); return watch(); },
-    onResume: (listener) => { listeners.resume.push(listener); return watch(); },
+    onPause: (listener) => listen('pause', listener),
+    onResume: (listener) => listen('resume', listener),
   };
 })();

@@ -17,6 +17,9 @@
 //   const entry = await fs.root.getFile('notes.txt', {create: true});
 //   const text = await (await entry.createFileReader()).readAsText();
 //
+// Arguments of the wrong type (a callback that is not a function, a path
+// that is not a string) throw a TypeError at once and ask nothing.
+//
 // Each page origin has one persistent file system without a quota. Ids
 // last for one run of the app: after a restart, request the file system
 // again (entries from before then get no answer).
@@ -54,6 +57,10 @@
       [/: not found$/, codes.NOT_FOUND_ERR],
       [/: invalid state$/, codes.INVALID_STATE_ERR],
       [/: type mismatch$/, codes.TYPE_MISMATCH_ERR],
+      // A move or copy onto itself, a file onto a folder, a folder onto a
+      // file or onto a folder that is not empty: the File API's code for a
+      // move it refuses, as for a folder moved into itself.
+      [/^Could not move entry: (File exists|Directory not empty|Invalid argument)$/, codes.INVALID_MODIFICATION_ERR],
       [/: path exists$|File exists$/, codes.PATH_EXISTS_ERR],
       [/: invalid name$/, codes.ENCODING_ERR],
       [/: not readable$/, codes.NOT_READABLE_ERR],
@@ -65,11 +72,15 @@
     return 0;
   }
 
+  // `code` and `message` are own enumerable properties: JSON.stringify
+  // and Object.keys show both, as for the plain objects other wrappers pass.
   class FileError extends Error {
     constructor(message) {
       super(message);
       this.name = 'FileError';
       this.code = codeOf(message);
+      Object.defineProperty(this, 'message', {value: String(message), enumerable: true, writable: true,
+                                              configurable: true});
     }
   }
   for (const name of Object.keys(codes)) FileError[name] = codes[name];
@@ -95,10 +106,20 @@
     });
   }
 
+  // Checks the callbacks `method` was given (each a function, or left
+  // out) before anything is asked of the shell.
+  function checkCallbacks(method, success, failure) {
+    Communicator.expect(success, 'function', 'the success callback', method, true);
+    Communicator.expect(failure, 'function', 'the error callback', method, true);
+  }
+
   // File API style: with callbacks, calls them; without, returns the promise.
+  // An exception a callback throws is reported as uncaught (see
+  // Communicator.call), not lost in the promise chain.
   function answer(promise, success, failure) {
     if (!success && !failure) return promise;
-    promise.then((value) => { if (success) success(value); }, (error) => { if (failure) failure(error); });
+    promise.then((value) => { if (success) Communicator.call(success, value); },
+                 (error) => { if (failure) Communicator.call(failure, error); });
     return undefined;
   }
 
@@ -131,6 +152,7 @@
     }
 
     getParent(success, failure) {
+      checkCallbacks('Entry.getParent', success, failure);
       return answer(this.ask('getParent', {}).then((path) => new DirectoryEntry(this.filesystem, path)), success, failure);
     }
 
@@ -140,6 +162,15 @@
     copyTo(parent, newName, success, failure) { return this.relocate(parent, newName, true, success, failure); }
 
     relocate(parent, newName, copy, success, failure) {
+      const method = copy ? 'Entry.copyTo' : 'Entry.moveTo';
+      // By its fields: a page that loads its own copy of this script may
+      // hold folders made by the shell's copy.
+      if (!parent || typeof parent !== 'object' || parent.isDirectory !== true || typeof parent.fullPath !== 'string') {
+        throw new TypeError(method + ': parent must be a DirectoryEntry, not ' +
+                            (parent === null || typeof parent !== 'object' ? String(parent) : 'another object'));
+      }
+      Communicator.expect(newName, 'string', 'newName', method, true);
+      checkCallbacks(method, success, failure);
       const moved = this.ask('moveTo', {parentPath: parent.fullPath, newName: newName || '', copy: copy})
         .then((path) => entryFor(this.filesystem, path, this.isDirectory));
       return answer(moved, success, failure);
@@ -147,6 +178,7 @@
 
     // Removes a file, or a folder that is empty.
     remove(success, failure) {
+      checkCallbacks('Entry.remove', success, failure);
       return answer(this.ask('remove', {recursively: false}).then(() => undefined), success, failure);
     }
   }
@@ -160,7 +192,10 @@
     getDirectory(path, options, success, failure) { return this.getEntry(path, options, true, success, failure); }
 
     getEntry(path, options, directory, success, failure) {
-      options = options || {};
+      const method = directory ? 'DirectoryEntry.getDirectory' : 'DirectoryEntry.getFile';
+      Communicator.expect(path, 'string', 'path', method, false);
+      options = Communicator.expect(options, 'object', 'options', method, true) || {};
+      checkCallbacks(method, success, failure);
       const found = this.ask('getEntry', {
         newPath: path,
         directory: directory,
@@ -171,6 +206,7 @@
     }
 
     removeRecursively(success, failure) {
+      checkCallbacks('DirectoryEntry.removeRecursively', success, failure);
       return answer(this.ask('remove', {recursively: true}).then(() => undefined), success, failure);
     }
 
@@ -180,6 +216,7 @@
       let done = false;
       return {
         readEntries: (success, failure) => {
+          checkCallbacks('DirectoryReader.readEntries', success, failure);
           const listed = done ? Promise.resolve([]) : this.ask('readEntries', {}).then((entries) => {
             done = true;
             return entries.map((entry) => entryFor(this.filesystem, entry.path, entry.directory));
@@ -195,12 +232,14 @@
 
     // A writer at position 0 that knows the file's length.
     createWriter(success, failure) {
+      checkCallbacks('FileEntry.createWriter', success, failure);
       const made = this.ask('seek', {offset: '9223372036854775807'}).then((length) => new FileWriter(this, length));
       return answer(made, success, failure);
     }
 
     // A reader of the file's text at position 0.
     createFileReader(success, failure) {
+      checkCallbacks('FileEntry.createFileReader', success, failure);
       return answer(Promise.resolve(new FileContentReader(this)), success, failure);
     }
   }
@@ -218,14 +257,24 @@
       this.queue = new Queue();
     }
 
-    // Moves to `offset`, clamped to the file; a negative one counts from the end.
+    // Moves to `offset`, clamped to the file; a negative one counts from the
+    // end. `position` shows the new place at once when this object can tell
+    // it (see positionAfterSeek); the shell's answer, once the calls queued
+    // before have run, settles it.
     seek(offset, success, failure) {
+      Communicator.expect(offset, 'number', 'offset', this.constructor.name + '.seek', false);
+      checkCallbacks(this.constructor.name + '.seek', success, failure);
+      const now = this.positionAfterSeek(offset);
+      if (now !== null) this.position = now;
       const moved = this.queue.run(() => this.entry.ask('seek', {offset: offset}).then((position) => {
         this.position = position;
         return position;
       }));
       return answer(moved, success, failure);
     }
+
+    // Where seek(offset) lands, or null when only the shell can tell.
+    positionAfterSeek(offset) { return offset >= 0 ? Math.floor(offset) : null; }
   }
 
   class FileWriter extends FileCursor {
@@ -234,9 +283,17 @@
       this.length = length;
     }
 
+    // A writer knows the file's length (as of the calls that have answered).
+    positionAfterSeek(offset) {
+      const target = offset < 0 ? this.length + Math.ceil(offset) : Math.floor(offset);
+      return Math.max(0, Math.min(target, this.length));
+    }
+
     // Writes `text` at the position, over what is there; past the end it
     // appends. The position moves past the written bytes.
     write(text, success, failure) {
+      Communicator.expect(text, 'string', 'the text', 'FileWriter.write', false);
+      checkCallbacks('FileWriter.write', success, failure);
       const written = this.queue.run(() => this.entry.ask('write', {offset: this.position, data: String(text)})
         .then((position) => {
           this.position = position;
@@ -249,6 +306,9 @@
     // Cuts the file, or extends it with zero bytes, to `size`; the position
     // stays inside the file.
     truncate(size, success, failure) {
+      Communicator.expect(size, 'number', 'size', 'FileWriter.truncate', false);
+      if (size < 0) throw new RangeError('FileWriter.truncate: size must not be negative, not ' + size);
+      checkCallbacks('FileWriter.truncate', success, failure);
       const cut = this.queue.run(() => this.entry.ask('truncate', {offset: this.position, size: size})
         .then((position) => {
           this.position = position;
@@ -260,17 +320,35 @@
   }
 
   class FileContentReader extends FileCursor {
-    // Up to `length` bytes from the position as text (0: to the end).
+    // Up to `length` bytes from the position as text; without a length, the
+    // rest of the file. A length of 0 reads nothing.
     read(length, success, failure) {
-      const text = this.queue.run(() => this.entry.ask('read', {offset: this.position, length: length || 0})
-        .then((result) => {
-          this.position = result.offset;
-          return result.data;
-        }));
-      return answer(text, success, failure);
+      Communicator.expect(length, 'number', 'length', 'FileContentReader.read', true);
+      if (length < 0) throw new RangeError('FileContentReader.read: length must not be negative, not ' + length);
+      checkCallbacks('FileContentReader.read', success, failure);
+      return answer(this.readBytes(length === undefined || length === null ? null : Math.floor(length)),
+                    success, failure);
     }
 
-    readAsText(success, failure) { return this.read(0, success, failure); }
+    readAsText(success, failure) {
+      checkCallbacks('FileContentReader.readAsText', success, failure);
+      return answer(this.readBytes(null), success, failure);
+    }
+
+    // `count` bytes, or the rest of the file for null. The shell reads to
+    // the end when asked for 0 bytes, so an empty read never reaches it.
+    readBytes(count) {
+      return this.queue.run(() => {
+        if (count === 0) return '';
+        // The shell counts only the low 32 bits of a length; it answers at
+        // most 256 MiB anyway.
+        const length = count === null ? 0 : Math.min(count, 0xffffffff);
+        return this.entry.ask('read', {offset: this.position, length: length}).then((result) => {
+          this.position = result.offset;
+          return result.data;
+        });
+      });
+    }
   }
 
   class FileSystem {
@@ -282,6 +360,11 @@
   }
 
   function requestFileSystem(success, failure) {
+    if (typeof success === 'number') {
+      throw new TypeError('requestFileSystem: takes (success, error), not a type and a size first: ' +
+                          'each page origin has one persistent file system');
+    }
+    checkCallbacks('requestFileSystem', success, failure);
     return answer(call('requestFileSystem', {}).then((id) => new FileSystem(id)), success, failure);
   }
 

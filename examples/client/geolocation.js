@@ -58,10 +58,12 @@ Kio.geolocation = (function () {
   }
 
   function getCurrentPosition(success, error, options) {
-    options = options || {};
+    Communicator.expect(success, 'function', 'the success callback', 'geolocation.getCurrentPosition', false);
+    Communicator.expect(error, 'function', 'the error callback', 'geolocation.getCurrentPosition', true);
+    options = Communicator.expect(options, 'object', 'options', 'geolocation.getCurrentPosition', true) || {};
     const maximumAge = Number(options.maximumAge) || 0;
     if (lastPosition && maximumAge > 0 && Date.now() - lastPosition.timestamp <= maximumAge) {
-      setTimeout(() => success(lastPosition), 0);
+      setTimeout(() => Communicator.call(success, lastPosition), 0);
       return;
     }
     let settled = false;
@@ -72,7 +74,7 @@ Kio.geolocation = (function () {
       if (timer !== null) clearTimeout(timer);
       Communicator.forget(successId);
       Communicator.forget(failureId);
-      if (fn) fn(value);
+      if (fn) Communicator.call(fn, value);
     }
     const successId = Communicator.callback((raw) => {
       lastPosition = position(raw);
@@ -130,7 +132,7 @@ Kio.geolocation = (function () {
     for (const watcher of Array.from(watchers.values())) {
       if (samePosition(watcher.last, lastPosition)) continue;
       watcher.last = lastPosition;
-      watcher.success(lastPosition);
+      Communicator.call(watcher.success, lastPosition);
     }
   }
 
@@ -138,11 +140,13 @@ Kio.geolocation = (function () {
     const failed = Array.from(watchers.values());
     watchers.clear();
     shellWatch = null;
-    for (const watcher of failed) if (watcher.error) watcher.error(positionError(message));
+    for (const watcher of failed) if (watcher.error) Communicator.call(watcher.error, positionError(message));
   }
 
   function watchPosition(success, error, options) {
-    options = options || {};
+    Communicator.expect(success, 'function', 'the success callback', 'geolocation.watchPosition', false);
+    Communicator.expect(error, 'function', 'the error callback', 'geolocation.watchPosition', true);
+    options = Communicator.expect(options, 'object', 'options', 'geolocation.watchPosition', true) || {};
     const id = nextWatchId++;
     const frequency = Math.max(10, Math.floor(Number(options.frequency) || 1000));
     watchers.set(id, {success: success, error: error, frequency: frequency,

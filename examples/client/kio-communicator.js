@@ -10,6 +10,11 @@
 // Kio.device.Communicator.invoke('<id>', [value]) in this page. Arrays and
 // objects travel as JSON text, everything else as text.
 //
+// Exceptions thrown by page callbacks are reported as uncaught errors
+// (window.onerror, the console, the shell's log) and do not stop the
+// callbacks after them: wrappers run page callbacks through
+// Communicator.call, and check their arguments with Communicator.expect.
+//
 // Calls travel on the shell's message channel when there is one: the calls
 // a page makes in one task go to the shell together, and their answers
 // come back in order. Without the channel (a page not run by the shell's
@@ -153,16 +158,72 @@ Kio.device = Kio.device || {};
     return request.responseText === '' ? null : JSON.parse(request.responseText);
   }
 
+  // Reports an exception thrown by a page's callback the way the web view
+  // reports one thrown by an event handler: window.onerror and the page's
+  // "error" listeners hear it (and so does the shell's log), while the code
+  // that called the callback goes on with the next one.
+  function report(error) {
+    if (typeof window.reportError === 'function') {
+      try {
+        window.reportError(error);
+        return;
+      } catch (e) { /* fall back to a fresh task */ }
+    }
+    setTimeout(() => { throw error; }, 0);
+  }
+
+  // Calls the page's callback `fn` with `args` and returns what it returned;
+  // an exception it throws is reported (see report) and gives undefined.
+  // Every wrapper in this folder calls page callbacks through this: thrown
+  // inside a promise chain, an exception would otherwise become an unhandled
+  // rejection nobody sees.
+  function call(fn, ...args) {
+    try {
+      return fn(...args);
+    } catch (error) {
+      report(error);
+      return undefined;
+    }
+  }
+
+  function describe(value) {
+    if (value === null || value === undefined) return String(value);
+    if (Array.isArray(value)) return 'an array';
+    if (typeof value === 'function') return 'a function';
+    if (typeof value === 'object') return 'an object';
+    if (typeof value === 'string') return 'the string ' + JSON.stringify(value.slice(0, 40));
+    return 'the ' + typeof value + ' ' + String(value);
+  }
+
+  // Checks an argument of the page's call `method` at once, so that a call
+  // with arguments in another order fails loudly instead of doing nothing:
+  // throws a TypeError naming the argument when `value` is not of `type`
+  // ('function', 'string', 'number', 'object' or 'array'). With `optional`,
+  // null and undefined pass. Returns `value` (null for a missing optional one).
+  function expect(value, type, name, method, optional) {
+    if (optional && (value === undefined || value === null)) return null;
+    const fits = type === 'array' ? Array.isArray(value)
+      : type === 'object' ? value !== null && typeof value === 'object'
+      : type === 'number' ? typeof value === 'number' && value === value
+      : typeof value === type;
+    if (!fits) {
+      const article = /^[aeiou]/.test(type) ? 'an ' : 'a ';
+      throw new TypeError(method + ': ' + name + ' must be ' + article + type + (optional ? ' or null' : '') +
+                          ', not ' + describe(value));
+    }
+    return value;
+  }
+
   // Called by the shell with a callback id and a one-element array.
   function invoke(id, values) {
     const entry = callbacks.get(String(id));
     if (!entry) return;
     if (!entry.keep) callbacks.delete(String(id));
-    entry.fn(values && values.length ? values[0] : undefined);
+    call(entry.fn, values && values.length ? values[0] : undefined);
   }
 
   const communicator = Object.freeze({send: send, sendSync: sendSync, invoke: invoke, callback: callback, forget: forget,
-                                      ordered: !!channel});
+                                      call: call, report: report, expect: expect, ordered: !!channel});
   Object.defineProperty(Kio.device, 'Communicator', {value: communicator, enumerable: true, writable: false,
                                                      configurable: !shell});
 })();

@@ -33,10 +33,11 @@ var Kio = window.Kio || {};
 
     function deliver(raw) {
       const reading = convert(raw);
-      for (const fn of Array.from(watchers.values())) fn(reading);
+      for (const fn of Array.from(watchers.values())) Communicator.call(fn, reading);
     }
 
     function watch(fn) {
+      Communicator.expect(fn, 'function', 'the watcher', module.toLowerCase() + '.watch', false);
       const id = nextId++;
       watchers.set(id, fn);
       if (callbackId === null) {

@@ -12,12 +12,19 @@ var Kio = window.Kio || {};
 Kio.notification = (function () {
   'use strict';
 
-  return {
-    alert: (title, message, buttons) => new Promise((resolve, reject) => {
+  // buttons: an array of titles, or left out; anything else throws a
+  // TypeError at once.
+  function alert(title, message, buttons) {
+    Kio.device.Communicator.expect(buttons, 'array', 'buttons', 'notification.alert', true);
+    return new Promise((resolve, reject) => {
       const args = {title: String(title || ''), message: String(message || ''), callback: resolve};
       if (buttons && buttons.length) args.buttons = buttons.map(String).join(',');
       Kio.device.Communicator.send('Notification#show', args).catch(reject);
-    }),
+    });
+  }
+
+  return {
+    alert: alert,
     vibrate: () => Kio.device.Communicator.send('Notification#vibrate', {}),
   };
 })();

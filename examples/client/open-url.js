@@ -18,15 +18,14 @@ Kio.url = (function () {
   let watching = null;
 
   function dispatch(record) {
-    for (const listener of listeners.slice()) {
-      try { listener(record); } catch (error) { console.error(error); }
-    }
+    for (const listener of listeners.slice()) Kio.device.Communicator.call(listener, record);
   }
 
   return {
     // Resolves once the shell has the request; the outcome is not reported.
     open: (url) => Kio.device.Communicator.send('OpenURL#open', {url: String(url)}),
     onOpen: (listener) => {
+      Kio.device.Communicator.expect(listener, 'function', 'the listener', 'url.onOpen', false);
       listeners.push(listener);
       if (!watching) {
         watching = Kio.device.Communicator.send('OpenURL#watch', {callback: dispatch}, {keepCallbacks: true});

@@ -21,10 +21,23 @@ Kio.purchase = (function () {
   const send = (command, args) => Kio.device.Communicator.send(command, args);
   const noop = function () {};
 
+  function checkCallback(method, callback) {
+    Kio.device.Communicator.expect(callback, 'function', 'the callback', method, false);
+  }
+  function checkCallbacks(method, success, failure) {
+    Kio.device.Communicator.expect(success, 'function', 'the success callback', method, true);
+    Kio.device.Communicator.expect(failure, 'function', 'the error callback', method, true);
+  }
+
   // callback gets true or false.
-  function canMakePayments(callback) { return send('Purchase#canMakePayments', {callback: callback}); }
+  function canMakePayments(callback) {
+    checkCallback('purchase.canMakePayments', callback);
+    return send('Purchase#canMakePayments', {callback: callback});
+  }
 
   function getProducts(identifiers, success, failure) {
+    Kio.device.Communicator.expect(identifiers, 'array', 'identifiers', 'purchase.getProducts', false);
+    checkCallbacks('purchase.getProducts', success, failure);
     return send('Purchase#getProducts', {
       productInfos: (identifiers || []).map((identifier) => ({identifier: identifier})),
       success: success || noop, failure: failure || noop,
@@ -33,18 +46,28 @@ Kio.purchase = (function () {
 
   // success (no value) once the payment is made; deliver the product, then complete it.
   function purchase(productIdentifier, success, failure) {
+    Kio.device.Communicator.expect(productIdentifier, 'string', 'productIdentifier', 'purchase.purchase', false);
+    checkCallbacks('purchase.purchase', success, failure);
     return send('Purchase#purchase', {identifier: productIdentifier, success: success || noop, failure: failure || noop});
   }
 
   // Paid purchases not yet completed.
-  function getPurchases(callback) { return send('Purchase#getPurchases', {callback: callback}); }
+  function getPurchases(callback) {
+    checkCallback('purchase.getPurchases', callback);
+    return send('Purchase#getPurchases', {callback: callback});
+  }
 
   function complete(transactionIdentifier, success, failure) {
+    Kio.device.Communicator.expect(transactionIdentifier, 'string', 'transactionIdentifier', 'purchase.complete', false);
+    checkCallbacks('purchase.complete', success, failure);
     return send('Purchase#complete', {identifier: transactionIdentifier, success: success || noop, failure: failure || noop});
   }
 
   // Every completed purchase, oldest first ("" before the first).
-  function getCompletedPurchases(callback) { return send('Purchase#getCompletedPurchases', {callback: callback}); }
+  function getCompletedPurchases(callback) {
+    checkCallback('purchase.getCompletedPurchases', callback);
+    return send('Purchase#getCompletedPurchases', {callback: callback});
+  }
 
   return {canMakePayments: canMakePayments, getProducts: getProducts, purchase: purchase, getPurchases: getPurchases,
           complete: complete, getCompletedPurchases: getCompletedPurchases};

@@ -17,13 +17,17 @@ Kio.push = (function () {
   }
 
   return {
-    register: (kinds, onNotification) => new Promise((resolve, reject) => {
-      Kio.device.Communicator.send('PushNotification#Register', {
+    // Wrong argument types throw at once, before anything is registered.
+    register: (kinds, onNotification) => {
+      const Communicator = Kio.device.Communicator;
+      Communicator.expect(kinds, 'object', 'kinds', 'push.register', true);
+      Communicator.expect(onNotification, 'function', 'onNotification', 'push.register', true);
+      return new Promise((resolve, reject) => Communicator.send('PushNotification#Register', {
         type: typeBits(kinds),
         success: resolve,
         failure: (message) => reject(new Error(message)),
-        received: (payload) => { if (onNotification) onNotification(payload); },
-      }, {keepCallbacks: true}).catch(reject);
-    }),
+        received: (payload) => { if (onNotification) Communicator.call(onNotification, payload); },
+      }, {keepCallbacks: true}).catch(reject));
+    },
   };
 })();

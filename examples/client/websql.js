@@ -117,13 +117,9 @@
   }
 
   // Shows an exception thrown by a page callback without letting it break
-  // the caller (the way browsers report errors in event handlers).
-  function report(error) {
-    try {
-      if (typeof global.reportError === 'function') global.reportError(error);
-      else if (typeof console !== 'undefined') console.error(error);
-    } catch (e) { /* nothing left to tell */ }
-  }
+  // the caller, as every wrapper of the page client does (the way browsers
+  // report errors in event handlers).
+  function report(error) { communicator().report(error); }
 
   // A callback given as a function or as an object with handleEvent; null
   // for anything else.
@@ -152,8 +148,7 @@
   // Calls a page callback whose failure changes nothing (transaction
   // success or error callbacks, the creation callback).
   function notify(callback, value) {
-    if (!callback) return;
-    try { callback(value); } catch (e) { report(e); }
+    if (callback) communicator().call(callback, value);
   }
 
   // One statement argument as JSON text, bound the way Web SQL binds it:

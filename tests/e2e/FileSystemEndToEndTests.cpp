@@ -30,6 +30,11 @@ TEST_F(FileSystemEndToEnd, APageWritesAFileAndReadsItBackAfterTheShellIsMadeAgai
     EXPECT_EQ(stringIn(*verdict, "escapedPath"), "/escape.txt");
     const json::Value* position = verdict->find("position");
     EXPECT_TRUE(position && position->toInt64() == static_cast<int64_t>(expected.size())) << text(*verdict);
+    // Refused moves and copies, each done as moveTo and as copyTo.
+    EXPECT_EQ(stringIn(*verdict, "refusedCodes"), "9 9 9 9 9 9 9 9 9 9") << text(*verdict);
+    expectAllTrue(*verdict, {"pathExists", "errorJSON", "readNothing"});
+    // Each seek shows its position at once, and the shell's answer agrees.
+    EXPECT_EQ(stringIn(*verdict, "seeks"), "4 4 7 7 10 10 0 0") << text(*verdict);
     shell->terminate();
   }
   std::ifstream in(root / "kept/notes.txt", std::ios::binary);

@@ -233,6 +233,33 @@ TEST_P(FileSystemEntries, MoveToReplacesOnlyAFileByAFileAndAnEmptyFolderByAFolde
   EXPECT_TRUE(fs::is_directory(root_ / "other"));
 }
 
+// The page client turns "Could not move entry: File exists" into the File
+// API's INVALID_MODIFICATION_ERR: a copy must be refused with the same
+// message as a move in each case, and change nothing.
+TEST_P(FileSystemEntries, CopyToIsRefusedWithTheMessagesOfMoveTo) {
+  makeFile("a.txt", "a");
+  makeFile("full/keep.txt", "keep");
+  makeFolder("other");
+  const std::vector<std::pair<const char*, FileArguments>> refused = {
+      {"a file onto itself", {{"path", "/a.txt"}, {"parentPath", "/"}}},
+      {"a file onto a folder", {{"path", "/a.txt"}, {"parentPath", "/"}, {"newName", "other"}}},
+      {"a folder onto a file", {{"path", "/other"}, {"parentPath", "/"}, {"newName", "a.txt"}}},
+      {"a folder onto a folder that is not empty", {{"path", "/other"}, {"parentPath", "/"}, {"newName", "full"}}},
+      {"a folder onto itself", {{"path", "/full"}, {"parentPath", "/"}}},
+  };
+  for (const char* copy : {"false", "true"}) {
+    for (auto [what, arguments] : refused) {
+      arguments.emplace_back("copy", copy);
+      EXPECT_EQ(failed("moveTo", arguments), "Could not move entry: File exists") << what << ", copy " << copy;
+    }
+  }
+  EXPECT_EQ(entries("/"), "/a.txt /full/ /other/");
+  EXPECT_EQ(contentOf(root_ / "a.txt"), "a");
+  EXPECT_EQ(contentOf(root_ / "full/keep.txt"), "keep");
+  const fs::path copying = folder_ / "file_systems/.copying";
+  EXPECT_TRUE(!fs::exists(copying) || fs::is_empty(copying));
+}
+
 TEST_P(FileSystemEntries, AnEntryWhoseNameBeginsWithTheSourcesNameIsReplacedLikeAnyOther) {
   makeFile("a", "a");
   makeFile("ab", "ab");
