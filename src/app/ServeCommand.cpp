@@ -18,7 +18,6 @@
 #include "modules/ModuleCatalog.h"
 #include "platform/linux/GLibMainLoopTimers.h"
 #include "platform/linux/GLibMainThread.h"
-#include "platform/linux/LinuxDeviceInfo.h"
 #include "platform/linux/NetlinkReachability.h"
 #include "platform/linux/SameUserPeerVerifier.h"
 #include "platform/sim/ForcedNetworkReachability.h"
@@ -130,8 +129,7 @@ int runServe(const ServeOptions& options) {
   // No window: no camera. Contacts and purchases work.
   MediaPlatform media(platform::MediaProfile{}, home, "serve", false);
   modules::registerModules(registry, {callbacks, home,
-                                      {mainThread, timers, location, motion, network,
-                                       platform::readLinuxDeviceInfo().systemVersion},
+                                      {mainThread, timers, location, motion, network},
                                       media.services(nullptr)});
   // Other users' programs can reach the port too; they are refused.
   bridge::QLTaveroBridge bridge(registry, {.port = options.port,
