@@ -29,7 +29,10 @@ MediaPlatform::MediaPlatform(const platform::MediaProfile& profile, const platfo
   platform::removeInterruptedWrites(paymentQueueFile(home).parent_path());
   platform::removeInterruptedWrites(userDefaultsFile(home, bundleIdentifier).parent_path());
   platform::removeInterruptedWrites(home.documents(), "image-");  // the camera's pictures
-  if (withPicker) picker_ = std::make_unique<platform::GtkImagePicker>(platform::SimulatedCamera(profile.cameraPicture));
+  if (withPicker)
+    picker_ = std::make_unique<platform::GtkImagePicker>(platform::SimulatedCamera(profile.cameraPicture));
+  else
+    picker_ = std::make_unique<platform::ShootingImagePicker>(platform::SimulatedCamera(profile.cameraPicture));
   log::debug("media: contacts from " + addressBook_.folder().string() + ", user defaults in " +
              userDefaults_.file().string());
 }
