@@ -218,8 +218,8 @@ void SimulatedStore::applyPolicyLocked(StoreTransaction& transaction) {
   transaction.error = error;
   if (auto saveError = saveLocked(); saveError && !error) {
     // An approval that is not on the disk could vanish after the page was
-    // told of it: the payment is refused instead. Its waiting state is what
-    // the disk holds, so a later run shows it waiting, never paid.
+    // told of it: the payment is refused instead. The disk still holds it
+    // as waiting (never as paid) until a later save records the refusal.
     transaction.state = TransactionState::failed;
     transaction.error = StoreError{StoreError::kUnknown, "The payment could not be recorded: " + *saveError};
   }
