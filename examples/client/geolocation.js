@@ -66,6 +66,14 @@ Kio.geolocation = (function () {
       setTimeout(() => Communicator.call(success, lastPosition), 0);
       return;
     }
+    // A timeout of 0 (or less) with no acceptable saved position is a
+    // timeout, always: asking the shell would race its answer against the
+    // 0 ms timer.
+    const hasTimeout = options.timeout !== undefined && options.timeout !== Infinity;
+    if (hasTimeout && !(Number(options.timeout) > 0)) {
+      setTimeout(() => { if (error) error(timeoutError()); }, 0);
+      return;
+    }
     let settled = false;
     let timer = null;
     function settle(fn, value) {
@@ -81,9 +89,7 @@ Kio.geolocation = (function () {
       settle(success, lastPosition);
     });
     const failureId = Communicator.callback((message) => settle(error, positionError(message)));
-    if (options.timeout !== undefined && options.timeout !== Infinity) {
-      timer = setTimeout(() => settle(error, timeoutError()), Math.max(0, Number(options.timeout) || 0));
-    }
+    if (hasTimeout) timer = setTimeout(() => settle(error, timeoutError()), Number(options.timeout));
     Communicator.send('Geolocation#getCurrentPosition', {success: successId, failure: failureId})
       .catch((reason) => settle(error, positionError(String(reason))));
   }

@@ -1,6 +1,7 @@
 #include "app/MediaPlatform.h"
 
 #include "log/Log.h"
+#include "platform/AtomicFile.h"
 #include "platform/AddressBook.h"
 
 namespace tavero::app {
@@ -24,7 +25,14 @@ MediaPlatform::MediaPlatform(const platform::MediaProfile& profile, const platfo
       addressBook_(profile.contactsFolder.value_or(defaultContactsFolder(home)), profile.contactsAccess, processor_),
       store_(profile.store, paymentQueueFile(home)),
       userDefaults_(userDefaultsFile(home, bundleIdentifier)) {
-  if (withPicker) picker_ = std::make_unique<platform::GtkImagePicker>(platform::SimulatedCamera(profile.cameraPicture));
+  // Files written atomically in this home: what a kill cut short goes now.
+  platform::removeInterruptedWrites(paymentQueueFile(home).parent_path());
+  platform::removeInterruptedWrites(userDefaultsFile(home, bundleIdentifier).parent_path());
+  platform::removeInterruptedWrites(home.documents(), "image-");  // the camera's pictures
+  if (withPicker)
+    picker_ = std::make_unique<platform::GtkImagePicker>(platform::SimulatedCamera(profile.cameraPicture));
+  else
+    picker_ = std::make_unique<platform::ShootingImagePicker>(platform::SimulatedCamera(profile.cameraPicture));
   log::debug("media: contacts from " + addressBook_.folder().string() + ", user defaults in " +
              userDefaults_.file().string());
 }

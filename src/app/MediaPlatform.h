@@ -1,6 +1,6 @@
 // The platform services behind the camera, contacts and purchase modules
 // for one app: the GdkPixbuf image processor, the GTK image picker with the
-// simulated camera, the vCard address book, the simulated store with its
+// simulated camera (or, without a screen, a picker that shoots at once), the vCard address book, the simulated store with its
 // payment queue in the home, and the user defaults file. Made from the
 // device profile's settings.
 //
@@ -19,13 +19,15 @@
 #include "platform/linux/GtkImagePicker.h"
 #include "platform/linux/VCardAddressBook.h"
 #include "platform/sim/MediaProfile.h"
+#include "platform/sim/ShootingImagePicker.h"
 #include "platform/sim/SimulatedStore.h"
 
 namespace tavero::app {
 
 class MediaPlatform {
  public:
-  // `withPicker`: offer the camera (needs GTK and a main loop to show it).
+  // `withPicker`: the GTK picker on screen (needs GTK and a main loop);
+  // without, the camera shoots the simulated camera's picture at once.
   MediaPlatform(const platform::MediaProfile& profile, const platform::HomeFolders& home,
                 const std::string& bundleIdentifier, bool withPicker);
 
@@ -37,7 +39,7 @@ class MediaPlatform {
   // products` and `contacts access|list`.
   void addControlCommands(control::ControlCommandRegistry& commands);
 
-  platform::GtkImagePicker* picker() { return picker_.get(); }
+  platform::ImagePicker* picker() { return picker_.get(); }
   platform::VCardAddressBook& addressBook() { return addressBook_; }
   platform::SimulatedStore& store() { return store_; }
   platform::FileUserDefaults& userDefaults() { return userDefaults_; }
@@ -50,7 +52,7 @@ class MediaPlatform {
  private:
   bool tablet_;
   platform::GdkPixbufImageProcessor processor_;
-  std::unique_ptr<platform::GtkImagePicker> picker_;
+  std::unique_ptr<platform::ImagePicker> picker_;
   platform::VCardAddressBook addressBook_;
   platform::SimulatedStore store_;
   platform::FileUserDefaults userDefaults_;

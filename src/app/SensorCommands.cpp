@@ -56,15 +56,17 @@ json::Value vectorValue(const platform::MotionVector& v) { return json::Array{v.
 void addLocationCommands(control::ControlCommandRegistry& commands, platform::SimulatedLocationService& location) {
   commands.add({.name = "geo fix",
                 .usage = "LAT LON [ALT] [ACCURACY]",
-                .help = "puts the device at LAT, LON (degrees), ALT metres up, within ACCURACY metres",
+                .help = "puts the device at LAT, LON (degrees), ALT metres up (unknown when left out), within ACCURACY metres",
                 .thread = control::ControlThread::Any,
                 .handler = [&location](ControlArguments& args) {
                   platform::LocationFix fix;
                   fix.latitude = number(args, "LAT");
                   fix.longitude = number(args, "LON");
-                  fix.altitude = optionalNumber(args, "ALT").value_or(0);
+                  auto altitude = optionalNumber(args, "ALT");
+                  fix.altitude = altitude.value_or(0);
                   fix.horizontalAccuracy = optionalNumber(args, "ACCURACY").value_or(platform::kDefaultHorizontalAccuracy);
-                  fix.verticalAccuracy = platform::kDefaultVerticalAccuracy;
+                  // No ALT: the altitude is unknown, and pages see null.
+                  fix.verticalAccuracy = altitude ? platform::kDefaultVerticalAccuracy : -1;
                   args.end();
                   if (auto error = platform::checkCoordinate(fix.latitude, fix.longitude)) {
                     return ControlAnswer::error(*error);

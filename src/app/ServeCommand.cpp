@@ -18,7 +18,6 @@
 #include "modules/ModuleCatalog.h"
 #include "platform/linux/GLibMainLoopTimers.h"
 #include "platform/linux/GLibMainThread.h"
-#include "platform/linux/LinuxDeviceInfo.h"
 #include "platform/linux/NetlinkReachability.h"
 #include "platform/linux/SameUserPeerVerifier.h"
 #include "platform/sim/ForcedNetworkReachability.h"
@@ -127,12 +126,11 @@ int runServe(const ServeOptions& options) {
   });
   host::ScriptCallbackDelivery callbacks(writeScriptLine);
   bridge::ModuleRegistry registry;
-  // No window: no camera. Contacts and purchases work.
+  // No window: the camera shoots the simulated camera's test card at once.
   MediaPlatform media(platform::MediaProfile{}, home, "serve", false);
   modules::registerModules(registry, {callbacks, home,
-                                      {mainThread, timers, location, motion, network,
-                                       platform::readLinuxDeviceInfo().systemVersion},
-                                      media.services(nullptr)});
+                                      {mainThread, timers, location, motion, network},
+                                      media.services(&mainThread)});
   // Other users' programs can reach the port too; they are refused.
   bridge::QLTaveroBridge bridge(registry, {.port = options.port,
                                            .peerVerifier = std::make_shared<platform::SameUserPeerVerifier>()});

@@ -53,7 +53,7 @@ ShellApplication::ShellApplication(Settings settings)
   modules::registerModules(
       modules_, {.callbacks = *engine_,
                  .home = settings_.home,
-                 .sensors = {mainThread_, timers_, location, motion_, network_, settings_.device.systemVersion},
+                 .sensors = {mainThread_, timers_, location, motion_, network_},
                  .media = media_->services(&mainThread_),
                  .mainThread = &mainThread_,
                  .urlOpener = desktopURLOpener_ ? desktopURLOpener_.get()

@@ -406,8 +406,13 @@ void TQLocalStoreageFix::preserveLocalStorage(const platform::HomeFolders& folde
   if (outcome.ok) outcome = replaceBackup(temporary, backup);
   if (!outcome.ok) {
     removeDatabaseFiles(temporary);
+    // The web view's storage process writes to the same disk and reports
+    // none of its failures: when the backup fails, the pages' latest
+    // localStorage may exist nowhere, and this line is all that tells.
     log::error("Could not back up localStorage to " + quoted(backup) + ": " + outcome.message +
-               "; the previous backup is kept");
+               "; the previous backup is kept. localStorage DATA MAY BE LOST: what the pages stored since "
+               "the previous backup may be in no file (on a full disk the web view fails to store it too, "
+               "without telling the page)");
     return;
   }
   log::debug("Backed up localStorage to " + quoted(backup));

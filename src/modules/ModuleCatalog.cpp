@@ -63,8 +63,8 @@ void registerModules(bridge::ModuleRegistry& registry, ModuleServices services) 
                 services.home.applicationSupport() / "sqlite_databases");
   const SensorServices& sensors = services.sensors;
   add<TQGeolocation>(registry, std::ref(services.callbacks), std::ref(sensors.location), std::ref(sensors.timers));
-  add<TQMotion>(registry, std::ref(services.callbacks), std::ref(sensors.motion), sensors.systemVersion);
-  add<TQOrientation>(registry, std::ref(services.callbacks), std::ref(sensors.motion), sensors.systemVersion);
+  add<TQMotion>(registry, std::ref(services.callbacks), std::ref(sensors.motion));
+  add<TQOrientation>(registry, std::ref(services.callbacks), std::ref(sensors.motion));
   add<TQConnection>(registry, std::ref(services.callbacks), std::ref(sensors.network), std::ref(sensors.mainThread));
   registerMediaModules(registry, services);
 }

@@ -31,7 +31,6 @@ struct SensorServices {
   platform::LocationService& location;
   platform::MotionService& motion;
   platform::NetworkReachability& network;
-  std::string systemVersion;  // the device's OS version text
 };
 
 // The platform services of the camera, contacts and purchase modules. A

@@ -29,6 +29,15 @@ namespace {
 // one counts as very large, so it stands past the end.
 bool isBelow(int64_t position, uint64_t limit) { return static_cast<uint64_t>(position) < limit; }
 
+// The page's message for a write or truncate the system refused: a full
+// disk or an exhausted quota is said as the system says it (the page
+// client reads that as QUOTA_EXCEEDED_ERR), anything else as "not writable".
+std::string writeFailure(std::string_view action, const std::error_code& error) {
+  if (error == std::errc::no_space_on_device || error == std::error_condition(EDQUOT, std::generic_category()))
+    return "Could not " + std::string(action) + ": " + error.message();
+  return "Could not " + std::string(action) + ": not writable";
+}
+
 files::Result<bool> isEmptyFolder(const files::RootDirectory& root, const EntryPath& folder) {
   auto fd = root.open(folder, O_RDONLY | O_DIRECTORY);
   if (!fd) return fd.error();
@@ -303,14 +312,15 @@ void TQFileSystem::write(TQInvocation& call) {
   if (!path) return request->fail("Could not write: invalid state");
   auto handle = FileHandle::open(request->root(), *path, FileHandle::Access::writing, fileLocks_);
   auto length = handle ? handle->length() : files::Result<uint64_t>(handle.error());
-  if (!length) return request->fail("Could not write: not writable");
+  if (!length) return request->fail(writeFailure("write", length.error()));
 
   const int64_t offset = call.longLong("offset");
   const uint64_t position = isBelow(offset, *length) ? static_cast<uint64_t>(offset) : *length;
   const std::string_view data = call.text("data");
   if (auto error = handle->writeAt(position, data)) {
+    // The bytes written before the failure stay: a write is not undone.
     log::warning("files: a write to " + path->text() + " failed: " + error.message());
-    return request->fail("Could not write: not writable");
+    return request->fail(writeFailure("write", error));
   }
   request->succeed(json::Value(static_cast<int64_t>(position + data.size())));
 }
@@ -321,13 +331,13 @@ void TQFileSystem::truncate(TQInvocation& call) {
   auto path = request->validPath(call.text("path"));
   if (!path) return request->fail("Could not truncate: invalid state");
   auto handle = FileHandle::open(request->root(), *path, FileHandle::Access::writing, fileLocks_);
-  if (!handle) return request->fail("Could not truncate: not writable");
+  if (!handle) return request->fail(writeFailure("truncate", handle.error()));
 
   const int64_t offset = call.longLong("offset");
   const int64_t size = call.longLong("size");
   if (auto error = handle->truncate(size)) {
     log::warning("files: truncating " + path->text() + " failed: " + error.message());
-    return request->fail("Could not truncate: not writable");
+    return request->fail(writeFailure("truncate", error));
   }
   // The writer's position never ends beyond the new end of the file.
   request->succeed(json::Value(isBelow(offset, static_cast<uint64_t>(size)) ? offset : size));

@@ -48,10 +48,15 @@ TQGeolocation::TQGeolocation(bridge::TQCallbackDelivery& callbacks, platform::Lo
   location_.setDelegate([weak = std::weak_ptr<State>(state_)](const platform::LocationFix& location) {
     locationDidUpdate(weak, location);
   });
+  location_.setFailureDelegate([weak = std::weak_ptr<State>(state_)](const std::string& reason) {
+    log::warning("TQGeolocation: location services failed to start: " + reason);
+    locationFailed(weak);
+  });
 }
 
 TQGeolocation::~TQGeolocation() {
   location_.setDelegate({});  // waits for a report in progress
+  location_.setFailureDelegate({});
   location_.stopUpdatingLocation();
   std::unique_ptr<platform::Timer> timer;
   std::map<uint64_t, State::PendingRequest> pending;
@@ -108,15 +113,45 @@ void TQGeolocation::getCurrentPosition(bridge::TQInvocation& call) {
   if (!startUpdatingPosition()) return state_->callbacks.invokeCallback(failure, json::Value(kFailedToStart), page);
   // Wait for the first report without holding this thread: the report
   // answers the request, or the deadline fails it.
-  std::lock_guard lock(state_->mutex);
-  if (state_->savedLocation) {
-    return state_->callbacks.invokeCallback(success, dictionaryFromLocation(*state_->savedLocation), page);
+  {
+    std::lock_guard lock(state_->mutex);
+    if (state_->savedLocation) {
+      return state_->callbacks.invokeCallback(success, dictionaryFromLocation(*state_->savedLocation), page);
+    }
+    uint64_t request = ++state_->lastRequest;
+    auto deadline = timers_.schedule(kCurrentPositionLimit, false, [weak = std::weak_ptr<State>(state_), request] {
+      currentPositionTimedOut(weak, request);
+    });
+    state_->pending[request] = State::PendingRequest{success, failure, std::move(page), std::move(deadline)};
   }
-  uint64_t request = ++state_->lastRequest;
-  auto deadline = timers_.schedule(kCurrentPositionLimit, false, [weak = std::weak_ptr<State>(state_), request] {
-    currentPositionTimedOut(weak, request);
-  });
-  state_->pending[request] = State::PendingRequest{success, failure, std::move(page), std::move(deadline)};
+  // The service may have failed between the start and now, before this
+  // request was there to hear it.
+  if (!location_.locationServicesEnabled()) locationFailed(state_);
+}
+
+void TQGeolocation::locationFailed(const std::weak_ptr<State>& weak) {
+  auto state = weak.lock();
+  if (!state) return;
+  std::map<uint64_t, State::PendingRequest> failed;
+  std::unique_ptr<platform::Timer> watch;
+  int32_t watchFailure = 0;
+  std::string watchPage;
+  {
+    std::lock_guard lock(state->mutex);
+    failed.swap(state->pending);
+    state->locationIsRunning = false;
+    watch = std::move(state->timer);
+    watchFailure = state->failure;
+    watchPage = state->page;
+  }
+  for (auto& [request, pending] : failed) {
+    pending.deadline.reset();
+    state->callbacks.invokeCallback(pending.failure, json::Value(kFailedToStart), pending.page);
+  }
+  if (watch) {
+    watch.reset();  // the watch ends: the page heard why
+    state->callbacks.invokeCallback(watchFailure, json::Value(kFailedToStart), watchPage);
+  }
 }
 
 void TQGeolocation::currentPositionTimedOut(const std::weak_ptr<State>& weak, uint64_t request) {
@@ -174,8 +209,12 @@ void TQGeolocation::watchPosition(bridge::TQInvocation& call) {
   }
   auto period = std::max(std::chrono::milliseconds(frequency), kMinimumWatchPeriod);
   auto timer = timers_.schedule(period, true, [weak = std::weak_ptr<State>(state_)] { updateLocation(weak); });
-  std::lock_guard lock(state_->mutex);
-  std::swap(state_->timer, timer);  // the earlier timer, if any, ends as `timer` goes
+  {
+    std::lock_guard lock(state_->mutex);
+    std::swap(state_->timer, timer);  // the earlier timer, if any, ends as `timer` goes
+  }
+  // As for getCurrentPosition: a failure before the watch was in place.
+  if (!location_.locationServicesEnabled()) locationFailed(state_);
 }
 
 void TQGeolocation::updateLocation(const std::weak_ptr<State>& weak) {

@@ -13,6 +13,10 @@
 // share is behind one mutex, and ticks and reports reach it through a weak
 // handle, so nothing reaches a destroyed module. The destructor stops the
 // service, the watch timer and pending requests.
+//
+// When the service reports that it cannot start, every request waiting for
+// a position and the watch fail at once with kFailedToStart (the watch
+// ends); later ones fail at once as the service is then disabled.
 #pragma once
 
 #include <chrono>
@@ -54,6 +58,8 @@ class TQGeolocation : public bridge::TQW3CAction {
   bool startUpdatingPosition();
   static void updateLocation(const std::weak_ptr<State>& weak);
   static void locationDidUpdate(const std::weak_ptr<State>& weak, const platform::LocationFix& location);
+  // The service cannot start: every waiting request and the watch fail.
+  static void locationFailed(const std::weak_ptr<State>& weak);
   static void currentPositionTimedOut(const std::weak_ptr<State>& weak, uint64_t request);
 
   platform::LocationService& location_;

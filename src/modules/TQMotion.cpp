@@ -1,7 +1,6 @@
 #include "modules/TQMotion.h"
 
 #include "modules/FixedPointText.h"
-#include "modules/GyroscopeTest.h"
 
 namespace tavero::modules {
 namespace {
@@ -16,8 +15,8 @@ json::Object vectorTexts(const platform::MotionVector& v, const char* x, const c
 
 }  // namespace
 
-TQMotion::TQMotion(bridge::TQCallbackDelivery& callbacks, platform::MotionService& motion, std::string systemVersion)
-    : callbacks_(callbacks), motion_(motion), systemVersion_(std::move(systemVersion)) {
+TQMotion::TQMotion(bridge::TQCallbackDelivery& callbacks, platform::MotionService& motion)
+    : callbacks_(callbacks), motion_(motion) {
   addOperation("watch", [this](bridge::TQInvocation& call) { watch(call); });
   addOperation("clearWatch", [this](bridge::TQInvocation& call) { clearWatch(call); });
 }
@@ -40,7 +39,7 @@ void TQMotion::watch(bridge::TQInvocation& call) {
     accelerometer_ = motion_.startAccelerometerUpdates(
         kUpdateInterval, [this](const platform::MotionVector& sample) { accelerometerDidAccelerate(sample); });
   }
-  if (gyroscopeUsable(systemVersion_, motion_)) enableGyro();
+  if (motion_.isGyroAvailable()) enableGyro();
 }
 
 void TQMotion::clearWatch(bridge::TQInvocation&) {

@@ -30,7 +30,7 @@ class TQMotion : public bridge::TQW3CAction {
   static constexpr platform::MotionService::Interval kUpdateInterval = std::chrono::milliseconds(20);
 
   // The services must outlive the module.
-  TQMotion(bridge::TQCallbackDelivery& callbacks, platform::MotionService& motion, std::string systemVersion);
+  TQMotion(bridge::TQCallbackDelivery& callbacks, platform::MotionService& motion);
   ~TQMotion() override;
 
   void watch(bridge::TQInvocation& invocation);
@@ -45,7 +45,6 @@ class TQMotion : public bridge::TQW3CAction {
 
   bridge::TQCallbackDelivery& callbacks_;
   platform::MotionService& motion_;
-  const std::string systemVersion_;
 
   std::mutex stateMutex_;  // guards the five fields below (sensor thread and operations)
   platform::MotionVector accelerationValue_;

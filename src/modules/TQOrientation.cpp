@@ -1,7 +1,6 @@
 #include "modules/TQOrientation.h"
 
 #include "modules/FixedPointText.h"
-#include "modules/GyroscopeTest.h"
 
 namespace tavero::modules {
 namespace {
@@ -12,9 +11,8 @@ std::string degreesText(double radians) { return fixedPointText(radians * 180.0 
 
 }  // namespace
 
-TQOrientation::TQOrientation(bridge::TQCallbackDelivery& callbacks, platform::MotionService& motion,
-                             std::string systemVersion)
-    : callbacks_(callbacks), motion_(motion), systemVersion_(std::move(systemVersion)) {
+TQOrientation::TQOrientation(bridge::TQCallbackDelivery& callbacks, platform::MotionService& motion)
+    : callbacks_(callbacks), motion_(motion) {
   addOperation("watch", [this](bridge::TQInvocation& call) { watch(call); });
   addOperation("clearWatch", [this](bridge::TQInvocation& call) { clearWatch(call); });
 }
@@ -39,7 +37,7 @@ void TQOrientation::watch(bridge::TQInvocation& call) {
     page_ = call.pageName();
   }
   std::lock_guard lock(streamMutex_);
-  if (!gyroscopeUsable(systemVersion_, motion_)) return;
+  if (!motion_.isGyroAvailable()) return;
   deviceMotion_.reset();  // each watch starts the samples afresh
   deviceMotion_ = motion_.startDeviceMotionUpdates(
       kUpdateInterval, [this](const platform::Attitude& attitude) { handleDeviceMotion(attitude); });

@@ -27,7 +27,7 @@ class TQOrientation : public bridge::TQW3CAction {
   static constexpr platform::MotionService::Interval kUpdateInterval = std::chrono::milliseconds(20);
 
   // The services must outlive the module.
-  TQOrientation(bridge::TQCallbackDelivery& callbacks, platform::MotionService& motion, std::string systemVersion);
+  TQOrientation(bridge::TQCallbackDelivery& callbacks, platform::MotionService& motion);
   ~TQOrientation() override;
 
   void watch(bridge::TQInvocation& invocation);
@@ -41,7 +41,6 @@ class TQOrientation : public bridge::TQW3CAction {
 
   bridge::TQCallbackDelivery& callbacks_;
   platform::MotionService& motion_;
-  const std::string systemVersion_;
 
   std::mutex callbackMutex_;  // guards jsCallback_ and page_ (sensor thread and operations)
   int32_t jsCallback_ = 0;

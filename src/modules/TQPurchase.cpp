@@ -19,7 +19,35 @@ TQPurchase::TQPurchase(bridge::TQCallbackDelivery& callbacks, platform::Store& s
   addOperation("getPurchases", [this](TQInvocation& call) { getPurchases(call); });
   addOperation("complete", [this](TQInvocation& call) { complete(call); });
   addOperation("getCompletedPurchases", [this](TQInvocation& call) { getCompletedPurchases(call); });
+  std::vector<std::string> known;
+  if (auto last = defaults_.value(kLastTransactionKey); last && last->isString()) known.push_back(last->asString());
+  if (auto purchases = defaults_.value(kPurchasesKey); purchases && purchases->isArray()) {
+    for (const json::Value& item : purchases->asArray()) {
+      const json::Value* id = item.isObject() ? item.asObject().find("transactionIdentifier") : nullptr;
+      if (id && id->isString()) known.push_back(id->asString());
+    }
+  }
+  store_.reserveTransactionIdentifiers(known);
   store_.setObserver(this);
+}
+
+namespace {
+
+// Whether `a` was issued after `b`: identifiers are numbers written out,
+// so a longer one is greater, and at equal length the text order is the
+// number order.
+bool issuedAfter(const std::string& a, const std::string& b) {
+  return a.size() != b.size() ? a.size() > b.size() : a > b;
+}
+
+}  // namespace
+
+void TQPurchase::rememberIssued(const std::string& identifier) {
+  auto error = defaults_.update(std::string(kLastTransactionKey), [&](const json::Value* current) -> std::optional<json::Value> {
+    if (current && current->isString() && !issuedAfter(identifier, current->asString())) return std::nullopt;
+    return json::Value(identifier);
+  });
+  if (error) log::warning("purchase: the last transaction identifier could not be kept: " + *error);
 }
 
 TQPurchase::~TQPurchase() { store_.setObserver(nullptr); }
@@ -105,6 +133,7 @@ std::optional<TQPurchase::Callbacks> TQPurchase::takeCallbacks(const std::string
 
 void TQPurchase::paymentQueueUpdatedTransactions(const std::vector<platform::StoreTransaction>& transactions) {
   for (const auto& transaction : transactions) {
+    rememberIssued(transaction.transactionIdentifier);
     switch (transaction.state) {
       case TransactionState::purchasing:
         break;  // the callbacks were recorded when the payment was added

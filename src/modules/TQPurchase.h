@@ -13,6 +13,11 @@
 // stores a transaction at most once, so a crash or a full disk can neither
 // lose a paid purchase nor list it twice.
 //
+// The last transaction identifier the store issued is kept in the user
+// defaults too; at start the store is told it and every completed
+// purchase's identifier, so that losing the store's queue file never makes
+// it issue an identifier again (a repeated one would look completed already).
+//
 // Thread rules: operations on any thread; store reports on the store's
 // thread. The product map and the owed callbacks are guarded by mutex_.
 #pragma once
@@ -33,6 +38,7 @@ class TQPurchase final : public bridge::TQW3CAction, private platform::StoreObse
  public:
   static constexpr std::string_view className = "TQPurchase";
   static constexpr std::string_view kPurchasesKey = "purchases";
+  static constexpr std::string_view kLastTransactionKey = "lastTransactionIdentifier";
   static constexpr std::string_view kNoIdentifiersText = "No product identifiers specified";
   static constexpr std::string_view kNoValidProductsText = "No valid products available in the store";
   static constexpr std::string_view kNoSuchPurchaseText = "No purchase with specified transaction identifier";
@@ -63,6 +69,8 @@ class TQPurchase final : public bridge::TQW3CAction, private platform::StoreObse
   static json::Object dictionaryForTransaction(const std::string& transactionIdentifier,
                                                const std::string& productIdentifier);
   std::string newRequestIdentifier();
+  // Keeps `identifier` as the last one issued when it is newer than the one kept.
+  void rememberIssued(const std::string& identifier);
 
   bridge::TQCallbackDelivery& callbacks_;
   platform::Store& store_;

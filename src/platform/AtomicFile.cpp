@@ -5,10 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
+#include "log/Log.h"
 #include "platform/PrivateFiles.h"
 
 namespace tavero::platform {
@@ -81,6 +85,36 @@ std::optional<std::string> writeFileAtomically(const fs::path& file, std::string
   }
   removeLeftovers(file, temporary);
   return std::nullopt;
+}
+
+int removeInterruptedWrites(const fs::path& folder, std::string_view namePrefix) {
+  std::error_code ec;
+  std::vector<fs::path> leftovers;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    const size_t mark = name.rfind(".tmp-");
+    if (mark == std::string::npos || mark == 0 || !name.starts_with(namePrefix)) continue;
+    const char* digits = name.data() + mark + 5;
+    const char* last = name.data() + name.size();
+    long pid = 0;
+    auto [stop, error] = std::from_chars(digits, last, pid);
+    if (error != std::errc() || stop != last || stop == digits || pid <= 0) continue;
+    std::error_code type;
+    if (!it->is_regular_file(type)) continue;
+    bool alive = pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+    if (!alive) leftovers.push_back(it->path());
+  }
+  int removed = 0;
+  for (const fs::path& leftover : leftovers) {
+    std::error_code failed;
+    if (fs::remove(leftover, failed)) {
+      ++removed;
+      log::info("removed " + leftover.string() + ", the unfinished write of an interrupted run");
+    } else if (failed) {
+      log::warning("could not remove the leftover " + leftover.string() + ": " + failed.message());
+    }
+  }
+  return removed;
 }
 
 FileContent readWholeFile(const fs::path& file) {

@@ -17,6 +17,13 @@ namespace tavero::platform {
 // files of a crashed writer ("<name>.tmp-*") are removed on the next write.
 std::optional<std::string> writeFileAtomically(const std::filesystem::path& file, std::string_view content);
 
+// Removes from `folder` the temporary files ("<name>.tmp-<pid>") of writes
+// above that a kill interrupted: those whose names start with `namePrefix`
+// and whose process is gone. Meant for launch, for the folders this writer
+// fills (otherwise a leftover stays until its file is written again).
+// Returns how many were removed; each removal and failure is logged.
+int removeInterruptedWrites(const std::filesystem::path& folder, std::string_view namePrefix = {});
+
 // The content of `file`; nullopt when it does not exist. A file that exists
 // but cannot be read gives a message.
 struct FileContent {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 namespace tavero::platform {
 
@@ -32,12 +33,18 @@ enum class LocationAccuracy { Best, NearestTenMeters };
 class LocationService {
  public:
   using Delegate = std::function<void(const LocationFix&)>;
+  using FailureDelegate = std::function<void(const std::string& reason)>;
 
   virtual ~LocationService() = default;
 
   virtual bool locationServicesEnabled() const = 0;
   virtual void setDesiredAccuracy(LocationAccuracy accuracy) = 0;
   virtual void setDelegate(Delegate delegate) = 0;
+  // Told, with the reason, when started updates turn out to be impossible
+  // (the system's service cannot be reached or refuses the app); by then
+  // locationServicesEnabled() is false. Same rules as setDelegate(). A
+  // service that, once enabled, always starts never calls it.
+  virtual void setFailureDelegate(FailureDelegate delegate) { (void)delegate; }
   // While started, every new fix goes to the delegate (a started service
   // that already knows a position reports it soon after the start).
   virtual void startUpdatingLocation() = 0;

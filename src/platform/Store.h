@@ -70,12 +70,19 @@ class Store {
   virtual void requestProducts(std::vector<std::string> identifiers, ProductsAnswer answer) = 0;
 
   // Adds a payment to the queue; its transaction is reported as purchasing,
-  // then as purchased or failed once the user has decided.
+  // then as purchased or failed once the user has decided. A payment is
+  // reported purchased only once that state is saved: one whose state
+  // cannot be saved is reported failed, with the reason.
   virtual void addPayment(StorePayment payment) = 0;
 
   // Removes a transaction from the queue for good. A message when the
   // queue could not be saved (the transaction then comes back next run).
   virtual std::optional<std::string> finishTransaction(const std::string& transactionIdentifier) = 0;
+
+  // Transaction identifiers the app already knows (the purchases it has
+  // recorded, the last identifier it saw issued): the store issues none of
+  // them again, nor any older one, even when its own records were lost.
+  virtual void reserveTransactionIdentifiers(const std::vector<std::string>& identifiers) = 0;
 
   // The transactions in the queue now, oldest first.
   virtual std::vector<StoreTransaction> transactions() const = 0;

@@ -45,6 +45,9 @@ TEST_F(SensorCommandsTest, SetThePositionTheSensorsAndTheNetwork) {
   EXPECT_EQ(position->latitude, 48.5);
   EXPECT_EQ(position->altitude, 35);
   EXPECT_EQ(position->horizontalAccuracy, 3);
+  EXPECT_EQ(position->verticalAccuracy, platform::kDefaultVerticalAccuracy);
+  ok({"geo", "fix", "12", "22"});
+  EXPECT_EQ(location_.status().position->verticalAccuracy, -1);  // no ALT: the altitude is not known
   ok({"geo", "disable"});
   EXPECT_FALSE(location_.locationServicesEnabled());
   ok({"sensor", "accel", "0", "0.5", "-1"});

@@ -44,18 +44,22 @@ TEST(ServeCommand, OptionsAreCheckedBeforeAnythingStarts) {
 // stops cleanly on SIGTERM.
 TEST(ServeCommand, ServesUntilSigtermThenExitsCleanly) {
   auto home = std::filesystem::temp_directory_path() / ("tavero-serve-" + std::to_string(::getpid()));
-  int errPipe[2];
+  int errPipe[2], outPipe[2];
   ASSERT_EQ(::pipe(errPipe), 0);
+  ASSERT_EQ(::pipe(outPipe), 0);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
   posix_spawn_file_actions_addclose(&actions, errPipe[0]);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, outPipe[0]);
   std::string homeText = home.string();
   const char* argv[] = {TAVERO_BINARY, "serve", "--port", "0", "--home", homeText.c_str(), nullptr};
   pid_t pid = 0;
   ASSERT_EQ(posix_spawn(&pid, TAVERO_BINARY, &actions, nullptr, const_cast<char**>(argv), environ), 0);
   posix_spawn_file_actions_destroy(&actions);
   ::close(errPipe[1]);
+  ::close(outPipe[1]);
 
   // The first log line names the port.
   FILE* err = ::fdopen(errPipe[0], "r");
@@ -75,12 +79,30 @@ TEST(ServeCommand, ServesUntilSigtermThenExitsCleanly) {
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->status, 200);
 
+  // Every module is there, the camera too: it shoots the simulated camera's
+  // test card, and the callback script carries the picture.
+  tavero::testing::LoopbackClient camera(port);
+  camera.send(tavero::testing::getRequest(
+      "/?command=Camera%23capture&source=1&destination=0&encoding=1&success=7&failure=8"
+      "&__source=file:///app/index.html",
+      port));
+  answer = camera.readAnswer();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 200);
+  FILE* out = ::fdopen(outPipe[0], "r");
+  std::string script;
+  char scriptLine[1 << 16];
+  while (script.empty() && std::fgets(scriptLine, sizeof scriptLine, out))
+    if (std::string_view(scriptLine).find("invoke(") != std::string_view::npos) script = scriptLine;
+  EXPECT_NE(script.find("invoke('7', [\\\"iVBORw0KGgo"), std::string::npos) << script.substr(0, 200);
+
   ::kill(pid, SIGTERM);
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
   std::fclose(err);
+  std::fclose(out);
   std::filesystem::remove_all(home);
 }
 

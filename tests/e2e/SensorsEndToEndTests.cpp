@@ -45,11 +45,20 @@ TEST_F(SensorsEndToEnd, APageFollowsPositionMotionOrientationAndTheNetworkAsTheD
   EXPECT_EQ(fields->asObject().find("accuracy")->toDouble(), 8);
   EXPECT_TRUE(fields->asObject().find("heading")->isNull());  // the device reports no course
   EXPECT_EQ(*fields->asObject().find("recent"), json::Value(true));
+  EXPECT_EQ(fields->asObject().find("altitude")->toDouble(), 35);
+  EXPECT_EQ(fields->asObject().find("altitudeAccuracy")->toDouble(), 10);
+  ASSERT_TRUE(waitFor([&] { return field(verdict, "zeroTimeout")->asArray().size() == 5; })) << text(*verdict);
+  for (const json::Value& outcome : field(verdict, "zeroTimeout")->asArray())
+    EXPECT_TRUE(isNumber(outcome, 3)) << text(*verdict);  // TIMEOUT, never the saved position
 
   command({"geo", "fix", "-33.75", "151.25"});
   EXPECT_TRUE(waitFor([&] { return isNumber(last(verdict, "positions"), -33.75); }));
   // The watch repeats the same position every tick; the page hears each one once.
   EXPECT_EQ(field(verdict, "positions")->asArray().size(), 2u) << text(*verdict);
+  // A fix without an altitude: the page sees none, and no accuracy for it.
+  fields = field(verdict, "positionFields");
+  EXPECT_TRUE(fields->asObject().find("altitude")->isNull()) << text(*verdict);
+  EXPECT_TRUE(fields->asObject().find("altitudeAccuracy")->isNull()) << text(*verdict);
 
   command({"sensor", "accel", "0", "0.5", "-1"});
   EXPECT_TRUE(waitFor([&] {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+
+#include <cstring>
 
 #include <optional>
 #include <string>
@@ -155,6 +158,29 @@ TEST_F(LocalStorageTest, APreserveThatCannotReadKeepsThePreviousBackup) {
   EXPECT_EQ(readFile(backup), "previous backup");
   EXPECT_EQ(namesIn(home.documents()), std::vector<std::string>{".file__0.localstorage"});
   EXPECT_TRUE(loggedLineContaining("Could not back up localStorage"));
+}
+
+// A backup that fails for a full disk says at error level that data may be
+// lost. Mounting a small file system needs root; elsewhere it is skipped.
+TEST_F(LocalStorageTest, ABackupOnAFullDiskIsAnErrorSayingDataMayBeLost) {
+  fs::create_directories(home.documents());
+  if (::mount("tavero-test", home.documents().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=16k") != 0)
+    GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+  struct Unmount {
+    fs::path point;
+    ~Unmount() { ::umount2(point.c_str(), MNT_DETACH); }
+  } unmount{home.documents()};
+  makeStorage(TQLocalStoreageFix::liveDatabasePath(home), "big", std::string(200 * 1024, 'x'));
+  std::vector<std::string> errors;
+  log::setSink([&](log::Level level, std::string_view line) {
+    if (level == log::Level::Error) errors.emplace_back(line);
+  });
+  TQLocalStoreageFix::preserveLocalStorage(home);
+  log::setSink({});
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("DATA MAY BE LOST"), std::string::npos) << errors[0];
+  EXPECT_NE(errors[0].find("full"), std::string::npos) << errors[0];
+  EXPECT_TRUE(namesIn(home.documents()).empty());  // no half-written backup
 }
 
 TEST_F(LocalStorageTest, CopyFileReportsEachFailure) {

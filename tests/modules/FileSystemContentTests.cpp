@@ -1,7 +1,10 @@
 // File contents: positions, reads, writes and truncation, byte counts and
 // UTF-8, failures, and concurrent writers.
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+
+#include <cstring>
 
 #include <thread>
 
@@ -135,6 +138,27 @@ TEST_P(FileSystemContents, AWriteTheSystemCannotFinishFailsAndIsLogged) {
   EXPECT_EQ(extended, "Could not truncate: not writable");
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_NE(warnings[0].find("File too large"), std::string::npos) << warnings[0];
+}
+
+// A small file system mounted inside the root fills up during the write.
+// Mounting needs root; elsewhere the test is skipped.
+TEST_P(FileSystemContents, AWriteToAFullDiskFailsAsQuotaExceededWithTheSystemsReason) {
+  makeFolder("full");
+  const fs::path mountPoint = root_ / "full";
+  if (::mount("tavero-test", mountPoint.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=16k") != 0)
+    GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+  struct Unmount {
+    fs::path point;
+    ~Unmount() { ::umount2(point.c_str(), MNT_DETACH); }
+  } unmount{mountPoint};
+  std::ofstream(mountPoint / "big", std::ios::binary) << "";
+  log::setSink([](log::Level, std::string_view) {});
+  std::string answer = failed("write", {{"path", "/full/big"}, {"offset", "0"}, {"data", std::string(200000, 'x')}});
+  log::setSink({});
+  EXPECT_EQ(answer, "Could not write: No space left on device");
+  // What fitted before the disk was full stays (a write is not undone).
+  EXPECT_GT(fs::file_size(mountPoint / "big"), 0u);
+  EXPECT_LT(fs::file_size(mountPoint / "big"), 200000u);
 }
 
 TEST_P(FileSystemContents, ConcurrentWritesToOneFileNeverInterleave) {

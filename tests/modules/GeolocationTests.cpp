@@ -105,6 +105,43 @@ TEST_F(GeolocationTest, DisabledLocationServicesFailRequestsAndWatchesWithoutATi
   EXPECT_TRUE(timers.active().empty());
 }
 
+TEST_F(GeolocationTest, AServiceThatCannotStartFailsTheWaitingRequestAndTheWatchAtOnce) {
+  run(&TQGeolocation::getCurrentPosition, {{"success", "4"}, {"failure", "5"}});
+  run(&TQGeolocation::watchPosition, {{"success", "6"}, {"failure", "7"}, {"frequency", "100"}});
+  EXPECT_EQ(delivery.count(), 0u);
+  location.fail("The name org.freedesktop.GeoClue2 was not provided by any .service files");
+  auto answers = delivery.take();
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[0].id, 5);
+  EXPECT_EQ(answers[0].value, json::Value("Failed to start location services"));
+  EXPECT_EQ(answers[1].id, 7);
+  EXPECT_EQ(answers[1].value, json::Value("Failed to start location services"));
+  EXPECT_TRUE(timers.active().empty());  // neither the deadline nor the watch's timer is left
+  timers.fireAll();
+  EXPECT_EQ(delivery.count(), 0u);
+
+  run(&TQGeolocation::getCurrentPosition, {{"success", "8"}, {"failure", "9"}});
+  answers = delivery.take();
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].id, 9);
+}
+
+TEST_F(GeolocationTest, AFailureBetweenTheStartAndTheRequestIsNotMissed) {
+  location.failWhenStarted = true;
+  run(&TQGeolocation::getCurrentPosition, {{"success", "4"}, {"failure", "5"}});
+  auto answers = delivery.take();
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].id, 5);
+  EXPECT_TRUE(timers.active().empty());
+
+  location.enabled = true;
+  run(&TQGeolocation::watchPosition, {{"success", "6"}, {"failure", "7"}, {"frequency", "100"}});
+  answers = delivery.take();
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].id, 7);
+  EXPECT_TRUE(timers.active().empty());
+}
+
 TEST_F(GeolocationTest, AWatchRepeatsTheSavedPositionEveryPeriodAndASecondWatchReplacesTheFirst) {
   run(&TQGeolocation::watchPosition, {{"success", "1"}, {"failure", "2"}, {"frequency", "1000"},
                                       {"allowHighAccuracy", "true"}});

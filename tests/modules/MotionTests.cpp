@@ -48,7 +48,7 @@ class MotionTest : public ::testing::Test {
  protected:
   RecordingDelivery delivery;
   FakeMotionService motion;
-  std::unique_ptr<TQMotion> module = std::make_unique<TQMotion>(delivery, motion, "12");
+  std::unique_ptr<TQMotion> module = std::make_unique<TQMotion>(delivery, motion);
 
   void watch(const char* callback) {
     auto invocation = call({{"callback", callback}});
@@ -111,28 +111,40 @@ TEST_F(MotionTest, ASecondWatchSendsLaterReadingsToTheNewIdAndPageOnlyOnOneAccel
 }
 
 TEST(MotionWithoutGyroscope, ReportsARotationRateOfZeroAndOrientationReportsNothing) {
-  for (auto [version, gyro] : {std::pair<const char*, bool>{"12", false}, {"3.2", true}, {"", true}}) {
-    RecordingDelivery delivery;
-    FakeMotionService motion;
-    motion.gyroAvailable = gyro;
-    TQMotion module(delivery, motion, version);
-    TQOrientation orientation(delivery, motion, version);
-    auto invocation = call({{"callback", "1"}});
-    module.watch(invocation);
-    orientation.watch(invocation);
-    EXPECT_EQ(motion.running(Kind::Gyro), 0) << version;
-    EXPECT_EQ(motion.running(Kind::DeviceMotion), 0) << version;
-    motion.accelerate({0, 0, -1});
-    auto readings = delivery.take();
-    ASSERT_EQ(readings.size(), 1u);
-    EXPECT_EQ(entryText(readings[0], "rotationRate", "gamma"), "0.000000");
-  }
+  RecordingDelivery delivery;
+  FakeMotionService motion;
+  motion.gyroAvailable = false;
+  TQMotion module(delivery, motion);
+  TQOrientation orientation(delivery, motion);
+  auto invocation = call({{"callback", "1"}});
+  module.watch(invocation);
+  orientation.watch(invocation);
+  EXPECT_EQ(motion.running(Kind::Gyro), 0);
+  EXPECT_EQ(motion.running(Kind::DeviceMotion), 0);
+  motion.accelerate({0, 0, -1});
+  auto readings = delivery.take();
+  ASSERT_EQ(readings.size(), 1u);
+  EXPECT_EQ(entryText(readings[0], "rotationRate", "gamma"), "0.000000");
+}
+
+// Whatever the system's version says: a device with a gyroscope uses it.
+TEST(MotionWithGyroscope, UsesItOnAnySystem) {
+  RecordingDelivery delivery;
+  FakeMotionService motion;
+  motion.gyroAvailable = true;
+  TQMotion module(delivery, motion);
+  TQOrientation orientation(delivery, motion);
+  auto invocation = call({{"callback", "1"}});
+  module.watch(invocation);
+  orientation.watch(invocation);
+  EXPECT_EQ(motion.running(Kind::Gyro), 1);
+  EXPECT_EQ(motion.running(Kind::DeviceMotion), 1);
 }
 
 TEST(Orientation, SendsTheAttitudeInDegreesToTheLatestIdUntilClearWatch) {
   RecordingDelivery delivery;
   FakeMotionService motion;
-  TQOrientation orientation(delivery, motion, "4.3.1");
+  TQOrientation orientation(delivery, motion);
   auto first = call({{"callback", "1"}});
   auto second = call({{"callback", "2"}});
   orientation.watch(first);
@@ -158,8 +170,8 @@ TEST(MotionOnTheSensorThread, WatchesAndModulesComeAndGoWhileSamplesFlow) {
   RecordingDelivery delivery;
   platform::SimulatedMotionService sensors;
   for (int round = 0; round < 20; ++round) {
-    auto motion = std::make_unique<TQMotion>(delivery, sensors, "12");
-    auto orientation = std::make_unique<TQOrientation>(delivery, sensors, "12");
+    auto motion = std::make_unique<TQMotion>(delivery, sensors);
+    auto orientation = std::make_unique<TQOrientation>(delivery, sensors);
     std::thread other([&] {
       for (int i = 0; i < 10; ++i) {
         auto watch = call({{"callback", "7"}});

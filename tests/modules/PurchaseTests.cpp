@@ -39,6 +39,7 @@ class FakeStore : public platform::Store {
     return std::nullopt;
   }
   std::vector<StoreTransaction> transactions() const override { return queue; }
+  void reserveTransactionIdentifiers(const std::vector<std::string>& identifiers) override { reserved = identifiers; }
   void setObserver(platform::StoreObserver* next) override { observer = next; }
   std::string priceDescription(const platform::StoreProduct& product) const override {
     return product.price + " in " + product.priceLocale;
@@ -63,6 +64,7 @@ class FakeStore : public platform::Store {
   ProductsAnswer pendingAnswer;
   std::vector<StoreTransaction> queue;
   std::vector<std::string> finished;
+  std::vector<std::string> reserved;
   platform::StoreObserver* observer = nullptr;
 };
 
@@ -333,6 +335,58 @@ TEST_F(PurchaseTest, PurchasesFromManyThreadsEachGetTheirOwnAnswer) {
   }
   EXPECT_TRUE(store.transactions().empty());
   EXPECT_EQ(defaults_->value("purchases")->asArray().size(), 20u);
+}
+
+// The queue file lost (deleted, or set aside as unreadable) while the user
+// defaults stay: numbering must not start again at the completed purchases'
+// identifiers, which complete would take as stored already.
+TEST_F(PurchaseTest, AStoreThatLostItsQueueNeverIssuesAKnownIdentifierAgain) {
+  platform::StoreSettings settings;
+  settings.policy = platform::StorePolicy::approve;
+  settings.catalog = {coins_};
+  const fs::path queue = folder_ / "Store" / "PaymentQueue.json";
+  auto runOnce = [&](bool completeIt) {
+    platform::SimulatedStore store(settings, queue);
+    test::RecordingCallbacks callbacks;
+    TQPurchase purchase(callbacks, store, *defaults_);
+    json::Object info;
+    info.append("identifier", "coins");
+    call(purchase, "getProducts", {{"success", "1"}, {"failure", "2"}, {"productInfos", json::Array{json::Value(info)}}});
+    std::promise<void> answered;
+    store.afterPendingReports([&] { answered.set_value(); });
+    answered.get_future().wait();
+    call(purchase, "purchase", {{"success", "5"}, {"failure", "6"}, {"identifier", "coins"}});
+    std::promise<void> reported;
+    store.afterPendingReports([&] { reported.set_value(); });
+    reported.get_future().wait();
+    std::string id = store.transactions().at(0).transactionIdentifier;
+    if (completeIt) call(purchase, "complete", {{"success", "7"}, {"failure", "8"}, {"identifier", id}});
+    auto delivered = callbacks.take();
+    EXPECT_EQ(delivered.back().id, completeIt ? 7 : 5);
+    return id;
+  };
+  std::string first = runOnce(true);
+  fs::remove(queue);
+  std::string second = runOnce(true);
+  EXPECT_NE(second, first);
+  ASSERT_EQ(defaults_->value("purchases")->asArray().size(), 2u);  // both recorded
+
+  // The last payment was never completed: only the kept last identifier knows it.
+  std::string third = runOnce(false);
+  fs::remove(queue);
+  std::string fourth = runOnce(true);
+  EXPECT_NE(fourth, third);
+  EXPECT_NE(fourth, second);
+  EXPECT_EQ(defaults_->value("purchases")->asArray().size(), 3u);
+}
+
+TEST_F(PurchaseTest, TellsTheStoreEveryIdentifierItKnows) {
+  offer({coins_});
+  std::string paid = buy("coins");
+  run("complete", {{"success", "9"}, {"failure", "10"}, {"identifier", paid}});
+  std::string waiting = buy("coins");
+  restart();
+  EXPECT_EQ(store_.reserved, (std::vector<std::string>{waiting, paid}));
 }
 
 }  // namespace

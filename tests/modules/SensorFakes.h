@@ -56,18 +56,31 @@ class FakeLocationService : public platform::LocationService {
   bool locationServicesEnabled() const override { return enabled; }
   void setDesiredAccuracy(platform::LocationAccuracy a) override { accuracy = a; }
   void setDelegate(Delegate d) override { delegate = std::move(d); }
-  void startUpdatingLocation() override { ++starts, updating = true; }
+  void setFailureDelegate(FailureDelegate d) override { failureDelegate = std::move(d); }
+  void startUpdatingLocation() override {
+    ++starts, updating = true;
+    // As if the service's thread failed while the caller was still between
+    // the start and its next step.
+    if (failWhenStarted) fail("the service is gone");
+  }
   void stopUpdatingLocation() override { ++stops, updating = false; }
   void report(const platform::LocationFix& fix) {
     if (delegate) delegate(fix);
+  }
+  // The service finds it cannot start, as GeoClue does when nothing answers.
+  void fail(const std::string& reason) {
+    enabled = false;
+    if (failureDelegate) failureDelegate(reason);
   }
 
   bool enabled = true;
   bool updating = false;
   int starts = 0;
   int stops = 0;
+  bool failWhenStarted = false;
   std::optional<platform::LocationAccuracy> accuracy;
   Delegate delegate;
+  FailureDelegate failureDelegate;
 };
 
 // Streams stay in `streams` while their subscription lives; the test calls

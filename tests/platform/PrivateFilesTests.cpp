@@ -78,6 +78,27 @@ TEST_F(PrivateFiles, AnAtomicWriteDoesNotKeepTheModeOfACrashedWritersLeftover) {
   EXPECT_EQ(modeOf(file), 0600u);
 }
 
+TEST_F(PrivateFiles, InterruptedWritesOfDeadProcessesAreRemovedAndNothingElse) {
+  // A pid no process has: above the kernel's limit.
+  const std::string dead = "4194305";
+  const std::string live = std::to_string(::getppid());
+  for (const char* name : {"PaymentQueue.json.tmp-", "image-3.jpg.tmp-"}) std::ofstream(root_ / (name + dead)) << "x";
+  const std::vector<std::string> kept = {"PaymentQueue.json.tmp-" + live,  // a writer still running
+                                         "notes.tmp-" + dead + "x", "notes.tmp-", ".tmp-" + dead, "PaymentQueue.json"};
+  for (const auto& name : kept) std::ofstream(root_ / name) << "x";
+  fs::create_directories(root_ / ("folder.tmp-" + dead));
+  std::ofstream(root_ / ("other.txt.tmp-" + dead)) << "x";
+
+  EXPECT_EQ(removeInterruptedWrites(root_, "image-"), 1);
+  EXPECT_FALSE(fs::exists(root_ / ("image-3.jpg.tmp-" + dead)));
+  EXPECT_TRUE(fs::exists(root_ / ("PaymentQueue.json.tmp-" + dead)));  // not the prefix asked for
+  EXPECT_EQ(removeInterruptedWrites(root_), 2);
+  EXPECT_FALSE(fs::exists(root_ / ("PaymentQueue.json.tmp-" + dead)));
+  for (const auto& name : kept) EXPECT_TRUE(fs::exists(root_ / name)) << name;
+  EXPECT_TRUE(fs::exists(root_ / ("folder.tmp-" + dead)));
+  EXPECT_EQ(removeInterruptedWrites(root_ / "missing"), 0);
+}
+
 TEST_F(PrivateFiles, AnOpenHomeIsTightenedAtLaunchWithALogLine) {
   HomeFolders home{root_ / "home"};
   const fs::path database = home.applicationSupport() / "sqlite_databases" / "1.db";

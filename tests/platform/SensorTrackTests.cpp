@@ -48,6 +48,19 @@ TEST(LocationTrack, ReadsGpxPointsWithTimesAndComputesCourseAndSpeed) {
   EXPECT_EQ(track[2].fix.speed, 3);             // the file's own value wins
   EXPECT_EQ(track[0].fix.horizontalAccuracy, kDefaultHorizontalAccuracy);
   EXPECT_EQ(track[0].fix.verticalAccuracy, kDefaultVerticalAccuracy);
+  EXPECT_EQ(track[2].fix.verticalAccuracy, -1);  // no <ele>: the altitude is not known
+}
+
+TEST(LocationTrack, APointWithoutAnAltitudeHasNoneWhateverItsAccuracy) {
+  auto track = valueOf(parseLocationTrack("latitude,longitude,altitude,altitudeAccuracy\n1,2,40,3\n1,2,,3\n1,2,,\n1,2,0,\n"));
+  ASSERT_EQ(track.size(), 4u);
+  EXPECT_EQ(track[0].fix.altitude, 40);
+  EXPECT_EQ(track[0].fix.verticalAccuracy, 3);
+  EXPECT_EQ(track[1].fix.verticalAccuracy, -1);
+  EXPECT_EQ(track[2].fix.verticalAccuracy, -1);
+  EXPECT_EQ(track[3].fix.verticalAccuracy, kDefaultVerticalAccuracy);  // sea level is an altitude
+  auto flat = valueOf(parseLocationTrack("latitude,longitude\n1,2\n"));
+  EXPECT_EQ(flat[0].fix.verticalAccuracy, -1);
 }
 
 TEST(LocationTrack, ReadsCsvWithColumnsInAnyOrderAndPointsASecondApartWithoutTimes) {
@@ -130,6 +143,7 @@ TEST_F(SensorProfileTest, ReadsLocationMotionAndNetworkWithFilesBesideTheProfile
   EXPECT_EQ(profile.position->latitude, 48.5);
   EXPECT_EQ(profile.position->speed, 1.5);
   EXPECT_EQ(profile.position->course, -1);
+  EXPECT_EQ(profile.position->verticalAccuracy, -1);  // no altitude given: not known
   ASSERT_TRUE(profile.track);
   EXPECT_EQ(profile.track->size(), 2u);
   EXPECT_EQ(profile.gyroscope, false);

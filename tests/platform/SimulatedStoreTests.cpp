@@ -6,6 +6,7 @@
 #include <future>
 #include <mutex>
 
+#include "platform/AtomicFile.h"
 #include "platform/sim/SimulatedStore.h"
 
 namespace tavero::platform {
@@ -152,7 +153,7 @@ TEST_F(SimulatedStoreTest, UnfinishedTransactionsComeBackAfterARestart) {
   store.setObserver(&observer_);  // a new observer hears of the whole queue
   drain(store);
   EXPECT_EQ(observer_.take().size(), 2u);
-  auto next = buy(store, "coins")[0].transactionIdentifier;
+  auto next = buy(store, "coins").back().transactionIdentifier;
   EXPECT_NE(next, waiting);
   EXPECT_NE(next, paid);
   EXPECT_NE(next, finished);  // identifiers are never reused
@@ -191,6 +192,93 @@ TEST_F(SimulatedStoreTest, AnswersProductRequestsWithTheProductsItKnows) {
   std::promise<std::variant<std::vector<StoreProduct>, StoreError>> refused;
   offline.requestProducts({"coins"}, [&](auto answer) { refused.set_value(answer); });
   EXPECT_EQ(std::get<StoreError>(refused.get_future().get()).localizedDescription, "Cannot connect to the store");
+}
+
+TEST_F(SimulatedStoreTest, NumbersGoOnAboveEveryIdentifierItHasSeen) {
+  std::string last;
+  {
+    SimulatedStore store(catalog(StorePolicy::manual), queue_);
+    store.setObserver(&observer_);
+    buy(store, "coins");
+    last = buy(store, "gems")[0].transactionIdentifier;
+    store.setObserver(nullptr);
+  }
+  // A queue whose counter fell behind its own list.
+  std::ofstream(queue_) << "{\"nextTransaction\": 1, \"transactions\": [{\"transactionIdentifier\": \"" << last
+                        << "\", \"productIdentifier\": \"gems\", \"state\": \"purchased\"}]}";
+  std::string next;
+  {
+    SimulatedStore store(catalog(StorePolicy::manual), queue_);
+    store.setObserver(&observer_);
+    next = buy(store, "coins").back().transactionIdentifier;
+    EXPECT_GT(next, last);
+    store.setObserver(nullptr);
+  }
+  // No queue at all: what the app reserves counts, foreign identifiers do not.
+  fs::remove(queue_);
+  SimulatedStore store(catalog(StorePolicy::manual), queue_);
+  store.reserveTransactionIdentifiers({"T7", "", "99999999999999999999999", next, "12"});
+  store.setObserver(&observer_);
+  std::string after = buy(store, "coins")[0].transactionIdentifier;
+  EXPECT_EQ(after.size(), next.size());
+  EXPECT_GT(after, next);
+  store.setObserver(nullptr);
+}
+
+// The disk fills up at each write of a payment in turn and stays full: the
+// page is told a payment is paid only when a restart still finds it paid.
+TEST_F(SimulatedStoreTest, APaymentIsReportedPaidOnlyOnceThatIsSaved) {
+  for (int failAt = 1; failAt <= 3; ++failAt) {
+    fs::remove_all(queue_.parent_path());
+    std::string id;
+    TransactionState told;
+    {
+      int writes = 0;
+      SimulatedStore store(catalog(StorePolicy::approve), queue_,
+                           [&](const fs::path& file, std::string_view content) -> std::optional<std::string> {
+                             if (++writes >= failAt) return "cannot write " + file.string() + ": No space left on device";
+                             return writeFileAtomically(file, content);
+                           });
+      store.setObserver(&observer_);
+      auto reports = buy(store, "coins");
+      ASSERT_FALSE(reports.empty());
+      id = reports.back().transactionIdentifier;
+      told = reports.back().state;
+      if (told == TransactionState::failed)
+        EXPECT_NE(reports.back().error->localizedDescription.find("could not be recorded: cannot write"),
+                  std::string::npos);
+      store.setObserver(nullptr);
+    }
+    EXPECT_EQ(told, failAt <= 2 ? TransactionState::failed : TransactionState::purchased) << "failing write " << failAt;
+    SimulatedStore restarted(catalog(StorePolicy::approve), queue_);
+    auto queue = restarted.transactions();
+    if (told == TransactionState::purchased) {
+      ASSERT_EQ(queue.size(), 1u) << "failing write " << failAt;
+      EXPECT_EQ(queue[0].transactionIdentifier, id);
+      EXPECT_EQ(queue[0].state, TransactionState::purchased);
+    }
+    if (told != TransactionState::purchased)
+      for (const auto& transaction : queue) EXPECT_NE(transaction.state, TransactionState::purchased) << failAt;
+  }
+}
+
+TEST_F(SimulatedStoreTest, AnApprovalThatCannotBeSavedLeavesThePaymentWaiting) {
+  bool full = false;
+  SimulatedStore store(catalog(StorePolicy::manual), queue_,
+                       [&](const fs::path& file, std::string_view content) -> std::optional<std::string> {
+                         if (full) return std::string("No space left on device");
+                         return writeFileAtomically(file, content);
+                       });
+  store.setObserver(&observer_);
+  std::string id = buy(store, "coins")[0].transactionIdentifier;
+  full = true;
+  EXPECT_NE(store.approve(id).value_or("").find("still waits: No space left on device"), std::string::npos);
+  drain(store);
+  EXPECT_TRUE(observer_.take().empty());
+  EXPECT_EQ(store.transactions().at(0).state, TransactionState::purchasing);
+  full = false;
+  EXPECT_FALSE(store.approve(id));
+  store.setObserver(nullptr);
 }
 
 }  // namespace

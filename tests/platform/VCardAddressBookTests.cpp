@@ -59,6 +59,31 @@ TEST(VCardAddressBook, PhoneTypesBecomeTheBooksLabels) {
   EXPECT_EQ(text(person, PersonProperty::lastName), "Doe");
 }
 
+TEST(VCardAddressBook, Version4URIsGiveTheNumberAndTheAddressTheyCarry) {
+  Person person = only(
+      "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Li Wei\r\n"
+      "TEL;TYPE=cell;VALUE=uri:tel:+86-10-1234-5678\r\nTEL;VALUE=uri:TEL:+1-201-555-0123;ext=7\r\n"
+      "TEL;VALUE=text:+44 20 7946 0958\r\nTEL:tel:\r\n"
+      "EMAIL;TYPE=work:mailto:li.wei%40example.org?subject=hi\r\nEMAIL:plain@example.org\r\n"
+      "IMPP:xmpp:li%2Bwei@example.org\r\nIMPP:sip:bad%zzescape@example.org\r\nEND:VCARD\r\n");
+  const auto& phones = multi(person, PersonProperty::phone);
+  ASSERT_EQ(phones.entries.size(), 3u);  // "tel:" alone holds no number
+  EXPECT_EQ(textOf(phones.entries[0]), "+86-10-1234-5678");
+  EXPECT_EQ(label(phones.entries[0]), labels::mobile);
+  EXPECT_EQ(textOf(phones.entries[1]), "+1-201-555-0123;ext=7");
+  EXPECT_EQ(textOf(phones.entries[2]), "+44 20 7946 0958");
+  const auto& emails = multi(person, PersonProperty::email);
+  ASSERT_EQ(emails.entries.size(), 2u);
+  EXPECT_EQ(textOf(emails.entries[0]), "li.wei@example.org");
+  EXPECT_EQ(textOf(emails.entries[1]), "plain@example.org");
+  const auto& messages = multi(person, PersonProperty::instantMessage);
+  ASSERT_EQ(messages.entries.size(), 2u);
+  EXPECT_EQ(std::get<PersonDictionary>(messages.entries[0].value),
+            (PersonDictionary{{"service", "Jabber"}, {"username", "li+wei@example.org"}}));
+  EXPECT_EQ(std::get<PersonDictionary>(messages.entries[1].value),
+            (PersonDictionary{{"service", "sip"}, {"username", "bad%zzescape@example.org"}}));
+}
+
 TEST(VCardAddressBook, ReadsVersion21QuotedPrintableAndBareTypes) {
   Person person = only(
       "BEGIN:VCARD\nVERSION:2.1\nN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:M=C3=BCller;J=C3=BCrgen;;Dr.;\n"

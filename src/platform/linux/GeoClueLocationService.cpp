@@ -18,8 +18,9 @@ struct GeoClueLocationService::State {
   bool enabled = true;
   LocationAccuracy accuracy = LocationAccuracy::NearestTenMeters;
 
-  std::mutex delegateMutex;  // guards delegate; held while it runs
+  std::mutex delegateMutex;  // guards delegate and failureDelegate; held while they run
   Delegate delegate;
+  FailureDelegate failureDelegate;
 
   // Main thread only.
   bool wanted = false;  // updates are started
@@ -79,10 +80,14 @@ struct GeoClueLocationService::State {
     auto self = weak->lock();
     if (!self || !simple) {
       if (self && !g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
-        log::warning(std::string("location: GeoClue cannot be used: ") + error->message +
-                     "; location services are off");
-        std::lock_guard lock(self->mutex);
-        self->enabled = false;
+        const std::string reason = error ? error->message : "GeoClue gave no client";
+        log::warning("location: GeoClue cannot be used: " + reason + "; location services are off");
+        {
+          std::lock_guard lock(self->mutex);
+          self->enabled = false;
+        }
+        std::lock_guard lock(self->delegateMutex);
+        if (self->failureDelegate) self->failureDelegate(reason);
       }
       if (error) g_error_free(error);
       if (simple) g_object_unref(simple);
@@ -126,6 +131,11 @@ void GeoClueLocationService::setDesiredAccuracy(LocationAccuracy accuracy) {
 void GeoClueLocationService::setDelegate(Delegate delegate) {
   std::lock_guard lock(state_->delegateMutex);
   state_->delegate = std::move(delegate);
+}
+
+void GeoClueLocationService::setFailureDelegate(FailureDelegate delegate) {
+  std::lock_guard lock(state_->delegateMutex);
+  state_->failureDelegate = std::move(delegate);
 }
 
 void GeoClueLocationService::startUpdatingLocation() {

@@ -5,7 +5,8 @@
 //
 // Location services count as enabled until GeoClue cannot be reached or
 // refuses this app (no D-Bus system bus, no geoclue service, access denied):
-// from then on requests and watches fail to start. Fixes carry GeoClue's
+// then the failure delegate hears why, and from then on requests and
+// watches fail to start. Fixes carry GeoClue's
 // latitude, longitude, accuracy, altitude, speed, heading and timestamp;
 // GeoClue gives no vertical accuracy, so it is -1 (altitude unknown) unless
 // an altitude is known, then it is the horizontal accuracy.
@@ -32,6 +33,7 @@ class GeoClueLocationService : public LocationService {
   bool locationServicesEnabled() const override;
   void setDesiredAccuracy(LocationAccuracy accuracy) override;
   void setDelegate(Delegate delegate) override;
+  void setFailureDelegate(FailureDelegate delegate) override;
   void startUpdatingLocation() override;
   void stopUpdatingLocation() override;
 

@@ -62,6 +62,13 @@ struct Attribute {
     auto all = values();
     return index < all.size() ? trimmed(all[index]) : std::string();
   }
+  // The values joined again by ";": a URI value ("tel:+1-555;ext=5") is
+  // one value, but the parser splits it as a structured one.
+  std::string joinedValue() const {
+    std::string out;
+    for (const auto& piece : values()) out += (out.empty() ? "" : ";") + piece;
+    return trimmed(out);
+  }
   // Every value of the parameters named `name` (any case), lower-cased and
   // split at commas.
   std::vector<std::string> param(std::string_view name) const {
@@ -128,6 +135,36 @@ std::optional<std::string> relationLabel(const Attribute& a) {
   return std::nullopt;
 }
 
+// ---- URI values ------------------------------------------------------------
+
+// The address a URI of `scheme` carries: vCard 4.0 writes every TEL as a
+// tel: URI ("tel:+86-10-1234-5678") and may write EMAIL as a mailto: one;
+// the book holds the number or the address itself. Escapes are decoded
+// (kept as written when malformed), a mailto: URI's "?headers" dropped.
+// Values without the scheme are returned as they are.
+std::string uriAddress(const std::string& value, std::string_view scheme) {
+  if (value.size() <= scheme.size() || value[scheme.size()] != ':' ||
+      !equalsIgnoringCase(std::string_view(value).substr(0, scheme.size()), scheme))
+    return value;
+  std::string address = value.substr(scheme.size() + 1);
+  if (equalsIgnoringCase(scheme, "mailto")) address = address.substr(0, address.find('?'));
+  if (char* decoded = g_uri_unescape_string(address.c_str(), nullptr)) {
+    address = decoded;
+    g_free(decoded);
+  }
+  return address;
+}
+
+// The attribute's address when its value is a URI of `scheme`, else its
+// first value as before.
+std::string uriOrValue(const Attribute& a, std::string_view scheme) {
+  std::string first = a.value();
+  if (first.size() <= scheme.size() || first[scheme.size()] != ':' ||
+      !equalsIgnoringCase(std::string_view(first).substr(0, scheme.size()), scheme))
+    return first;
+  return uriAddress(a.joinedValue(), scheme);
+}
+
 // ---- instant messages ----------------------------------------------------
 
 struct MessagingService {
@@ -146,10 +183,10 @@ constexpr MessagingService kServices[] = {
 std::optional<PersonDictionary> instantMessage(const Attribute& a, const std::string& name) {
   std::string service, username;
   if (name == "IMPP") {
-    std::string value = a.value();
+    std::string value = a.joinedValue();
     auto colon = value.find(':');
     std::string scheme = colon == std::string::npos ? std::string() : lower(value.substr(0, colon));
-    username = colon == std::string::npos ? value : value.substr(colon + 1);
+    username = colon == std::string::npos ? value : uriAddress(value, value.substr(0, colon));
     service = a.firstParam("X-SERVICE-TYPE");
     if (service.empty()) {
       for (const auto& known : kServices)
@@ -228,9 +265,9 @@ class PersonBuilder {
       } else if (name == "X-ABSHOWAS") {
         organization = organization || equalsIgnoringCase(a.value(), "COMPANY");
       } else if (name == "EMAIL") {
-        entry(PersonProperty::email, kStringPropertyType, a, placeLabel(a), a.value());
+        entry(PersonProperty::email, kStringPropertyType, a, placeLabel(a), uriOrValue(a, "mailto"));
       } else if (name == "TEL") {
-        entry(PersonProperty::phone, kStringPropertyType, a, phoneLabel(a), a.value());
+        entry(PersonProperty::phone, kStringPropertyType, a, phoneLabel(a), uriOrValue(a, "tel"));
       } else if (name == "URL") {
         entry(PersonProperty::url, kStringPropertyType, a, placeLabel(a), a.value());
       } else if (name == "ADR") {

@@ -23,8 +23,7 @@ struct RawPoint {
   std::optional<double> time;
   double latitude = 0;
   double longitude = 0;
-  double altitude = 0;
-  std::optional<double> accuracy, altitudeAccuracy, course, speed;
+  std::optional<double> altitude, accuracy, altitudeAccuracy, course, speed;
 };
 
 // Offsets from the first point, times in order, course and speed filled in.
@@ -46,9 +45,10 @@ std::variant<LocationTrack, std::string> completeTrack(const std::vector<RawPoin
     LocationFix fix;
     fix.latitude = raw[i].latitude;
     fix.longitude = raw[i].longitude;
-    fix.altitude = raw[i].altitude;
     fix.horizontalAccuracy = raw[i].accuracy.value_or(kDefaultHorizontalAccuracy);
-    fix.verticalAccuracy = raw[i].altitudeAccuracy.value_or(kDefaultVerticalAccuracy);
+    // A point without an altitude has none: no accuracy makes one up.
+    fix.altitude = raw[i].altitude.value_or(0);
+    fix.verticalAccuracy = raw[i].altitude ? raw[i].altitudeAccuracy.value_or(kDefaultVerticalAccuracy) : -1;
     track.push_back({offset, fix});
   }
   for (size_t i = 0; i < track.size(); ++i) {
@@ -122,7 +122,7 @@ std::variant<LocationTrack, std::string> parseCsvTrack(std::string_view text) {
         case Column::Time: point.time = value; break;
         case Column::Latitude: point.latitude = *value; break;
         case Column::Longitude: point.longitude = *value; break;
-        case Column::Altitude: point.altitude = *value; break;
+        case Column::Altitude: point.altitude = value; break;
         case Column::Accuracy: point.accuracy = value; break;
         case Column::AltitudeAccuracy: point.altitudeAccuracy = value; break;
         case Column::Course: point.course = value; break;
@@ -214,7 +214,7 @@ void gpxEnd(GMarkupParseContext*, const gchar* name, gpointer data, GError** err
   if (target) {
     *target = value;
   } else {
-    reader.current->altitude = *value;
+    reader.current->altitude = value;
   }
 }
 

@@ -66,10 +66,11 @@ Error readLocation(const json::Object& location, const std::filesystem::path& fo
   if (latitude || longitude || altitude || accuracy || altitudeAccuracy || course || speed) {
     if (!latitude || !longitude) return std::string("\"location\" needs both latitude and longitude for a position");
     if (auto error = checkCoordinate(*latitude, *longitude)) return "\"location\": " + *error;
+    // Without an altitude the altitude is unknown (vertical accuracy -1).
     profile.position = LocationFix{*latitude, *longitude, altitude.value_or(0),
                                    accuracy.value_or(kDefaultHorizontalAccuracy),
-                                   altitudeAccuracy.value_or(kDefaultVerticalAccuracy), course.value_or(-1),
-                                   speed.value_or(-1), 0};
+                                   altitude ? altitudeAccuracy.value_or(kDefaultVerticalAccuracy) : -1,
+                                   course.value_or(-1), speed.value_or(-1), 0};
   }
   std::optional<std::filesystem::path> trackFile;
   if (auto error = readFileKey(location, "location", "track", trackFile, folder)) return error;

@@ -4,7 +4,9 @@
 #include <unicode/locid.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
+#include <limits>
 
 #include "json/JsonCodec.h"
 #include "log/Log.h"
@@ -55,8 +57,10 @@ std::string_view storePolicyName(StorePolicy policy) {
   return "manual";
 }
 
-SimulatedStore::SimulatedStore(StoreSettings settings, std::filesystem::path queueFile)
-    : queueFile_(std::move(queueFile)), settings_(std::move(settings)) {
+SimulatedStore::SimulatedStore(StoreSettings settings, std::filesystem::path queueFile, QueueWriter writer)
+    : queueFile_(std::move(queueFile)),
+      writer_(writer ? std::move(writer) : QueueWriter(writeFileAtomically)),
+      settings_(std::move(settings)) {
   load();
   thread_ = std::thread([this] { run(); });
 }
@@ -100,6 +104,7 @@ void SimulatedStore::load() {
     auto state = stateNamed(textOf(*fields, "state"));
     if (transaction.transactionIdentifier.empty() || !state) continue;
     transaction.state = *state;
+    reserveLocked(transaction.transactionIdentifier);  // "nextTransaction" may be older than the list
     if (transaction.state == TransactionState::failed)
       transaction.error = StoreError{static_cast<int>(fields->find("errorCode") ? fields->find("errorCode")->toInt64() : 0),
                                      textOf(*fields, "errorDescription")};
@@ -126,7 +131,7 @@ std::optional<std::string> SimulatedStore::saveLocked() {
   json::Object stored;
   stored.append("nextTransaction", static_cast<long long>(nextTransaction_));
   stored.append("transactions", std::move(list));
-  auto error = writeFileAtomically(queueFile_, json::JsonCodec::jsonStringValueWithIndentLevel(stored, 0) + "\n");
+  auto error = writer_(queueFile_, json::JsonCodec::jsonStringValueWithIndentLevel(stored, 0) + "\n");
   if (error) log::error("store: the payment queue could not be saved: " + *error);
   return error;
 }
@@ -153,13 +158,40 @@ void SimulatedStore::requestProducts(std::vector<std::string> identifiers, Produ
   post([answer = std::move(answer), result = std::move(result)] { answer(result); });
 }
 
+void SimulatedStore::reserveLocked(const std::string& identifier) {
+  uint64_t number = 0;
+  auto [end, error] = std::from_chars(identifier.data(), identifier.data() + identifier.size(), number);
+  if (error != std::errc() || end != identifier.data() + identifier.size() || number < kFirstTransactionNumber ||
+      number == std::numeric_limits<uint64_t>::max())
+    return;  // not one of ours
+  nextTransaction_ = std::max(nextTransaction_, number - kFirstTransactionNumber + 1);
+}
+
+void SimulatedStore::reserveTransactionIdentifiers(const std::vector<std::string>& identifiers) {
+  std::lock_guard lock(mutex_);
+  const uint64_t before = nextTransaction_;
+  for (const std::string& identifier : identifiers) reserveLocked(identifier);
+  if (nextTransaction_ != before) {
+    log::warning("store: the payment queue had lost track of transactions up to " +
+                 std::to_string(kFirstTransactionNumber + nextTransaction_ - 1) + "; numbering goes on from there");
+    saveLocked();  // a failure is logged; the next change saves it again
+  }
+}
+
 void SimulatedStore::addPayment(StorePayment payment) {
   std::lock_guard lock(mutex_);
   StoreTransaction transaction;
   transaction.transactionIdentifier = std::to_string(kFirstTransactionNumber + nextTransaction_++);
   transaction.payment = std::move(payment);
   queue_.push_back(transaction);
-  saveLocked();
+  if (auto error = saveLocked()) {
+    // Not taken: a payment the queue cannot hold could be lost on the way.
+    queue_.pop_back();
+    transaction.state = TransactionState::failed;
+    transaction.error = StoreError{StoreError::kUnknown, "The payment could not be recorded: " + *error};
+    reportLocked({transaction});
+    return;
+  }
   log::info("store: payment " + transaction.transactionIdentifier + " for " +
             transaction.payment.productIdentifier + " is waiting");
   reportLocked({transaction});
@@ -184,7 +216,13 @@ void SimulatedStore::applyPolicyLocked(StoreTransaction& transaction) {
   }
   transaction.state = error ? TransactionState::failed : TransactionState::purchased;
   transaction.error = error;
-  saveLocked();
+  if (auto saveError = saveLocked(); saveError && !error) {
+    // An approval that is not on the disk could vanish after the page was
+    // told of it: the payment is refused instead. The disk still holds it
+    // as waiting (never as paid) until a later save records the refusal.
+    transaction.state = TransactionState::failed;
+    transaction.error = StoreError{StoreError::kUnknown, "The payment could not be recorded: " + *saveError};
+  }
   reportLocked({transaction});
 }
 
@@ -199,7 +237,11 @@ std::optional<std::string> SimulatedStore::decide(const std::string& transaction
     return "transaction " + transactionIdentifier + " is " + std::string(stateName(it->state)) + ", not waiting";
   it->state = state;
   it->error = std::move(error);
-  saveLocked();
+  if (auto saveError = saveLocked()) {
+    it->state = TransactionState::purchasing;
+    it->error.reset();
+    return "transaction " + transactionIdentifier + " still waits: " + *saveError;
+  }
   reportLocked({*it});
   return std::nullopt;
 }

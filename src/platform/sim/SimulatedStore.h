@@ -37,8 +37,13 @@ struct StoreSettings {
 
 class SimulatedStore : public Store {
  public:
-  // The queue is kept in `queueFile` (read now, written on every change).
-  SimulatedStore(StoreSettings settings, std::filesystem::path queueFile);
+  // Writes the queue file; a message when it could not. Tests pass one that
+  // fails as a full disk does.
+  using QueueWriter = std::function<std::optional<std::string>(const std::filesystem::path&, std::string_view)>;
+
+  // The queue is kept in `queueFile` (read now, written on every change
+  // through `writer`, writeFileAtomically when empty).
+  SimulatedStore(StoreSettings settings, std::filesystem::path queueFile, QueueWriter writer = {});
   ~SimulatedStore() override;
 
   bool canMakePayments() const override;
@@ -46,11 +51,14 @@ class SimulatedStore : public Store {
   void addPayment(StorePayment payment) override;
   std::optional<std::string> finishTransaction(const std::string& transactionIdentifier) override;
   std::vector<StoreTransaction> transactions() const override;
+  // Identifiers are numbers; the next one issued is above every number reserved.
+  void reserveTransactionIdentifiers(const std::vector<std::string>& identifiers) override;
   void setObserver(StoreObserver* observer) override;
   std::string priceDescription(const StoreProduct& product) const override;
 
   // What the user decides for a payment that waits (state purchasing).
-  // A message when no such transaction waits.
+  // A message when no such transaction waits, or when the decision could
+  // not be saved (the payment then still waits).
   std::optional<std::string> approve(const std::string& transactionIdentifier);
   std::optional<std::string> fail(const std::string& transactionIdentifier, std::optional<std::string> message);
   std::optional<std::string> cancel(const std::string& transactionIdentifier);
@@ -71,7 +79,10 @@ class SimulatedStore : public Store {
   void post(std::function<void()> task);
   void run();
 
+  void reserveLocked(const std::string& identifier);
+
   const std::filesystem::path queueFile_;
+  const QueueWriter writer_;
 
   mutable std::mutex mutex_;  // guards settings_, queue_, nextTransaction_
   StoreSettings settings_;
