@@ -71,7 +71,7 @@ Kio.geolocation = (function () {
     // 0 ms timer.
     const hasTimeout = options.timeout !== undefined && options.timeout !== Infinity;
     if (hasTimeout && !(Number(options.timeout) > 0)) {
-      setTimeout(() => { if (error) error(timeoutError()); }, 0);
+      setTimeout(() => { if (error) Communicator.call(error, timeoutError()); }, 0);
       return;
     }
     let settled = false;
