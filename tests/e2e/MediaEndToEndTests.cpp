@@ -1,8 +1,11 @@
 // The camera, contacts and purchases in the real web view, with the picker
 // and the store answered through `tavero device`, as a developer would.
+#include <gtk/gtk.h>
+
 #include <fstream>
 
 #include "e2e/EndToEndFixture.h"
+#include "platform/linux/GtkImagePicker.h"
 #include "json/Base64.h"
 #include "support/TestImages.h"
 
@@ -10,6 +13,71 @@ namespace tavero::app::e2e {
 namespace {
 
 using MediaEndToEnd = EndToEndTest;
+
+// The open file chooser among GTK's windows, once it shows.
+GtkWindow* shownFileChooser() {
+  GtkWindow* found = nullptr;
+  GList* toplevels = gtk_window_list_toplevels();
+  for (GList* item = toplevels; item; item = item->next)
+    if (GTK_IS_FILE_CHOOSER_DIALOG(item->data) && gtk_widget_get_mapped(GTK_WIDGET(item->data)))
+      found = GTK_WINDOW(item->data);
+  g_list_free(toplevels);
+  return found;
+}
+
+// Serves GTK's loop until the chooser has the size it was given (or 5 s).
+std::pair<int, int> chooserSizeOnceSettled(GtkWindow* chooser, platform::PickerDialogSize wanted) {
+  int width = 0, height = 0;
+  for (int turn = 0; turn < 500; ++turn) {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    gtk_window_get_size(chooser, &width, &height);
+    if (width == wanted.width && height == wanted.height) break;
+    g_usleep(10000);
+  }
+  return {width, height};
+}
+
+TEST(PhotoLibraryPicker, FillsAPhonesWindowIsSmallerOnATabletAndStartsInPicturesOrHome) {
+  setenv("GSETTINGS_BACKEND", "memory", 1);  // the file chooser keeps its settings; no session bus here
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_default_size(GTK_WINDOW(window), 1024, 768);
+  gtk_widget_show(window);
+  for (bool tablet : {false, true}) {
+    platform::GtkImagePicker picker(platform::SimulatedCamera{});
+    platform::PickerPresentation presentation;
+    presentation.popover = tablet;
+    presentation.popoverSize = {100, 100};
+    picker.present(platform::ImageSource::photoLibrary, presentation, [](platform::PickerOutcome) {});
+    GtkWindow* chooser = nullptr;
+    for (int turn = 0; turn < 500 && !(chooser = shownFileChooser()); ++turn) {
+      while (g_main_context_iteration(nullptr, FALSE)) {
+      }
+      g_usleep(10000);
+    }
+    ASSERT_TRUE(chooser) << "the picker never showed";
+    const auto wanted = platform::pickerDialogSize(presentation, 1024, 768);
+    EXPECT_EQ(wanted, tablet ? (platform::PickerDialogSize{682, 512}) : (platform::PickerDialogSize{1024, 768}));
+    EXPECT_EQ(chooserSizeOnceSettled(chooser, wanted), std::make_pair(wanted.width, wanted.height))
+        << (tablet ? "tablet" : "phone");
+    gchar* folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(chooser));
+    EXPECT_EQ(std::string(folder ? folder : ""), platform::pickerStartFolder().string());
+    g_free(folder);
+    picker.cancel();
+  }
+  gtk_widget_destroy(window);
+}
+
+TEST(PhotoLibraryPicker, ATabletDialogKeepsWithinSmallWindowsAndToTheSizeAsked) {
+  platform::PickerPresentation tablet;
+  tablet.popover = true;
+  EXPECT_EQ(platform::pickerDialogSize(tablet, 1920, 1200), (platform::PickerDialogSize{720, 540}));
+  EXPECT_EQ(platform::pickerDialogSize(tablet, 400, 280), (platform::PickerDialogSize{360, 280}));
+  tablet.popoverSize = {800, 100};
+  EXPECT_EQ(platform::pickerDialogSize(tablet, 1024, 768), (platform::PickerDialogSize{800, 512}));
+  tablet.popoverSize = {5000, 5000};
+  EXPECT_EQ(platform::pickerDialogSize(tablet, 1024, 768), (platform::PickerDialogSize{1024, 768}));
+}
 
 // The answer of an in-process control command as text ("" when it failed).
 std::string answerText(ShellApplication& shell, const std::vector<std::string>& words) {

@@ -2,6 +2,7 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "log/Log.h"
@@ -25,21 +26,54 @@ GtkWindow* applicationWindow(GtkWidget* except) {
   return found;
 }
 
+// The size the picker is given once it shows: GTK's file chooser picks a
+// size of its own when it is mapped (larger than a small app window).
+void resizeWhenMapped(GtkWidget* dialog, PickerDialogSize size) {
+  auto* kept = new PickerDialogSize(size);
+  g_signal_connect_data(
+      dialog, "map",
+      G_CALLBACK(+[](GtkWidget* widget, gpointer data) {
+        auto* wanted = static_cast<PickerDialogSize*>(data);
+        gtk_window_resize(GTK_WINDOW(widget), wanted->width, wanted->height);
+      }),
+      kept, [](gpointer data, GClosure*) { delete static_cast<PickerDialogSize*>(data); }, G_CONNECT_AFTER);
+}
+
 void place(GtkWidget* dialog, const PickerPresentation& presentation) {
   GtkWindow* parent = applicationWindow(dialog);
   if (parent) gtk_window_set_transient_for(GTK_WINDOW(dialog), parent);
   gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
-  if (!presentation.popover && parent) {
-    // Full screen on a phone: as large as the application's window.
-    int width = 0, height = 0;
-    gtk_window_get_size(parent, &width, &height);
-    gtk_window_set_default_size(GTK_WINDOW(dialog), width, height);
-  } else if (presentation.popover) {
-    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
-  }
+  if (presentation.popover) gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
+  if (!parent) return;
+  int width = 0, height = 0;
+  gtk_window_get_size(parent, &width, &height);
+  PickerDialogSize size = pickerDialogSize(presentation, width, height);
+  gtk_window_set_default_size(GTK_WINDOW(dialog), size.width, size.height);
+  resizeWhenMapped(dialog, size);
 }
 
 }  // namespace
+
+PickerDialogSize pickerDialogSize(const PickerPresentation& presentation, int windowWidth, int windowHeight) {
+  // A phone fills the app's window.
+  if (!presentation.popover) return {windowWidth, windowHeight};
+  // A tablet shows a smaller dialog over the window: two thirds of it, at
+  // most 720x540, at least 360x300 (but never past the window), and never
+  // smaller than the size the app asked for.
+  auto side = [](int window, int most, int least, int asked) {
+    int size = std::min(window * 2 / 3, most);
+    size = std::max({size, std::min(least, window), asked});
+    return std::min(size, window);
+  };
+  return {side(windowWidth, 720, 360, presentation.popoverSize.width),
+          side(windowHeight, 540, 300, presentation.popoverSize.height)};
+}
+
+std::filesystem::path pickerStartFolder() {
+  const char* pictures = g_get_user_special_dir(G_USER_DIRECTORY_PICTURES);
+  if (pictures && g_file_test(pictures, G_FILE_TEST_IS_DIR)) return pictures;
+  return g_get_home_dir();
+}
 
 GtkImagePicker::~GtkImagePicker() {
   if (dialog_) {
@@ -57,9 +91,7 @@ GtkWidget* GtkImagePicker::makeFileChooser(ImageSource source) {
   gtk_file_filter_add_pixbuf_formats(images);
   gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), images);  // takes the filter
   gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser), TRUE);
-  if (const char* pictures = g_get_user_special_dir(G_USER_DIRECTORY_PICTURES);
-      pictures && g_file_test(pictures, G_FILE_TEST_IS_DIR))
-    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), pictures);
+  gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), pickerStartFolder().c_str());
   return chooser;
 }
 

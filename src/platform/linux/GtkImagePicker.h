@@ -1,7 +1,9 @@
 // The image picker on GTK: a file chooser limited to the picture formats
 // GdkPixbuf reads for the photo library and the saved photos (both start in
-// the user's Pictures folder), and for the camera a dialog that shows what
-// the simulated camera sees, with "Take Picture" and "Cancel".
+// the user's Pictures folder, or the home folder when there is none), and for
+// the camera a dialog that shows what the simulated camera sees, with "Take
+// Picture" and "Cancel". On a phone the picker is as large as the app's
+// window; on a tablet it is a smaller dialog over it.
 //
 // Thread rules: main thread only. REQUIRES: GTK initialised.
 #pragma once
@@ -14,6 +16,18 @@
 typedef struct _GtkWidget GtkWidget;
 
 namespace tavero::platform {
+
+struct PickerDialogSize {
+  int width = 0;
+  int height = 0;
+  bool operator==(const PickerDialogSize&) const = default;
+};
+
+// The picker's size over an app window of `windowWidth` x `windowHeight`.
+PickerDialogSize pickerDialogSize(const PickerPresentation& presentation, int windowWidth, int windowHeight);
+
+// Where the photo library starts: the user's Pictures folder, else home.
+std::filesystem::path pickerStartFolder();
 
 class GtkImagePicker : public ImagePicker {
  public:
