@@ -1,6 +1,7 @@
 // Reading the files developers give the simulated sensors: location tracks
 // (GPX and CSV), motion traces and the sensor part of device profiles.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -123,8 +124,9 @@ TEST(MotionTrace, ReadsGroupsOfThreeAndKeepsValuesThroughEmptyCells) {
 class SensorProfileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("tavero-sensor-profile-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    // Tests run in parallel processes: the folder is this process's own.
+    folder_ = fs::temp_directory_path() / ("tavero-sensor-profile-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(folder_);
     std::ofstream(folder_ / "walk.csv") << "latitude,longitude\n1,2\n3,4\n";
   }
