@@ -93,6 +93,13 @@ class PurchaseTest : public ::testing::Test {
   }
 
   // getProducts answered by the store with `products`.
+  // Waits until the store has sent every report it owes.
+  static void waitForReports(platform::SimulatedStore& store) {
+    std::promise<void> done;
+    store.afterPendingReports([&] { done.set_value(); });
+    done.get_future().wait();
+  }
+
   void offer(std::vector<platform::StoreProduct> products) {
     run("getProducts", {{"success", "1"}, {"failure", "2"}, {"productInfos", json::Array{}}});
     json::Array infos;
@@ -297,9 +304,7 @@ TEST_F(PurchaseTest, PurchasesFromManyThreadsEachGetTheirOwnAnswer) {
     json::Object info;
     info.append("identifier", "coins");
     call(purchase, "getProducts", {{"success", "1"}, {"failure", "2"}, {"productInfos", json::Array{json::Value(info)}}});
-    std::promise<void> answered;
-    store.afterPendingReports([&] { answered.set_value(); });
-    answered.get_future().wait();
+    waitForReports(store);
     callbacks.take();
 
     std::vector<std::thread> buyers;
@@ -311,9 +316,7 @@ TEST_F(PurchaseTest, PurchasesFromManyThreadsEachGetTheirOwnAnswer) {
         }
       });
     for (auto& buyer : buyers) buyer.join();
-    std::promise<void> reported;
-    store.afterPendingReports([&] { reported.set_value(); });
-    reported.get_future().wait();
+    waitForReports(store);
 
     std::vector<int> ids;
     for (const auto& delivery : callbacks.take()) ids.push_back(delivery.id);
@@ -352,13 +355,9 @@ TEST_F(PurchaseTest, AStoreThatLostItsQueueNeverIssuesAKnownIdentifierAgain) {
     json::Object info;
     info.append("identifier", "coins");
     call(purchase, "getProducts", {{"success", "1"}, {"failure", "2"}, {"productInfos", json::Array{json::Value(info)}}});
-    std::promise<void> answered;
-    store.afterPendingReports([&] { answered.set_value(); });
-    answered.get_future().wait();
+    waitForReports(store);
     call(purchase, "purchase", {{"success", "5"}, {"failure", "6"}, {"identifier", "coins"}});
-    std::promise<void> reported;
-    store.afterPendingReports([&] { reported.set_value(); });
-    reported.get_future().wait();
+    waitForReports(store);
     std::string id = store.transactions().at(0).transactionIdentifier;
     if (completeIt) call(purchase, "complete", {{"success", "7"}, {"failure", "8"}, {"identifier", id}});
     auto delivered = callbacks.take();
