@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
   auto settings = bench::pageBenchSettings("motion-app", std::filesystem::temp_directory_path() / "tavero-motion-bench");
   settings.controlSocket = false;
   settings.extraModules = [&](bridge::ModuleRegistry& modules, bridge::TQCallbackDelivery& callbacks) {
-    modules.add("TQBenchMotion", [&] { return std::make_unique<modules::TQMotion>(callbacks, motion, "12"); });
+    modules.add("TQBenchMotion", [&] { return std::make_unique<modules::TQMotion>(callbacks, motion); });
   };
   TQBench* bench = nullptr;
   bench::addProbe<TQBench>(settings, bench, [&](bridge::TQCallbackDelivery&) { return std::make_unique<TQBench>(motion); });
