@@ -1,8 +1,9 @@
 #include "app/MediaPlatform.h"
 
+#include "base/AtomicFile.h"
 #include "log/Log.h"
-#include "platform/AtomicFile.h"
 #include "platform/AddressBook.h"
+#include "platform/sim/SimulatedCamera.h"
 
 namespace tavero::app {
 
@@ -26,18 +27,18 @@ MediaPlatform::MediaPlatform(const platform::MediaProfile& profile, const platfo
       store_(profile.store, paymentQueueFile(home)),
       userDefaults_(userDefaultsFile(home, bundleIdentifier)) {
   // Files written atomically in this home: what a kill cut short goes now.
-  platform::removeInterruptedWrites(paymentQueueFile(home).parent_path());
-  platform::removeInterruptedWrites(userDefaultsFile(home, bundleIdentifier).parent_path());
-  platform::removeInterruptedWrites(home.documents(), "image-");  // the camera's pictures
+  base::removeInterruptedWrites(paymentQueueFile(home).parent_path());
+  base::removeInterruptedWrites(userDefaultsFile(home, bundleIdentifier).parent_path());
+  base::removeInterruptedWrites(home.documents(), "image-");  // the camera's pictures
   if (withPicker)
-    picker_ = std::make_unique<platform::GtkImagePicker>(platform::SimulatedCamera(profile.cameraPicture));
+    picker_ = std::make_unique<platform::GtkImagePicker>(std::make_shared<const platform::SimulatedCamera>(profile.cameraPicture));
   else
-    picker_ = std::make_unique<platform::ShootingImagePicker>(platform::SimulatedCamera(profile.cameraPicture));
+    picker_ = std::make_unique<platform::ShootingImagePicker>(std::make_shared<const platform::SimulatedCamera>(profile.cameraPicture));
   log::debug("media: contacts from " + addressBook_.folder().string() + ", user defaults in " +
              userDefaults_.file().string());
 }
 
-modules::MediaServices MediaPlatform::services(platform::MainThread* mainThread) {
+modules::MediaServices MediaPlatform::services(base::MainThread* mainThread) {
   modules::MediaServices services;
   services.mainThread = mainThread;
   services.imagePicker = mainThread ? picker_.get() : nullptr;

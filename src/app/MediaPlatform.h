@@ -33,7 +33,7 @@ class MediaPlatform {
 
   // The services for the module catalog; the camera only with a picker and
   // a main thread.
-  modules::MediaServices services(platform::MainThread* mainThread);
+  modules::MediaServices services(base::MainThread* mainThread);
 
   // `picker pick|cancel|status`, `store approve|fail|cancel|list|policy|
   // products` and `contacts access|list`.

@@ -30,7 +30,7 @@ constexpr const char* kHelpHint = "\"tavero device help\" lists the commands";
 
 }  // namespace
 
-ControlCommandRegistry::ControlCommandRegistry(platform::MainThread* mainThread) : mainThread_(mainThread) {
+ControlCommandRegistry::ControlCommandRegistry(base::MainThread* mainThread) : mainThread_(mainThread) {
   addBuiltInCommands();
 }
 

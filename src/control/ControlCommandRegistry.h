@@ -50,7 +50,7 @@
 
 #include "control/ControlAnswer.h"
 #include "control/ControlArguments.h"
-#include "platform/MainThread.h"
+#include "base/MainThread.h"
 
 namespace tavero::control {
 
@@ -70,7 +70,7 @@ class ControlCommandRegistry {
 
   // `mainThread` runs the ControlThread::Main handlers; null runs every
   // handler on the calling thread (unit tests without a main loop).
-  explicit ControlCommandRegistry(platform::MainThread* mainThread);
+  explicit ControlCommandRegistry(base::MainThread* mainThread);
   ~ControlCommandRegistry();
 
   ControlCommandRegistry(const ControlCommandRegistry&) = delete;
@@ -113,7 +113,7 @@ class ControlCommandRegistry {
   ControlAnswer events(ControlArguments& args) const;
   std::string eventKindsUsage() const;
 
-  platform::MainThread* mainThread_;
+  base::MainThread* mainThread_;
   // Main-thread tasks queued by execute() check this, so that one running
   // after the registry is gone does nothing.
   std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);

@@ -9,7 +9,7 @@
 
 namespace tavero::host {
 
-TQAppDelegate::TQAppDelegate(platform::MainThread& mainThread, platform::WebViewHost& host, TQEngine& engine,
+TQAppDelegate::TQAppDelegate(base::MainThread& mainThread, platform::WebViewHost& host, TQEngine& engine,
                              bridge::QLTaveroBridge* bridge, platform::HomeFolders home, TQAppEvents& events,
                              platform::ApplicationBadge* badge)
     : mainThread_(mainThread),

@@ -15,7 +15,7 @@
 #include "host/TQEngine.h"
 #include "platform/ApplicationBadge.h"
 #include "platform/HomeFolders.h"
-#include "platform/MainThread.h"
+#include "base/MainThread.h"
 #include "platform/PushService.h"
 #include "platform/WebView.h"
 
@@ -33,7 +33,7 @@ class TQAppDelegate : public platform::PushServiceDelegate {
   static constexpr std::chrono::milliseconds kLocalStorageCommitDelay{700};
 
   // `badge` may be null (no icon badge to clear).
-  TQAppDelegate(platform::MainThread& mainThread, platform::WebViewHost& host, TQEngine& engine,
+  TQAppDelegate(base::MainThread& mainThread, platform::WebViewHost& host, TQEngine& engine,
                 bridge::QLTaveroBridge* bridge, platform::HomeFolders home, TQAppEvents& events,
                 platform::ApplicationBadge* badge = nullptr);
 
@@ -66,7 +66,7 @@ class TQAppDelegate : public platform::PushServiceDelegate {
   static std::string tokenText(const std::vector<uint8_t>& token);
 
  private:
-  platform::MainThread& mainThread_;
+  base::MainThread& mainThread_;
   platform::WebViewHost& host_;
   TQEngine& engine_;
   bridge::QLTaveroBridge* bridge_;

@@ -8,7 +8,7 @@
 
 namespace tavero::host {
 
-TQEngine::TQEngine(platform::MainThread& mainThread, platform::WebViewHost& host, TQViewManager& views,
+TQEngine::TQEngine(base::MainThread& mainThread, platform::WebViewHost& host, TQViewManager& views,
                    platform::BundleInfo bundle)
     : mainThread_(mainThread), host_(host), views_(views), bundle_(std::move(bundle)) {}
 

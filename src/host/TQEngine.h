@@ -20,7 +20,7 @@
 #include "host/TQViewManager.h"
 #include "host/TQWebView.h"
 #include "platform/Bundle.h"
-#include "platform/MainThread.h"
+#include "base/MainThread.h"
 #include "platform/WebView.h"
 
 namespace tavero::bridge {
@@ -46,7 +46,7 @@ class TQEngine : public bridge::TQCallbackDelivery {
       "src=\"core.min.js\"></script><script type=\"text/javascript\" src=\"app.js\"></script></head><body>"
       "</body></html>";
 
-  TQEngine(platform::MainThread& mainThread, platform::WebViewHost& host, TQViewManager& views,
+  TQEngine(base::MainThread& mainThread, platform::WebViewHost& host, TQViewManager& views,
            platform::BundleInfo bundle);
 
   // The bridge the engine starts; null runs without one (tests).
@@ -90,7 +90,7 @@ class TQEngine : public bridge::TQCallbackDelivery {
   void reportStartPageFailure(const std::string& failure) const;
   void deliver(const std::string& page, const std::string& script);
 
-  platform::MainThread& mainThread_;
+  base::MainThread& mainThread_;
   platform::WebViewHost& host_;
   TQViewManager& views_;
   platform::BundleInfo bundle_;

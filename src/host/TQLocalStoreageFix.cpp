@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "log/Log.h"
-#include "platform/PrivateFiles.h"
+#include "base/PrivateFiles.h"
 
 namespace tavero::host {
 
@@ -232,7 +232,7 @@ Outcome snapshot(const fs::path& sourcePath, int sourceFlags, const fs::path& ta
   }
   sqlite3_busy_timeout(source.get(), 1000);
   // SQLite makes the copy in this empty file, and keeps its mode (0600).
-  if (std::error_code ec = platform::createPrivateFile(targetPath)) {
+  if (std::error_code ec = base::createPrivateFile(targetPath)) {
     return failure("could not create " + quoted(targetPath) + ": " + ec.message());
   }
   Connection target;
@@ -302,7 +302,7 @@ fs::path TQLocalStoreageFix::damagedPath(const platform::HomeFolders& folders) {
 
 int TQLocalStoreageFix::copyFile(const fs::path& source, const fs::path& folder,
                                  const std::string& name, std::string* message) {
-  std::error_code ec = platform::createPrivateFolders(folder);
+  std::error_code ec = base::createPrivateFolders(folder);
   const fs::path target = folder / name;
   fs::remove(target, ec);
   if (ec) {
@@ -393,7 +393,7 @@ void TQLocalStoreageFix::preserveLocalStorage(const platform::HomeFolders& folde
 
   const fs::path backup = backupPath(folders);
   const fs::path documents = backup.parent_path();
-  platform::createPrivateFolders(documents);
+  base::createPrivateFolders(documents);
   const fs::path temporary = withSuffix(backup, (".tmp-" + processSuffix()).c_str());
   removeDatabaseFiles(temporary);
 

@@ -12,8 +12,8 @@
 #include "platform/ImagePicker.h"
 #include "platform/ImageProcessor.h"
 #include "platform/LocationService.h"
-#include "platform/MainLoopTimers.h"
-#include "platform/MainThread.h"
+#include "base/MainLoopTimers.h"
+#include "base/MainThread.h"
 #include "platform/MotionService.h"
 #include "platform/NetworkReachability.h"
 #include "platform/PushService.h"
@@ -26,8 +26,8 @@ namespace tavero::modules {
 
 // The platform services of the sensor modules (position, motion, network).
 struct SensorServices {
-  platform::MainThread& mainThread;
-  platform::MainLoopTimers& timers;
+  base::MainThread& mainThread;
+  base::MainLoopTimers& timers;
   platform::LocationService& location;
   platform::MotionService& motion;
   platform::NetworkReachability& network;
@@ -36,7 +36,7 @@ struct SensorServices {
 // The platform services of the camera, contacts and purchase modules. A
 // module whose services are missing is not offered (its commands get 404).
 struct MediaServices {
-  platform::MainThread* mainThread = nullptr;  // camera: with the picker
+  base::MainThread* mainThread = nullptr;  // camera: with the picker
   platform::ImagePicker* imagePicker = nullptr;
   const platform::ImageProcessor* imageProcessor = nullptr;  // camera, contacts
   platform::AddressBook* addressBook = nullptr;
@@ -53,7 +53,7 @@ struct ModuleServices {
   MediaServices media = {};
   // The device's other services. They may be null in a shell without them
   // (no window): the modules that need one then log and do nothing.
-  platform::MainThread* mainThread = nullptr;  // for work that must run there (alerts)
+  base::MainThread* mainThread = nullptr;  // for work that must run there (alerts)
   platform::URLOpener* urlOpener = nullptr;
   platform::PushService* push = nullptr;
   platform::AlertPresenter* alerts = nullptr;

@@ -7,8 +7,8 @@
 
 #include "json/Base64.h"
 #include "log/Log.h"
-#include "platform/AtomicFile.h"
-#include "platform/PrivateFiles.h"
+#include "base/AtomicFile.h"
+#include "base/PrivateFiles.h"
 
 namespace tavero::modules {
 
@@ -97,7 +97,7 @@ std::variant<std::optional<json::Value>, std::string> TQCamera::result(const Cap
   auto file = reserveFile(services_.documents, currentSeconds(), extension);
   if (!file) return "the picture could not be saved: no file name is free in " + services_.documents.string();
   std::string_view content(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  if (auto error = platform::writeFileAtomically(*file, content)) {
+  if (auto error = base::writeFileAtomically(*file, content)) {
     std::error_code ec;
     fs::remove(*file, ec);
     return "the picture could not be saved: " + *error;
@@ -106,7 +106,7 @@ std::variant<std::optional<json::Value>, std::string> TQCamera::result(const Cap
 }
 
 std::optional<fs::path> TQCamera::reserveFile(const fs::path& folder, int32_t seconds, std::string_view extension) {
-  platform::createPrivateFolders(folder);  // a failure shows in the open below
+  base::createPrivateFolders(folder);  // a failure shows in the open below
   constexpr int kTries = 1000;
   for (int i = 0; i < kTries; ++i) {
     int32_t number = static_cast<int32_t>(static_cast<uint32_t>(seconds) + static_cast<uint32_t>(i));

@@ -20,7 +20,7 @@
 #include "bridge/TQW3CAction.h"
 #include "platform/ImagePicker.h"
 #include "platform/ImageProcessor.h"
-#include "platform/MainThread.h"
+#include "base/MainThread.h"
 
 namespace tavero::modules {
 
@@ -30,7 +30,7 @@ class TQCamera : public bridge::TQW3CAction {
   static constexpr std::string_view kCancelText = "User has canceled operation";
 
   struct Services {
-    platform::MainThread& mainThread;
+    base::MainThread& mainThread;
     platform::ImagePicker& picker;
     const platform::ImageProcessor& processor;
     std::filesystem::path documents;  // where pictures are written

@@ -22,7 +22,7 @@ struct TQConnection::State {
 };
 
 TQConnection::TQConnection(bridge::TQCallbackDelivery& callbacks, platform::NetworkReachability& network,
-                           platform::MainThread& mainThread)
+                           base::MainThread& mainThread)
     : network_(network), mainThread_(mainThread), state_(std::make_shared<State>(callbacks)) {
   addOperation("watch", [this](bridge::TQInvocation& call) { watch(call); });
 }
@@ -67,7 +67,7 @@ void TQConnection::watch(bridge::TQInvocation& call) {
   notifyJavascript(weak, mainThread_);
 }
 
-void TQConnection::notifyJavascript(const std::weak_ptr<State>& weak, platform::MainThread& mainThread) {
+void TQConnection::notifyJavascript(const std::weak_ptr<State>& weak, base::MainThread& mainThread) {
   // The status is read when the report is made on the main thread, not
   // when the change happened.
   mainThread.post([weak] {

@@ -18,7 +18,7 @@
 #include "bridge/TQCallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "modules/Reachability.h"
-#include "platform/MainThread.h"
+#include "base/MainThread.h"
 #include "platform/NetworkReachability.h"
 
 namespace tavero::modules {
@@ -29,7 +29,7 @@ class TQConnection : public bridge::TQW3CAction {
 
   // The services must outlive the module.
   TQConnection(bridge::TQCallbackDelivery& callbacks, platform::NetworkReachability& network,
-               platform::MainThread& mainThread);
+               base::MainThread& mainThread);
   ~TQConnection() override;
 
   void watch(bridge::TQInvocation& invocation);
@@ -41,11 +41,11 @@ class TQConnection : public bridge::TQW3CAction {
  private:
   struct State;
 
-  static void notifyJavascript(const std::weak_ptr<State>& weak, platform::MainThread& mainThread);
+  static void notifyJavascript(const std::weak_ptr<State>& weak, base::MainThread& mainThread);
   static void notifyJavascriptInternal(const std::shared_ptr<State>& state);
 
   platform::NetworkReachability& network_;
-  platform::MainThread& mainThread_;
+  base::MainThread& mainThread_;
   std::shared_ptr<State> state_;
 };
 

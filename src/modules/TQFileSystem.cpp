@@ -10,7 +10,7 @@
 #include "json/Utf8.h"
 #include "log/Log.h"
 #include "modules/OriginIdentifier.h"
-#include "platform/PrivateFiles.h"
+#include "base/PrivateFiles.h"
 #include "modules/files/EntryTree.h"
 #include "modules/files/FileHandle.h"
 
@@ -93,7 +93,7 @@ std::optional<FileSystemRequest> TQFileSystem::beginRequest(const TQInvocation& 
 void TQFileSystem::requestFileSystem(TQInvocation& call) {
   const std::string origin = originIdentifier(call.text("__source"));
   const std::filesystem::path rootPath = fileSystemsDirectory_ / origin;
-  std::error_code error = platform::createPrivateFolders(rootPath);
+  std::error_code error = base::createPrivateFolders(rootPath);
   std::call_once(leftoversRemoved_, [this] { copies_.removeLeftovers(); });
   if (!error) {
     // Also refuses a root that is not a real folder (a link put there).

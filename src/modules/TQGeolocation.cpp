@@ -21,7 +21,7 @@ struct TQGeolocation::State {
     int32_t success;
     int32_t failure;
     std::string page;
-    std::unique_ptr<platform::Timer> deadline;
+    std::unique_ptr<base::Timer> deadline;
   };
 
   std::mutex mutex;  // guards every field below
@@ -34,13 +34,13 @@ struct TQGeolocation::State {
   json::Value timeout;           // kept from the watch; nothing depends on it
   std::optional<platform::LocationFix> savedLocation;
   bool locationIsRunning = false;
-  std::unique_ptr<platform::Timer> timer;
+  std::unique_ptr<base::Timer> timer;
   uint64_t lastRequest = 0;
   std::map<uint64_t, PendingRequest> pending;
 };
 
 TQGeolocation::TQGeolocation(bridge::TQCallbackDelivery& callbacks, platform::LocationService& location,
-                             platform::MainLoopTimers& timers)
+                             base::MainLoopTimers& timers)
     : location_(location), timers_(timers), state_(std::make_shared<State>(callbacks)) {
   addOperation("getCurrentPosition", [this](bridge::TQInvocation& call) { getCurrentPosition(call); });
   addOperation("watchPosition", [this](bridge::TQInvocation& call) { watchPosition(call); });
@@ -58,7 +58,7 @@ TQGeolocation::~TQGeolocation() {
   location_.setDelegate({});  // waits for a report in progress
   location_.setFailureDelegate({});
   location_.stopUpdatingLocation();
-  std::unique_ptr<platform::Timer> timer;
+  std::unique_ptr<base::Timer> timer;
   std::map<uint64_t, State::PendingRequest> pending;
   {
     std::lock_guard lock(state_->mutex);
@@ -133,7 +133,7 @@ void TQGeolocation::locationFailed(const std::weak_ptr<State>& weak) {
   auto state = weak.lock();
   if (!state) return;
   std::map<uint64_t, State::PendingRequest> failed;
-  std::unique_ptr<platform::Timer> watch;
+  std::unique_ptr<base::Timer> watch;
   int32_t watchFailure = 0;
   std::string watchPage;
   {
@@ -239,7 +239,7 @@ void TQGeolocation::clearWatch(bridge::TQInvocation&) {
     log::debug("TQGeolocation clearWatch: location services are disabled; ending the watch all the same");
   }
   location_.stopUpdatingLocation();
-  std::unique_ptr<platform::Timer> timer;
+  std::unique_ptr<base::Timer> timer;
   std::lock_guard lock(state_->mutex);
   state_->locationIsRunning = false;
   timer = std::move(state_->timer);

@@ -26,7 +26,7 @@
 #include "bridge/TQCallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "platform/LocationService.h"
-#include "platform/MainLoopTimers.h"
+#include "base/MainLoopTimers.h"
 
 namespace tavero::modules {
 
@@ -43,7 +43,7 @@ class TQGeolocation : public bridge::TQW3CAction {
 
   // The services must outlive the module.
   TQGeolocation(bridge::TQCallbackDelivery& callbacks, platform::LocationService& location,
-                platform::MainLoopTimers& timers);
+                base::MainLoopTimers& timers);
   ~TQGeolocation() override;
 
   void getCurrentPosition(bridge::TQInvocation& invocation);
@@ -63,7 +63,7 @@ class TQGeolocation : public bridge::TQW3CAction {
   static void currentPositionTimedOut(const std::weak_ptr<State>& weak, uint64_t request);
 
   platform::LocationService& location_;
-  platform::MainLoopTimers& timers_;
+  base::MainLoopTimers& timers_;
   std::shared_ptr<State> state_;
 };
 

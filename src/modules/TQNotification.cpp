@@ -8,7 +8,7 @@
 
 namespace tavero::modules {
 
-TQNotification::TQNotification(bridge::TQCallbackDelivery& callbacks, platform::MainThread* mainThread,
+TQNotification::TQNotification(bridge::TQCallbackDelivery& callbacks, base::MainThread* mainThread,
                                platform::AlertPresenter* alerts, platform::Vibrator* vibrator)
     : callbacks_(callbacks), mainThread_(mainThread), alerts_(alerts), vibrator_(vibrator) {
   addOperation("show", [this](bridge::TQInvocation& invocation) { show(invocation); });

@@ -22,7 +22,7 @@
 #include "bridge/TQCallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "platform/AlertPresenter.h"
-#include "platform/MainThread.h"
+#include "base/MainThread.h"
 #include "platform/Vibrator.h"
 
 namespace tavero::modules {
@@ -35,7 +35,7 @@ class TQNotification : public bridge::TQW3CAction {
 
   // Any of the services may be null (a shell without a window: alerts are
   // not shown; without a vibrator: nothing vibrates); each is logged.
-  TQNotification(bridge::TQCallbackDelivery& callbacks, platform::MainThread* mainThread,
+  TQNotification(bridge::TQCallbackDelivery& callbacks, base::MainThread* mainThread,
                  platform::AlertPresenter* alerts, platform::Vibrator* vibrator);
 
   void show(bridge::TQInvocation& invocation);
@@ -50,7 +50,7 @@ class TQNotification : public bridge::TQW3CAction {
   void alertViewClickedButton(const std::string& title);            // main thread
 
   bridge::TQCallbackDelivery& callbacks_;
-  platform::MainThread* mainThread_;
+  base::MainThread* mainThread_;
   platform::AlertPresenter* alerts_;
   platform::Vibrator* vibrator_;
   // Alerts queued on the main thread check this, so that one running after

@@ -3,7 +3,7 @@
 #include "bridge/ArgumentRules.h"
 #include "log/Log.h"
 #include "modules/OriginIdentifier.h"
-#include "platform/PrivateFiles.h"
+#include "base/PrivateFiles.h"
 
 namespace tavero::modules {
 
@@ -131,7 +131,7 @@ void TQSQLite::openDatabase(TQInvocation& call) {
   if (passphraseOf(id, origin) != passphrase) {
     const std::filesystem::path file = databaseFile(id);
     // Made here, private to the user; SQLite's journals take its mode.
-    if (std::error_code ec = platform::createPrivateFile(file)) {
+    if (std::error_code ec = base::createPrivateFile(file)) {
       call.setResult(errorObject("Unable to open database: " + ec.message()));
       return;
     }

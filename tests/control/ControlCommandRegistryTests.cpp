@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "control/ControlCommandRegistry.h"
-#include "platform/sim/QueueMainThread.h"
+#include "support/QueueMainThread.h"
 
 namespace tavero::control {
 namespace {
@@ -120,7 +120,7 @@ TEST(ControlCommandRegistry, HelpListsEveryCommandOnOneLineAndEventsGatherEveryK
 }
 
 TEST(ControlCommandRegistry, MainThreadCommandsRunOnTheMainThreadWithoutTheCallerWaiting) {
-  platform::QueueMainThread main;
+  testing::QueueMainThread main;
   ControlCommandRegistry commands(&main);
   std::thread::id ranOn;
   commands.add({.name = "where", .usage = "",
@@ -144,7 +144,7 @@ TEST(ControlCommandRegistry, MainThreadCommandsRunOnTheMainThreadWithoutTheCalle
 }
 
 TEST(ControlCommandRegistry, ACommandStillQueuedWhenTheRegistryGoesIsAnsweredWithAnError) {
-  platform::QueueMainThread main;
+  testing::QueueMainThread main;
   bool ran = false;
   std::optional<ControlAnswer> answer;
   {

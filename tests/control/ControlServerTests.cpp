@@ -14,7 +14,7 @@
 #include "control/ControlClient.h"
 #include "control/ControlProtocol.h"
 #include "control/ControlServer.h"
-#include "platform/sim/QueueMainThread.h"
+#include "support/QueueMainThread.h"
 
 namespace tavero::control {
 namespace {
@@ -244,7 +244,7 @@ TEST_F(ControlServerTest, AHomeWithAPathLongerThanASocketAddressStillWorks) {
 }
 
 TEST_F(ControlServerTest, MainThreadCommandsAreAnsweredWhenTheMainLoopRunsThem) {
-  platform::QueueMainThread main;
+  testing::QueueMainThread main;
   ControlCommandRegistry commands(&main);
   std::atomic<int> ran{0};
   commands.add({.name = "tap", .usage = "", .help = "", .thread = ControlThread::Main, .handler = [&](ControlArguments&) {

@@ -6,6 +6,7 @@
 
 #include "e2e/EndToEndFixture.h"
 #include "platform/linux/GtkImagePicker.h"
+#include "platform/sim/SimulatedCamera.h"
 #include "json/Base64.h"
 #include "support/TestImages.h"
 
@@ -44,7 +45,7 @@ TEST(PhotoLibraryPicker, FillsAPhonesWindowIsSmallerOnATabletAndStartsInPictures
   gtk_window_set_default_size(GTK_WINDOW(window), 1024, 768);
   gtk_widget_show(window);
   for (bool tablet : {false, true}) {
-    platform::GtkImagePicker picker(platform::SimulatedCamera{});
+    platform::GtkImagePicker picker(std::make_shared<const platform::SimulatedCamera>());
     platform::PickerPresentation presentation;
     presentation.popover = tablet;
     presentation.popoverSize = {100, 100};

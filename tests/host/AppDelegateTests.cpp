@@ -6,8 +6,8 @@
 
 #include "bridge/QLTaveroBridge.h"
 #include "host/TQAppDelegate.h"
-#include "platform/sim/QueueMainThread.h"
-#include "platform/sim/RecordingWebView.h"
+#include "support/QueueMainThread.h"
+#include "support/RecordingWebView.h"
 
 namespace tavero::host {
 namespace {
@@ -47,8 +47,8 @@ class AppDelegate : public ::testing::Test {
   fs::path root_;
   platform::BundleInfo bundle_;
   platform::HomeFolders home_;
-  platform::QueueMainThread main_;
-  platform::RecordingWebViewHost host_;
+  testing::QueueMainThread main_;
+  testing::RecordingWebViewHost host_;
   bridge::ModuleRegistry modules_;
   bridge::QLTaveroBridge bridge_{modules_, 0};
 };

@@ -7,15 +7,15 @@
 #include "platform/FileURL.h"
 #include "host/TQEngine.h"
 #include "log/Log.h"
-#include "platform/sim/QueueMainThread.h"
-#include "platform/sim/RecordingWebView.h"
+#include "support/QueueMainThread.h"
+#include "support/RecordingWebView.h"
 #include "support/CapturedLog.h"
 
 namespace tavero::host {
 namespace {
 
 namespace fs = std::filesystem;
-using platform::RecordingWebView;
+using testing::RecordingWebView;
 
 
 // A bundle folder on disk: the engine looks for webapp/app.json there.
@@ -44,8 +44,8 @@ class Engine : public ::testing::Test {
   }
 
   platform::BundleInfo bundle_;
-  platform::QueueMainThread main_;
-  platform::RecordingWebViewHost host_;
+  testing::QueueMainThread main_;
+  testing::RecordingWebViewHost host_;
   std::unique_ptr<TQViewManager> views_;
   std::unique_ptr<TQEngine> engine_;
 };

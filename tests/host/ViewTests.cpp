@@ -2,13 +2,13 @@
 
 #include "host/TQViewController.h"
 #include "host/TQViewManager.h"
-#include "platform/sim/RecordingWebView.h"
+#include "support/RecordingWebView.h"
 
 namespace tavero::host {
 namespace {
 
-using platform::RecordingWebView;
-using platform::RecordingWebViewHost;
+using testing::RecordingWebView;
+using testing::RecordingWebViewHost;
 
 PageDeviceInformation iPhone() {
   return {.platformName = "iPhone 4", .name = "Kim's phone", .uuid = "0123abcd", .scheme = std::nullopt};

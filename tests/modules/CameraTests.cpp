@@ -8,7 +8,7 @@
 #include "modules/RecordingCallbacks.h"
 #include "modules/TQCamera.h"
 #include "platform/linux/GdkPixbufImageProcessor.h"
-#include "platform/sim/QueueMainThread.h"
+#include "support/QueueMainThread.h"
 #include "support/TestImages.h"
 
 namespace tavero::modules {
@@ -73,7 +73,7 @@ class CameraTest : public ::testing::Test {
 
   fs::path documents_;
   test::RecordingCallbacks callbacks_;
-  platform::QueueMainThread mainThread_;
+  tavero::testing::QueueMainThread mainThread_;
   FakePicker picker_;
   platform::GdkPixbufImageProcessor processor_;
   std::unique_ptr<TQCamera> camera_;

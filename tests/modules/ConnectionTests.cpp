@@ -6,7 +6,7 @@
 #include "host/CallbackScript.h"
 #include "modules/SensorFakes.h"
 #include "modules/TQConnection.h"
-#include "platform/sim/QueueMainThread.h"
+#include "support/QueueMainThread.h"
 
 namespace tavero::modules {
 namespace {
@@ -42,7 +42,7 @@ class ConnectionTest : public ::testing::Test {
  protected:
   RecordingDelivery delivery;
   FakeNetwork network;
-  platform::QueueMainThread mainThread;
+  tavero::testing::QueueMainThread mainThread;
   std::unique_ptr<TQConnection> connection = std::make_unique<TQConnection>(delivery, network, mainThread);
 
   void watch(std::initializer_list<std::pair<const char*, const char*>> keys) {

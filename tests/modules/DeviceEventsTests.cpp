@@ -7,7 +7,7 @@
 #include "modules/TQPushNotification.h"
 #include "modules/URLOpeningPolicy.h"
 #include "platform/sim/RecordingURLOpener.h"
-#include "platform/sim/RecordingWebView.h"
+#include "support/RecordingWebView.h"
 
 namespace tavero::modules {
 namespace {
@@ -72,7 +72,7 @@ TEST(TQOpenURL, OpenHandsOnlyAllowedURLsToTheDevice) {
 // Two pages with views; an incoming URL reaches both as device.scheme.
 class IncomingURL : public ::testing::Test {
  protected:
-  platform::RecordingWebViewHost host_;
+  tavero::testing::RecordingWebViewHost host_;
   host::TQViewManager views_{host_, "/bundle/webapp", [this] {
                                return host::PageDeviceInformation{.platformName = "p", .name = "n", .uuid = {},
                                                                   .scheme = openURL_.scheme()};
@@ -80,7 +80,7 @@ class IncomingURL : public ::testing::Test {
   RecordingCallbacks callbacks_;
   TQOpenURL openURL_{&callbacks_, nullptr, [this] { views_.updateApplicationScheme(); }};
 
-  static bool definesScheme(const platform::RecordingWebView& view, const std::string& fragment) {
+  static bool definesScheme(const tavero::testing::RecordingWebView& view, const std::string& fragment) {
     for (const auto& script : view.documentStartScripts)
       if (script.find("'scheme'") != std::string::npos && script.find(fragment) != std::string::npos) return true;
     return false;

@@ -5,7 +5,7 @@
 
 #include "modules/TQGeolocation.h"
 #include "modules/SensorFakes.h"
-#include "platform/sim/ManualTimers.h"
+#include "support/ManualTimers.h"
 
 namespace tavero::modules {
 namespace {
@@ -21,7 +21,7 @@ class GeolocationTest : public ::testing::Test {
  protected:
   RecordingDelivery delivery;
   FakeLocationService location;
-  platform::ManualTimers timers;
+  tavero::testing::ManualTimers timers;
   std::unique_ptr<TQGeolocation> geolocation = std::make_unique<TQGeolocation>(delivery, location, timers);
 
   void run(void (TQGeolocation::*operation)(bridge::TQInvocation&),

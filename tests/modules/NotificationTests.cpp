@@ -6,7 +6,7 @@
 #include "modules/RecordingCallbacks.h"
 #include "modules/TQNotification.h"
 #include "modules/TextCase.h"
-#include "platform/sim/QueueMainThread.h"
+#include "support/QueueMainThread.h"
 #include "platform/sim/RecordingVibrator.h"
 
 namespace tavero::modules {
@@ -43,7 +43,7 @@ class Notification : public ::testing::Test {
     bridge.join();
   }
 
-  platform::QueueMainThread main_;
+  tavero::testing::QueueMainThread main_;
   RecordingCallbacks callbacks_;
   FakeAlerts alerts_;
   platform::RecordingVibrator vibrator_;

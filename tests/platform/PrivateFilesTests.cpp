@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "log/Log.h"
-#include "platform/AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "platform/HomeFolders.h"
-#include "platform/PrivateFiles.h"
+#include "base/PrivateFiles.h"
 
 namespace tavero::platform {
 namespace {
@@ -61,11 +61,11 @@ TEST_F(PrivateFiles, ANewHomeAndWhatIsWrittenInItArePrivateWhateverTheUmask) {
     EXPECT_EQ(modeOf(folder), 0700u) << folder;
 
   fs::path preferences = home.preferences() / "org.example.notes.json";
-  ASSERT_FALSE(writeFileAtomically(preferences, "{}"));
+  ASSERT_FALSE(base::writeFileAtomically(preferences, "{}"));
   EXPECT_EQ(modeOf(preferences), 0600u);
   // A folder the writer makes on its way (the store's queue).
   fs::path queue = home.library() / "Store" / "PaymentQueue.json";
-  ASSERT_FALSE(writeFileAtomically(queue, "[]"));
+  ASSERT_FALSE(base::writeFileAtomically(queue, "[]"));
   EXPECT_EQ(modeOf(queue.parent_path()), 0700u);
   EXPECT_EQ(modeOf(queue), 0600u);
   EXPECT_TRUE(logged_.empty()) << logged_.front();  // nothing needed tightening
@@ -74,7 +74,7 @@ TEST_F(PrivateFiles, ANewHomeAndWhatIsWrittenInItArePrivateWhateverTheUmask) {
 TEST_F(PrivateFiles, AnAtomicWriteDoesNotKeepTheModeOfACrashedWritersLeftover) {
   fs::path file = root_ / "prefs.json";
   writeWithMode(fs::path(file) += ".tmp-" + std::to_string(::getpid()), 0666);
-  ASSERT_FALSE(writeFileAtomically(file, "{}"));
+  ASSERT_FALSE(base::writeFileAtomically(file, "{}"));
   EXPECT_EQ(modeOf(file), 0600u);
 }
 
@@ -89,14 +89,14 @@ TEST_F(PrivateFiles, InterruptedWritesOfDeadProcessesAreRemovedAndNothingElse) {
   fs::create_directories(root_ / ("folder.tmp-" + dead));
   std::ofstream(root_ / ("other.txt.tmp-" + dead)) << "x";
 
-  EXPECT_EQ(removeInterruptedWrites(root_, "image-"), 1);
+  EXPECT_EQ(base::removeInterruptedWrites(root_, "image-"), 1);
   EXPECT_FALSE(fs::exists(root_ / ("image-3.jpg.tmp-" + dead)));
   EXPECT_TRUE(fs::exists(root_ / ("PaymentQueue.json.tmp-" + dead)));  // not the prefix asked for
-  EXPECT_EQ(removeInterruptedWrites(root_), 2);
+  EXPECT_EQ(base::removeInterruptedWrites(root_), 2);
   EXPECT_FALSE(fs::exists(root_ / ("PaymentQueue.json.tmp-" + dead)));
   for (const auto& name : kept) EXPECT_TRUE(fs::exists(root_ / name)) << name;
   EXPECT_TRUE(fs::exists(root_ / ("folder.tmp-" + dead)));
-  EXPECT_EQ(removeInterruptedWrites(root_ / "missing"), 0);
+  EXPECT_EQ(base::removeInterruptedWrites(root_ / "missing"), 0);
 }
 
 TEST_F(PrivateFiles, AnOpenHomeIsTightenedAtLaunchWithALogLine) {
@@ -156,17 +156,17 @@ TEST_F(PrivateFiles, TighteningLeavesOtherFilesAndLinkTargetsAlone) {
 
 TEST_F(PrivateFiles, APrivateFileIsMadeOnceAndNeverThroughALink) {
   const fs::path file = root_ / "db.sqlite";
-  ASSERT_FALSE(createPrivateFile(file));
+  ASSERT_FALSE(base::createPrivateFile(file));
   EXPECT_EQ(modeOf(file), 0600u);
   std::ofstream(file) << "content";
-  ASSERT_FALSE(createPrivateFile(file));  // an existing file is kept as it is
+  ASSERT_FALSE(base::createPrivateFile(file));  // an existing file is kept as it is
   EXPECT_EQ(fs::file_size(file), 7u);
 
   const fs::path target = root_ / "elsewhere";
   fs::create_symlink(target, root_ / "link.sqlite");
-  EXPECT_FALSE(createPrivateFile(root_ / "link.sqlite"));  // left as it is
+  EXPECT_FALSE(base::createPrivateFile(root_ / "link.sqlite"));  // left as it is
   EXPECT_FALSE(fs::exists(target));
-  EXPECT_TRUE(createPrivateFolders(file / "below"));  // a file on the way
+  EXPECT_TRUE(base::createPrivateFolders(file / "below"));  // a file on the way
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/sim/QueueMainThread.h"
+#include "support/QueueMainThread.h"
 #include "platform/sim/RecordedBadge.h"
 #include "json/JsonCodec.h"
 #include "platform/sim/SimulatedPushService.h"
@@ -51,7 +51,7 @@ TEST(PushProfile, GivesATokenOrAFailureAndSaysWhatIsWrong) {
 
 class SimulatedPush : public ::testing::Test {
  protected:
-  QueueMainThread main_;
+  testing::QueueMainThread main_;
   RecordedBadge badge_;
   RecordingDelegate delegate_;
 };

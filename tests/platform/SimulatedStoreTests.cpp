@@ -6,7 +6,7 @@
 #include <future>
 #include <mutex>
 
-#include "platform/AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "platform/sim/SimulatedStore.h"
 
 namespace tavero::platform {
@@ -237,7 +237,7 @@ TEST_F(SimulatedStoreTest, APaymentIsReportedPaidOnlyOnceThatIsSaved) {
       SimulatedStore store(catalog(StorePolicy::approve), queue_,
                            [&](const fs::path& file, std::string_view content) -> std::optional<std::string> {
                              if (++writes >= failAt) return "cannot write " + file.string() + ": No space left on device";
-                             return writeFileAtomically(file, content);
+                             return base::writeFileAtomically(file, content);
                            });
       store.setObserver(&observer_);
       auto reports = buy(store, "coins");
@@ -267,7 +267,7 @@ TEST_F(SimulatedStoreTest, AnApprovalThatCannotBeSavedLeavesThePaymentWaiting) {
   SimulatedStore store(catalog(StorePolicy::manual), queue_,
                        [&](const fs::path& file, std::string_view content) -> std::optional<std::string> {
                          if (full) return std::string("No space left on device");
-                         return writeFileAtomically(file, content);
+                         return base::writeFileAtomically(file, content);
                        });
   store.setObserver(&observer_);
   std::string id = buy(store, "coins")[0].transactionIdentifier;

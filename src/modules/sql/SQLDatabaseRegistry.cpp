@@ -3,7 +3,7 @@
 #include <system_error>
 
 #include "log/Log.h"
-#include "platform/PrivateFiles.h"
+#include "base/PrivateFiles.h"
 
 namespace tavero::modules::sql {
 
@@ -41,14 +41,14 @@ class SQLDatabaseRegistry::Statement {
 
 std::unique_ptr<SQLDatabaseRegistry> SQLDatabaseRegistry::open(const SQLCipherLibrary& library,
                                                                const std::filesystem::path& folder) {
-  if (std::error_code ec = platform::createPrivateFolders(folder)) {
+  if (std::error_code ec = base::createPrivateFolders(folder)) {
     log::error("SQL: cannot create " + folder.string() + ": " + ec.message());
     return nullptr;
   }
   std::filesystem::path file = folder / kFileName;
   std::error_code ec;
   bool existed = std::filesystem::exists(file, ec);
-  if (std::error_code made = platform::createPrivateFile(file)) {
+  if (std::error_code made = base::createPrivateFile(file)) {
     log::error("SQL: cannot create the registry " + file.string() + ": " + made.message());
     return nullptr;
   }

@@ -6,7 +6,7 @@
 
 namespace tavero::platform {
 
-DesktopURLOpener::DesktopURLOpener(MainThread& mainThread, RecordingURLOpener& record)
+DesktopURLOpener::DesktopURLOpener(base::MainThread& mainThread, URLOpener& record)
     : mainThread_(mainThread), record_(record) {}
 
 void DesktopURLOpener::openURL(const std::string& url) {

@@ -8,16 +8,16 @@
 
 #include <memory>
 
-#include "platform/MainThread.h"
+#include "base/MainThread.h"
 #include "platform/URLOpener.h"
-#include "platform/sim/RecordingURLOpener.h"
 
 namespace tavero::platform {
 
 class DesktopURLOpener : public URLOpener {
  public:
-  // `record` keeps the list of opened URLs; both must outlive this object.
-  DesktopURLOpener(MainThread& mainThread, RecordingURLOpener& record);
+  // Every URL is also handed to `record` (which keeps the list of opened
+  // URLs); both must outlive this object.
+  DesktopURLOpener(base::MainThread& mainThread, URLOpener& record);
 
   void openURL(const std::string& url) override;
 
@@ -26,8 +26,8 @@ class DesktopURLOpener : public URLOpener {
   static bool launchDefaultHandler(const std::string& url);
 
  private:
-  MainThread& mainThread_;
-  RecordingURLOpener& record_;
+  base::MainThread& mainThread_;
+  URLOpener& record_;
   std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 };
 

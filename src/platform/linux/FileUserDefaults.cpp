@@ -4,12 +4,12 @@
 
 #include "json/JsonCodec.h"
 #include "log/Log.h"
-#include "platform/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 namespace tavero::platform {
 
 FileUserDefaults::FileUserDefaults(std::filesystem::path file) : file_(std::move(file)) {
-  auto content = readWholeFile(file_);
+  auto content = base::readWholeFile(file_);
   if (content.error) {
     log::error("defaults: " + *content.error + "; starting without stored values");
     return;
@@ -55,7 +55,7 @@ std::optional<std::string> FileUserDefaults::update(const std::string& key, cons
 }
 
 std::optional<std::string> FileUserDefaults::writeLocked(const json::Object& values) {
-  return writeFileAtomically(file_, json::JsonCodec::jsonStringValueWithIndentLevel(values, 0) + "\n");
+  return base::writeFileAtomically(file_, json::JsonCodec::jsonStringValueWithIndentLevel(values, 0) + "\n");
 }
 
 }  // namespace tavero::platform

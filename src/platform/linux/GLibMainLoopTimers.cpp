@@ -23,7 +23,7 @@ void deleteTick(gpointer data) { delete static_cast<TickData*>(data); }
 // Owns one attached timeout source. GLib keeps the tick's data alive while
 // it is being dispatched, so destroying the source from another thread
 // during a tick is safe.
-class GLibTimer : public Timer {
+class GLibTimer : public base::Timer {
  public:
   explicit GLibTimer(GSource* source) : source_(source) {}
   ~GLibTimer() override {
@@ -37,7 +37,7 @@ class GLibTimer : public Timer {
 
 }  // namespace
 
-std::unique_ptr<Timer> GLibMainLoopTimers::schedule(std::chrono::milliseconds interval, bool repeats,
+std::unique_ptr<base::Timer> GLibMainLoopTimers::schedule(std::chrono::milliseconds interval, bool repeats,
                                                     std::function<void()> tick) {
   auto milliseconds = static_cast<guint>(std::clamp<int64_t>(interval.count(), 1, G_MAXUINT));
   GSource* source = g_timeout_source_new(milliseconds);

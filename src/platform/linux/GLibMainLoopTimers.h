@@ -1,13 +1,13 @@
 // Timers on GLib's default main context (the main thread's loop).
 #pragma once
 
-#include "platform/MainLoopTimers.h"
+#include "base/MainLoopTimers.h"
 
 namespace tavero::platform {
 
-class GLibMainLoopTimers : public MainLoopTimers {
+class GLibMainLoopTimers : public base::MainLoopTimers {
  public:
-  std::unique_ptr<Timer> schedule(std::chrono::milliseconds interval, bool repeats,
+  std::unique_ptr<base::Timer> schedule(std::chrono::milliseconds interval, bool repeats,
                                   std::function<void()> tick) override;
 };
 

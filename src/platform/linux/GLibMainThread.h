@@ -5,13 +5,13 @@
 #include <functional>
 #include <thread>
 
-#include "platform/MainThread.h"
+#include "base/MainThread.h"
 
 typedef struct _GMainLoop GMainLoop;
 
 namespace tavero::platform {
 
-class GLibMainThread : public MainThread {
+class GLibMainThread : public base::MainThread {
  public:
   GLibMainThread();
   ~GLibMainThread() override;

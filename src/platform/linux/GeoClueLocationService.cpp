@@ -105,7 +105,7 @@ struct GeoClueLocationService::State {
   }
 };
 
-GeoClueLocationService::GeoClueLocationService(MainThread& mainThread, std::string desktopId)
+GeoClueLocationService::GeoClueLocationService(base::MainThread& mainThread, std::string desktopId)
     : mainThread_(mainThread), state_(std::make_shared<State>()) {
   state_->desktopId = std::move(desktopId);
 }

@@ -19,7 +19,7 @@
 #include <string>
 
 #include "platform/LocationService.h"
-#include "platform/MainThread.h"
+#include "base/MainThread.h"
 
 namespace tavero::platform {
 
@@ -27,7 +27,7 @@ class GeoClueLocationService : public LocationService {
  public:
   // `desktopId` names the app to GeoClue (its .desktop file name, here the
   // bundle identifier). `mainThread` must outlive this object.
-  GeoClueLocationService(MainThread& mainThread, std::string desktopId);
+  GeoClueLocationService(base::MainThread& mainThread, std::string desktopId);
   ~GeoClueLocationService() override;
 
   bool locationServicesEnabled() const override;
@@ -39,7 +39,7 @@ class GeoClueLocationService : public LocationService {
 
  private:
   struct State;
-  MainThread& mainThread_;
+  base::MainThread& mainThread_;
   std::shared_ptr<State> state_;
 };
 

@@ -100,7 +100,7 @@ GtkWidget* GtkImagePicker::makeCameraDialog() {
                                                   GTK_RESPONSE_CANCEL, "_Take Picture", kTakePicture, nullptr);
   // The preview: what the camera would shoot now, scaled to fit.
   GdkPixbuf* preview = nullptr;
-  ImageData view = camera_.takePicture();
+  ImageData view = camera_->takePicture();
   if (const auto* file = std::get_if<std::filesystem::path>(&view)) {
     preview = gdk_pixbuf_new_from_file_at_scale(file->c_str(), 480, 360, TRUE, nullptr);
   } else {
@@ -135,7 +135,7 @@ void GtkImagePicker::onResponse(GtkWidget* dialog, int response, void* data) {
   auto* self = static_cast<GtkImagePicker*>(data);
   if (dialog != self->dialog_) return;
   if (response == kTakePicture) {
-    self->finish(self->camera_.takePicture());
+    self->finish(self->camera_->takePicture());
   } else if (response == GTK_RESPONSE_ACCEPT) {
     gchar* file = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
     if (file) {
@@ -160,7 +160,7 @@ std::optional<std::string> GtkImagePicker::pick(const std::optional<std::filesys
   if (!dialog_) return std::string("no picker is open");
   if (!file) {
     if (source_ != ImageSource::camera) return std::string("the photo library picker needs a file to pick");
-    finish(camera_.takePicture());
+    finish(camera_->takePicture());
     return std::nullopt;
   }
   std::error_code ec;

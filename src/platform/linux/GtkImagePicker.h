@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "platform/ImagePicker.h"
-#include "platform/sim/SimulatedCamera.h"
+#include "platform/Camera.h"
 
 typedef struct _GtkWidget GtkWidget;
 
@@ -31,7 +31,7 @@ std::filesystem::path pickerStartFolder();
 
 class GtkImagePicker : public ImagePicker {
  public:
-  explicit GtkImagePicker(SimulatedCamera camera) : camera_(std::move(camera)) {}
+  explicit GtkImagePicker(std::shared_ptr<const Camera> camera) : camera_(std::move(camera)) {}
   ~GtkImagePicker() override;
 
   void present(ImageSource source, const PickerPresentation& presentation, Done done) override;
@@ -46,7 +46,7 @@ class GtkImagePicker : public ImagePicker {
   void finish(PickerOutcome outcome);
   static void onResponse(GtkWidget* dialog, int response, void* self);
 
-  SimulatedCamera camera_;
+  std::shared_ptr<const Camera> camera_;
   GtkWidget* dialog_ = nullptr;  // the open picker, or null
   ImageSource source_ = ImageSource::photoLibrary;
   Done done_;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "log/Log.h"
-#include "platform/PrivateFiles.h"
+#include "base/PrivateFiles.h"
 
 namespace tavero::platform {
 
@@ -84,9 +84,9 @@ namespace {
 // and other permissions. Only those: a --home folder may hold the user's
 // own files too, which are not the shell's to change.
 void tightenHome(const HomeFolders& folders) {
-  PrivacyRepair repair = makePrivate(folders.home, Reach::justRoot);
+  base::PrivacyRepair repair = base::makePrivate(folders.home, base::Reach::justRoot);
   for (const fs::path& kept : {folders.documents(), folders.library(), folders.contacts()})
-    addRepair(repair, makePrivate(kept));
+    base::addRepair(repair, base::makePrivate(kept));
   if (repair.folders + repair.files > 0) {
     log::warning("home: " + folders.home.string() + " was open to other users; made " +
                  std::to_string(repair.folders) + " folders and " + std::to_string(repair.files) +
@@ -102,7 +102,7 @@ std::optional<std::string> createHomeFolders(const HomeFolders& folders) {
       folders.home,     folders.documents(),   folders.library(), folders.applicationSupport(),
       folders.caches(), folders.preferences(), folders.webData(), folders.localStorageFolder()};
   for (const fs::path& folder : all) {
-    if (std::error_code ec = createPrivateFolders(folder)) {
+    if (std::error_code ec = base::createPrivateFolders(folder)) {
       return "Could not create the folder \"" + folder.string() + "\": " + ec.message();
     }
   }

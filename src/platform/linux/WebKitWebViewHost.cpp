@@ -4,7 +4,7 @@
 #include <webkit2/webkit2.h>
 
 #include "log/Log.h"
-#include "platform/PrivateFiles.h"
+#include "base/PrivateFiles.h"
 #include "platform/linux/ContentRules.h"
 #include "platform/linux/WebKitPageView.h"
 
@@ -24,11 +24,11 @@ void keepCookies(WebKitWebsiteDataManager* data, const std::filesystem::path& co
   WebKitCookieManager* cookies = webkit_website_data_manager_get_cookie_manager(data);
   webkit_cookie_manager_set_accept_policy(cookies, WEBKIT_COOKIE_POLICY_ACCEPT_ALWAYS);
   if (cookieFile.empty()) return;
-  std::error_code ec = createPrivateFolders(cookieFile.parent_path());
+  std::error_code ec = base::createPrivateFolders(cookieFile.parent_path());
   if (ec) log::error("cookies: cannot create " + cookieFile.parent_path().string() + ": " + ec.message());
   // WebKit's network process opens it as SQLite, which keeps the mode of an
   // existing (empty) file: private to the user whatever its umask.
-  if (!ec && (ec = createPrivateFile(cookieFile)))
+  if (!ec && (ec = base::createPrivateFile(cookieFile)))
     log::error("cookies: cannot create " + cookieFile.string() + ": " + ec.message());
   webkit_cookie_manager_set_persistent_storage(cookies, cookieFile.c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
 }
@@ -39,7 +39,7 @@ WebKitWebViewHost::WebKitWebViewHost(Options options) : options_(std::move(optio
   // Made private before WebKit makes them with its processes' umask.
   for (const auto& folder : {options_.dataDirectory, options_.cacheDirectory}) {
     if (folder.empty()) continue;
-    if (std::error_code ec = createPrivateFolders(folder))
+    if (std::error_code ec = base::createPrivateFolders(folder))
       log::error("web view: cannot create " + folder.string() + ": " + ec.message());
   }
   WebKitWebsiteDataManager* data = webkit_website_data_manager_new(

@@ -4,7 +4,7 @@
 
 namespace tavero::platform {
 
-WindowCueVibrator::WindowCueVibrator(MainThread& mainThread, RecordingVibrator& record, GtkWindow* window)
+WindowCueVibrator::WindowCueVibrator(base::MainThread& mainThread, Vibrator& record, GtkWindow* window)
     : mainThread_(mainThread), record_(record), window_(window) {}
 
 WindowCueVibrator::~WindowCueVibrator() {

@@ -9,9 +9,8 @@
 #include <chrono>
 #include <memory>
 
-#include "platform/MainThread.h"
+#include "base/MainThread.h"
 #include "platform/Vibrator.h"
-#include "platform/sim/RecordingVibrator.h"
 
 typedef struct _GtkWindow GtkWindow;
 typedef struct _GtkWidget GtkWidget;
@@ -24,7 +23,7 @@ class WindowCueVibrator : public Vibrator {
 
   // `record` keeps the times; the cue appears over `window`. All three must
   // outlive this object.
-  WindowCueVibrator(MainThread& mainThread, RecordingVibrator& record, GtkWindow* window);
+  WindowCueVibrator(base::MainThread& mainThread, Vibrator& record, GtkWindow* window);
   ~WindowCueVibrator() override;
 
   void vibrate() override;
@@ -33,8 +32,8 @@ class WindowCueVibrator : public Vibrator {
   void showCue();  // main thread
   void hideCue();
 
-  MainThread& mainThread_;
-  RecordingVibrator& record_;
+  base::MainThread& mainThread_;
+  Vibrator& record_;
   GtkWindow* window_;
   std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
   GtkWidget* cue_ = nullptr;  // the cue's popup while it shows; main thread only

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "json/JsonCodec.h"
-#include "platform/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 namespace tavero::platform {
 namespace {
@@ -139,7 +139,7 @@ std::variant<MediaProfile, std::string> readMediaProfile(const json::Object& pro
 
 std::variant<MediaProfile, std::string> loadMediaProfile(const fs::path& profileFile) {
   std::string where = "device profile " + profileFile.string() + ": ";
-  auto content = readWholeFile(profileFile);
+  auto content = base::readWholeFile(profileFile);
   if (content.error) return where + *content.error;
   if (!content.text) return where + "cannot be read (no such file)";
   auto profile = json::JsonCodec::dictionaryWithJSONString(*content.text);

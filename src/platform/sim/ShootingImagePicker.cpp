@@ -7,7 +7,7 @@ namespace tavero::platform {
 void ShootingImagePicker::present(ImageSource source, const PickerPresentation&, Done done) {
   if (source == ImageSource::camera) {
     log::info("picker: no screen; the simulated camera takes its picture");
-    done(camera_.takePicture());
+    done(camera_->takePicture());
     return;
   }
   log::info(std::string("picker: no screen to choose from the ") + std::string(imageSourceName(source)) +

@@ -10,13 +10,15 @@
 #pragma once
 
 #include "platform/ImagePicker.h"
-#include "platform/sim/SimulatedCamera.h"
+#include <memory>
+
+#include "platform/Camera.h"
 
 namespace tavero::platform {
 
 class ShootingImagePicker : public ImagePicker {
  public:
-  explicit ShootingImagePicker(SimulatedCamera camera) : camera_(std::move(camera)) {}
+  explicit ShootingImagePicker(std::shared_ptr<const Camera> camera) : camera_(std::move(camera)) {}
 
   void present(ImageSource source, const PickerPresentation& presentation, Done done) override;
   std::optional<ImageSource> openPicker() const override { return std::nullopt; }
@@ -24,7 +26,7 @@ class ShootingImagePicker : public ImagePicker {
   std::optional<std::string> cancel() override;
 
  private:
-  SimulatedCamera camera_;
+  std::shared_ptr<const Camera> camera_;
 };
 
 }  // namespace tavero::platform

@@ -8,11 +8,12 @@
 #include <filesystem>
 #include <optional>
 
+#include "platform/Camera.h"
 #include "platform/ImageProcessor.h"
 
 namespace tavero::platform {
 
-class SimulatedCamera {
+class SimulatedCamera : public Camera {
  public:
   static constexpr PixelSize kTestCardSize{640, 480};
 
@@ -20,7 +21,7 @@ class SimulatedCamera {
       : picture_(std::move(picture)) {}
 
   // The profile's picture file, or a PNG test card with the current time.
-  ImageData takePicture() const;
+  ImageData takePicture() const override;
 
   const std::optional<std::filesystem::path>& picture() const { return picture_; }
 

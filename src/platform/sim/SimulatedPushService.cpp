@@ -70,7 +70,7 @@ std::variant<PushSettings, std::string> pushSettingsFromProfile(const json::Valu
   return settings;
 }
 
-SimulatedPushService::SimulatedPushService(MainThread& mainThread, ApplicationBadge* badge, PushSettings settings)
+SimulatedPushService::SimulatedPushService(base::MainThread& mainThread, ApplicationBadge* badge, PushSettings settings)
     : mainThread_(mainThread), badge_(badge), settings_(std::move(settings)) {}
 
 SimulatedPushService::~SimulatedPushService() = default;

@@ -26,7 +26,7 @@
 
 #include "control/ControlCommandRegistry.h"
 #include "platform/ApplicationBadge.h"
-#include "platform/MainThread.h"
+#include "base/MainThread.h"
 #include "platform/PushService.h"
 
 namespace tavero::platform {
@@ -50,7 +50,7 @@ class SimulatedPushService : public PushService {
  public:
   // `badge` (may be null) takes the badge number of delivered
   // notifications. Both must outlive the service.
-  SimulatedPushService(MainThread& mainThread, ApplicationBadge* badge, PushSettings settings);
+  SimulatedPushService(base::MainThread& mainThread, ApplicationBadge* badge, PushSettings settings);
   ~SimulatedPushService() override;
 
   void setDelegate(PushServiceDelegate* delegate) override;
@@ -71,7 +71,7 @@ class SimulatedPushService : public PushService {
  private:
   void reportRegistration();  // main thread
 
-  MainThread& mainThread_;
+  base::MainThread& mainThread_;
   ApplicationBadge* badge_;
   PushServiceDelegate* delegate_ = nullptr;  // main thread only
   std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);

@@ -10,7 +10,7 @@
 
 #include "json/JsonCodec.h"
 #include "log/Log.h"
-#include "platform/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 namespace tavero::platform {
 namespace {
@@ -59,7 +59,7 @@ std::string_view storePolicyName(StorePolicy policy) {
 
 SimulatedStore::SimulatedStore(StoreSettings settings, std::filesystem::path queueFile, QueueWriter writer)
     : queueFile_(std::move(queueFile)),
-      writer_(writer ? std::move(writer) : QueueWriter(writeFileAtomically)),
+      writer_(writer ? std::move(writer) : QueueWriter(base::writeFileAtomically)),
       settings_(std::move(settings)) {
   load();
   thread_ = std::thread([this] { run(); });
@@ -75,7 +75,7 @@ SimulatedStore::~SimulatedStore() {
 }
 
 void SimulatedStore::load() {
-  auto content = readWholeFile(queueFile_);
+  auto content = base::readWholeFile(queueFile_);
   if (content.error) log::error("store: " + *content.error + "; the payment queue starts empty");
   if (!content.text) return;
   auto stored = json::JsonCodec::dictionaryWithJSONString(*content.text);

@@ -42,7 +42,7 @@ class SimulatedStore : public Store {
   using QueueWriter = std::function<std::optional<std::string>(const std::filesystem::path&, std::string_view)>;
 
   // The queue is kept in `queueFile` (read now, written on every change
-  // through `writer`, writeFileAtomically when empty).
+  // through `writer`, base::writeFileAtomically when empty).
   SimulatedStore(StoreSettings settings, std::filesystem::path queueFile, QueueWriter writer = {});
   ~SimulatedStore() override;
 

@@ -8,11 +8,11 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/MainThread.h"
+#include "base/MainThread.h"
 
-namespace tavero::platform {
+namespace tavero::testing {
 
-class QueueMainThread : public MainThread {
+class QueueMainThread : public base::MainThread {
  public:
   bool isMainThread() const override { return std::this_thread::get_id() == mainId_; }
 
@@ -54,4 +54,4 @@ class QueueMainThread : public MainThread {
   std::deque<std::function<void()>> tasks_;
 };
 
-}  // namespace tavero::platform
+}  // namespace tavero::testing

@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-namespace tavero::platform {
+namespace tavero::base {
 
 class Timer {
  public:
@@ -28,4 +28,4 @@ class MainLoopTimers {
                                           std::function<void()> tick) = 0;
 };
 
-}  // namespace tavero::platform
+}  // namespace tavero::base

@@ -1,7 +1,7 @@
 // Main-loop timers for tests: nothing ticks by itself; the test fires the
 // timers it chooses, as the main loop would when their time came.
 //
-// Thread rules: schedule() and the Timer destructor from any thread; fire()
+// Thread rules: schedule() and the base::Timer destructor from any thread; fire()
 // from the test's thread.
 #pragma once
 
@@ -12,11 +12,11 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/MainLoopTimers.h"
+#include "base/MainLoopTimers.h"
 
-namespace tavero::platform {
+namespace tavero::testing {
 
-class ManualTimers : public MainLoopTimers {
+class ManualTimers : public base::MainLoopTimers {
  public:
   struct Scheduled {
     int id;
@@ -24,7 +24,7 @@ class ManualTimers : public MainLoopTimers {
     bool repeats;
   };
 
-  std::unique_ptr<Timer> schedule(std::chrono::milliseconds interval, bool repeats,
+  std::unique_ptr<base::Timer> schedule(std::chrono::milliseconds interval, bool repeats,
                                   std::function<void()> tick) override {
     std::lock_guard lock(state_->mutex);
     int id = ++state_->lastId;
@@ -70,7 +70,7 @@ class ManualTimers : public MainLoopTimers {
     int lastId = 0;
     std::map<int, Entry> timers;
   };
-  class Handle : public Timer {
+  class Handle : public base::Timer {
    public:
     Handle(std::shared_ptr<State> state, int id) : state_(std::move(state)), id_(id) {}
     ~Handle() override {
@@ -86,4 +86,4 @@ class ManualTimers : public MainLoopTimers {
   std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
-}  // namespace tavero::platform
+}  // namespace tavero::testing

@@ -1,4 +1,4 @@
-#include "platform/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "log/Log.h"
-#include "platform/PrivateFiles.h"
+#include "base/PrivateFiles.h"
 
-namespace tavero::platform {
+namespace tavero::base {
 namespace {
 
 namespace fs = std::filesystem;
@@ -128,4 +128,4 @@ FileContent readWholeFile(const fs::path& file) {
   return {std::move(text), std::nullopt};
 }
 
-}  // namespace tavero::platform
+}  // namespace tavero::base

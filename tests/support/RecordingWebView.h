@@ -8,9 +8,9 @@
 
 #include "platform/WebView.h"
 
-namespace tavero::platform {
+namespace tavero::testing {
 
-class RecordingWebView : public WebView {
+class RecordingWebView : public platform::WebView {
  public:
   explicit RecordingWebView(std::string pageName) : pageName_(std::move(pageName)) {}
 
@@ -55,23 +55,23 @@ class RecordingWebView : public WebView {
 };
 
 // Creates RecordingWebViews and remembers them, and what the window shows.
-class RecordingWebViewHost : public WebViewHost {
+class RecordingWebViewHost : public platform::WebViewHost {
  public:
-  std::unique_ptr<WebView> createWebView(const std::string& pageName) override {
+  std::unique_ptr<platform::WebView> createWebView(const std::string& pageName) override {
     auto view = std::make_unique<RecordingWebView>(pageName);
     created.push_back(view.get());
     return view;
   }
   void showWindow() override { windowShown = true; }
-  void setContentView(WebView* view) override { contentView = view; }
-  void setBundleDocuments(BundleDocuments documents) override { bundleDocuments = std::move(documents); }
-  void setPageMessageHandler(PageMessageHandler handler) override { messageHandler = std::move(handler); }
+  void setContentView(platform::WebView* view) override { contentView = view; }
+  void setBundleDocuments(platform::BundleDocuments documents) override { bundleDocuments = std::move(documents); }
+  void setPageMessageHandler(platform::PageMessageHandler handler) override { messageHandler = std::move(handler); }
 
   std::vector<RecordingWebView*> created;  // not owned
   bool windowShown = false;
-  WebView* contentView = nullptr;
-  BundleDocuments bundleDocuments;
-  PageMessageHandler messageHandler;
+  platform::WebView* contentView = nullptr;
+  platform::BundleDocuments bundleDocuments;
+  platform::PageMessageHandler messageHandler;
 };
 
-}  // namespace tavero::platform
+}  // namespace tavero::testing

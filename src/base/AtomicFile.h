@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace tavero::platform {
+namespace tavero::base {
 
 // Writes `content` to `file` as above (mode 0600, missing folders 0700). REQUIRES: one writer
 // per file at a time (callers lock). Returns a message naming
@@ -32,4 +32,4 @@ struct FileContent {
 };
 FileContent readWholeFile(const std::filesystem::path& file);
 
-}  // namespace tavero::platform
+}  // namespace tavero::base

@@ -7,7 +7,7 @@
 #include <future>
 #include <type_traits>
 
-namespace tavero::platform {
+namespace tavero::base {
 
 class MainThread {
  public:
@@ -48,4 +48,4 @@ class MainThread {
   }
 };
 
-}  // namespace tavero::platform
+}  // namespace tavero::base

@@ -12,7 +12,7 @@
 #include <system_error>
 #include <vector>
 
-namespace tavero::platform {
+namespace tavero::base {
 
 // Creates `folder` and every missing folder above it, each new one with
 // mode 0700; folders that exist are left as they are.
@@ -43,4 +43,4 @@ PrivacyRepair makePrivate(const std::filesystem::path& root, Reach reach = Reach
 // Adds what `part` changed and met to this.
 void addRepair(PrivacyRepair& total, const PrivacyRepair& part);
 
-}  // namespace tavero::platform
+}  // namespace tavero::base

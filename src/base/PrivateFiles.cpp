@@ -1,4 +1,4 @@
-#include "platform/PrivateFiles.h"
+#include "base/PrivateFiles.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace tavero::platform {
+namespace tavero::base {
 namespace fs = std::filesystem;
 
 namespace {
@@ -114,4 +114,4 @@ PrivacyRepair makePrivate(const fs::path& root, Reach reach) {
   return repair;
 }
 
-}  // namespace tavero::platform
+}  // namespace tavero::base
