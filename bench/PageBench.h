@@ -59,9 +59,9 @@ app::ShellApplication::Settings pageBenchSettings(const std::string& bundle, con
 // to it once it is made (launchWithProbe makes it before the page runs).
 template <class Probe>
 void addProbe(app::ShellApplication::Settings& settings, Probe*& probe,
-              std::function<std::unique_ptr<Probe>(bridge::TQCallbackDelivery&)> make) {
+              std::function<std::unique_ptr<Probe>(bridge::CallbackDelivery&)> make) {
   settings.extraModules = [&probe, make = std::move(make), before = std::move(settings.extraModules)](
-                              bridge::ModuleRegistry& modules, bridge::TQCallbackDelivery& callbacks) {
+                              bridge::ModuleRegistry& modules, bridge::CallbackDelivery& callbacks) {
     if (before) before(modules, callbacks);
     modules.add("TQBench", [&probe, make, &callbacks] {
       auto module = make(callbacks);

@@ -22,15 +22,15 @@ namespace {
 class TQBench : public bridge::TQW3CAction, public bench::ProbeState {
  public:
   TQBench() {
-    addOperation("ready", [this](bridge::TQInvocation& call) { update([&] { callbackId = call.integer("callback"); }); });
-    addOperation("ack", [this](bridge::TQInvocation& call) {
+    addOperation("ready", [this](bridge::Invocation& call) { update([&] { callbackId = call.integer("callback"); }); });
+    addOperation("ack", [this](bridge::Invocation& call) {
       update([&] {
         lastAck = call.integer("n");
         ackTime = Clock::now();
       });
     });
-    addOperation("ping", [](bridge::TQInvocation&) {});
-    addOperation("pingMean", [this](bridge::TQInvocation& call) {
+    addOperation("ping", [](bridge::Invocation&) {});
+    addOperation("pingMean", [this](bridge::Invocation& call) {
       update([&] { pingMeanMs = std::atof(std::string(call.text("ms")).c_str()); });
     });
   }
@@ -48,7 +48,7 @@ int main() {
 
   auto settings = bench::pageBenchSettings("callback-app", std::filesystem::temp_directory_path() / "tavero-callback-bench");
   TQBench* bench = nullptr;
-  bench::addProbe<TQBench>(settings, bench, [](bridge::TQCallbackDelivery&) { return std::make_unique<TQBench>(); });
+  bench::addProbe<TQBench>(settings, bench, [](bridge::CallbackDelivery&) { return std::make_unique<TQBench>(); });
   app::ShellApplication shell(std::move(settings));
   if (!bench::launchWithProbe(shell)) return 1;
 

@@ -37,8 +37,8 @@ constexpr size_t kTotal = 1024 * 1024;
 class TQBench : public bridge::TQW3CAction, public bench::ProbeState {
  public:
   TQBench() {
-    addOperation("ready", [this](bridge::TQInvocation& call) { update([&] { callbackId = call.integer("callback"); }); });
-    addOperation("done", [this](bridge::TQInvocation& call) {
+    addOperation("ready", [this](bridge::Invocation& call) { update([&] { callbackId = call.integer("callback"); }); });
+    addOperation("done", [this](bridge::Invocation& call) {
       update([&] {
         lastRound = call.integer("round");
         allGood = allGood && call.flag("ok");
@@ -80,7 +80,7 @@ double plainMs(const std::filesystem::path& file, const std::string& text) {
 }
 
 // Formats each answer's callback script, as the engine would, and keeps it.
-class ScriptKeeper : public bridge::TQCallbackDelivery {
+class ScriptKeeper : public bridge::CallbackDelivery {
  public:
   void invokeCallback(int callbackId, const std::optional<json::Value>& value, std::string_view) override {
     script = host::callbackScript(callbackId, value);
@@ -92,7 +92,7 @@ void runOperation(modules::TQFileSystem& module, const char* operation,
                   std::initializer_list<std::pair<const char*, std::string>> arguments) {
   auto object = std::make_shared<json::Object>();
   for (const auto& [key, value] : arguments) object->set(key, value);
-  bridge::TQInvocation invocation(object);
+  bridge::Invocation invocation(object);
   (*module.operation(operation))(invocation);
 }
 
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
   const auto home = std::filesystem::temp_directory_path() / ("tavero-files-bench-" + std::to_string(::getpid()));
   auto settings = bench::pageBenchSettings("files-app", home);
   TQBench* bench = nullptr;
-  bench::addProbe<TQBench>(settings, bench, [](bridge::TQCallbackDelivery&) { return std::make_unique<TQBench>(); });
+  bench::addProbe<TQBench>(settings, bench, [](bridge::CallbackDelivery&) { return std::make_unique<TQBench>(); });
   app::ShellApplication shell(std::move(settings));
   if (!bench::launchWithProbe(shell)) return 1;
 

@@ -85,10 +85,10 @@ class TimedMotion : public platform::MotionService {
 class TQBench : public bridge::TQW3CAction, public bench::ProbeState {
  public:
   explicit TQBench(TimedMotion& motion) {
-    addOperation("ready", [this](bridge::TQInvocation& call) { update([&] { control = call.integer("callback"); }); });
-    addOperation("ack", [&motion](bridge::TQInvocation& call) { motion.noteAck(call.integer("n")); });
-    addOperation("ping", [](bridge::TQInvocation&) {});
-    addOperation("pingMean", [this](bridge::TQInvocation& call) {
+    addOperation("ready", [this](bridge::Invocation& call) { update([&] { control = call.integer("callback"); }); });
+    addOperation("ack", [&motion](bridge::Invocation& call) { motion.noteAck(call.integer("n")); });
+    addOperation("ping", [](bridge::Invocation&) {});
+    addOperation("pingMean", [this](bridge::Invocation& call) {
       update([&] { pingMeanMs = std::atof(std::string(call.text("ms")).c_str()); });
     });
   }
@@ -156,11 +156,11 @@ int main(int argc, char** argv) {
   TimedMotion motion(sensors);
   auto settings = bench::pageBenchSettings("motion-app", std::filesystem::temp_directory_path() / "tavero-motion-bench");
   settings.controlSocket = false;
-  settings.extraModules = [&](bridge::ModuleRegistry& modules, bridge::TQCallbackDelivery& callbacks) {
+  settings.extraModules = [&](bridge::ModuleRegistry& modules, bridge::CallbackDelivery& callbacks) {
     modules.add("TQBenchMotion", [&] { return std::make_unique<modules::TQMotion>(callbacks, motion); });
   };
   TQBench* bench = nullptr;
-  bench::addProbe<TQBench>(settings, bench, [&](bridge::TQCallbackDelivery&) { return std::make_unique<TQBench>(motion); });
+  bench::addProbe<TQBench>(settings, bench, [&](bridge::CallbackDelivery&) { return std::make_unique<TQBench>(motion); });
   app::ShellApplication shell(std::move(settings));
   if (!bench::launchWithProbe(shell)) return 1;
 

@@ -19,12 +19,12 @@ namespace {
 
 class TQBench : public bridge::TQW3CAction {
  public:
-  explicit TQBench(bridge::TQCallbackDelivery& callbacks) {
-    addOperation("ping", [](bridge::TQInvocation&) {});
-    addOperation("echo", [&callbacks](bridge::TQInvocation& call) {
+  explicit TQBench(bridge::CallbackDelivery& callbacks) {
+    addOperation("ping", [](bridge::Invocation&) {});
+    addOperation("echo", [&callbacks](bridge::Invocation& call) {
       callbacks.invokeCallback(call.integer("success"), json::Value(true), call.pageName());
     });
-    addOperation("results", [this](bridge::TQInvocation& call) {
+    addOperation("results", [this](bridge::Invocation& call) {
       std::lock_guard lock(mutex);
       const json::Value* value = call.arguments().find("results");
       if (value && value->isObject()) results = value->asObject();
@@ -49,7 +49,7 @@ int main() {
   auto settings = bench::pageBenchSettings("page-calls-app", std::filesystem::temp_directory_path() / "tavero-page-calls-bench");
   settings.port = 0;
   TQBench* bench = nullptr;
-  bench::addProbe<TQBench>(settings, bench, [](bridge::TQCallbackDelivery& callbacks) {
+  bench::addProbe<TQBench>(settings, bench, [](bridge::CallbackDelivery& callbacks) {
     return std::make_unique<TQBench>(callbacks);
   });
   app::ShellApplication shell(std::move(settings));

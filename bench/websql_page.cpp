@@ -43,7 +43,7 @@ class TQBench : public bridge::TQW3CAction {
       queue_.push_back("plain");
       queue_.push_back("encrypted");
     }
-    addOperation("next", [this](bridge::TQInvocation& call) {
+    addOperation("next", [this](bridge::Invocation& call) {
       std::lock_guard lock(mutex_);
       if (queue_.empty() || !error.empty()) {
         finished_ = true;
@@ -54,7 +54,7 @@ class TQBench : public bridge::TQW3CAction {
       call.setResult(queue_.front());
       queue_.erase(queue_.begin());
     });
-    addOperation("result", [this](bridge::TQInvocation& call) {
+    addOperation("result", [this](bridge::Invocation& call) {
       std::lock_guard lock(mutex_);
       if (!call.text("error").empty()) {
         error = std::string(call.text("error"));
@@ -82,7 +82,7 @@ class TQBench : public bridge::TQW3CAction {
 };
 
 // Keeps the value of the latest callback (the transaction id).
-class LatestCallback : public bridge::TQCallbackDelivery {
+class LatestCallback : public bridge::CallbackDelivery {
  public:
   void invokeCallback(int, const std::optional<json::Value>& value, std::string_view) override {
     latest = value && value->isString() ? value->asString() : "";
@@ -128,7 +128,7 @@ class InProcess {
     auto object = std::make_shared<json::Object>();
     object->set("__source", json::Value("file:///bench/index.html"));  // the page names itself in every call
     for (const auto& [key, value] : args) object->set(key, value);
-    bridge::TQInvocation invocation(object);
+    bridge::Invocation invocation(object);
     (*sqlite_.operation(operation))(invocation);
     if (!invocation.result()) return json::Value();
     answered_ += json::JsonCodec::jsonStringForValue(*invocation.result()).size();  // what the bridge would send
@@ -170,7 +170,7 @@ int main(int argc, char** argv) {
   const auto home = std::filesystem::temp_directory_path() / ("tavero-websql-bench-" + std::to_string(::getpid()));
   auto settings = bench::pageBenchSettings("websql-app", home / "page");
   TQBench* bench = nullptr;
-  bench::addProbe<TQBench>(settings, bench, [runs](bridge::TQCallbackDelivery&) { return std::make_unique<TQBench>(runs); });
+  bench::addProbe<TQBench>(settings, bench, [runs](bridge::CallbackDelivery&) { return std::make_unique<TQBench>(runs); });
 
   std::map<std::string, Times> page;
   {

@@ -15,7 +15,7 @@
 #include "app/ApplicationLifecycle.h"
 #include "bridge/ModuleRegistry.h"
 #include "bridge/QLTaveroBridge.h"
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "control/ControlCommandRegistry.h"
 #include "control/ControlServer.h"
 #include "host/QLDeviceHardware.h"
@@ -66,7 +66,7 @@ class ShellApplication {
     // then call the bridge).
     bool allowPlainBridgeRequests = false;
     // Adds modules beyond the catalog (tests use it).
-    std::function<void(bridge::ModuleRegistry&, bridge::TQCallbackDelivery&)> extraModules;
+    std::function<void(bridge::ModuleRegistry&, bridge::CallbackDelivery&)> extraModules;
     // The user asked the app to end (closed its window, or `tavero device
     // app terminate`).
     std::function<void()> onWindowClosed;

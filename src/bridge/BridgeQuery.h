@@ -14,7 +14,7 @@
 #include <string_view>
 #include <variant>
 
-#include "bridge/TQInvocation.h"
+#include "bridge/Invocation.h"
 #include "json/JsonValue.h"
 
 namespace tavero::bridge {

@@ -15,7 +15,7 @@ std::string className(std::string_view classPart) {
 }
 
 // Nothing an operation throws may reach a transport, or end a queue thread.
-bool runGuarded(const TQW3CAction::Operation& operation, TQInvocation& invocation, std::string_view command) {
+bool runGuarded(const TQW3CAction::Operation& operation, Invocation& invocation, std::string_view command) {
   try {
     operation(invocation);
     return true;
@@ -32,7 +32,7 @@ bool runGuarded(const TQW3CAction::Operation& operation, TQInvocation& invocatio
 bool CommandDispatcher::isSynchronous(const BridgeCall& call) { return call.invocation().flag("sync"); }
 
 CallOutcome CommandDispatcher::dispatch(const BridgeCall& call) {
-  TQInvocation invocation = call.invocation();
+  Invocation invocation = call.invocation();
   const std::string command(invocation.text("command"));
   size_t hash = command.find('#');
   if (hash == std::string::npos) {

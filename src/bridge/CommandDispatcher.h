@@ -13,7 +13,7 @@
 
 #include "bridge/CommandDispatchQueue.h"
 #include "bridge/ModuleRegistry.h"
-#include "bridge/TQInvocation.h"
+#include "bridge/Invocation.h"
 #include "net/HTTPMessage.h"
 
 namespace tavero::bridge {
@@ -23,7 +23,7 @@ struct BridgeCall {
   Arguments values;                           // every key: its text, or the array/object read from it
   std::shared_ptr<const ArgumentTexts> texts;  // the page's text of the values that were read as JSON
 
-  TQInvocation invocation() const { return TQInvocation(values, texts); }
+  Invocation invocation() const { return Invocation(values, texts); }
 };
 
 struct CallOutcome {

@@ -1,7 +1,7 @@
 // The contract every module follows. A module is a TQW3CAction with one
 // shared instance (kept by the ModuleRegistry) and named operations. An
-// operation reads its inputs from its TQInvocation and answers either at once
-// (TQInvocation::setResult) or later through callback ids and the engine.
+// operation reads its inputs from its Invocation and answers either at once
+// (Invocation::setResult) or later through callback ids and the engine.
 //
 // Thread rules: operations may run on the bridge's worker thread (sync calls)
 // and on several dispatch-queue threads at once, also the same operation of
@@ -15,14 +15,14 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/TQInvocation.h"
+#include "bridge/Invocation.h"
 #include "json/JsonValue.h"
 
 namespace tavero::bridge {
 
 class TQW3CAction {
  public:
-  using Operation = std::function<void(TQInvocation&)>;
+  using Operation = std::function<void(Invocation&)>;
 
   virtual ~TQW3CAction() = default;
 

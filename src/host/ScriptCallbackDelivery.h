@@ -6,11 +6,11 @@
 #include <functional>
 #include <string>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 
 namespace tavero::host {
 
-class ScriptCallbackDelivery : public bridge::TQCallbackDelivery {
+class ScriptCallbackDelivery : public bridge::CallbackDelivery {
  public:
   // Called from whichever thread delivers; must be thread-safe.
   using ScriptTarget = std::function<void(const std::string& page, const std::string& script)>;

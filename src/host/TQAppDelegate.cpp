@@ -10,7 +10,7 @@
 namespace tavero::host {
 
 TQAppDelegate::TQAppDelegate(base::MainThread& mainThread, platform::WebViewHost& host, TQEngine& engine,
-                             bridge::QLTaveroBridge* bridge, platform::HomeFolders home, TQAppEvents& events,
+                             bridge::QLTaveroBridge* bridge, platform::HomeFolders home, AppEvents& events,
                              platform::ApplicationBadge* badge)
     : mainThread_(mainThread),
       host_(host), engine_(engine), bridge_(bridge), home_(std::move(home)), events_(events), badge_(badge) {}

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/TQAppEvents.h"
+#include "host/AppEvents.h"
 #include "host/TQEngine.h"
 #include "platform/ApplicationBadge.h"
 #include "platform/HomeFolders.h"
@@ -34,7 +34,7 @@ class TQAppDelegate : public platform::PushServiceDelegate {
 
   // `badge` may be null (no icon badge to clear).
   TQAppDelegate(base::MainThread& mainThread, platform::WebViewHost& host, TQEngine& engine,
-                bridge::QLTaveroBridge* bridge, platform::HomeFolders home, TQAppEvents& events,
+                bridge::QLTaveroBridge* bridge, platform::HomeFolders home, AppEvents& events,
                 platform::ApplicationBadge* badge = nullptr);
 
   // Clears the badge, restores the local storage (before any web view
@@ -71,7 +71,7 @@ class TQAppDelegate : public platform::PushServiceDelegate {
   TQEngine& engine_;
   bridge::QLTaveroBridge* bridge_;
   platform::HomeFolders home_;
-  TQAppEvents& events_;
+  AppEvents& events_;
   platform::ApplicationBadge* badge_;
   std::optional<std::string> token_;
   // Whether a live local storage database existed at some point of this

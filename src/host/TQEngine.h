@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "host/TQViewController.h"
 #include "host/TQViewManager.h"
 #include "host/TQWebView.h"
@@ -29,7 +29,7 @@ class QLTaveroBridge;
 
 namespace tavero::host {
 
-class TQEngine : public bridge::TQCallbackDelivery {
+class TQEngine : public bridge::CallbackDelivery {
  public:
   // How the launch wait for the start page ended.
   enum class StartPageLoad {

@@ -1,6 +1,6 @@
 #include "host/TQWebView.h"
 
-#include "bridge/TQInvocation.h"
+#include "bridge/Invocation.h"
 #include "host/JavaScriptString.h"
 
 namespace tavero::host {
@@ -17,7 +17,7 @@ TQWebView::TQWebView(std::unique_ptr<platform::WebView> view) : view_(std::move(
   view_->setLoadFailedHandler(
       [this](const std::string& url, const std::string& reason) { webViewDidFailLoad(url, reason); });
   view_->setDocumentEndedHandler([this](const std::string& url) {
-    if (documentEnded_) documentEnded_(bridge::TQInvocation::pageNameOf(url));
+    if (documentEnded_) documentEnded_(bridge::Invocation::pageNameOf(url));
   });
 }
 

@@ -2,15 +2,15 @@
 // TQDevice (pause, resume), TQOpenURL (incoming URLs) and
 // TQPushNotification (token, failure, notifications).
 //
-// Thread rules: as TQAppEvents (main thread).
+// Thread rules: as AppEvents (main thread).
 #pragma once
 
 #include "bridge/ModuleRegistry.h"
-#include "host/TQAppEvents.h"
+#include "host/AppEvents.h"
 
 namespace tavero::modules {
 
-class ModuleAppEvents : public host::TQAppEvents {
+class ModuleAppEvents : public host::AppEvents {
  public:
   // `modules` holds the catalog's modules and must outlive this object.
   explicit ModuleAppEvents(bridge::ModuleRegistry& modules) : modules_(modules) {}

@@ -30,7 +30,7 @@ void add(bridge::ModuleRegistry& registry, Args... args) {
 
 void registerMediaModules(bridge::ModuleRegistry& registry, const ModuleServices& services) {
   const MediaServices& media = services.media;
-  bridge::TQCallbackDelivery* callbacks = &services.callbacks;
+  bridge::CallbackDelivery* callbacks = &services.callbacks;
   if (media.mainThread && media.imagePicker && media.imageProcessor) {
     TQCamera::Services camera{*media.mainThread, *media.imagePicker, *media.imageProcessor,
                               services.home.documents(), media.tablet};

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "bridge/ModuleRegistry.h"
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "platform/AddressBook.h"
 #include "platform/AlertPresenter.h"
 #include "platform/HomeFolders.h"
@@ -47,7 +47,7 @@ struct MediaServices {
 
 // What modules are built with. Every reference must outlive the registry.
 struct ModuleServices {
-  bridge::TQCallbackDelivery& callbacks;
+  bridge::CallbackDelivery& callbacks;
   platform::HomeFolders home;  // where modules keep the app's files
   SensorServices sensors;
   MediaServices media = {};

@@ -12,7 +12,7 @@
 
 namespace tavero::modules {
 
-using bridge::TQInvocation;
+using bridge::Invocation;
 namespace fs = std::filesystem;
 
 namespace {
@@ -37,12 +37,12 @@ int32_t currentSeconds() {
 
 }  // namespace
 
-TQCamera::TQCamera(bridge::TQCallbackDelivery& callbacks, Services services)
+TQCamera::TQCamera(bridge::CallbackDelivery& callbacks, Services services)
     : callbacks_(callbacks), services_(std::move(services)) {
-  addOperation("capture", [this](TQInvocation& call) { capture(call); });
+  addOperation("capture", [this](Invocation& call) { capture(call); });
 }
 
-void TQCamera::capture(TQInvocation& call) {
+void TQCamera::capture(Invocation& call) {
   Capture capture{sourceFor(call.integer("source")),
                   call.integer("quality"),
                   call.integer("width"),

@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "platform/ImagePicker.h"
 #include "platform/ImageProcessor.h"
@@ -37,9 +37,9 @@ class TQCamera : public bridge::TQW3CAction {
     bool tablet = false;              // pickers in a popover, not full screen
   };
 
-  TQCamera(bridge::TQCallbackDelivery& callbacks, Services services);
+  TQCamera(bridge::CallbackDelivery& callbacks, Services services);
 
-  void capture(bridge::TQInvocation& call);
+  void capture(bridge::Invocation& call);
 
   // Where the picture of a capture goes: the first free "image-<n>.<ext>"
   // with n from `seconds` on, so that two captures in the same second keep
@@ -59,7 +59,7 @@ class TQCamera : public bridge::TQW3CAction {
   // The success value of a picked picture, or the failure message.
   std::variant<std::optional<json::Value>, std::string> result(const Capture& capture, const platform::ImageData& image);
 
-  bridge::TQCallbackDelivery& callbacks_;
+  bridge::CallbackDelivery& callbacks_;
   Services services_;
 };
 

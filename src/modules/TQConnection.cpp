@@ -9,9 +9,9 @@
 namespace tavero::modules {
 
 struct TQConnection::State {
-  explicit State(bridge::TQCallbackDelivery& delivery) : callbacks(delivery) {}
+  explicit State(bridge::CallbackDelivery& delivery) : callbacks(delivery) {}
 
-  bridge::TQCallbackDelivery& callbacks;
+  bridge::CallbackDelivery& callbacks;
 
   std::mutex mutex;  // guards every field below
   int32_t jsCallback = 0;
@@ -21,10 +21,10 @@ struct TQConnection::State {
   std::unique_ptr<Reachability> reachability;
 };
 
-TQConnection::TQConnection(bridge::TQCallbackDelivery& callbacks, platform::NetworkReachability& network,
+TQConnection::TQConnection(bridge::CallbackDelivery& callbacks, platform::NetworkReachability& network,
                            base::MainThread& mainThread)
     : network_(network), mainThread_(mainThread), state_(std::make_shared<State>(callbacks)) {
-  addOperation("watch", [this](bridge::TQInvocation& call) { watch(call); });
+  addOperation("watch", [this](bridge::Invocation& call) { watch(call); });
 }
 
 TQConnection::~TQConnection() {
@@ -47,7 +47,7 @@ json::Object TQConnection::reportFor(NetworkStatus status) {
   return report;
 }
 
-void TQConnection::watch(bridge::TQInvocation& call) {
+void TQConnection::watch(bridge::Invocation& call) {
   Reachability* monitorToStart = nullptr;
   {
     std::lock_guard lock(state_->mutex);

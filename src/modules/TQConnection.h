@@ -15,7 +15,7 @@
 #include <memory>
 #include <string_view>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "modules/Reachability.h"
 #include "base/MainThread.h"
@@ -28,11 +28,11 @@ class TQConnection : public bridge::TQW3CAction {
   static constexpr std::string_view className = "TQConnection";
 
   // The services must outlive the module.
-  TQConnection(bridge::TQCallbackDelivery& callbacks, platform::NetworkReachability& network,
+  TQConnection(bridge::CallbackDelivery& callbacks, platform::NetworkReachability& network,
                base::MainThread& mainThread);
   ~TQConnection() override;
 
-  void watch(bridge::TQInvocation& invocation);
+  void watch(bridge::Invocation& invocation);
 
   // The report for a status: "WIFI" and "CELL_3G" are online ("1"), anything
   // else is "NONE", offline ("0").

@@ -5,10 +5,10 @@
 namespace tavero::modules {
 
 TQContact::TQContact() {
-  addOperation("find", [this](bridge::TQInvocation& invocation) { find(invocation); });
+  addOperation("find", [this](bridge::Invocation& invocation) { find(invocation); });
 }
 
-void TQContact::find(bridge::TQInvocation&) {
+void TQContact::find(bridge::Invocation&) {
   log::debug("TQContact find: accepted; there is no contact search, so no callback follows");
 }
 

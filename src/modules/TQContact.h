@@ -13,7 +13,7 @@ class TQContact : public bridge::TQW3CAction {
   static constexpr std::string_view className = "TQContact";
   TQContact();
 
-  void find(bridge::TQInvocation& invocation);
+  void find(bridge::Invocation& invocation);
 };
 
 }  // namespace tavero::modules

@@ -9,7 +9,7 @@
 
 namespace tavero::modules {
 
-using bridge::TQInvocation;
+using bridge::Invocation;
 using platform::PersonProperty;
 
 namespace {
@@ -83,12 +83,12 @@ std::vector<std::string> split(std::string_view text, char separator) {
 
 }  // namespace
 
-TQContacts::TQContacts(bridge::TQCallbackDelivery& callbacks, platform::AddressBook& book,
+TQContacts::TQContacts(bridge::CallbackDelivery& callbacks, platform::AddressBook& book,
                        const platform::ImageProcessor& processor)
     : callbacks_(callbacks), book_(book), processor_(processor) {
-  addOperation("all", [this](TQInvocation& call) { all(call); });
-  addOperation("getThumbnail", [this](TQInvocation& call) { getThumbnail(call); });
-  addOperation("getLocalizedLabel", [this](TQInvocation& call) { getLocalizedLabel(call); });
+  addOperation("all", [this](Invocation& call) { all(call); });
+  addOperation("getThumbnail", [this](Invocation& call) { getThumbnail(call); });
+  addOperation("getLocalizedLabel", [this](Invocation& call) { getLocalizedLabel(call); });
 }
 
 std::string TQContacts::keyForProperty(int32_t property) {
@@ -101,7 +101,7 @@ std::string TQContacts::subkeyForProperty(int32_t property) {
   return std::to_string(property);
 }
 
-void TQContacts::all(TQInvocation& call) {
+void TQContacts::all(Invocation& call) {
   const int success = call.integer("success");
   const int failure = call.integer("failure");
   const bool includeImages = call.flag("includeImages");
@@ -116,7 +116,7 @@ void TQContacts::all(TQInvocation& call) {
   });
 }
 
-void TQContacts::getThumbnail(TQInvocation& call) {
+void TQContacts::getThumbnail(Invocation& call) {
   const int success = call.integer("success");
   const int failure = call.integer("failure");
   const int32_t id = call.integer("id");
@@ -133,7 +133,7 @@ void TQContacts::getThumbnail(TQInvocation& call) {
   });
 }
 
-void TQContacts::getLocalizedLabel(TQInvocation& call) {
+void TQContacts::getLocalizedLabel(Invocation& call) {
   callbacks_.invokeCallback(call.integer("callback"), json::Value(localizedLabelForKey(call.text("label"))));
 }
 

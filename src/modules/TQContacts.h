@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "platform/AddressBook.h"
 #include "platform/ImageProcessor.h"
@@ -28,12 +28,12 @@ class TQContacts : public bridge::TQW3CAction {
   static constexpr std::string_view kDeniedText = "The user denied access to the Address Book";
   static constexpr int kThumbnailQuality = 70;
 
-  TQContacts(bridge::TQCallbackDelivery& callbacks, platform::AddressBook& book,
+  TQContacts(bridge::CallbackDelivery& callbacks, platform::AddressBook& book,
              const platform::ImageProcessor& processor);
 
-  void all(bridge::TQInvocation& call);
-  void getThumbnail(bridge::TQInvocation& call);
-  void getLocalizedLabel(bridge::TQInvocation& call);
+  void all(bridge::Invocation& call);
+  void getThumbnail(bridge::Invocation& call);
+  void getLocalizedLabel(bridge::Invocation& call);
 
   // The key of a property ("first_name"), or its id in decimal.
   static std::string keyForProperty(int32_t property);
@@ -48,7 +48,7 @@ class TQContacts : public bridge::TQW3CAction {
  private:
   void updateDictionary(json::Object& record, int32_t property, const platform::Person& person);
 
-  bridge::TQCallbackDelivery& callbacks_;
+  bridge::CallbackDelivery& callbacks_;
   platform::AddressBook& book_;
   const platform::ImageProcessor& processor_;
 };

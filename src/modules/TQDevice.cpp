@@ -4,11 +4,11 @@
 
 namespace tavero::modules {
 
-TQDevice::TQDevice(bridge::TQCallbackDelivery& callbacks) : callbacks_(callbacks) {
-  addOperation("watch", [this](bridge::TQInvocation& invocation) { watch(invocation); });
+TQDevice::TQDevice(bridge::CallbackDelivery& callbacks) : callbacks_(callbacks) {
+  addOperation("watch", [this](bridge::Invocation& invocation) { watch(invocation); });
 }
 
-void TQDevice::watch(bridge::TQInvocation& invocation) {
+void TQDevice::watch(bridge::Invocation& invocation) {
   int callback = invocation.integer("callback");
   std::string page = invocation.pageName();
   if (page.empty()) page = "index.html";

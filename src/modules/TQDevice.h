@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 
 namespace tavero::modules {
@@ -19,11 +19,11 @@ class TQDevice : public bridge::TQW3CAction {
   static constexpr std::string_view className = "TQDevice";
   static constexpr int kNoWatcher = -1;
 
-  explicit TQDevice(bridge::TQCallbackDelivery& callbacks);
+  explicit TQDevice(bridge::CallbackDelivery& callbacks);
 
   // Keeps `callback` (0 when absent: a callback of its own) and the calling
   // page; a later watch replaces both.
-  void watch(bridge::TQInvocation& invocation);
+  void watch(bridge::Invocation& invocation);
 
   // Delivers "pause" / "resume" to the watching page; nothing before the
   // first watch.
@@ -36,7 +36,7 @@ class TQDevice : public bridge::TQW3CAction {
  private:
   void deliver(const char* event, const char* logName);
 
-  bridge::TQCallbackDelivery& callbacks_;
+  bridge::CallbackDelivery& callbacks_;
   mutable std::mutex mutex_;  // guards watchCallback_ and callbackPage_
   int watchCallback_ = kNoWatcher;
   std::string callbackPage_ = "index.html";

@@ -16,7 +16,7 @@
 
 namespace tavero::modules {
 
-using bridge::TQInvocation;
+using bridge::Invocation;
 using files::EntryKind;
 using files::EntryPath;
 using files::FileHandle;
@@ -48,22 +48,22 @@ files::Result<bool> isEmptyFolder(const files::RootDirectory& root, const EntryP
 
 }  // namespace
 
-TQFileSystem::TQFileSystem(bridge::TQCallbackDelivery& callbacks, std::filesystem::path fileSystemsDirectory,
+TQFileSystem::TQFileSystem(bridge::CallbackDelivery& callbacks, std::filesystem::path fileSystemsDirectory,
                            files::RootDirectory::Resolution resolution)
     : callbacks_(callbacks),
       fileSystemsDirectory_(std::move(fileSystemsDirectory)),
       resolution_(resolution),
       copies_(fileSystemsDirectory_ / ".copying") {
-  addOperation("requestFileSystem", [this](TQInvocation& call) { requestFileSystem(call); });
-  addOperation("getParent", [this](TQInvocation& call) { getParent(call); });
-  addOperation("moveTo", [this](TQInvocation& call) { moveTo(call); });
-  addOperation("remove", [this](TQInvocation& call) { remove(call); });
-  addOperation("readEntries", [this](TQInvocation& call) { readEntries(call); });
-  addOperation("getEntry", [this](TQInvocation& call) { getEntry(call); });
-  addOperation("seek", [this](TQInvocation& call) { seek(call); });
-  addOperation("read", [this](TQInvocation& call) { read(call); });
-  addOperation("write", [this](TQInvocation& call) { write(call); });
-  addOperation("truncate", [this](TQInvocation& call) { truncate(call); });
+  addOperation("requestFileSystem", [this](Invocation& call) { requestFileSystem(call); });
+  addOperation("getParent", [this](Invocation& call) { getParent(call); });
+  addOperation("moveTo", [this](Invocation& call) { moveTo(call); });
+  addOperation("remove", [this](Invocation& call) { remove(call); });
+  addOperation("readEntries", [this](Invocation& call) { readEntries(call); });
+  addOperation("getEntry", [this](Invocation& call) { getEntry(call); });
+  addOperation("seek", [this](Invocation& call) { seek(call); });
+  addOperation("read", [this](Invocation& call) { read(call); });
+  addOperation("write", [this](Invocation& call) { write(call); });
+  addOperation("truncate", [this](Invocation& call) { truncate(call); });
 }
 
 std::optional<std::filesystem::path> TQFileSystem::rootOf(std::string_view fileSystemId) {
@@ -80,7 +80,7 @@ std::optional<std::filesystem::path> TQFileSystem::rootOf(std::string_view fileS
   return it->second.root;
 }
 
-std::optional<FileSystemRequest> TQFileSystem::beginRequest(const TQInvocation& call) {
+std::optional<FileSystemRequest> TQFileSystem::beginRequest(const Invocation& call) {
   auto rootPath = rootOf(call.text("fileSystemId"), originIdentifier(call.text("__source")));
   if (!rootPath) {
     log::debug("files: a request names a file system id this run did not hand out to its origin");
@@ -90,7 +90,7 @@ std::optional<FileSystemRequest> TQFileSystem::beginRequest(const TQInvocation& 
                            files::RootDirectory(*rootPath, resolution_));
 }
 
-void TQFileSystem::requestFileSystem(TQInvocation& call) {
+void TQFileSystem::requestFileSystem(Invocation& call) {
   const std::string origin = originIdentifier(call.text("__source"));
   const std::filesystem::path rootPath = fileSystemsDirectory_ / origin;
   std::error_code error = base::createPrivateFolders(rootPath);
@@ -114,7 +114,7 @@ void TQFileSystem::requestFileSystem(TQInvocation& call) {
   callbacks_.invokeCallback(call.integer("success"), json::Value(id));
 }
 
-void TQFileSystem::getParent(TQInvocation& call) {
+void TQFileSystem::getParent(Invocation& call) {
   auto request = beginRequest(call);
   if (!request) return;
   auto path = request->validPath(call.text("path"));
@@ -122,7 +122,7 @@ void TQFileSystem::getParent(TQInvocation& call) {
   request->succeed(json::Value(path->parent().text()));
 }
 
-void TQFileSystem::moveTo(TQInvocation& call) {
+void TQFileSystem::moveTo(Invocation& call) {
   auto request = beginRequest(call);
   if (!request) return;
   const std::string_view pathText = call.text("path");
@@ -172,7 +172,7 @@ std::error_code TQFileSystem::copyEntry(const files::RootDirectory& root, const 
   return copies_.copy(sourceParent->get(), source.name(), targetParent->get(), target.name(), replace);
 }
 
-void TQFileSystem::remove(TQInvocation& call) {
+void TQFileSystem::remove(Invocation& call) {
   auto request = beginRequest(call);
   if (!request) return;
   auto path = request->validPath(call.text("path"));
@@ -196,7 +196,7 @@ void TQFileSystem::remove(TQInvocation& call) {
   request->succeed(std::nullopt);
 }
 
-void TQFileSystem::readEntries(TQInvocation& call) {
+void TQFileSystem::readEntries(Invocation& call) {
   auto request = beginRequest(call);
   if (!request) return;
   auto path = request->validPath(call.text("path"));
@@ -221,7 +221,7 @@ void TQFileSystem::readEntries(TQInvocation& call) {
   request->succeed(json::Value(std::move(entries)));
 }
 
-void TQFileSystem::getEntry(TQInvocation& call) {
+void TQFileSystem::getEntry(Invocation& call) {
   auto request = beginRequest(call);
   if (!request) return;
   auto base = request->validPath(call.text("path"));
@@ -263,7 +263,7 @@ void TQFileSystem::getEntry(TQInvocation& call) {
   }
 }
 
-void TQFileSystem::seek(TQInvocation& call) {
+void TQFileSystem::seek(Invocation& call) {
   auto request = beginRequest(call);
   if (!request) return;
   auto path = request->validPath(call.text("path"));
@@ -278,7 +278,7 @@ void TQFileSystem::seek(TQInvocation& call) {
   request->succeed(json::Value(position));
 }
 
-void TQFileSystem::read(TQInvocation& call) {
+void TQFileSystem::read(Invocation& call) {
   auto request = beginRequest(call);
   if (!request) return;
   auto path = request->validPath(call.text("path"));
@@ -305,7 +305,7 @@ void TQFileSystem::read(TQInvocation& call) {
   request->succeed(json::Value(std::move(answer)));
 }
 
-void TQFileSystem::write(TQInvocation& call) {
+void TQFileSystem::write(Invocation& call) {
   auto request = beginRequest(call);
   if (!request) return;
   auto path = request->validPath(call.text("path"));
@@ -325,7 +325,7 @@ void TQFileSystem::write(TQInvocation& call) {
   request->succeed(json::Value(static_cast<int64_t>(position + data.size())));
 }
 
-void TQFileSystem::truncate(TQInvocation& call) {
+void TQFileSystem::truncate(Invocation& call) {
   auto request = beginRequest(call);
   if (!request) return;
   auto path = request->validPath(call.text("path"));

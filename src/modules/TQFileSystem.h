@@ -32,7 +32,7 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "modules/files/CopyStaging.h"
 #include "modules/files/FileLocks.h"
@@ -47,19 +47,19 @@ class TQFileSystem : public bridge::TQW3CAction {
 
   // `fileSystemsDirectory` holds one root folder per origin; it is made
   // when a page first asks for a file system.
-  TQFileSystem(bridge::TQCallbackDelivery& callbacks, std::filesystem::path fileSystemsDirectory,
+  TQFileSystem(bridge::CallbackDelivery& callbacks, std::filesystem::path fileSystemsDirectory,
                files::RootDirectory::Resolution resolution = files::RootDirectory::Resolution::automatic);
 
-  void requestFileSystem(bridge::TQInvocation& call);
-  void getParent(bridge::TQInvocation& call);
-  void moveTo(bridge::TQInvocation& call);
-  void remove(bridge::TQInvocation& call);
-  void readEntries(bridge::TQInvocation& call);
-  void getEntry(bridge::TQInvocation& call);
-  void seek(bridge::TQInvocation& call);
-  void read(bridge::TQInvocation& call);
-  void write(bridge::TQInvocation& call);
-  void truncate(bridge::TQInvocation& call);
+  void requestFileSystem(bridge::Invocation& call);
+  void getParent(bridge::Invocation& call);
+  void moveTo(bridge::Invocation& call);
+  void remove(bridge::Invocation& call);
+  void readEntries(bridge::Invocation& call);
+  void getEntry(bridge::Invocation& call);
+  void seek(bridge::Invocation& call);
+  void read(bridge::Invocation& call);
+  void write(bridge::Invocation& call);
+  void truncate(bridge::Invocation& call);
 
   const std::filesystem::path& fileSystemsDirectoryPath() const { return fileSystemsDirectory_; }
   // The root folder of file system `fileSystemId`, if this run handed it out.
@@ -70,11 +70,11 @@ class TQFileSystem : public bridge::TQW3CAction {
  private:
   // The request's callbacks and opened root; nothing (and no answer at all)
   // when its file system id was not handed out in this run.
-  std::optional<files::FileSystemRequest> beginRequest(const bridge::TQInvocation& call);
+  std::optional<files::FileSystemRequest> beginRequest(const bridge::Invocation& call);
   std::error_code copyEntry(const files::RootDirectory& root, const files::EntryPath& source,
                             const files::EntryPath& target, bool replace);
 
-  bridge::TQCallbackDelivery& callbacks_;
+  bridge::CallbackDelivery& callbacks_;
   const std::filesystem::path fileSystemsDirectory_;
   const files::RootDirectory::Resolution resolution_;
   files::FileLocks fileLocks_;

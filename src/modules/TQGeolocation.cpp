@@ -12,9 +12,9 @@
 namespace tavero::modules {
 
 struct TQGeolocation::State {
-  explicit State(bridge::TQCallbackDelivery& delivery) : callbacks(delivery) {}
+  explicit State(bridge::CallbackDelivery& delivery) : callbacks(delivery) {}
 
-  bridge::TQCallbackDelivery& callbacks;
+  bridge::CallbackDelivery& callbacks;
 
   // A getCurrentPosition waiting for a first position.
   struct PendingRequest {
@@ -39,12 +39,12 @@ struct TQGeolocation::State {
   std::map<uint64_t, PendingRequest> pending;
 };
 
-TQGeolocation::TQGeolocation(bridge::TQCallbackDelivery& callbacks, platform::LocationService& location,
+TQGeolocation::TQGeolocation(bridge::CallbackDelivery& callbacks, platform::LocationService& location,
                              base::MainLoopTimers& timers)
     : location_(location), timers_(timers), state_(std::make_shared<State>(callbacks)) {
-  addOperation("getCurrentPosition", [this](bridge::TQInvocation& call) { getCurrentPosition(call); });
-  addOperation("watchPosition", [this](bridge::TQInvocation& call) { watchPosition(call); });
-  addOperation("clearWatch", [this](bridge::TQInvocation& call) { clearWatch(call); });
+  addOperation("getCurrentPosition", [this](bridge::Invocation& call) { getCurrentPosition(call); });
+  addOperation("watchPosition", [this](bridge::Invocation& call) { watchPosition(call); });
+  addOperation("clearWatch", [this](bridge::Invocation& call) { clearWatch(call); });
   location_.setDelegate([weak = std::weak_ptr<State>(state_)](const platform::LocationFix& location) {
     locationDidUpdate(weak, location);
   });
@@ -99,7 +99,7 @@ bool TQGeolocation::startUpdatingPosition() {
   return true;
 }
 
-void TQGeolocation::getCurrentPosition(bridge::TQInvocation& call) {
+void TQGeolocation::getCurrentPosition(bridge::Invocation& call) {
   int32_t success = call.integer("success");
   int32_t failure = call.integer("failure");
   std::string page = call.pageName();
@@ -185,7 +185,7 @@ void TQGeolocation::locationDidUpdate(const std::weak_ptr<State>& weak, const pl
   }
 }
 
-void TQGeolocation::watchPosition(bridge::TQInvocation& call) {
+void TQGeolocation::watchPosition(bridge::Invocation& call) {
   bool running;
   int32_t frequency;
   int32_t failure;
@@ -232,7 +232,7 @@ void TQGeolocation::updateLocation(const std::weak_ptr<State>& weak) {
   if (saved) state->callbacks.invokeCallback(success, dictionaryFromLocation(*saved), page);
 }
 
-void TQGeolocation::clearWatch(bridge::TQInvocation&) {
+void TQGeolocation::clearWatch(bridge::Invocation&) {
   // The watch ends even while location services are disabled: a page that
   // clears its watch must stop receiving positions.
   if (!location_.locationServicesEnabled()) {

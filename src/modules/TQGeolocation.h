@@ -23,7 +23,7 @@
 #include <memory>
 #include <string_view>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "platform/LocationService.h"
 #include "base/MainLoopTimers.h"
@@ -42,13 +42,13 @@ class TQGeolocation : public bridge::TQW3CAction {
   static constexpr std::chrono::milliseconds kMinimumWatchPeriod{10};
 
   // The services must outlive the module.
-  TQGeolocation(bridge::TQCallbackDelivery& callbacks, platform::LocationService& location,
+  TQGeolocation(bridge::CallbackDelivery& callbacks, platform::LocationService& location,
                 base::MainLoopTimers& timers);
   ~TQGeolocation() override;
 
-  void getCurrentPosition(bridge::TQInvocation& invocation);
-  void watchPosition(bridge::TQInvocation& invocation);
-  void clearWatch(bridge::TQInvocation& invocation);
+  void getCurrentPosition(bridge::Invocation& invocation);
+  void watchPosition(bridge::Invocation& invocation);
+  void clearWatch(bridge::Invocation& invocation);
 
   static json::Value dictionaryFromLocation(const platform::LocationFix& location);
 

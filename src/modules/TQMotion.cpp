@@ -15,10 +15,10 @@ json::Object vectorTexts(const platform::MotionVector& v, const char* x, const c
 
 }  // namespace
 
-TQMotion::TQMotion(bridge::TQCallbackDelivery& callbacks, platform::MotionService& motion)
+TQMotion::TQMotion(bridge::CallbackDelivery& callbacks, platform::MotionService& motion)
     : callbacks_(callbacks), motion_(motion) {
-  addOperation("watch", [this](bridge::TQInvocation& call) { watch(call); });
-  addOperation("clearWatch", [this](bridge::TQInvocation& call) { clearWatch(call); });
+  addOperation("watch", [this](bridge::Invocation& call) { watch(call); });
+  addOperation("clearWatch", [this](bridge::Invocation& call) { clearWatch(call); });
 }
 
 TQMotion::~TQMotion() {
@@ -27,7 +27,7 @@ TQMotion::~TQMotion() {
   accelerometer_.reset();
 }
 
-void TQMotion::watch(bridge::TQInvocation& call) {
+void TQMotion::watch(bridge::Invocation& call) {
   {
     std::lock_guard lock(stateMutex_);
     jsCallback_ = call.integer("callback");
@@ -42,7 +42,7 @@ void TQMotion::watch(bridge::TQInvocation& call) {
   if (motion_.isGyroAvailable()) enableGyro();
 }
 
-void TQMotion::clearWatch(bridge::TQInvocation&) {
+void TQMotion::clearWatch(bridge::Invocation&) {
   // Stops the gyroscope even if it went away since the watch.
   std::lock_guard lock(streamsMutex_);
   disableGyro();

@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "platform/MotionService.h"
 
@@ -30,11 +30,11 @@ class TQMotion : public bridge::TQW3CAction {
   static constexpr platform::MotionService::Interval kUpdateInterval = std::chrono::milliseconds(20);
 
   // The services must outlive the module.
-  TQMotion(bridge::TQCallbackDelivery& callbacks, platform::MotionService& motion);
+  TQMotion(bridge::CallbackDelivery& callbacks, platform::MotionService& motion);
   ~TQMotion() override;
 
-  void watch(bridge::TQInvocation& invocation);
-  void clearWatch(bridge::TQInvocation& invocation);
+  void watch(bridge::Invocation& invocation);
+  void clearWatch(bridge::Invocation& invocation);
 
   // One accelerometer sample: updates the filter and delivers a reading.
   void accelerometerDidAccelerate(const platform::MotionVector& sample);
@@ -43,7 +43,7 @@ class TQMotion : public bridge::TQW3CAction {
   void enableGyro();
   void disableGyro();
 
-  bridge::TQCallbackDelivery& callbacks_;
+  bridge::CallbackDelivery& callbacks_;
   platform::MotionService& motion_;
 
   std::mutex stateMutex_;  // guards the five fields below (sensor thread and operations)

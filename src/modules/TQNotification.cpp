@@ -8,11 +8,11 @@
 
 namespace tavero::modules {
 
-TQNotification::TQNotification(bridge::TQCallbackDelivery& callbacks, base::MainThread* mainThread,
+TQNotification::TQNotification(bridge::CallbackDelivery& callbacks, base::MainThread* mainThread,
                                platform::AlertPresenter* alerts, platform::Vibrator* vibrator)
     : callbacks_(callbacks), mainThread_(mainThread), alerts_(alerts), vibrator_(vibrator) {
-  addOperation("show", [this](bridge::TQInvocation& invocation) { show(invocation); });
-  addOperation("vibrate", [this](bridge::TQInvocation& invocation) { vibrate(invocation); });
+  addOperation("show", [this](bridge::Invocation& invocation) { show(invocation); });
+  addOperation("vibrate", [this](bridge::Invocation& invocation) { vibrate(invocation); });
 }
 
 std::vector<std::string> TQNotification::buttonTitles(std::string_view buttons) {
@@ -25,7 +25,7 @@ std::vector<std::string> TQNotification::buttonTitles(std::string_view buttons) 
   }
 }
 
-void TQNotification::show(bridge::TQInvocation& invocation) {
+void TQNotification::show(bridge::Invocation& invocation) {
   platform::AlertRequest request{std::string(invocation.text("title")), std::string(invocation.text("message")), {}};
   if (invocation.arguments().contains("buttons")) {
     request.buttons = buttonTitles(invocation.text("buttons"));
@@ -75,7 +75,7 @@ void TQNotification::alertViewClickedButton(const std::string& title) {
   callbacks_.invokeCallback(callback, json::Value(lowercased(title)));
 }
 
-void TQNotification::vibrate(bridge::TQInvocation&) {
+void TQNotification::vibrate(bridge::Invocation&) {
   if (!vibrator_) {
     log::warning("vibration: this shell has no vibrator");
     return;

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "platform/AlertPresenter.h"
 #include "base/MainThread.h"
@@ -35,11 +35,11 @@ class TQNotification : public bridge::TQW3CAction {
 
   // Any of the services may be null (a shell without a window: alerts are
   // not shown; without a vibrator: nothing vibrates); each is logged.
-  TQNotification(bridge::TQCallbackDelivery& callbacks, base::MainThread* mainThread,
+  TQNotification(bridge::CallbackDelivery& callbacks, base::MainThread* mainThread,
                  platform::AlertPresenter* alerts, platform::Vibrator* vibrator);
 
-  void show(bridge::TQInvocation& invocation);
-  void vibrate(bridge::TQInvocation& invocation);
+  void show(bridge::Invocation& invocation);
+  void vibrate(bridge::Invocation& invocation);
 
   // The titles of "buttons": split at every ",", nothing trimmed or
   // dropped ("" gives one empty title).
@@ -49,7 +49,7 @@ class TQNotification : public bridge::TQW3CAction {
   void showInternal(platform::AlertRequest request, int callback);  // main thread
   void alertViewClickedButton(const std::string& title);            // main thread
 
-  bridge::TQCallbackDelivery& callbacks_;
+  bridge::CallbackDelivery& callbacks_;
   base::MainThread* mainThread_;
   platform::AlertPresenter* alerts_;
   platform::Vibrator* vibrator_;

@@ -6,14 +6,14 @@
 
 namespace tavero::modules {
 
-TQOpenURL::TQOpenURL(bridge::TQCallbackDelivery* callbacks, platform::URLOpener* opener,
+TQOpenURL::TQOpenURL(bridge::CallbackDelivery* callbacks, platform::URLOpener* opener,
                      std::function<void()> updateApplicationScheme)
     : callbacks_(callbacks), opener_(opener), updateApplicationScheme_(std::move(updateApplicationScheme)) {
-  addOperation("open", [this](bridge::TQInvocation& invocation) { open(invocation); });
-  addOperation("watch", [this](bridge::TQInvocation& invocation) { watch(invocation); });
+  addOperation("open", [this](bridge::Invocation& invocation) { open(invocation); });
+  addOperation("watch", [this](bridge::Invocation& invocation) { watch(invocation); });
 }
 
-void TQOpenURL::open(bridge::TQInvocation& invocation) {
+void TQOpenURL::open(bridge::Invocation& invocation) {
   std::string url(invocation.text("url"));
   URLOpeningVerdict verdict = urlOpeningVerdict(url);
   if (!verdict.allowed) {
@@ -27,7 +27,7 @@ void TQOpenURL::open(bridge::TQInvocation& invocation) {
   opener_->openURL(url);
 }
 
-void TQOpenURL::watch(bridge::TQInvocation& invocation) {
+void TQOpenURL::watch(bridge::Invocation& invocation) {
   int callback = invocation.integer("callback");
   std::optional<std::string> page;
   if (invocation.arguments().contains("__source")) page = invocation.pageName();

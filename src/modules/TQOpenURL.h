@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "host/PageDeviceInformation.h"
 #include "platform/URLOpener.h"
@@ -28,15 +28,15 @@ class TQOpenURL : public bridge::TQW3CAction {
   // recorded, and nothing is opened); `updateApplicationScheme` redefines
   // the device information in every page (may be empty). Pointers must
   // outlive the module.
-  TQOpenURL(bridge::TQCallbackDelivery* callbacks, platform::URLOpener* opener,
+  TQOpenURL(bridge::CallbackDelivery* callbacks, platform::URLOpener* opener,
             std::function<void()> updateApplicationScheme);
   TQOpenURL() : TQOpenURL(nullptr, nullptr, {}) {}
 
   // Opens the "url" argument with the device, if pages may open it (see
   // URLOpeningPolicy.h); a refusal is logged. Nothing is reported.
-  void open(bridge::TQInvocation& invocation);
+  void open(bridge::Invocation& invocation);
   // Keeps "callback" and the calling page for incoming URLs.
-  void watch(bridge::TQInvocation& invocation);
+  void watch(bridge::Invocation& invocation);
 
   // Another application opened this one with `url`: records it, defines it
   // as device.scheme in every page and tells the watching page. An absent
@@ -50,7 +50,7 @@ class TQOpenURL : public bridge::TQW3CAction {
   static json::Value recordValue(const host::IncomingURLRecord& record);
 
  private:
-  bridge::TQCallbackDelivery* callbacks_;
+  bridge::CallbackDelivery* callbacks_;
   platform::URLOpener* opener_;
   std::function<void()> updateApplicationScheme_;
 

@@ -11,10 +11,10 @@ std::string degreesText(double radians) { return fixedPointText(radians * 180.0 
 
 }  // namespace
 
-TQOrientation::TQOrientation(bridge::TQCallbackDelivery& callbacks, platform::MotionService& motion)
+TQOrientation::TQOrientation(bridge::CallbackDelivery& callbacks, platform::MotionService& motion)
     : callbacks_(callbacks), motion_(motion) {
-  addOperation("watch", [this](bridge::TQInvocation& call) { watch(call); });
-  addOperation("clearWatch", [this](bridge::TQInvocation& call) { clearWatch(call); });
+  addOperation("watch", [this](bridge::Invocation& call) { watch(call); });
+  addOperation("clearWatch", [this](bridge::Invocation& call) { clearWatch(call); });
 }
 
 TQOrientation::~TQOrientation() {
@@ -30,7 +30,7 @@ json::Object TQOrientation::orientationReading(const platform::Attitude& attitud
   return reading;
 }
 
-void TQOrientation::watch(bridge::TQInvocation& call) {
+void TQOrientation::watch(bridge::Invocation& call) {
   {
     std::lock_guard lock(callbackMutex_);
     jsCallback_ = call.integer("callback");
@@ -43,7 +43,7 @@ void TQOrientation::watch(bridge::TQInvocation& call) {
       kUpdateInterval, [this](const platform::Attitude& attitude) { handleDeviceMotion(attitude); });
 }
 
-void TQOrientation::clearWatch(bridge::TQInvocation&) {
+void TQOrientation::clearWatch(bridge::Invocation&) {
   // Stops the samples even if the gyroscope went away since the watch.
   std::lock_guard lock(streamMutex_);
   deviceMotion_.reset();

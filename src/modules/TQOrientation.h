@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "platform/MotionService.h"
 
@@ -27,11 +27,11 @@ class TQOrientation : public bridge::TQW3CAction {
   static constexpr platform::MotionService::Interval kUpdateInterval = std::chrono::milliseconds(20);
 
   // The services must outlive the module.
-  TQOrientation(bridge::TQCallbackDelivery& callbacks, platform::MotionService& motion);
+  TQOrientation(bridge::CallbackDelivery& callbacks, platform::MotionService& motion);
   ~TQOrientation() override;
 
-  void watch(bridge::TQInvocation& invocation);
-  void clearWatch(bridge::TQInvocation& invocation);
+  void watch(bridge::Invocation& invocation);
+  void clearWatch(bridge::Invocation& invocation);
 
   // The reading for one attitude sample (radians in, degree texts out).
   static json::Object orientationReading(const platform::Attitude& attitude);
@@ -39,7 +39,7 @@ class TQOrientation : public bridge::TQW3CAction {
  private:
   void handleDeviceMotion(const platform::Attitude& attitude);
 
-  bridge::TQCallbackDelivery& callbacks_;
+  bridge::CallbackDelivery& callbacks_;
   platform::MotionService& motion_;
 
   std::mutex callbackMutex_;  // guards jsCallback_ and page_ (sensor thread and operations)

@@ -6,19 +6,19 @@
 
 namespace tavero::modules {
 
-using bridge::TQInvocation;
+using bridge::Invocation;
 using platform::TransactionState;
 
-TQPurchase::TQPurchase(bridge::TQCallbackDelivery& callbacks, platform::Store& store, platform::UserDefaults& defaults)
+TQPurchase::TQPurchase(bridge::CallbackDelivery& callbacks, platform::Store& store, platform::UserDefaults& defaults)
     : callbacks_(callbacks), store_(store), defaults_(defaults) {
   std::random_device random;
   requestPrefix_ = std::to_string(random()) + "-" + std::to_string(random()) + "-";
-  addOperation("canMakePayments", [this](TQInvocation& call) { canMakePayments(call); });
-  addOperation("getProducts", [this](TQInvocation& call) { getProducts(call); });
-  addOperation("purchase", [this](TQInvocation& call) { purchase(call); });
-  addOperation("getPurchases", [this](TQInvocation& call) { getPurchases(call); });
-  addOperation("complete", [this](TQInvocation& call) { complete(call); });
-  addOperation("getCompletedPurchases", [this](TQInvocation& call) { getCompletedPurchases(call); });
+  addOperation("canMakePayments", [this](Invocation& call) { canMakePayments(call); });
+  addOperation("getProducts", [this](Invocation& call) { getProducts(call); });
+  addOperation("purchase", [this](Invocation& call) { purchase(call); });
+  addOperation("getPurchases", [this](Invocation& call) { getPurchases(call); });
+  addOperation("complete", [this](Invocation& call) { complete(call); });
+  addOperation("getCompletedPurchases", [this](Invocation& call) { getCompletedPurchases(call); });
   std::vector<std::string> known;
   if (auto last = defaults_.value(kLastTransactionKey); last && last->isString()) known.push_back(last->asString());
   if (auto purchases = defaults_.value(kPurchasesKey); purchases && purchases->isArray()) {
@@ -52,11 +52,11 @@ void TQPurchase::rememberIssued(const std::string& identifier) {
 
 TQPurchase::~TQPurchase() { store_.setObserver(nullptr); }
 
-void TQPurchase::canMakePayments(TQInvocation& call) {
+void TQPurchase::canMakePayments(Invocation& call) {
   callbacks_.invokeCallback(call.integer("callback"), json::Value(store_.canMakePayments()));
 }
 
-void TQPurchase::getProducts(TQInvocation& call) {
+void TQPurchase::getProducts(Invocation& call) {
   Callbacks callbacks{call.integer("success"), call.integer("failure")};
   std::vector<std::string> identifiers;
   if (const json::Value* infos = call.arguments().find("productInfos"); infos && infos->isArray()) {
@@ -96,7 +96,7 @@ void TQPurchase::productsAnswered(const Callbacks& callbacks,
   callbacks_.invokeCallback(callbacks.success, json::Value(std::move(records)));
 }
 
-void TQPurchase::purchase(TQInvocation& call) {
+void TQPurchase::purchase(Invocation& call) {
   Callbacks callbacks{call.integer("success"), call.integer("failure")};
   const std::string identifier(call.text("identifier"));
   platform::StorePayment payment;
@@ -157,7 +157,7 @@ void TQPurchase::paymentQueueUpdatedTransactions(const std::vector<platform::Sto
   }
 }
 
-void TQPurchase::getPurchases(TQInvocation& call) {
+void TQPurchase::getPurchases(Invocation& call) {
   json::Array records;
   for (const auto& transaction : store_.transactions()) {
     if (transaction.state == TransactionState::purchased) {
@@ -172,7 +172,7 @@ void TQPurchase::getPurchases(TQInvocation& call) {
   callbacks_.invokeCallback(call.integer("callback"), json::Value(std::move(records)));
 }
 
-void TQPurchase::complete(TQInvocation& call) {
+void TQPurchase::complete(Invocation& call) {
   const int success = call.integer("success");
   const int failure = call.integer("failure");
   const std::string identifier(call.text("identifier"));
@@ -218,7 +218,7 @@ void TQPurchase::complete(TQInvocation& call) {
   callbacks_.invokeCallback(success, std::nullopt);
 }
 
-void TQPurchase::getCompletedPurchases(TQInvocation& call) {
+void TQPurchase::getCompletedPurchases(Invocation& call) {
   callbacks_.invokeCallback(call.integer("callback"), defaults_.value(kPurchasesKey));
 }
 

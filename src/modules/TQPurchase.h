@@ -27,7 +27,7 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "platform/Store.h"
 #include "platform/UserDefaults.h"
@@ -44,15 +44,15 @@ class TQPurchase final : public bridge::TQW3CAction, private platform::StoreObse
   static constexpr std::string_view kNoSuchPurchaseText = "No purchase with specified transaction identifier";
 
   // Observes `store` until destroyed; both services must outlive the module.
-  TQPurchase(bridge::TQCallbackDelivery& callbacks, platform::Store& store, platform::UserDefaults& defaults);
+  TQPurchase(bridge::CallbackDelivery& callbacks, platform::Store& store, platform::UserDefaults& defaults);
   ~TQPurchase() override;
 
-  void canMakePayments(bridge::TQInvocation& call);
-  void getProducts(bridge::TQInvocation& call);
-  void purchase(bridge::TQInvocation& call);
-  void getPurchases(bridge::TQInvocation& call);
-  void complete(bridge::TQInvocation& call);
-  void getCompletedPurchases(bridge::TQInvocation& call);
+  void canMakePayments(bridge::Invocation& call);
+  void getProducts(bridge::Invocation& call);
+  void purchase(bridge::Invocation& call);
+  void getPurchases(bridge::Invocation& call);
+  void complete(bridge::Invocation& call);
+  void getCompletedPurchases(bridge::Invocation& call);
 
  private:
   struct Callbacks {
@@ -72,7 +72,7 @@ class TQPurchase final : public bridge::TQW3CAction, private platform::StoreObse
   // Keeps `identifier` as the last one issued when it is newer than the one kept.
   void rememberIssued(const std::string& identifier);
 
-  bridge::TQCallbackDelivery& callbacks_;
+  bridge::CallbackDelivery& callbacks_;
   platform::Store& store_;
   platform::UserDefaults& defaults_;
 

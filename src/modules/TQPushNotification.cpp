@@ -4,9 +4,9 @@
 
 namespace tavero::modules {
 
-TQPushNotification::TQPushNotification(bridge::TQCallbackDelivery& callbacks, platform::PushService* push)
+TQPushNotification::TQPushNotification(bridge::CallbackDelivery& callbacks, platform::PushService* push)
     : callbacks_(callbacks), push_(push) {
-  addOperation("Register", [this](bridge::TQInvocation& invocation) { Register(invocation); });
+  addOperation("Register", [this](bridge::Invocation& invocation) { Register(invocation); });
 }
 
 unsigned TQPushNotification::platformNotificationTypes(int32_t pageTypes) {
@@ -17,7 +17,7 @@ unsigned TQPushNotification::platformNotificationTypes(int32_t pageTypes) {
   return types;
 }
 
-void TQPushNotification::Register(bridge::TQInvocation& invocation) {
+void TQPushNotification::Register(bridge::Invocation& invocation) {
   int32_t pageTypes = invocation.integer("type");
   {
     std::lock_guard lock(mutex_);

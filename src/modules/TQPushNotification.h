@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "platform/PushService.h"
 
@@ -23,11 +23,11 @@ class TQPushNotification : public bridge::TQW3CAction {
   static constexpr std::string_view className = "TQPushNotification";
 
   // `push` may be null (a shell without a push service: registering fails).
-  TQPushNotification(bridge::TQCallbackDelivery& callbacks, platform::PushService* push);
+  TQPushNotification(bridge::CallbackDelivery& callbacks, platform::PushService* push);
 
   // Reads "type" (page bits: 1 alert, 2 badge, 4 sound) and the callback
   // ids "success", "failure" and "received", and registers.
-  void Register(bridge::TQInvocation& invocation);
+  void Register(bridge::Invocation& invocation);
 
   void didRegisterToReceiveRemoteNotifications(const std::string& tokenText);
   void failedToReceiveRemoteNotificationWithError(const std::string& message);
@@ -38,7 +38,7 @@ class TQPushNotification : public bridge::TQW3CAction {
   static unsigned platformNotificationTypes(int32_t pageTypes);
 
  private:
-  bridge::TQCallbackDelivery& callbacks_;
+  bridge::CallbackDelivery& callbacks_;
   platform::PushService* push_;
   mutable std::mutex mutex_;  // guards the three callback ids
   int success_ = 0;

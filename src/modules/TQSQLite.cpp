@@ -7,7 +7,7 @@
 
 namespace tavero::modules {
 
-using bridge::TQInvocation;
+using bridge::Invocation;
 using sql::SQLStatementRunner;
 
 namespace {
@@ -19,7 +19,7 @@ json::Value errorObject(const std::string& message) {
 }
 
 // The low 32 bits of the page's number, read as a signed value.
-int32_t estimatedSizeOf(const TQInvocation& call) {
+int32_t estimatedSizeOf(const Invocation& call) {
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(call.longLong("estimatedSize"))));
 }
 
@@ -32,10 +32,10 @@ constexpr const char* kPageWentAway =
 
 }  // namespace
 
-TQSQLite::TQSQLite(bridge::TQCallbackDelivery& callbacks, std::filesystem::path databasesDirectory)
+TQSQLite::TQSQLite(bridge::CallbackDelivery& callbacks, std::filesystem::path databasesDirectory)
     : TQSQLite(callbacks, std::move(databasesDirectory), Options{}) {}
 
-TQSQLite::TQSQLite(bridge::TQCallbackDelivery& callbacks, std::filesystem::path databasesDirectory, Options options)
+TQSQLite::TQSQLite(bridge::CallbackDelivery& callbacks, std::filesystem::path databasesDirectory, Options options)
     : callbacks_(callbacks),
       databasesDirectory_(std::move(databasesDirectory)),
       library_(options.library ? options.library : sql::SQLCipherLibrary::get()),
@@ -46,14 +46,14 @@ TQSQLite::TQSQLite(bridge::TQCallbackDelivery& callbacks, std::filesystem::path 
       housekeeper_(transactions_, options.idleLimit, clock_) {
   if (library_) registry_ = sql::SQLDatabaseRegistry::open(*library_, databasesDirectory_);
   if (!registry_) log::error("SQL: databases are unavailable in this run");
-  addOperation("openDatabase", [this](TQInvocation& call) { openDatabase(call); });
-  addOperation("getVersion", [this](TQInvocation& call) { getVersion(call); });
-  addOperation("setVersion", [this](TQInvocation& call) { setVersion(call); });
-  addOperation("createTransaction", [this](TQInvocation& call) { createTransaction(call); });
-  addOperation("beginTransaction", [this](TQInvocation& call) { beginTransaction(call); });
-  addOperation("commitTransaction", [this](TQInvocation& call) { commitTransaction(call); });
-  addOperation("rollbackTransaction", [this](TQInvocation& call) { rollbackTransaction(call); });
-  addOperation("executeStatement", [this](TQInvocation& call) { executeStatement(call); });
+  addOperation("openDatabase", [this](Invocation& call) { openDatabase(call); });
+  addOperation("getVersion", [this](Invocation& call) { getVersion(call); });
+  addOperation("setVersion", [this](Invocation& call) { setVersion(call); });
+  addOperation("createTransaction", [this](Invocation& call) { createTransaction(call); });
+  addOperation("beginTransaction", [this](Invocation& call) { beginTransaction(call); });
+  addOperation("commitTransaction", [this](Invocation& call) { commitTransaction(call); });
+  addOperation("rollbackTransaction", [this](Invocation& call) { rollbackTransaction(call); });
+  addOperation("executeStatement", [this](Invocation& call) { executeStatement(call); });
 }
 
 TQSQLite::~TQSQLite() {
@@ -90,7 +90,7 @@ std::string TQSQLite::keyDb(sql::SQLConnection& connection, const std::filesyste
   return connection.errorCode() != 0 ? connection.errorMessage() : "incorrect passphrase";
 }
 
-void TQSQLite::openDatabase(TQInvocation& call) {
+void TQSQLite::openDatabase(Invocation& call) {
   if (!registry_) return;
   const std::string name(call.text("name"));
   const std::string requestedVersion(call.text("version"));
@@ -152,7 +152,7 @@ void TQSQLite::openDatabase(TQInvocation& call) {
   if (created && creationCallback >= 1) callbacks_.invokeCallback(creationCallback, std::nullopt);
 }
 
-std::string TQSQLite::callerOrigin(const TQInvocation& call) { return originIdentifier(call.text("__source")); }
+std::string TQSQLite::callerOrigin(const Invocation& call) { return originIdentifier(call.text("__source")); }
 
 std::optional<std::string> TQSQLite::passphraseOf(const std::string& databaseId, const std::string& origin) {
   std::lock_guard lock(stateMutex_);
@@ -165,13 +165,13 @@ std::optional<std::string> TQSQLite::databaseVersionWithId(int64_t uid) {
   return registry_ ? registry_->version(uid) : std::nullopt;
 }
 
-void TQSQLite::getVersion(TQInvocation& call) {
+void TQSQLite::getVersion(Invocation& call) {
   const std::string id(call.text("databaseId"));
   if (!registry_ || !passphraseOf(id, callerOrigin(call))) return;
   if (auto version = databaseVersionWithId(bridge::longLongValue(id))) call.setResult(*version);
 }
 
-void TQSQLite::setVersion(TQInvocation& call) {
+void TQSQLite::setVersion(Invocation& call) {
   const std::string id(call.text("databaseId"));
   if (!registry_ || !passphraseOf(id, callerOrigin(call))) return;
   if (registry_->setVersion(bridge::longLongValue(id), std::string(call.text("version")))) call.setResult(true);
@@ -194,7 +194,7 @@ TQSQLite::Connected TQSQLite::connect(const std::filesystem::path& file, const s
   return {std::move(connection), {}, keyedWhileEmpty};
 }
 
-void TQSQLite::createTransaction(TQInvocation& call) {
+void TQSQLite::createTransaction(Invocation& call) {
   const std::string databaseId(call.text("databaseId"));
   const bool readOnly = call.flag("readOnly");
   const int success = call.integer("success");
@@ -217,7 +217,7 @@ void TQSQLite::createTransaction(TQInvocation& call) {
   callbacks_.invokeCallback(success, json::Value(id));
 }
 
-std::optional<TQSQLite::Use> TQSQLite::use(TQInvocation& call,
+std::optional<TQSQLite::Use> TQSQLite::use(Invocation& call,
                                              const std::function<void(const std::string&)>& answerEnded) {
   if (!registry_) return std::nullopt;
   const std::string id(call.text("transactionId"));
@@ -256,7 +256,7 @@ std::string TQSQLite::begin(sql::SQLTransaction& transaction) {
   return begin(transaction);
 }
 
-void TQSQLite::beginTransaction(TQInvocation& call) {
+void TQSQLite::beginTransaction(Invocation& call) {
   auto held = use(call, [&](const std::string& reason) { call.setResult("Could not begin transaction: " + reason); });
   if (!held) return;
   sql::SQLTransaction& transaction = *held->transaction;
@@ -271,7 +271,7 @@ void TQSQLite::beginTransaction(TQInvocation& call) {
   transaction.lastUsed = now();
 }
 
-void TQSQLite::commitTransaction(TQInvocation& call) {
+void TQSQLite::commitTransaction(Invocation& call) {
   auto held = use(call, [&](const std::string& reason) { call.setResult("Could not commit transaction: " + reason); });
   if (!held) return;
   sql::SQLTransaction& transaction = *held->transaction;
@@ -286,7 +286,7 @@ void TQSQLite::commitTransaction(TQInvocation& call) {
   transaction.connection.reset();
 }
 
-void TQSQLite::rollbackTransaction(TQInvocation& call) {
+void TQSQLite::rollbackTransaction(Invocation& call) {
   const std::string id(call.text("transactionId"));
   if (!registry_) return;
   if (auto found = transactions_.find(id); found && found->origin != callerOrigin(call)) return;
@@ -299,7 +299,7 @@ void TQSQLite::rollbackTransaction(TQInvocation& call) {
   transaction->end("");
 }
 
-void TQSQLite::executeStatement(TQInvocation& call) {
+void TQSQLite::executeStatement(Invocation& call) {
   auto held = use(call, [&](const std::string& reason) {
     call.setResult(SQLStatementRunner::errorAnswer(reason, SQLStatementRunner::kDatabaseError));
   });

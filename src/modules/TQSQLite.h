@@ -34,7 +34,7 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "modules/sql/DerivedKeyCache.h"
 #include "modules/sql/SQLConnection.h"
@@ -73,18 +73,18 @@ class TQSQLite : public bridge::TQW3CAction {
   };
 
   // `databasesDirectory` holds the registry and the database files.
-  TQSQLite(bridge::TQCallbackDelivery& callbacks, std::filesystem::path databasesDirectory);
-  TQSQLite(bridge::TQCallbackDelivery& callbacks, std::filesystem::path databasesDirectory, Options options);
+  TQSQLite(bridge::CallbackDelivery& callbacks, std::filesystem::path databasesDirectory);
+  TQSQLite(bridge::CallbackDelivery& callbacks, std::filesystem::path databasesDirectory, Options options);
   ~TQSQLite() override;
 
-  void openDatabase(bridge::TQInvocation& call);
-  void getVersion(bridge::TQInvocation& call);
-  void setVersion(bridge::TQInvocation& call);
-  void createTransaction(bridge::TQInvocation& call);
-  void beginTransaction(bridge::TQInvocation& call);
-  void commitTransaction(bridge::TQInvocation& call);
-  void rollbackTransaction(bridge::TQInvocation& call);
-  void executeStatement(bridge::TQInvocation& call);
+  void openDatabase(bridge::Invocation& call);
+  void getVersion(bridge::Invocation& call);
+  void setVersion(bridge::Invocation& call);
+  void createTransaction(bridge::Invocation& call);
+  void beginTransaction(bridge::Invocation& call);
+  void commitTransaction(bridge::Invocation& call);
+  void rollbackTransaction(bridge::Invocation& call);
+  void executeStatement(bridge::Invocation& call);
 
   // Rolls back the transactions that page `pageName` created (on the
   // module's own thread, once no call is using them); calls on them from
@@ -106,7 +106,7 @@ class TQSQLite : public bridge::TQW3CAction {
   };
   // The call's transaction ("transactionId"), held; nothing when there is
   // none, after answering with answerEnded(reason) when the shell ended it.
-  std::optional<Use> use(bridge::TQInvocation& call, const std::function<void(const std::string&)>& answerEnded);
+  std::optional<Use> use(bridge::Invocation& call, const std::function<void(const std::string&)>& answerEnded);
 
   // A transaction's connection, or why there is none.
   struct Connected {
@@ -123,7 +123,7 @@ class TQSQLite : public bridge::TQW3CAction {
   // REQUIRES: the transaction's mutex held.
   std::string begin(sql::SQLTransaction& transaction);
   // The origin identifier of the page that made `call`: databases belong to it.
-  static std::string callerOrigin(const bridge::TQInvocation& call);
+  static std::string callerOrigin(const bridge::Invocation& call);
   // The passphrase this run checked for database `databaseId`, when the
   // database was opened by `origin`: a database id is nothing to others.
   std::optional<std::string> passphraseOf(const std::string& databaseId, const std::string& origin);
@@ -135,7 +135,7 @@ class TQSQLite : public bridge::TQW3CAction {
   std::optional<std::string> keyFor(const std::filesystem::path& file, const std::string& passphrase);
   std::chrono::steady_clock::time_point now() const { return clock_(); }
 
-  bridge::TQCallbackDelivery& callbacks_;
+  bridge::CallbackDelivery& callbacks_;
   std::filesystem::path databasesDirectory_;
   const sql::SQLCipherLibrary* library_;
   std::unique_ptr<sql::SQLDatabaseRegistry> registry_;  // null: the module does nothing

@@ -23,15 +23,15 @@ class TQProbe : public TQW3CAction {
 
   TQProbe() {
     ++instancesCreated;
-    addOperation("answer", [](TQInvocation& call) {
+    addOperation("answer", [](Invocation& call) {
       json::Object result;
       result.append("id", 5);
       call.setResult(std::move(result));
     });
-    addOperation("accent", [](TQInvocation& call) { call.setResult("\xC3\xA9"); });
-    addOperation("echoText", [](TQInvocation& call) { call.setResult(std::string(call.text("t"))); });
-    addOperation("fail", [](TQInvocation&) { throw std::runtime_error("boom"); });
-    addOperation("record", [this](TQInvocation& call) {
+    addOperation("accent", [](Invocation& call) { call.setResult("\xC3\xA9"); });
+    addOperation("echoText", [](Invocation& call) { call.setResult(std::string(call.text("t"))); });
+    addOperation("fail", [](Invocation&) { throw std::runtime_error("boom"); });
+    addOperation("record", [this](Invocation& call) {
       bool onWorker = workerThread == std::this_thread::get_id();
       {
         std::unique_lock lock(mutex);

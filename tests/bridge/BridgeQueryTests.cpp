@@ -16,7 +16,7 @@ json::Object parse(std::string_view query) { return parseQuery(query).values; }
 // The text an operation reads under `key`.
 std::string pageText(std::string_view query, std::string_view key) {
   BridgeQuery parsed = parseQuery(query);
-  TQInvocation call(std::make_shared<const json::Object>(std::move(parsed.values)),
+  Invocation call(std::make_shared<const json::Object>(std::move(parsed.values)),
                     std::make_shared<const ArgumentTexts>(std::move(parsed.texts)));
   return std::string(call.text(key));
 }

@@ -27,8 +27,8 @@ class TQEcho : public TQW3CAction {
  public:
   static constexpr std::string_view className = "TQEcho";
   TQEcho() {
-    addOperation("text", [](TQInvocation& call) { call.setResult(std::string(call.text("t"))); });
-    addOperation("keys", [](TQInvocation& call) {
+    addOperation("text", [](Invocation& call) { call.setResult(std::string(call.text("t"))); });
+    addOperation("keys", [](Invocation& call) {
       json::Array keys;
       for (const auto& member : call.arguments()) keys.push_back(json::Value(member.key));
       call.setResult(std::move(keys));

@@ -155,16 +155,16 @@ class WebSite : private net::HTTPConnectionDelegate {
 class TQSite : public bridge::TQW3CAction {
  public:
   TQSite(std::string address, uint16_t squattedPort) {
-    addOperation("address", [address](bridge::TQInvocation& call) { call.setResult(address); });
-    addOperation("squatted", [squattedPort](bridge::TQInvocation& call) { call.setResult(int64_t{squattedPort}); });
-    addOperation("echo", [](bridge::TQInvocation& call) { call.setResult(std::string(call.text("value"))); });
+    addOperation("address", [address](bridge::Invocation& call) { call.setResult(address); });
+    addOperation("squatted", [squattedPort](bridge::Invocation& call) { call.setResult(int64_t{squattedPort}); });
+    addOperation("echo", [](bridge::Invocation& call) { call.setResult(std::string(call.text("value"))); });
   }
 };
 
 class TQAttack : public bridge::TQW3CAction {
  public:
   explicit TQAttack(std::atomic<int>& calls) {
-    addOperation("record", [&calls](bridge::TQInvocation&) { ++calls; });
+    addOperation("record", [&calls](bridge::Invocation&) { ++calls; });
   }
 };
 
@@ -173,12 +173,12 @@ class TQAttack : public bridge::TQW3CAction {
 class TQHeld : public bridge::TQW3CAction {
  public:
   explicit TQHeld(std::string address) {
-    addOperation("hold", [this](bridge::TQInvocation& call) {
+    addOperation("hold", [this](bridge::Invocation& call) {
       std::lock_guard lock(mutex_);
       held_ = {static_cast<int>(call.integer("callback")), call.pageName()};
       ++holds_;
     });
-    addOperation("site", [address](bridge::TQInvocation& call) { call.setResult(address); });
+    addOperation("site", [address](bridge::Invocation& call) { call.setResult(address); });
   }
   int holds() {
     std::lock_guard lock(mutex_);
@@ -203,7 +203,7 @@ class BridgeSecurityEndToEnd : public EndToEndTest {
       settings.port = port;
       auto probe = settings.extraModules;
       settings.extraModules = [this, probe, site, port](bridge::ModuleRegistry& modules,
-                                                        bridge::TQCallbackDelivery& callbacks) {
+                                                        bridge::CallbackDelivery& callbacks) {
         probe(modules, callbacks);
         modules.add("TQSite", [site, port] { return std::make_unique<TQSite>(site, port); });
         modules.add("TQAttack", [this] { return std::make_unique<TQAttack>(attackCalls_); });
@@ -247,11 +247,11 @@ TEST_F(BridgeSecurityEndToEnd, AFramedWebSiteGetsNoCommandCarriedOutAndPagesRead
 TEST_F(BridgeSecurityEndToEnd, AWebSiteTheAppNavigatesToGetsNothingMeantForTheAppsPage) {
   WebSite site;
   TQHeld* held = nullptr;
-  bridge::TQCallbackDelivery* callbacks = nullptr;
+  bridge::CallbackDelivery* callbacks = nullptr;
   auto shell = makeShell("navigate-app", [&](ShellApplication::Settings& settings) {
     auto probe = settings.extraModules;
     settings.extraModules = [&, probe, address = site.address()](bridge::ModuleRegistry& modules,
-                                                                  bridge::TQCallbackDelivery& delivery) {
+                                                                  bridge::CallbackDelivery& delivery) {
       probe(modules, delivery);
       callbacks = &delivery;
       modules.add("TQHeld", [&held, address] {
@@ -306,7 +306,7 @@ TEST_F(BridgeSecurityEndToEnd, OnlyTheAppsOwnDocumentsDownloadAndOnlyWhenItsBund
     settings.downloadsFolder = downloads;
     auto probe = settings.extraModules;
     settings.extraModules = [probe, address = site.address()](bridge::ModuleRegistry& modules,
-                                                               bridge::TQCallbackDelivery& callbacks) {
+                                                               bridge::CallbackDelivery& callbacks) {
       probe(modules, callbacks);
       modules.add("TQSite", [address] { return std::make_unique<TQSite>(address, 0); });
     };

@@ -15,14 +15,14 @@ extern char** environ;
 
 namespace tavero::app::e2e {
 
-TQProbe::TQProbe(bridge::TQCallbackDelivery& callbacks) {
-  addOperation("echo", [&callbacks](bridge::TQInvocation& call) {
+TQProbe::TQProbe(bridge::CallbackDelivery& callbacks) {
+  addOperation("echo", [&callbacks](bridge::Invocation& call) {
     json::Object answer;
     answer.append("value", std::string(call.text("value")));
     answer.append("page", call.pageName());
     callbacks.invokeCallback(call.integer("success"), json::Value(std::move(answer)), call.pageName());
   });
-  addOperation("verdict", [this](bridge::TQInvocation& call) {
+  addOperation("verdict", [this](bridge::Invocation& call) {
     std::lock_guard lock(mutex_);
     const json::Value* verdict = call.arguments().find("verdict");
     verdict_ = verdict && verdict->isObject() ? verdict->asObject() : json::Object{};
@@ -62,7 +62,7 @@ std::unique_ptr<ShellApplication> EndToEndTest::makeShell(
                                          .genericModel = "Linux desktop",
                                          .systemVersion = "12",
                                          .macAddress = platform::MacAddress{0, 0x1e, 0xc2, 0xaa, 0xbb, 0x0f}};
-  settings.extraModules = [this](bridge::ModuleRegistry& modules, bridge::TQCallbackDelivery& callbacks) {
+  settings.extraModules = [this](bridge::ModuleRegistry& modules, bridge::CallbackDelivery& callbacks) {
     modules.add("TQProbe", [this, &callbacks] {
       auto probe = std::make_unique<TQProbe>(callbacks);
       probe_ = probe.get();

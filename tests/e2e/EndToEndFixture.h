@@ -32,7 +32,7 @@ struct CommandOutput {
 // name, "Probe#verdict" hands the page's findings to the test.
 class TQProbe : public bridge::TQW3CAction {
  public:
-  explicit TQProbe(bridge::TQCallbackDelivery& callbacks);
+  explicit TQProbe(bridge::CallbackDelivery& callbacks);
   std::optional<json::Object> verdict();
   void clearVerdict();
 

@@ -61,7 +61,7 @@ class CookieServer : public net::HTTPConnectionDelegate {
 class TQLaunchProbe : public bridge::TQW3CAction {
  public:
   explicit TQLaunchProbe(std::string serverURL) {
-    addOperation("cookieServer", [serverURL](bridge::TQInvocation& call) { call.setResult(json::Value(serverURL)); });
+    addOperation("cookieServer", [serverURL](bridge::Invocation& call) { call.setResult(json::Value(serverURL)); });
   }
 };
 
@@ -73,7 +73,7 @@ TEST_F(LaunchEndToEnd, ACookieASiteSetIsSentAgainAfterTheShellIsMadeAgainOnTheSa
   auto withLaunchProbe = [&](ShellApplication::Settings& settings) {
     auto probe = settings.extraModules;
     settings.extraModules = [probe, url = server.url()](bridge::ModuleRegistry& modules,
-                                                        bridge::TQCallbackDelivery& callbacks) {
+                                                        bridge::CallbackDelivery& callbacks) {
       probe(modules, callbacks);
       modules.add("TQLaunchProbe", [url] { return std::make_unique<TQLaunchProbe>(url); });
     };

@@ -15,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // Records the events and whether the bridge was listening when each came.
-class RecordingEvents : public TQAppEvents {
+class RecordingEvents : public AppEvents {
  public:
   explicit RecordingEvents(bridge::QLTaveroBridge& bridge) : bridge_(bridge) {}
   void onDevicePause() override { seen.push_back(listening() ? "pause, listening" : "pause, closed"); }
@@ -98,7 +98,7 @@ TEST_F(AppDelegate, StorageThePagesEmptiedDoesNotComeBackFromTheBackup) {
 }
 
 // Records what the pages would be told, and the badge at that moment.
-class BadgeCheckingEvents : public TQAppEvents {
+class BadgeCheckingEvents : public AppEvents {
  public:
   explicit BadgeCheckingEvents(const platform::ApplicationBadge& badge) : badge_(badge) {}
   void didRegisterToReceiveRemoteNotifications(const std::string& token) override { seen.push_back("token " + token); }

@@ -176,7 +176,7 @@ TEST_P(FileSystemContents, ConcurrentWritesToOneFileNeverInterleave) {
       object->set("path", "/shared");
       object->set("offset", "-1");
       object->set("data", std::string(kBlock, static_cast<char>('a' + i)));
-      bridge::TQInvocation invocation(object);
+      bridge::Invocation invocation(object);
       module_->write(invocation);
     });
   for (auto& writer : writers) writer.join();
@@ -200,7 +200,7 @@ TEST_P(FileSystemContents, ConcurrentRequestsForFileSystemsGetDistinctIds) {
     threads.emplace_back([&] {
       auto object = std::make_shared<json::Object>();
       object->set("__source", "file:///app/index.html");
-      bridge::TQInvocation invocation(object);
+      bridge::Invocation invocation(object);
       module_->requestFileSystem(invocation);
     });
   for (auto& thread : threads) thread.join();

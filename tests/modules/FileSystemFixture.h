@@ -60,7 +60,7 @@ class FileSystemTest : public ::testing::TestWithParam<files::RootDirectory::Res
     object->set("success", std::to_string(kSuccess));
     object->set("failure", std::to_string(kFailure));
     for (auto& [key, value] : arguments) object->set(key, value);
-    bridge::TQInvocation invocation(object);
+    bridge::Invocation invocation(object);
     (*module_->operation(operation))(invocation);
     EXPECT_FALSE(invocation.result().has_value()) << operation << " answered at once";
     return callbacks_.take();
@@ -112,7 +112,7 @@ class FileSystemTest : public ::testing::TestWithParam<files::RootDirectory::Res
     object->set("__source", source);
     object->set("success", std::to_string(kSuccess));
     object->set("failure", std::to_string(kFailure));
-    bridge::TQInvocation invocation(object);
+    bridge::Invocation invocation(object);
     module_->requestFileSystem(invocation);
     auto delivered = callbacks_.take();
     if (delivered.size() != 1) return "<no answer>";

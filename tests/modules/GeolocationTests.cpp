@@ -24,7 +24,7 @@ class GeolocationTest : public ::testing::Test {
   tavero::testing::ManualTimers timers;
   std::unique_ptr<TQGeolocation> geolocation = std::make_unique<TQGeolocation>(delivery, location, timers);
 
-  void run(void (TQGeolocation::*operation)(bridge::TQInvocation&),
+  void run(void (TQGeolocation::*operation)(bridge::Invocation&),
            std::initializer_list<std::pair<const char*, const char*>> keys) {
     auto invocation = call(keys);
     (geolocation.get()->*operation)(invocation);

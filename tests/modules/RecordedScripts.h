@@ -15,7 +15,7 @@ namespace tavero::modules::test {
 class RecordedScripts {
  public:
   // What the module under test delivers its callbacks to.
-  bridge::TQCallbackDelivery& delivery() { return delivery_; }
+  bridge::CallbackDelivery& delivery() { return delivery_; }
 
   // The oldest script not taken yet, waiting up to five seconds for one;
   // `none` when none came.

@@ -9,13 +9,13 @@
 #include <utility>
 #include <vector>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "json/JsonCodec.h"
 
 namespace tavero::modules::test {
 
-class RecordingCallbacks : public bridge::TQCallbackDelivery {
+class RecordingCallbacks : public bridge::CallbackDelivery {
  public:
   struct Delivery {
     int id;
@@ -43,7 +43,7 @@ using Arguments = std::vector<std::pair<std::string, json::Value>>;
 inline void call(bridge::TQW3CAction& module, const std::string& operation, const Arguments& arguments = {}) {
   auto object = std::make_shared<json::Object>();
   for (const auto& [key, value] : arguments) object->set(key, value);
-  bridge::TQInvocation invocation(object);
+  bridge::Invocation invocation(object);
   (*module.operation(operation))(invocation);
 }
 

@@ -47,7 +47,7 @@ class SQLite : public ::testing::Test {
     auto object = std::make_shared<json::Object>();
     object->set("__source", json::Value("file:///app/index.html"));
     for (auto& [key, value] : arguments) object->set(key, value);
-    bridge::TQInvocation invocation(object);
+    bridge::Invocation invocation(object);
     (*sqlite_->operation(operation))(invocation);
     return invocation.result();
   }

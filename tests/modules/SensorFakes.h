@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "bridge/TQCallbackDelivery.h"
-#include "bridge/TQInvocation.h"
+#include "bridge/CallbackDelivery.h"
+#include "bridge/Invocation.h"
 #include "json/JsonCodec.h"
 #include "platform/LocationService.h"
 #include "platform/MotionService.h"
@@ -19,7 +19,7 @@
 
 namespace tavero::modules::testing {
 
-class RecordingDelivery : public bridge::TQCallbackDelivery {
+class RecordingDelivery : public bridge::CallbackDelivery {
  public:
   struct Delivery {
     int id;
@@ -45,10 +45,10 @@ class RecordingDelivery : public bridge::TQCallbackDelivery {
 };
 
 // A call of an operation with the given query keys.
-inline bridge::TQInvocation call(std::initializer_list<std::pair<const char*, const char*>> keys) {
+inline bridge::Invocation call(std::initializer_list<std::pair<const char*, const char*>> keys) {
   auto arguments = std::make_shared<json::Object>();
   for (auto [key, value] : keys) arguments->append(key, json::Value(value));
-  return bridge::TQInvocation(std::move(arguments));
+  return bridge::Invocation(std::move(arguments));
 }
 
 class FakeLocationService : public platform::LocationService {

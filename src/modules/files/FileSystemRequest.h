@@ -9,7 +9,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "bridge/TQCallbackDelivery.h"
+#include "bridge/CallbackDelivery.h"
 #include "json/JsonValue.h"
 #include "modules/files/EntryPath.h"
 #include "modules/files/RootDirectory.h"
@@ -18,7 +18,7 @@ namespace tavero::modules::files {
 
 class FileSystemRequest {
  public:
-  FileSystemRequest(bridge::TQCallbackDelivery& callbacks, int success, int failure, RootDirectory root)
+  FileSystemRequest(bridge::CallbackDelivery& callbacks, int success, int failure, RootDirectory root)
       : callbacks_(&callbacks), success_(success), failure_(failure), root_(std::move(root)) {}
 
   const RootDirectory& root() const { return root_; }
@@ -35,7 +35,7 @@ class FileSystemRequest {
   void fail(std::string_view message, const std::error_code& reason) const;
 
  private:
-  bridge::TQCallbackDelivery* callbacks_;
+  bridge::CallbackDelivery* callbacks_;
   int success_;
   int failure_;
   RootDirectory root_;

@@ -20,11 +20,11 @@ using Arguments = std::shared_ptr<const json::Object>;
 // objects, by key (see BridgeQuery).
 using ArgumentTexts = std::map<std::string, std::string, std::less<>>;
 
-class TQInvocation {
+class Invocation {
  public:
   // `texts` holds the page's text of every argument that `arguments` holds
   // as an array or object (none: such arguments have no text).
-  explicit TQInvocation(Arguments arguments, std::shared_ptr<const ArgumentTexts> texts = nullptr);
+  explicit Invocation(Arguments arguments, std::shared_ptr<const ArgumentTexts> texts = nullptr);
 
   // Every key of the query, "command" and "sync" included; values that read
   // as JSON arrays or objects are held as such. Modules read the arguments

@@ -1,15 +1,15 @@
-#include "bridge/TQInvocation.h"
+#include "bridge/Invocation.h"
 
 #include "bridge/ArgumentRules.h"
 
 namespace tavero::bridge {
 
-TQInvocation::TQInvocation(Arguments arguments, std::shared_ptr<const ArgumentTexts> texts)
+Invocation::Invocation(Arguments arguments, std::shared_ptr<const ArgumentTexts> texts)
     : arguments_(std::move(arguments)), texts_(std::move(texts)) {
   if (!arguments_) arguments_ = std::make_shared<const json::Object>();
 }
 
-std::string_view TQInvocation::text(std::string_view key) const {
+std::string_view Invocation::text(std::string_view key) const {
   if (texts_) {
     if (auto it = texts_->find(key); it != texts_->end()) return it->second;
   }
@@ -18,13 +18,13 @@ std::string_view TQInvocation::text(std::string_view key) const {
   return string ? std::string_view(*string) : std::string_view{};
 }
 
-bool TQInvocation::flag(std::string_view key) const { return boolValue(text(key)); }
-int32_t TQInvocation::integer(std::string_view key) const { return intValue(text(key)); }
-int64_t TQInvocation::longLong(std::string_view key) const { return longLongValue(text(key)); }
+bool Invocation::flag(std::string_view key) const { return boolValue(text(key)); }
+int32_t Invocation::integer(std::string_view key) const { return intValue(text(key)); }
+int64_t Invocation::longLong(std::string_view key) const { return longLongValue(text(key)); }
 
-std::string TQInvocation::pageName() const { return pageNameOf(text("__source")); }
+std::string Invocation::pageName() const { return pageNameOf(text("__source")); }
 
-std::string TQInvocation::pageNameOf(std::string_view location) {
+std::string Invocation::pageNameOf(std::string_view location) {
   location = location.substr(0, location.find_first_of("?#"));
   while (location.size() > 1 && location.back() == '/') location.remove_suffix(1);
   size_t slash = location.rfind('/');

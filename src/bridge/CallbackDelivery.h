@@ -9,9 +9,9 @@
 
 namespace tavero::bridge {
 
-class TQCallbackDelivery {
+class CallbackDelivery {
  public:
-  virtual ~TQCallbackDelivery() = default;
+  virtual ~CallbackDelivery() = default;
   // Delivers `value` (nullopt: the page receives the empty string) to the
   // page's callback `callbackId`, in the page named `page` (empty: the start
   // page). Safe from any thread; does not wait for the page.

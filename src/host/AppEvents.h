@@ -10,9 +10,9 @@
 
 namespace tavero::host {
 
-class TQAppEvents {
+class AppEvents {
  public:
-  virtual ~TQAppEvents() = default;
+  virtual ~AppEvents() = default;
   virtual void onDevicePause() {}
   virtual void onDeviceResume() {}
   virtual void openURL(const std::string& /*url*/, const std::string& /*sourceApplication*/) {}
