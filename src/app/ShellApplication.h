@@ -107,8 +107,6 @@ class ShellApplication {
   platform::RecordingVibrator& vibrations() { return vibrations_; }
   platform::GtkAlertPresenter& alerts() { return *alerts_; }
   platform::SimulatedPushService& push() { return *push_; }
-  // Null when the control socket is off or could not be opened (logged).
-  control::ControlServer* controlServer() { return controlServer_.get(); }
   // The simulated device's sensors and the network status, for the control
   // interface and tests.
   platform::SimulatedLocationService& location() { return location_; }

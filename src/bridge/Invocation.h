@@ -31,7 +31,6 @@ class Invocation {
   // they take as JSON values ("arguments", "verdict"...) from here.
   const json::Object& arguments() const { return *arguments_; }
   const Arguments& sharedArguments() const { return arguments_; }
-  const std::shared_ptr<const ArgumentTexts>& sharedTexts() const { return texts_; }
 
   // The text the page sent under `key`, whatever it begins with ("[1,2]"
   // too); empty when absent.

@@ -36,7 +36,6 @@ class TQWebView {
 
   // Told of every finished load, after isLoaded is set.
   void setOriginalDelegate(LoadObserver observer) { originalDelegate_ = std::move(observer); }
-  bool hasOriginalDelegate() const { return static_cast<bool>(originalDelegate_); }
 
   // Defines window.device and its getters. They are defined at the start of
   // every document the view loads from now on (so the page sees them from

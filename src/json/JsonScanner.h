@@ -23,7 +23,6 @@ class JsonScanner {
       : begin_(text.data()), cur_(text.data()), end_(text.data() + text.size()) {}
 
   size_t position() const { return static_cast<size_t>(cur_ - begin_); }
-  bool isAtEnd() const { return cur_ == end_; }
 
   // Any value: string, object, array, true, false, null or number (read as an
   // exact Decimal; one too large for that as the nearest double, which is
@@ -52,11 +51,9 @@ class JsonScanner {
   bool scanJSONWhiteSpace();
 
   // Punctuation, each after optional white space.
-  bool scanBeginObject() { return scanCharacter('{'); }
   bool scanEndObject() { return scanCharacter('}'); }
   bool scanBeginArray() { return scanCharacter('['); }
   bool scanEndArray() { return scanCharacter(']'); }
-  bool scanValueSeparator() { return scanCharacter(','); }
   bool scanNameSeparator() { return scanCharacter(':'); }
 
  private:

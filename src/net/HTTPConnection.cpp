@@ -83,12 +83,6 @@ void HTTPConnection::invalidate() {
   server_->openConnections.erase(this);
 }
 
-std::optional<tcp::endpoint> HTTPConnection::localAddress() const {
-  boost::system::error_code ec;
-  auto endpoint = socket_.local_endpoint(ec);
-  return ec ? std::nullopt : std::optional<tcp::endpoint>(endpoint);
-}
-
 std::shared_ptr<HTTPServerRequest> HTTPConnection::nextRequest() const {
   for (const auto& request : requests_)
     if (!request->response_) return request;

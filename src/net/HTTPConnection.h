@@ -65,15 +65,9 @@ class HTTPConnection : public std::enable_shared_from_this<HTTPConnection> {
   void start();
   // Closes the socket and drops the requests not yet answered. Idempotent.
   void invalidate();
-  bool isValid() const { return valid_; }
 
   const std::optional<boost::asio::ip::tcp::endpoint>& peerAddress() const { return peerAddress_; }
-  std::optional<boost::asio::ip::tcp::endpoint> localAddress() const;
 
-  // A verdict on the peer that the delegate keeps with the connection, so
-  // that it checks each connection once (empty until set).
-  std::optional<bool> peerVerdict() const { return peerVerdict_; }
-  void setPeerVerdict(bool allowed) { peerVerdict_ = allowed; }
   // Whatever the delegate keeps with this connection (connection thread).
   const std::shared_ptr<void>& delegateData() const { return delegateData_; }
   void setDelegateData(std::shared_ptr<void> data) { delegateData_ = std::move(data); }
@@ -121,7 +115,6 @@ class HTTPConnection : public std::enable_shared_from_this<HTTPConnection> {
   enum class Deadline { none, idle, request } deadlineKind_ = Deadline::none;
   size_t parserReservedBytes_ = 0;  // body bytes reserved for the request being cut
 
-  std::optional<bool> peerVerdict_;
   std::shared_ptr<void> delegateData_;
   bool valid_ = true;
   bool reading_ = false;

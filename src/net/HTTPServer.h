@@ -25,7 +25,6 @@ class HTTPServer : public QLTCPServer {
   ~HTTPServer() override;
 
   void setConnectionDelegate(HTTPConnectionDelegate* delegate) { state_->delegate = delegate; }
-  HTTPConnectionDelegate* connectionDelegate() const { return state_->delegate; }
 
   const std::filesystem::path& documentRoot() const { return state_->documentRoot; }
   void setDocumentRoot(std::filesystem::path root) { state_->documentRoot = std::move(root); }

@@ -70,7 +70,6 @@ class QLTCPServer {
   // again; start() and stop() end a pause too.
   void pause() { paused_ = true; }
   void resume() { paused_ = false; }
-  bool isPaused() const { return paused_; }
 
   boost::asio::io_context& context() { return io_; }
 
