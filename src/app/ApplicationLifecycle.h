@@ -1,7 +1,6 @@
-// What the phone's OS does with an application's lifecycle, done on Linux:
-// turns "the window was minimised / shown again" and the control commands
-// `app background|foreground|terminate` into the application delegate's
-// events, in the platform's order (resign active, then enter background;
+// The application's lifecycle on a desktop: turns "the window was minimised /
+// shown again" and the control commands `app background|foreground|terminate`
+// into the application delegate's events, in a device's order (resign active, then enter background;
 // enter foreground, then become active), never twice in a row. It also
 // hands URLs that open the app (`url open`, `tavero open-url`) to the
 // delegate.

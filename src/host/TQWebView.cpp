@@ -36,6 +36,7 @@ std::string TQWebView::getterScript(const std::string& name, const std::string& 
 
 std::vector<std::string> TQWebView::informationScripts(const PageDeviceInformation& information) {
   std::vector<std::string> scripts = {
+      // The page API has always named the system "iOS"; pages test it to know they run in the shell.
       "window.device = {'OS':'iOS'};",
       getterScript("isQL", "return true;", false),
       getterScript("platformName", returningText(information.platformName), true),
