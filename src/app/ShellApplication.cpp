@@ -96,7 +96,9 @@ void ShellApplication::openPageChannel() {
   webViewHost_->setPageMessageHandler([this, channel = bridge_->pageChannel()](
                                           const std::string& viewLabel, std::string message,
                                           std::unique_ptr<platform::PageMessageReply> reply) {
-    std::shared_ptr<platform::PageMessageReply> shared(std::move(reply));
+    // WebKit's reply may only be answered and released on the main thread,
+    // whichever thread the channel answers on or drops its answer on.
+    auto shared = mainThread_.shareDestroyedOnMain(std::move(reply));
     channel->receive(viewLabel, message, [this, shared](std::optional<std::string> answer, std::string refusal) {
       auto deliver = [shared, answer = std::move(answer), refusal = std::move(refusal)] {
         if (answer)

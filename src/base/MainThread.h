@@ -5,6 +5,8 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <memory>
+#include <string_view>
 #include <type_traits>
 
 namespace tavero::base {
@@ -46,6 +48,30 @@ class MainThread {
     post([&packaged] { packaged(); });
     return done.get();
   }
+
+  // `object`, shared so that it is destroyed on the main thread whichever
+  // thread drops the last reference (then it is posted there). For objects
+  // of libraries that may only be touched there, such as WebKit's replies.
+  template <class T>
+  std::shared_ptr<T> shareDestroyedOnMain(std::unique_ptr<T> object) {
+    return std::shared_ptr<T>(object.release(), [this](T* doomed) {
+      if (isMainThread())
+        delete doomed;
+      else
+        post([doomed] { delete doomed; });
+    });
+  }
 };
+
+// Records the calling thread as the one that drives the window, the web views
+// and the engine. The real main thread does so when it is made; until some
+// thread is recorded, requireMainThread() lets every caller through.
+void claimMainThread();
+
+// Ends the process, with a log line naming `where`, when called on another
+// thread than the recorded one. Code that drives WebKit, GTK or the engine
+// checks this on entry: a call from another thread would corrupt their state
+// silently, far from its cause.
+void requireMainThread(std::string_view where);
 
 }  // namespace tavero::base

@@ -58,7 +58,7 @@ enum class ControlThread { Any, Main };
 
 struct ControlCommand {
   std::string name;   // the words that select the command: "push deliver"
-  std::string usage;  // what follows the name, for help: "JSON"; empty when nothing does
+  std::string usage{};  // what follows the name, for help: "JSON"; empty when nothing does
   std::string help;   // one line
   ControlThread thread = ControlThread::Main;
   std::function<ControlAnswer(ControlArguments&)> handler;

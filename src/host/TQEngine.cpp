@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "base/MainThread.h"
 #include "bridge/QLTaveroBridge.h"
 #include "host/CallbackScript.h"
 #include "log/Log.h"
@@ -13,6 +14,7 @@ TQEngine::TQEngine(base::MainThread& mainThread, platform::WebViewHost& host, TQ
     : mainThread_(mainThread), host_(host), views_(views), bundle_(std::move(bundle)) {}
 
 void TQEngine::start() {
+  base::requireMainThread("TQEngine::start");
   firstPhase();
   loadRequiredEngine();
 }
@@ -111,6 +113,7 @@ void TQEngine::reportStartPageFailure(const std::string& failure) const {
 }
 
 bool TQEngine::waitForWebViewToLoad(std::chrono::milliseconds limit) {
+  base::requireMainThread("TQEngine::waitForWebViewToLoad");
   // The loop is served until the load has ended one way or the other, and
   // not a moment longer: the page is shown and usable as soon as it has
   // loaded.
@@ -136,12 +139,14 @@ bool TQEngine::waitForWebViewToLoad(std::chrono::milliseconds limit) {
 }
 
 void TQEngine::stop() {
+  base::requireMainThread("TQEngine::stop");
   if (!isEngineWorking_) return;
   if (bridge_) bridge_->stopServer();
   isEngineWorking_ = false;
 }
 
 void TQEngine::setActiveViewController(std::unique_ptr<TQViewController> controller) {
+  base::requireMainThread("TQEngine::setActiveViewController");
   activeViewController_ = std::move(controller);
   TQWebView* view = activeViewController_ ? activeViewController_->view() : nullptr;
   host_.setContentView(view ? &view->platformView() : nullptr);
@@ -157,6 +162,7 @@ void TQEngine::invokeCallback(int callbackId, const std::optional<json::Value>& 
 }
 
 void TQEngine::deliver(const std::string& page, const std::string& script) {
+  base::requireMainThread("TQEngine::deliver");
   if (page.empty() && !webEngineView_) {
     log::warning("engine: a callback arrived before there is a start page; dropped");
     return;

@@ -1,5 +1,6 @@
 #include "host/TQViewManager.h"
 
+#include "base/MainThread.h"
 #include "platform/FileURL.h"
 #include "log/Log.h"
 
@@ -12,6 +13,7 @@ TQViewManager::TQViewManager(platform::WebViewHost& host, std::filesystem::path 
       deviceInformation_(std::move(deviceInformation)) {}
 
 TQWebView& TQViewManager::webViewForPage(const std::string& page, bool shouldLoad) {
+  base::requireMainThread("TQViewManager::webViewForPage");
   if (auto* existing = existingWebView(page)) return *existing;
   auto view = std::make_unique<TQWebView>(host_.createWebView(page));
   view->setDocumentEndedObserver(documentEnded_);
@@ -42,12 +44,14 @@ TQWebView* TQViewManager::viewForPageName(const std::string& name) const {
 }
 
 std::unique_ptr<TQWebView> TQViewManager::createUnregisteredWebView(const std::string& label) {
+  base::requireMainThread("TQViewManager::createUnregisteredWebView");
   auto view = std::make_unique<TQWebView>(host_.createWebView(label));
   view->setDocumentEndedObserver(documentEnded_);
   return view;
 }
 
 void TQViewManager::updateApplicationScheme() {
+  base::requireMainThread("TQViewManager::updateApplicationScheme");
   PageDeviceInformation information = deviceInformation_();
   for (auto& [page, view] : webViews_) view->setInformation(information);
 }

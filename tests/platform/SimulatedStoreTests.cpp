@@ -244,9 +244,10 @@ TEST_F(SimulatedStoreTest, APaymentIsReportedPaidOnlyOnceThatIsSaved) {
       ASSERT_FALSE(reports.empty());
       id = reports.back().transactionIdentifier;
       told = reports.back().state;
-      if (told == TransactionState::failed)
+      if (told == TransactionState::failed) {
         EXPECT_NE(reports.back().error->localizedDescription.find("could not be recorded: cannot write"),
                   std::string::npos);
+      }
       store.setObserver(nullptr);
     }
     EXPECT_EQ(told, failAt <= 2 ? TransactionState::failed : TransactionState::purchased) << "failing write " << failAt;
@@ -257,8 +258,9 @@ TEST_F(SimulatedStoreTest, APaymentIsReportedPaidOnlyOnceThatIsSaved) {
       EXPECT_EQ(queue[0].transactionIdentifier, id);
       EXPECT_EQ(queue[0].state, TransactionState::purchased);
     }
-    if (told != TransactionState::purchased)
+    if (told != TransactionState::purchased) {
       for (const auto& transaction : queue) EXPECT_NE(transaction.state, TransactionState::purchased) << failAt;
+    }
   }
 }
 

@@ -17,7 +17,7 @@ namespace tavero::testing {
 class ChildProcess {
  public:
   struct Options {
-    std::vector<std::string> environment;  // added to the test's own
+    std::vector<std::string> environment{};  // added to the test's own
     bool keepStdout = false;               // else standard output goes to /dev/null
     bool ownProcessGroup = false;          // as a shell's job is: signalGroup() reaches all of it
   };

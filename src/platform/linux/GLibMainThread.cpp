@@ -19,7 +19,7 @@ void deleteTask(gpointer data) { delete static_cast<std::function<void()>*>(data
 
 }  // namespace
 
-GLibMainThread::GLibMainThread() : loop_(g_main_loop_new(nullptr, FALSE)) {}
+GLibMainThread::GLibMainThread() : loop_(g_main_loop_new(nullptr, FALSE)) { base::claimMainThread(); }
 
 GLibMainThread::~GLibMainThread() {
   if (signalSource_ != 0) g_source_remove(signalSource_);

@@ -2,6 +2,8 @@
 
 #include <webkit2/webkit2.h>
 
+#include "base/MainThread.h"
+
 namespace tavero::platform {
 namespace {
 
@@ -10,6 +12,7 @@ class WebKitMessageReply : public PageMessageReply {
   WebKitMessageReply(WebKitScriptMessageReply* reply, JSCContext* context)
       : reply_(webkit_script_message_reply_ref(reply)), context_(JSC_CONTEXT(g_object_ref(context))) {}
   ~WebKitMessageReply() override {
+    base::requireMainThread("the page message reply");
     if (reply_) {
       webkit_script_message_reply_return_error_message(reply_, "the shell did not answer");
       release();
@@ -17,6 +20,7 @@ class WebKitMessageReply : public PageMessageReply {
   }
 
   void resolve(const std::string& text) override {
+    base::requireMainThread("the page message reply");
     if (!reply_) return;
     GBytes* bytes = g_bytes_new_static(text.data(), text.size());
     JSCValue* value = jsc_value_new_string_from_bytes(context_, bytes);

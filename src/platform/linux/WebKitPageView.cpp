@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "base/MainThread.h"
 #include "bridge/PageToken.h"
 #include "embedded/kConsoleForwardingScript.h"
 #include "log/Log.h"
@@ -170,14 +171,17 @@ void WebKitPageView::whenRulesApply(std::string url, std::function<void()> start
 }
 
 void WebKitPageView::loadFileURL(const std::string& url) {
+  base::requireMainThread("WebKitPageView::loadFileURL");
   whenRulesApply(url, [this, url] { webkit_web_view_load_uri(view_, url.c_str()); });
 }
 
 void WebKitPageView::loadHTML(const std::string& html, const std::string& baseURL) {
+  base::requireMainThread("WebKitPageView::loadHTML");
   whenRulesApply(baseURL, [this, html, baseURL] { webkit_web_view_load_html(view_, html.c_str(), baseURL.c_str()); });
 }
 
 void WebKitPageView::evaluateScript(const std::string& script) {
+  base::requireMainThread("WebKitPageView::evaluateScript");
   const bool gated = !documentKey_.empty();
   const std::string source = gated ? gatedScript(documentKey_, script) : script;
   webkit_web_view_evaluate_javascript(view_, source.data(), static_cast<gssize>(source.size()), nullptr, nullptr,
@@ -185,6 +189,7 @@ void WebKitPageView::evaluateScript(const std::string& script) {
 }
 
 void WebKitPageView::setDocumentStartScripts(std::vector<std::string> scripts) {
+  base::requireMainThread("WebKitPageView::setDocumentStartScripts");
   documentStartScripts_ = std::move(scripts);
   installScripts();
 }

@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include "base/MainThread.h"
 #include "log/Log.h"
 #include "base/PrivateFiles.h"
 #include "platform/linux/ContentRules.h"
@@ -86,6 +87,7 @@ WebKitWebViewHost::~WebKitWebViewHost() {
 }
 
 std::unique_ptr<WebView> WebKitWebViewHost::createWebView(const std::string& pageName) {
+  base::requireMainThread("WebKitWebViewHost::createWebView");
   WebKitPageView::Setup setup;
   setup.context = context_;
   setup.pageName = pageName;
@@ -115,9 +117,13 @@ void WebKitWebViewHost::setBundleDocuments(BundleDocuments documents) {
 
 void WebKitWebViewHost::setPageMessageHandler(PageMessageHandler handler) { *messageHandler_ = std::move(handler); }
 
-void WebKitWebViewHost::showWindow() { gtk_widget_show(window_); }
+void WebKitWebViewHost::showWindow() {
+  base::requireMainThread("WebKitWebViewHost::showWindow");
+  gtk_widget_show(window_);
+}
 
 void WebKitWebViewHost::setContentView(WebView* view) {
+  base::requireMainThread("WebKitWebViewHost::setContentView");
   if (content_) gtk_container_remove(GTK_CONTAINER(window_), content_->widget());
   content_ = dynamic_cast<WebKitPageView*>(view);
   if (view && !content_) log::error("window: a web view of another kind cannot be shown");
@@ -128,6 +134,7 @@ void WebKitWebViewHost::setContentView(WebView* view) {
 }
 
 void WebKitWebViewHost::snapshotContent(const std::filesystem::path& pngFile, std::function<void(bool)> done) {
+  base::requireMainThread("WebKitWebViewHost::snapshotContent");
   if (!content_) {
     log::error("screenshot: the window shows no page");
     done(false);
