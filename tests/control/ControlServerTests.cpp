@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -243,8 +244,50 @@ TEST_F(ControlServerTest, AHomeWithAPathLongerThanASocketAddressStillWorks) {
   EXPECT_FALSE(fs::exists(socket()));
 }
 
+// A test main thread that tells whoever waits when a task is posted to it.
+class SignallingMainThread : public testing::QueueMainThread {
+ public:
+  void post(std::function<void()> task) override {
+    testing::QueueMainThread::post(std::move(task));
+    std::lock_guard lock(mutex_);
+    ++posted_;
+    changed_.notify_all();
+  }
+  // Runs posted tasks until `done()` holds, waiting for each new task;
+  // false when it does not hold within ten seconds.
+  bool runUntil(const std::function<bool()>& done) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+      int seen;
+      {
+        std::lock_guard lock(mutex_);
+        seen = posted_;
+      }
+      runPending();
+      if (done()) return true;
+      std::unique_lock lock(mutex_);
+      if (!changed_.wait_until(lock, deadline, [&] { return posted_ != seen || done(); })) return done();
+    }
+  }
+  // Waits until `n` tasks in all have been posted.
+  bool waitForPosted(int n) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return posted_ >= n; });
+  }
+  // Wakes runUntil (from another thread) after `done()` may have changed.
+  void poke() {
+    std::lock_guard lock(mutex_);
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int posted_ = 0;
+};
+
 TEST_F(ControlServerTest, MainThreadCommandsAreAnsweredWhenTheMainLoopRunsThem) {
-  testing::QueueMainThread main;
+  SignallingMainThread main;
   ControlCommandRegistry commands(&main);
   std::atomic<int> ran{0};
   commands.add({.name = "tap", .usage = "", .help = "", .thread = ControlThread::Main, .handler = [&](ControlArguments&) {
@@ -260,11 +303,9 @@ TEST_F(ControlServerTest, MainThreadCommandsAreAnsweredWhenTheMainLoopRunsThem) 
   std::thread client([&] {
     answer = ControlClient::send(socket(), {"tap"});
     answered = true;
+    main.poke();
   });
-  while (!answered) {
-    main.runPending();
-    std::this_thread::yield();
-  }
+  EXPECT_TRUE(main.runUntil([&] { return answered.load(); }));
   client.join();
   ASSERT_TRUE(answer && answer->ok());
   EXPECT_EQ(answer->value(), json::Value(true));
@@ -274,10 +315,11 @@ TEST_F(ControlServerTest, MainThreadCommandsAreAnsweredWhenTheMainLoopRunsThem) 
   // client sees the connection close, and nothing crashes later.
   ControlClient waiting = std::get<ControlClient>(ControlClient::connect(socket()));
   ASSERT_TRUE(waiting.sendRaw(requestLine({"tap"})));
-  while (server->connectionCount() == 0) std::this_thread::yield();
+  ASSERT_TRUE(main.waitForPosted(2)) << "the second command never reached the main thread";
   server.reset();
   EXPECT_EQ(waiting.readLine(std::chrono::seconds(5)), "");
   main.runPending();
+  EXPECT_EQ(ran, 2);  // it ran, and its answer had nowhere to go
 }
 
 }  // namespace
