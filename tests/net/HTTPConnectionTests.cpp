@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "net/HttpServerHarness.h"
@@ -282,6 +283,67 @@ TEST(HTTPConnection, BodiesBeyondTheSharedBudgetGet503) {
   EXPECT_EQ(refused->status, 503);
   first.send(std::string(1000, 'x'));
   ASSERT_EQ(delegate.waitForRequests(1).size(), 1u);
+}
+
+// A chunked body announces no length: it counts against the shared budget
+// as the largest body allowed, and its size is checked as it arrives.
+TEST(HTTPConnection, ChunkedBodiesAreHeldToTheBodyLimitAndTheSharedBudget) {
+  RecordingDelegate delegate;
+  delegate.answerLater = true;
+  HTTPLimits limits;
+  limits.maxBodyBytes = 1000;
+  limits.maxBufferedBodyBytes = 1500;
+  HttpServerHarness server(&delegate, limits);
+  const std::string chunkedHead = "POST /c HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+  auto chunk = [](const std::string& bytes) {
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx", bytes.size());
+    return std::string(size) + "\r\n" + bytes + "\r\n";
+  };
+  auto budget = [&] { return server.worker().performAndWait([&] { return server.server().bufferedBodyBytes(); }); };
+
+  // Within the limit: the body arrives whole, in its chunks.
+  {
+    LoopbackClient client(server.port());
+    client.send(chunkedHead + chunk(std::string(400, 'a')) + chunk(std::string(500, 'b')));
+    ASSERT_TRUE(server.waitOnServer([](HTTPServer& s) { return s.bufferedBodyBytes() == 1000; }));
+    client.send(chunk("c") + "0\r\n\r\n");
+    auto requests = delegate.waitForRequests(1);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]->request().body(), std::string(400, 'a') + std::string(500, 'b') + "c");
+    requests[0]->setResponse(makeHTTPResponse(HTTPStatus::ok, "taken"));
+    auto answer = client.readAnswer();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
+  }
+  ASSERT_TRUE(server.waitOnServer([](HTTPServer& s) { return s.bufferedBodyBytes() == 0; }));
+
+  // Beyond the body limit, however it is cut into chunks.
+  {
+    LoopbackClient client(server.port());
+    client.send(chunkedHead + chunk(std::string(600, 'a')) + chunk(std::string(401, 'b')) + "0\r\n\r\n");
+    auto answer = client.readAnswer();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 413);
+    EXPECT_TRUE(client.waitForClose());
+  }
+  EXPECT_EQ(budget(), 0u);
+
+  // A chunked body that does not fit beside a body being received.
+  {
+    LoopbackClient first(server.port()), second(server.port());
+    first.send("POST /b HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 600\r\n\r\n");
+    ASSERT_TRUE(server.waitOnServer([](HTTPServer& s) { return s.bufferedBodyBytes() == 600; }));
+    second.send(chunkedHead + chunk("small"));
+    auto refused = second.readAnswer();
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 503);
+    EXPECT_TRUE(second.waitForClose());
+    EXPECT_EQ(budget(), 600u);
+  }
+  // Both connections closed: their reservations went with them.
+  ASSERT_TRUE(server.waitOnServer([](HTTPServer& s) { return s.bufferedBodyBytes() == 0; }));
+  EXPECT_EQ(delegate.count(), 1u);
 }
 
 }  // namespace
