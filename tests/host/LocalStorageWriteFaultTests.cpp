@@ -45,6 +45,7 @@ TEST_F(LocalStorageWriteFaults, AFailedBackupKeepsThePreviousOneWholeAndTheNextO
     // The failure did not matter (SQLite retried, or it came after the copy
     // was whole): the backup is the new one. Back to the previous one.
     ++unharmed;
+    EXPECT_EQ(readFile(backup)[18], 1) << "a backup left in WAL mode was taken as done";
     EXPECT_EQ(Database(backup).value("count"), "2") << "a backup missing rows was taken as done";
     writer.exec("INSERT INTO ItemTable VALUES ('count', CAST('1' AS BLOB))");
     TQLocalStoreageFix::preserveLocalStorage(home);
