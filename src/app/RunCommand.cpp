@@ -31,7 +31,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tavero run BUNDLE [URL [--from APP]] [--home DIR] [--device FILE]\n"
-    "                  [--location simulated|system] [--headless] [--screenshot FILE]\n";
+    "                  [--location simulated|system] [--headless] [--screenshot FILE] [--port N]\n";
 
 constexpr const char* kOptionsHelp =
     "Runs the web application in BUNDLE, a folder with Info.plist and webapp/, in a window.\n"
@@ -48,6 +48,9 @@ constexpr const char* kOptionsHelp =
     "                     pages open are only recorded (tavero device events opened-urls)\n"
     "  --screenshot FILE  write a PNG of the start page once it has loaded, then exit; a start\n"
     "                     page that cannot be loaded is a failure\n"
+    "  --port N           the bridge's port on 127.0.0.1 (default 3000; 0 picks a free one). Meant\n"
+    "                     for tests that run several apps at once: pages then reach the bridge\n"
+    "                     on the port the page client is given, not on 3000\n"
     "  --help             print this text\n"
     "\n"
     "Ctrl-C, SIGTERM, SIGHUP or closing the window ends the app.\n"
@@ -130,6 +133,14 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args) 
       options.systemLocation = where == "system";
     } else if (arg == "--screenshot" && hasValue) {
       options.screenshot = args[++i];
+    } else if (arg == "--port" && hasValue) {
+      char* end = nullptr;
+      long port = std::strtol(args[++i].c_str(), &end, 10);
+      if (*end != '\0' || args[i].empty() || port < 0 || port > 65535) {
+        std::cerr << "tavero run: --port needs a number from 0 to 65535, not \"" << args[i] << "\"\n" << kUsage;
+        return std::nullopt;
+      }
+      options.port = static_cast<uint16_t>(port);
     } else if (arg == "--headless") {
       options.headless = true;
     } else if (arg == "--from" && hasValue) {
@@ -249,6 +260,7 @@ int runApplication(const RunOptions& options) {
   settings.sensors = std::move(sensors);
   settings.media = std::move(*media);
   settings.systemLocation = options.systemLocation;
+  settings.port = options.port;
   settings.home = home;
   if (auto error = platform::createHomeFolders(settings.home)) {
     std::cerr << "tavero run: " << *error << "\n";

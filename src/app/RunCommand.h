@@ -1,6 +1,7 @@
 // `tavero run BUNDLE`: the web application in a real web view.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -20,6 +21,9 @@ struct RunOptions {
   // A PNG of the page once the start page has loaded; the shell exits after
   // writing it (documentation shots, smoke tests, launch benchmarks).
   std::optional<std::filesystem::path> screenshot;
+  // The bridge's port (--port): 3000, which pages expect, unless a test
+  // asks for another; 0 takes any free loopback port.
+  uint16_t port = 3000;
   bool help = false;  // --help: print printRunHelp's text instead of running
   // A URL that opens the app (a desktop entry passes it after the bundle),
   // and the application that asked (--from); handed to a running shell of

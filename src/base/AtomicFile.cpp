@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
@@ -20,13 +21,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
+std::atomic<FileWriteCalls*> replacedCalls{nullptr};
+
+FileWriteCalls& calls() {
+  static FileWriteCalls system;
+  FileWriteCalls* replaced = replacedCalls.load();
+  return replaced ? *replaced : system;
+}
+
 std::string failure(std::string_view step, const fs::path& path, int error) {
   return std::string(step) + " " + path.string() + ": " + std::strerror(error);
 }
 
 bool writeAll(int fd, std::string_view content) {
   while (!content.empty()) {
-    ssize_t written = ::write(fd, content.data(), content.size());
+    ssize_t written = calls().write(fd, content.data(), content.size());
     if (written < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -48,6 +57,12 @@ void removeLeftovers(const fs::path& file, const fs::path& ours) {
 
 }  // namespace
 
+ssize_t FileWriteCalls::write(int fd, const void* data, size_t size) { return ::write(fd, data, size); }
+int FileWriteCalls::fsync(int fd) { return ::fsync(fd); }
+int FileWriteCalls::rename(const char* from, const char* to) { return ::rename(from, to); }
+
+FileWriteCalls* useFileWriteCalls(FileWriteCalls* replacement) { return replacedCalls.exchange(replacement); }
+
 std::optional<std::string> writeFileAtomically(const fs::path& file, std::string_view content) {
   const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
   createPrivateFolders(folder);  // a failure shows in the open below
@@ -62,7 +77,7 @@ std::optional<std::string> writeFileAtomically(const fs::path& file, std::string
     ::unlink(temporary.c_str());
     return failure("cannot protect", temporary, error);
   }
-  if (!writeAll(fd, content) || ::fsync(fd) != 0) {
+  if (!writeAll(fd, content) || calls().fsync(fd) != 0) {
     int error = errno;
     ::close(fd);
     ::unlink(temporary.c_str());
@@ -73,14 +88,14 @@ std::optional<std::string> writeFileAtomically(const fs::path& file, std::string
     ::unlink(temporary.c_str());
     return failure("cannot write", temporary, error);
   }
-  if (::rename(temporary.c_str(), file.c_str()) != 0) {
+  if (calls().rename(temporary.c_str(), file.c_str()) != 0) {
     int error = errno;
     ::unlink(temporary.c_str());
     return failure("cannot replace", file, error);
   }
   int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
-    ::fsync(dir);
+    calls().fsync(dir);
     ::close(dir);
   }
   removeLeftovers(file, temporary);

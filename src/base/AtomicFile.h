@@ -4,12 +4,30 @@
 // folder is flushed too, so the rename itself survives a power cut.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace tavero::base {
+
+// The system calls writeFileAtomically makes to write, flush and rename,
+// replaceable as a whole so that tests can make them fail as a full or
+// failing disk would. The defaults call the system.
+class FileWriteCalls {
+ public:
+  virtual ~FileWriteCalls() = default;
+  virtual ssize_t write(int fd, const void* data, size_t size);
+  virtual int fsync(int fd);
+  virtual int rename(const char* from, const char* to);
+};
+
+// Makes every writeFileAtomically of the process use `calls` (the system's
+// when null) until it is called again; returns the calls used until now.
+// Meant for tests, while no write is in progress.
+FileWriteCalls* useFileWriteCalls(FileWriteCalls* calls);
 
 // Writes `content` to `file` as above (mode 0600, missing folders 0700). REQUIRES: one writer
 // per file at a time (callers lock). Returns a message naming

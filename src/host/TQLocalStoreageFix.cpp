@@ -92,6 +92,9 @@ class Connection {
   std::string error() const { return db_ ? sqlite3_errmsg(db_) : "out of memory"; }
 
   // The first column of the first row of `sql`, or nothing on failure.
+  // A statement may still have work to do after its first row: a pragma
+  // that changes the journal mode commits the new file header when it is
+  // finalised, and a failure there fails the statement.
   std::optional<std::string> firstText(const char* sql) const {
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr) != SQLITE_OK) return std::nullopt;
@@ -100,7 +103,7 @@ class Connection {
       auto column = sqlite3_column_text(statement, 0);
       text = column ? reinterpret_cast<const char*>(column) : "";
     }
-    sqlite3_finalize(statement);
+    if (sqlite3_finalize(statement) != SQLITE_OK) return std::nullopt;
     return text;
   }
 

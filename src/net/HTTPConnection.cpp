@@ -55,7 +55,7 @@ HTTPConnection::HTTPConnection(boost::asio::io_context& io, tcp::socket socket,
       socket_(std::move(socket)),
       peerAddress_(peerAddress),
       server_(std::move(server)),
-      deadline_(io) {}
+      deadline_(server_->timers->makeTimer(io)) {}
 
 HTTPConnection::~HTTPConnection() = default;
 
@@ -74,7 +74,7 @@ void HTTPConnection::invalidate() {
   boost::system::error_code ignored;
   socket_.close(ignored);
   if (lingerTimer_) lingerTimer_->cancel();
-  deadline_.cancel();
+  deadline_->cancel();
   for (const auto& request : requests_) releaseBodyBytes(std::exchange(request->reservedBodyBytes_, 0));
   releaseBodyBytes(std::exchange(parserReservedBytes_, 0));
   requests_.clear();
@@ -117,6 +117,7 @@ void HTTPConnection::onRead(const boost::system::error_code& ec, size_t bytes) {
     invalidate();
     return;
   }
+  server_->bytesReceived += bytes;
   ibuffer_.append(readChunk_.data(), bytes);
   processIncomingBytes();
   updateDeadline();
@@ -189,12 +190,12 @@ void HTTPConnection::updateDeadline() {
                                         : Deadline::none;  // waiting for our own answers
   if (wanted == deadlineKind_) return;  // a request's deadline runs from its first byte
   deadlineKind_ = wanted;
-  deadline_.cancel();
+  deadline_->cancel();
   if (wanted == Deadline::none) return;
-  deadline_.expires_after(wanted == Deadline::request ? server_->limits.requestTimeout : server_->limits.idleTimeout);
-  deadline_.async_wait([self = shared_from_this(), wanted](const boost::system::error_code& ec) {
-    if (!ec && self->valid_ && self->deadlineKind_ == wanted) self->deadlinePassed(wanted == Deadline::request);
-  });
+  deadline_->start(wanted == Deadline::request ? server_->limits.requestTimeout : server_->limits.idleTimeout,
+                   [self = shared_from_this(), wanted] {
+                     if (self->valid_ && self->deadlineKind_ == wanted) self->deadlinePassed(wanted == Deadline::request);
+                   });
 }
 
 void HTTPConnection::deadlinePassed(bool requestInProgress) {
@@ -207,7 +208,7 @@ void HTTPConnection::deadlinePassed(bool requestInProgress) {
 
 void HTTPConnection::enqueue(const std::shared_ptr<HTTPServerRequest>& request) {
   deadlineKind_ = Deadline::none;  // the next request's deadline runs from its own first byte
-  deadline_.cancel();
+  deadline_->cancel();
   requests_.push_back(request);
   if (request->closesConnection()) {
     acceptsInput_ = false;  // what follows a closing request is never answered
@@ -302,17 +303,15 @@ void HTTPConnection::onWritten(const boost::system::error_code& ec,
 
 void HTTPConnection::closeAfterLastAnswer() {
   deadlineKind_ = Deadline::none;
-  deadline_.cancel();
+  deadline_->cancel();
   boost::system::error_code ignored;
   socket_.shutdown(tcp::socket::shutdown_send, ignored);
   if (inputEnded_) {
     invalidate();
     return;
   }
-  lingerTimer_.emplace(io_, kLingerTime);
-  lingerTimer_->async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
-    if (!ec) self->invalidate();
-  });
+  lingerTimer_ = server_->timers->makeTimer(io_);
+  lingerTimer_->start(kLingerTime, [self = shared_from_this()] { self->invalidate(); });
   drainUntilPeerCloses();
 }
 

@@ -19,7 +19,6 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <deque>
 #include <functional>
@@ -110,8 +109,8 @@ class HTTPConnection : public std::enable_shared_from_this<HTTPConnection> {
   std::string ibuffer_;               // received bytes not yet cut into requests
   std::array<char, 16384> readChunk_;
   std::deque<std::shared_ptr<HTTPServerRequest>> requests_;  // oldest first, until written
-  std::optional<boost::asio::steady_timer> lingerTimer_;
-  boost::asio::steady_timer deadline_;
+  std::unique_ptr<TimerSource::Timer> lingerTimer_;
+  std::unique_ptr<TimerSource::Timer> deadline_;
   enum class Deadline { none, idle, request } deadlineKind_ = Deadline::none;
   size_t parserReservedBytes_ = 0;  // body bytes reserved for the request being cut
 

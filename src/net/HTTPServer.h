@@ -32,7 +32,14 @@ class HTTPServer : public QLTCPServer {
   const HTTPLimits& limits() const { return state_->limits; }
   void setLimits(const HTTPLimits& limits) { state_->limits = limits; }
 
+  // Where connections made from now on get their timers (steady time by default).
+  void setTimerSource(std::shared_ptr<TimerSource> timers) { state_->timers = std::move(timers); }
+
   size_t openConnectionCount() const { return state_->openConnections.size(); }
+  // Declared body bytes held or reserved on all connections now, and bytes
+  // read from all connections so far (io thread; for tests and diagnostics).
+  size_t bufferedBodyBytes() const { return state_->bufferedBodyBytes; }
+  size_t bytesReceived() const { return state_->bytesReceived; }
   // Ends every open connection (io thread).
   void closeAllConnections();
 

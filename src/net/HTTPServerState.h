@@ -9,6 +9,8 @@
 #include <memory>
 #include <unordered_map>
 
+#include "net/TimerSource.h"
+
 namespace tavero::net {
 
 class HTTPConnection;
@@ -40,6 +42,10 @@ struct HTTPServerState {
   // Declared body bytes of the requests being received or waiting for
   // their answer, on all connections.
   size_t bufferedBodyBytes = 0;
+  // Bytes read from all connections so far.
+  size_t bytesReceived = 0;
+  // The connections' deadlines and lingering run on these timers.
+  std::shared_ptr<TimerSource> timers = TimerSource::steady();
 };
 
 }  // namespace tavero::net

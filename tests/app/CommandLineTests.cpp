@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/RunCommand.h"
 #include "support/ChildProcess.h"
 
 namespace tavero::app {
@@ -48,12 +49,19 @@ TEST(CommandLine, HelpAndVersionGoToStandardOutputAndSucceed) {
 
 TEST(CommandLine, ACommandLineThatCannotBeUsedIsAUsageErrorOnStandardError) {
   for (auto args : {std::vector<std::string>{}, {"fly"}, {"run"}, {"run", "a", "b"}, {"run", "a", "--colour"},
-                    {"run", "a", "--home"}, {"serve", "--port", "x"}}) {
+                    {"run", "a", "--home"}, {"serve", "--port", "x"}, {"run", "a", "--port", "65536"},
+                    {"run", "a", "--port", "-1"}, {"run", "a", "--port", ""}, {"run", "a", "--port"}}) {
     auto outcome = runTavero(args);
     EXPECT_EQ(outcome.status, 2) << (args.empty() ? "(nothing)" : args.back());
     EXPECT_TRUE(outcome.out.empty()) << outcome.out;
     EXPECT_FALSE(outcome.err.empty());
   }
+}
+
+TEST(CommandLine, RunKeepsTheBridgeOnPort3000UnlessToldOtherwise) {
+  EXPECT_EQ(parseRunOptions({"bundle"})->port, 3000);
+  EXPECT_EQ(parseRunOptions({"bundle", "--port", "0"})->port, 0);
+  EXPECT_EQ(parseRunOptions({"bundle", "--port", "40123", "--headless"})->port, 40123);
 }
 
 class CommandLineFiles : public ::testing::Test {

@@ -15,6 +15,7 @@
 #include <regex>
 
 #include "support/ChildProcess.h"
+#include "support/LoopbackClient.h"
 
 namespace tavero::app {
 namespace {
@@ -105,7 +106,9 @@ class RunCommand : public ::testing::Test {
 
   std::unique_ptr<ChildProcess> startShell(const fs::path& bundle = TAVERO_APP_TESTS_DIR "/counter-app",
                                            std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {TAVERO_BINARY, "run", bundle.string(), "--headless", "--home", home_.string()};
+    // Any free port: the tests run side by side, each shell on its own home and display.
+    std::vector<std::string> args = {TAVERO_BINARY, "run",  bundle.string(), "--headless",
+                                     "--home",      home_.string(), "--port", "0"};
     args.insert(args.end(), extra.begin(), extra.end());
     return std::make_unique<ChildProcess>(args, ChildProcess::Options{.ownProcessGroup = true});
   }
@@ -220,6 +223,24 @@ TEST_F(RunCommand, OnlyAWebProcessThatReallyEndsUnexpectedlyIsCalledACrash) {
   EXPECT_EQ(shell->wait(), 0);
   shell->readToEnd();
   EXPECT_TRUE(shell->saidSomethingContaining("stopping on SIGHUP")) << shell->allLines();
+}
+
+// --port 0 (which these tests use): the bridge listens on a free port, and
+// that is the port the page client is given.
+TEST_F(RunCommand, WithPortZeroThePageIsGivenTheFreePortTheBridgeListensOn) {
+  auto shell = startShell();
+  auto line = shell->waitForLineContaining("bridge port=");
+  ASSERT_TRUE(line) << shell->allLines();
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(*line, match, std::regex("bridge port=([0-9]+)"))) << *line;
+  const int port = std::stoi(match[1]);
+  EXPECT_GT(port, 0);
+  EXPECT_NE(port, 3000);
+  EXPECT_TRUE(tavero::testing::LoopbackClient(static_cast<uint16_t>(port)).connected()) << "nothing listens on " << port;
+  shell->signal(SIGTERM);
+  EXPECT_EQ(shell->wait(), 0);
+  shell->readToEnd();
+  EXPECT_FALSE(shell->saidSomethingContaining("is taken by another program")) << shell->allLines();
 }
 
 TEST_F(RunCommand, AStartPageThatCannotLoadIsAFailureThatNamesTheFile) {

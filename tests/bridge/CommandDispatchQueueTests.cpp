@@ -59,26 +59,53 @@ TEST(CommandDispatchQueue, PastTheThreadBoundTasksWaitForAFreeThread) {
   EXPECT_EQ(done, 5);
 }
 
+// Counts the worker threads that have ended: a task leaves one of these in
+// its thread's storage, and its destructor runs as the thread exits.
+struct ThreadEnds {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int ended = 0;
+
+  struct Mark {
+    ThreadEnds* ends = nullptr;
+    ~Mark() {
+      if (!ends) return;
+      std::lock_guard lock(ends->mutex);
+      ++ends->ended;
+      ends->changed.notify_all();
+    }
+  };
+  void markThisThread() {
+    thread_local Mark mark;
+    mark.ends = this;
+  }
+  bool waitForEnded(int n) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(10), [&] { return ended >= n; });
+  }
+};
+
 TEST(CommandDispatchQueue, IdleThreadsEndAndTheQueueKeepsWorking) {
+  ThreadEnds ends;
   CommandDispatchQueue queue(4, std::chrono::milliseconds(20));
   std::mutex mutex;
   std::condition_variable changed;
   int done = 0;
   auto task = [&] {
+    ends.markThisThread();
     std::lock_guard lock(mutex);
     ++done;
     changed.notify_all();
   };
   queue.post(task);
+  ASSERT_TRUE(ends.waitForEnded(1)) << "the idle thread did not end";
+  EXPECT_EQ(queue.threadCount(), 0u);
+  queue.post(task);  // joins the ended thread and starts another
   {
     std::unique_lock lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return done == 1; }));
+    EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return done == 2; }));
   }
-  for (int i = 0; i < 500 && queue.threadCount() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_EQ(queue.threadCount(), 0u);
-  queue.post(task);
-  std::unique_lock lock(mutex);
-  EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return done == 2; }));
+  EXPECT_TRUE(ends.waitForEnded(2));
 }
 
 TEST(CommandDispatchQueue, ATaskThatThrowsDoesNotEndTheQueue) {

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +17,7 @@
 #include "control/ControlClient.h"
 #include "control/ControlProtocol.h"
 #include "control/ControlServer.h"
+#include "log/Log.h"
 #include "support/QueueMainThread.h"
 
 namespace tavero::control {
@@ -243,8 +247,157 @@ TEST_F(ControlServerTest, AHomeWithAPathLongerThanASocketAddressStillWorks) {
   EXPECT_FALSE(fs::exists(socket()));
 }
 
+// Lowers this process's descriptor limit to the lowest free descriptor
+// number, so that no new descriptor can be made until one below it is
+// closed; the limit comes back when this goes.
+class NoFreeDescriptors {
+ public:
+  explicit NoFreeDescriptors(int anyOpenDescriptor) {
+    ::getrlimit(RLIMIT_NOFILE, &saved_);
+    int lowestFree = ::fcntl(anyOpenDescriptor, F_DUPFD, 0);
+    ::close(lowestFree);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = static_cast<rlim_t>(lowestFree);
+    applied_ = lowestFree > 0 && ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+  }
+  ~NoFreeDescriptors() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+  bool applied() const { return applied_; }
+
+ private:
+  rlimit saved_{};
+  bool applied_ = false;
+};
+
+// The times of the log lines containing `text`, as they come.
+class LineTimes {
+ public:
+  explicit LineTimes(std::string text) : text_(std::move(text)) {
+    log::setSink([this](log::Level, std::string_view line) {
+      if (line.find(text_) == std::string_view::npos) return;
+      std::lock_guard lock(mutex_);
+      times_.push_back(std::chrono::steady_clock::now());
+      changed_.notify_all();
+    });
+  }
+  ~LineTimes() { log::setSink({}); }
+  // The first `n` times; fewer when they do not come within ten seconds.
+  std::vector<std::chrono::steady_clock::time_point> waitFor(size_t n) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(10), [&] { return times_.size() >= n; });
+    return {times_.begin(), times_.begin() + static_cast<long>(std::min(n, times_.size()))};
+  }
+
+ private:
+  std::string text_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::chrono::steady_clock::time_point> times_;
+};
+
+// A Unix socket client made before descriptors run out; connect() needs no new one.
+int unconnectedSocket() { return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+bool connectTo(int fd, const fs::path& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+// One answer line read from `fd`, waiting at most five seconds in all.
+std::string readAnswerLine(int fd) {
+  std::string line;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (line.find('\n') == std::string::npos) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd waiting{fd, POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&waiting, 1, static_cast<int>(left.count())) <= 0) break;
+    char chunk[256];
+    ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got <= 0) break;
+    line.append(chunk, static_cast<size_t>(got));
+  }
+  return line;
+}
+
+// Out of descriptors, the server cannot take a waiting connection: it tries
+// again now and then (not in a busy loop), takes it once a descriptor is
+// free, and serves on.
+TEST_F(ControlServerTest, RunningOutOfDescriptorsDelaysConnectionsWithoutSpinningOrFailing) {
+  auto server = start();
+  ASSERT_TRUE(server);
+  const int waiting = unconnectedSocket(), spare = unconnectedSocket();
+  ASSERT_GE(waiting, 0);
+  ASSERT_GE(spare, 0);
+  LineTimes failures("accepting a connection failed");
+  {
+    NoFreeDescriptors exhausted(waiting);
+    ASSERT_TRUE(exhausted.applied());
+    ASSERT_TRUE(connectTo(waiting, socket()));
+    ASSERT_TRUE(::send(waiting, requestLine({"echo", "late"}).data(), requestLine({"echo", "late"}).size(),
+                       MSG_NOSIGNAL) > 0);
+    auto times = failures.waitFor(3);
+    ASSERT_EQ(times.size(), 3u) << "the server did not keep trying to accept";
+    for (size_t i = 1; i < times.size(); ++i)
+      EXPECT_GE(times[i] - times[i - 1], std::chrono::milliseconds(50)) << "tries " << i << " and " << i + 1;
+    EXPECT_EQ(server->connectionCount(), 0u);
+    // One descriptor frees up (the limit still holds): the waiting
+    // connection gets it and its answer.
+    ::close(spare);
+    std::string answer = readAnswerLine(waiting);
+    ASSERT_FALSE(answer.empty()) << "the waiting connection was never served";
+    EXPECT_EQ(parseAnswerLine(answer.substr(0, answer.find('\n'))).value(), json::Value(json::Array{"late"}));
+  }
+  ::close(waiting);
+  // With the limit back, the server serves as before.
+  ControlClient client = connect();
+  ControlAnswer again = client.request({"echo", "again"});
+  ASSERT_TRUE(again.ok()) << again.errorMessage();
+  EXPECT_EQ(again.value(), json::Value(json::Array{"again"}));
+}
+
+// A test main thread that tells whoever waits when a task is posted to it.
+class SignallingMainThread : public testing::QueueMainThread {
+ public:
+  void post(std::function<void()> task) override {
+    testing::QueueMainThread::post(std::move(task));
+    std::lock_guard lock(mutex_);
+    ++posted_;
+    changed_.notify_all();
+  }
+  // Runs posted tasks until `done()` holds, waiting for each new task;
+  // false when it does not hold within ten seconds.
+  bool runUntil(const std::function<bool()>& done) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+      int seen;
+      {
+        std::lock_guard lock(mutex_);
+        seen = posted_;
+      }
+      runPending();
+      if (done()) return true;
+      std::unique_lock lock(mutex_);
+      if (!changed_.wait_until(lock, deadline, [&] { return posted_ != seen || done(); })) return done();
+    }
+  }
+  // Waits until `n` tasks in all have been posted.
+  bool waitForPosted(int n) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return posted_ >= n; });
+  }
+  // Wakes runUntil (from another thread) after `done()` may have changed.
+  void poke() {
+    std::lock_guard lock(mutex_);
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int posted_ = 0;
+};
+
 TEST_F(ControlServerTest, MainThreadCommandsAreAnsweredWhenTheMainLoopRunsThem) {
-  testing::QueueMainThread main;
+  SignallingMainThread main;
   ControlCommandRegistry commands(&main);
   std::atomic<int> ran{0};
   commands.add({.name = "tap", .usage = "", .help = "", .thread = ControlThread::Main, .handler = [&](ControlArguments&) {
@@ -260,11 +413,9 @@ TEST_F(ControlServerTest, MainThreadCommandsAreAnsweredWhenTheMainLoopRunsThem) 
   std::thread client([&] {
     answer = ControlClient::send(socket(), {"tap"});
     answered = true;
+    main.poke();
   });
-  while (!answered) {
-    main.runPending();
-    std::this_thread::yield();
-  }
+  EXPECT_TRUE(main.runUntil([&] { return answered.load(); }));
   client.join();
   ASSERT_TRUE(answer && answer->ok());
   EXPECT_EQ(answer->value(), json::Value(true));
@@ -274,10 +425,11 @@ TEST_F(ControlServerTest, MainThreadCommandsAreAnsweredWhenTheMainLoopRunsThem) 
   // client sees the connection close, and nothing crashes later.
   ControlClient waiting = std::get<ControlClient>(ControlClient::connect(socket()));
   ASSERT_TRUE(waiting.sendRaw(requestLine({"tap"})));
-  while (server->connectionCount() == 0) std::this_thread::yield();
+  ASSERT_TRUE(main.waitForPosted(2)) << "the second command never reached the main thread";
   server.reset();
   EXPECT_EQ(waiting.readLine(std::chrono::seconds(5)), "");
   main.runPending();
+  EXPECT_EQ(ran, 2);  // it ran, and its answer had nowhere to go
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The SQL module called as the bridge would: databases, versions,
 // statements and their shapes, keys and the page SQL policy.
+#include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <thread>
@@ -167,17 +169,78 @@ TEST_F(SQLite, ReadTransactionsRefuseEveryChangeTemporaryOnesToo) {
   }
 }
 
-TEST_F(SQLite, ASecondWriterWaitsForTheFirstInsteadOfFailing) {
+// Connections get a busy handler instead of SQLite's timed one: it tells the
+// test when a connection finds the database locked, and retries without
+// sleeping once the test lets it.
+class SQLiteBusyWait : public SQLite {
+ protected:
+  struct Waiting {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int busyCalls = 0;
+  };
+  static Waiting& waiting() {
+    static Waiting shared;
+    return shared;
+  }
+  static int onBusy(void*, int attempt) {
+    Waiting& w = waiting();
+    std::unique_lock lock(w.mutex);
+    ++w.busyCalls;
+    w.changed.notify_all();
+    // Gives the holder a moment, as SQLite's own handler does; bounded so a
+    // lock that is never released fails the call instead of hanging.
+    w.changed.wait_for(lock, std::chrono::milliseconds(5));
+    return attempt < 4000;
+  }
+  static int installBusyHandler(sqlite3* db, int) {
+    using BusyHandler = int (*)(sqlite3*, int (*)(void*, int), void*);
+    static const auto busyHandler = [] {
+      void* library = ::dlopen("libsqlcipher.so.0", RTLD_NOW | RTLD_NOLOAD);
+      return library ? reinterpret_cast<BusyHandler>(::dlsym(library, "sqlite3_busy_handler")) : nullptr;
+    }();
+    return busyHandler ? busyHandler(db, &onBusy, nullptr) : SQLITE_ERROR;
+  }
+  static const sql::SQLCipherLibrary* library() {
+    static const sql::SQLCipherLibrary copy = [] {
+      sql::SQLCipherLibrary l = *sql::SQLCipherLibrary::get();
+      l.busy_timeout = &installBusyHandler;
+      return l;
+    }();
+    return &copy;
+  }
+  void SetUp() override {
+    ASSERT_NE(sql::SQLCipherLibrary::get(), nullptr);
+    {
+      std::lock_guard lock(waiting().mutex);
+      waiting().busyCalls = 0;
+    }
+    SQLite::SetUp();
+  }
+  TQSQLite::Options options() override {
+    TQSQLite::Options options;
+    options.library = library();
+    return options;
+  }
+  // Waits until a connection has found the database locked.
+  static bool waitUntilBlocked() {
+    std::unique_lock lock(waiting().mutex);
+    return waiting().changed.wait_for(lock, std::chrono::seconds(10), [] { return waiting().busyCalls > 0; });
+  }
+};
+
+TEST_F(SQLiteBusyWait, ASecondWriterWaitsForTheFirstInsteadOfFailing) {
   open("notes");
   std::string first = transaction("1"), second = transaction("1");
   ASSERT_FALSE(call("beginTransaction", {{"transactionId", first}}));
   std::optional<json::Value> secondBegin = json::Value("not run");
-  std::thread waiting([&] { secondBegin = call("beginTransaction", {{"transactionId", second}}); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let it run into the lock
+  std::thread waitingWriter([&] { secondBegin = call("beginTransaction", {{"transactionId", second}}); });
+  EXPECT_TRUE(waitUntilBlocked()) << "the second BEGIN never found the database locked";
   run(first, "CREATE TABLE n (a)");
   call("commitTransaction", {{"transactionId", first}});
-  waiting.join();
+  waitingWriter.join();
   EXPECT_FALSE(secondBegin) << text(secondBegin);  // it began once the first committed
+  EXPECT_EQ(field(run(second, "INSERT INTO n VALUES (1)"), "error"), "<none>");
 }
 
 TEST_F(SQLite, EncryptedDatabasesNeedTheirPassphrase) {

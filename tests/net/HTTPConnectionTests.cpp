@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "net/HttpServerHarness.h"
@@ -47,10 +48,11 @@ TEST(HTTPConnection, ALateAnswerHoldsBackTheAnswersBehindIt) {
 TEST(HTTPConnection, BodySplitOverChunksIsHandedOverWhenCompleteAndExtraBytesStartTheNextRequest) {
   RecordingDelegate delegate;
   HttpServerHarness server(&delegate);
-  LoopbackClient client(server.port(), std::chrono::milliseconds(300));
-  client.send("POST /p HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nab");
-  EXPECT_FALSE(client.readAnswer());  // the body is incomplete: no request yet
-  EXPECT_EQ(delegate.count(), 0u);
+  LoopbackClient client(server.port());
+  const std::string head = "POST /p HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nab";
+  client.send(head);
+  ASSERT_TRUE(server.waitForBytesReceived(head.size()));
+  EXPECT_EQ(delegate.count(), 0u);  // the body is incomplete: no request yet
   client.send("cde" + getRequest("/next", server.port()));
   auto requests = delegate.waitForRequests(2);
   ASSERT_EQ(requests.size(), 2u);
@@ -187,41 +189,79 @@ TEST(HTTPConnection, ManyPipelinedRequestsAreAllAnsweredDespiteTheQueueBound) {
   }
 }
 
-TEST(HTTPConnection, IdleAndSlowConnectionsAreClosedButOnesAwaitingOurAnswerAreNot) {
-  RecordingDelegate delegate;
-  HTTPLimits limits;
-  limits.idleTimeout = std::chrono::milliseconds(150);
-  limits.requestTimeout = std::chrono::milliseconds(300);
-  HttpServerHarness server(&delegate, limits);
+// Deadlines run on a clock the test moves: idle 150 ms, a request 300 ms.
+class HTTPConnectionDeadlines : public ::testing::Test {
+ protected:
+  static constexpr std::chrono::milliseconds kIdle{150}, kRequest{300};
+  static HTTPLimits limits() {
+    HTTPLimits limits;
+    limits.idleTimeout = kIdle;
+    limits.requestTimeout = kRequest;
+    return limits;
+  }
+  void advance(int ms) { server_.advance(std::chrono::milliseconds(ms)); }
 
-  LoopbackClient idle(server.port());
-  EXPECT_TRUE(idle.waitForClose());  // connected, sent nothing
+  RecordingDelegate delegate_;
+  HttpServerHarness server_{&delegate_, limits(), std::make_shared<ManualTimerSource>()};
+};
 
-  LoopbackClient slow(server.port());
-  slow.send("GET /slow HTTP/1.1\r\nHost: 127.0.0.1\r\n");  // never finishes its header
+TEST_F(HTTPConnectionDeadlines, AConnectionThatSendsNothingIsClosedWhenIdleTimeHasPassed) {
+  LoopbackClient idle(server_.port());
+  ASSERT_TRUE(delegate_.waitForConnections(1));
+  advance(149);
+  EXPECT_EQ(server_.openConnections(), 1u);
+  advance(1);
+  EXPECT_EQ(server_.openConnections(), 0u);
+  EXPECT_TRUE(idle.waitForClose());
+}
+
+TEST_F(HTTPConnectionDeadlines, ARequestMustArriveWholeWithinItsTimeFromItsFirstByte) {
+  // A header that never ends.
+  LoopbackClient slow(server_.port());
+  const std::string start = "GET /slow HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+  slow.send(start);
+  ASSERT_TRUE(server_.waitForBytesReceived(start.size()));
+  EXPECT_TRUE(server_.timers().hasPending(kRequest));
+  advance(299);
+  EXPECT_EQ(server_.openConnections(), 1u);
+  advance(1);
+  EXPECT_EQ(server_.openConnections(), 0u);
   EXPECT_TRUE(slow.waitForClose());
 
-  // A trickle of bytes does not keep a request alive past its deadline.
-  LoopbackClient trickle(server.port());
-  std::string request = getRequest("/trickle", server.port());
-  bool closed = false;
-  for (size_t i = 0; i + 1 < request.size() && !closed; ++i) {
+  // A trickle of bytes, one every 50 ms, does not move the deadline.
+  LoopbackClient trickle(server_.port());
+  const std::string request = getRequest("/trickle", server_.port());
+  size_t received = start.size();
+  for (size_t i = 0; i < 6; ++i) {
     trickle.send(request.substr(i, 1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    closed = server.openConnections() == 0;
+    ASSERT_TRUE(server_.waitForBytesReceived(received += 1)) << "byte " << i;
+    EXPECT_EQ(server_.openConnections(), 1u) << "closed early, after " << i * 50 << " ms";
+    advance(50);
   }
-  EXPECT_TRUE(closed);
+  EXPECT_EQ(server_.openConnections(), 0u);
+  EXPECT_TRUE(trickle.waitForClose());
+  EXPECT_EQ(delegate_.count(), 0u);
+}
 
-  delegate.answerLater = true;
-  LoopbackClient waiting(server.port());
-  waiting.send(getRequest("/late", server.port()));
-  auto requests = delegate.waitForRequests(1);
+TEST_F(HTTPConnectionDeadlines, AConnectionAwaitingOurAnswerIsNeverTimedOutAndIdlesAfterIt) {
+  delegate_.answerLater = true;
+  LoopbackClient waiting(server_.port());
+  waiting.send(getRequest("/late", server_.port()));
+  auto requests = delegate_.waitForRequests(1);
   ASSERT_EQ(requests.size(), 1u);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // well past both deadlines
+  EXPECT_TRUE(server_.timers().pendingDelays().empty());
+  advance(10 * kRequest.count());  // well past both deadlines
+  EXPECT_EQ(server_.openConnections(), 1u);
   requests[0]->setResponse(makeHTTPResponse(HTTPStatus::ok, "late"));
   auto answer = waiting.readAnswer();
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->body, "late");
+  // Answered, it is idle again: the idle deadline runs from now.
+  ASSERT_TRUE(server_.waitOnServer([&](HTTPServer&) { return server_.timers().hasPending(kIdle); }));
+  advance(149);
+  EXPECT_EQ(server_.openConnections(), 1u);
+  advance(1);
+  EXPECT_EQ(server_.openConnections(), 0u);
 }
 
 TEST(HTTPConnection, BodiesBeyondTheSharedBudgetGet503) {
@@ -236,13 +276,74 @@ TEST(HTTPConnection, BodiesBeyondTheSharedBudgetGet503) {
   };
   LoopbackClient first(server.port()), second(server.port());
   first.send(post(1000));  // announced, not sent yet: its bytes are reserved
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(server.waitOnServer([](HTTPServer& s) { return s.bufferedBodyBytes() == 1000; }));
   second.send(post(600));
   auto refused = second.readAnswer();
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->status, 503);
   first.send(std::string(1000, 'x'));
   ASSERT_EQ(delegate.waitForRequests(1).size(), 1u);
+}
+
+// A chunked body announces no length: it counts against the shared budget
+// as the largest body allowed, and its size is checked as it arrives.
+TEST(HTTPConnection, ChunkedBodiesAreHeldToTheBodyLimitAndTheSharedBudget) {
+  RecordingDelegate delegate;
+  delegate.answerLater = true;
+  HTTPLimits limits;
+  limits.maxBodyBytes = 1000;
+  limits.maxBufferedBodyBytes = 1500;
+  HttpServerHarness server(&delegate, limits);
+  const std::string chunkedHead = "POST /c HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+  auto chunk = [](const std::string& bytes) {
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx", bytes.size());
+    return std::string(size) + "\r\n" + bytes + "\r\n";
+  };
+  auto budget = [&] { return server.worker().performAndWait([&] { return server.server().bufferedBodyBytes(); }); };
+
+  // Within the limit: the body arrives whole, in its chunks.
+  {
+    LoopbackClient client(server.port());
+    client.send(chunkedHead + chunk(std::string(400, 'a')) + chunk(std::string(500, 'b')));
+    ASSERT_TRUE(server.waitOnServer([](HTTPServer& s) { return s.bufferedBodyBytes() == 1000; }));
+    client.send(chunk("c") + "0\r\n\r\n");
+    auto requests = delegate.waitForRequests(1);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]->request().body(), std::string(400, 'a') + std::string(500, 'b') + "c");
+    requests[0]->setResponse(makeHTTPResponse(HTTPStatus::ok, "taken"));
+    auto answer = client.readAnswer();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
+  }
+  ASSERT_TRUE(server.waitOnServer([](HTTPServer& s) { return s.bufferedBodyBytes() == 0; }));
+
+  // Beyond the body limit, however it is cut into chunks.
+  {
+    LoopbackClient client(server.port());
+    client.send(chunkedHead + chunk(std::string(600, 'a')) + chunk(std::string(401, 'b')) + "0\r\n\r\n");
+    auto answer = client.readAnswer();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 413);
+    EXPECT_TRUE(client.waitForClose());
+  }
+  EXPECT_EQ(budget(), 0u);
+
+  // A chunked body that does not fit beside a body being received.
+  {
+    LoopbackClient first(server.port()), second(server.port());
+    first.send("POST /b HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 600\r\n\r\n");
+    ASSERT_TRUE(server.waitOnServer([](HTTPServer& s) { return s.bufferedBodyBytes() == 600; }));
+    second.send(chunkedHead + chunk("small"));
+    auto refused = second.readAnswer();
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 503);
+    EXPECT_TRUE(second.waitForClose());
+    EXPECT_EQ(budget(), 600u);
+  }
+  // Both connections closed: their reservations went with them.
+  ASSERT_TRUE(server.waitOnServer([](HTTPServer& s) { return s.bufferedBodyBytes() == 0; }));
+  EXPECT_EQ(delegate.count(), 1u);
 }
 
 }  // namespace

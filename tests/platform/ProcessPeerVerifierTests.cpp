@@ -5,6 +5,11 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
 #include "platform/linux/ProcessPeerVerifier.h"
 #include "platform/linux/SameUserPeerVerifier.h"
 
@@ -134,6 +139,147 @@ TEST(SameUserPeerVerifier, AcceptsTheUsersOwnProgramsAndRefusesAnotherUsers) {
 TEST(SameUserPeerVerifier, AConnectionMissingFromTheKernelTableIsRefused) {
   SameUserPeerVerifier verifier(::geteuid(), "/nonexistent");
   EXPECT_FALSE(verifier.isShellPeer({make_address("127.0.0.1"), 45678}, {make_address("127.0.0.1"), 3000}));
+}
+
+// A /proc tree in a temporary folder: processes with their parents and open
+// sockets, and the kernel's TCP tables.
+class FakeProc {
+ public:
+  FakeProc() {
+    root_ = std::filesystem::temp_directory_path() /
+            ("tavero-proc-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(root_ / "net");
+    // Entries that are not processes.
+    std::filesystem::create_directories(root_ / "sys");
+    std::ofstream(root_ / "uptime") << "1.0 1.0\n";
+  }
+  ~FakeProc() { std::filesystem::remove_all(root_); }
+
+  // Process `pid` with parent `parent`, named `command` (spaces and
+  // parentheses included, as the kernel writes it), holding `sockets`.
+  void process(pid_t pid, pid_t parent, const std::string& command, std::vector<unsigned long> sockets = {}) {
+    auto folder = root_ / std::to_string(pid);
+    std::filesystem::remove_all(folder);  // described again: replaced
+    std::filesystem::create_directories(folder / "fd");
+    std::ofstream(folder / "stat") << pid << " (" << command << ") S " << parent << " " << pid << " 0 0 -1\n";
+    std::filesystem::create_symlink("/dev/null", folder / "fd" / "0");
+    int fd = 3;
+    for (unsigned long inode : sockets)
+      std::filesystem::create_symlink("socket:[" + std::to_string(inode) + "]", folder / "fd" / std::to_string(fd++));
+  }
+  // One line of /proc/net/tcp for a socket whose local end is `local`, remote end `remote` (written
+  // as the kernel does, "0100007F:0BB8"), owned by `uid`.
+  void tcp(const std::string& local, const std::string& remote, uid_t uid, unsigned long inode,
+           const char* table = "net/tcp") {
+    auto& lines = tables_[table];
+    lines += "   " + std::to_string(slot_++) + ": " + local + " " + remote +
+             " 01 00000000:00000000 00:00000000 00000000 " + std::to_string(uid) + " 0 " + std::to_string(inode) +
+             " 1 0000000000000000 20 4 30 10 -1\n";
+    std::ofstream(root_ / table) << "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt"
+                                    "   uid  timeout inode\n"
+                                 << lines;
+  }
+  const std::filesystem::path& root() const { return root_; }
+
+ private:
+  std::filesystem::path root_;
+  std::map<std::string, std::string> tables_;
+  int slot_ = 0;
+};
+
+// 127.0.0.1:3000, the bridge, and a client at 127.0.0.1:45678.
+const tcp::endpoint kBridge(make_address("127.0.0.1"), 3000);
+const tcp::endpoint kClient(make_address("127.0.0.1"), 45678);
+constexpr const char* kBridgeText = "0100007F:0BB8";
+constexpr const char* kClientText = "0100007F:B26E";
+
+class ProcessPeerVerifierInFakeProc : public ::testing::Test {
+ protected:
+  static constexpr pid_t kShell = 100;
+  void SetUp() override {
+    proc_.process(1, 0, "init");
+    proc_.process(kShell, 1, "tavero");
+    proc_.process(101, kShell, "WebKitNetworkProcess");
+    proc_.process(102, 101, "Web (Content) ) x");  // a grandchild with an awkward name
+    proc_.process(200, 1, "curl");                 // another program of the machine
+    // The bridge's end of the connection, held by the shell.
+    proc_.tcp(kBridgeText, kClientText, 1000, 5000);
+  }
+  bool accepted(const tcp::endpoint& peer = kClient, const tcp::endpoint& local = kBridge) {
+    return ProcessPeerVerifier(kShell, proc_.root()).isShellPeer(peer, local);
+  }
+  FakeProc proc_;
+};
+
+TEST_F(ProcessPeerVerifierInFakeProc, AcceptsOnlyConnectionsHeldByTheShellsDescendants) {
+  proc_.tcp(kClientText, kBridgeText, 1000, 6000);  // the client's end
+  EXPECT_FALSE(accepted()) << "nobody holds the client's end";
+  proc_.process(300, 1, "curl", {6000});
+  EXPECT_FALSE(accepted()) << "a program that is not the shell's";
+  proc_.process(102 + 1000, 102, "child of a grandchild", {6000});
+  EXPECT_TRUE(accepted());
+}
+
+TEST_F(ProcessPeerVerifierInFakeProc, TheShellItselfAndItsParentsAreNotItsWebViews) {
+  proc_.tcp(kClientText, kBridgeText, 1000, 6000);
+  proc_.process(kShell, 1, "tavero", {5000, 6000});  // the shell holds both ends itself
+  EXPECT_FALSE(accepted());
+  proc_.process(1, 0, "init", {6000});
+  EXPECT_FALSE(accepted());
+}
+
+TEST_F(ProcessPeerVerifierInFakeProc, OnlyTheClientsEndOfTheConnectionCounts) {
+  // A web process holding the bridge's end (say it inherited it) does not
+  // make a stranger's client end the shell's.
+  proc_.tcp(kClientText, kBridgeText, 1000, 6000);
+  proc_.process(200, 1, "curl", {6000});
+  proc_.process(101, kShell, "WebKitNetworkProcess", {5000});
+  EXPECT_FALSE(accepted());
+  // Nor does a connection from another port of the same address.
+  proc_.process(102, 101, "WebKitWebProcess", {6000});
+  EXPECT_FALSE(accepted({make_address("127.0.0.1"), 45679}));
+  EXPECT_TRUE(accepted());
+}
+
+TEST_F(ProcessPeerVerifierInFakeProc, IPv6ConnectionsAreLookedUpInTheirOwnTable) {
+  const std::string loopback6 = "00000000000000000000000001000000";
+  proc_.tcp(loopback6 + ":B26E", loopback6 + ":0BB8", 1000, 7000, "net/tcp6");
+  proc_.process(101, kShell, "WebKitNetworkProcess", {7000});
+  EXPECT_TRUE(accepted({make_address("::1"), 45678}, {make_address("::1"), 3000}));
+  // The same ports over IPv4 are another connection.
+  EXPECT_FALSE(accepted());
+}
+
+TEST_F(ProcessPeerVerifierInFakeProc, DamagedEntriesAreSkippedAndNothingLoops) {
+  std::ofstream(proc_.root() / "net/tcp") << "  sl  local_address rem_address\n"
+                                          << "   0: garbage\n"
+                                          << "   1: 0100007F:ZZZZ 0100007F:0BB8 01 0:0 0:0 0 1000 0 6000\n"
+                                          << "   2: 0100007F:B26E 0100007F:0BB8 01 0:0 0:0 0 1000 0 0\n";
+  proc_.process(101, kShell, "WebKitNetworkProcess", {6000});
+  EXPECT_FALSE(accepted());  // the only matching line has no inode (a closing socket)
+  std::ofstream(proc_.root() / "103" / "stat") << "no parenthesis here";
+  std::filesystem::create_directories(proc_.root() / "104");  // a process that went away: no stat
+  // Processes that are each other's parents (as a pid reused at the wrong
+  // moment can make it look) do not make the search go round for ever.
+  proc_.process(400, 401, "a");
+  proc_.process(401, 400, "b");
+  auto below = ProcessPeerVerifier(kShell, proc_.root()).descendants(400);
+  EXPECT_EQ(below, (std::set<pid_t>{400, 401}));
+}
+
+TEST(SameUserPeerVerifierInFakeProc, AcceptsTheClientsEndOwnedByTheUserAndNothingElse) {
+  FakeProc proc;
+  proc.tcp(kBridgeText, kClientText, 1000, 5000);  // the bridge's end: the serving user's
+  proc.tcp(kClientText, kBridgeText, 2000, 6000);  // the client's end: another user's
+  EXPECT_FALSE(SameUserPeerVerifier(1000, proc.root()).isShellPeer(kClient, kBridge));
+  EXPECT_TRUE(SameUserPeerVerifier(2000, proc.root()).isShellPeer(kClient, kBridge));
+  // A client end that is gone from the table.
+  EXPECT_FALSE(SameUserPeerVerifier(2000, proc.root()).isShellPeer({make_address("127.0.0.1"), 1}, kBridge));
+  // IPv6 clients are looked up in tcp6, which this machine lacks here.
+  EXPECT_FALSE(SameUserPeerVerifier(2000, proc.root()).isShellPeer({make_address("::1"), 45678},
+                                                                   {make_address("::1"), 3000}));
 }
 
 }  // namespace

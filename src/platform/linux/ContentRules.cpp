@@ -12,9 +12,17 @@
 namespace tavero::platform {
 namespace {
 
+// WebKit reads the rules as strict JSON: control characters in a string
+// must be escaped, or the whole rule set fails to compile.
 std::string jsonString(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[7];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+      out += escaped;
+      continue;
+    }
     if (c == '"' || c == '\\') out += '\\';
     out += c;
   }
