@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/AtomicFile.h"
 #include "log/Log.h"
 
 extern char** environ;
@@ -151,18 +152,8 @@ void updateSchemeHandlerCache(const fs::path& folder, const std::string& fileNam
     for (const auto& entry : entries) text += entry + ";";
     text += "\n";
   }
-  fs::path temporary = folder / ".mimeinfo.cache.new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) {
-      log::warning("install: cannot write " + temporary.string());
-      return;
-    }
-  }
-  std::error_code ec;
-  fs::rename(temporary, cache, ec);
-  if (ec) log::warning("install: cannot write " + cache.string() + ": " + ec.message());
+  // Every application of the desktop reads the cache.
+  if (auto error = base::writeFileAtomically(cache, text, 0644)) log::warning("install: " + *error);
 }
 
 bool isDesktopScheme(std::string_view scheme) {
@@ -220,19 +211,8 @@ std::variant<DesktopEntry, std::string> installDesktopEntry(const platform::Bund
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (ec) return "cannot make " + folder.string() + ": " + ec.message();
-  fs::path target = folder / entry.fileName;
-  fs::path temporary = folder / ("." + entry.fileName + ".new");
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << entry.text;
-    if (!out.flush()) return "cannot write " + temporary.string();
-  }
-  ::chmod(temporary.c_str(), 0644);
-  fs::rename(temporary, target, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
-    return "cannot write " + target.string() + ": " + ec.message();
-  }
+  // The desktop's menus and URL handling read the entry.
+  if (auto error = base::writeFileAtomically(folder / entry.fileName, entry.text, 0644)) return *error;
   refreshHandlerCache(folder, entry.fileName, entry.schemes);
   return entry;
 }

@@ -48,15 +48,16 @@ void removeLeftovers(const fs::path& file, const fs::path& ours) {
 
 }  // namespace
 
-std::optional<std::string> writeFileAtomically(const fs::path& file, std::string_view content) {
+std::optional<std::string> writeFileAtomically(const fs::path& file, std::string_view content, mode_t mode) {
   const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
   createPrivateFolders(folder);  // a failure shows in the open below
   fs::path temporary = file;
   temporary += ".tmp-" + std::to_string(::getpid());
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return failure("cannot create", temporary, errno);
-  // A leftover of a crashed writer keeps its old mode through O_TRUNC.
-  if (::fchmod(fd, 0600) != 0) {
+  // A leftover of a crashed writer keeps its old mode through O_TRUNC, and
+  // the umask narrows a new file's.
+  if (::fchmod(fd, mode) != 0) {
     int error = errno;
     ::close(fd);
     ::unlink(temporary.c_str());

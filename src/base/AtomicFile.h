@@ -4,6 +4,8 @@
 // folder is flushed too, so the rename itself survives a power cut.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -11,11 +13,13 @@
 
 namespace tavero::base {
 
-// Writes `content` to `file` as above (mode 0600, missing folders 0700). REQUIRES: one writer
-// per file at a time (callers lock). Returns a message naming
+// Writes `content` to `file` as above (mode `mode`, by default only its user
+// may read it; missing folders 0700). REQUIRES: one writer per file at a
+// time (callers lock). Returns a message naming
 // the step that failed; the old file is then untouched. Leftover temporary
 // files of a crashed writer ("<name>.tmp-*") are removed on the next write.
-std::optional<std::string> writeFileAtomically(const std::filesystem::path& file, std::string_view content);
+std::optional<std::string> writeFileAtomically(const std::filesystem::path& file, std::string_view content,
+                                               mode_t mode = 0600);
 
 // Removes from `folder` the temporary files ("<name>.tmp-<pid>") of writes
 // above that a kill interrupted: those whose names start with `namePrefix`

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "base/AtomicFile.h"
 #include "control/ControlProtocol.h"
 #include "json/JsonCodec.h"
 #include "log/Log.h"
@@ -124,21 +125,8 @@ std::optional<std::string> RunningShells::add(const RunningShell& shell) {
   if (auto error = makePrivateFolder()) return error;
   auto started = processStartTime(shell.pid);
   if (!started) return "process " + std::to_string(shell.pid) + " is not running";
-  fs::path entry = entryPath(shell.pid);
-  fs::path temporary = entry;
-  temporary += ".new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << oneLineJSON(entryJSON(shell, *started)) << "\n";
-    if (!out.flush()) return "cannot write " + temporary.string();
-  }
-  std::error_code ec;
-  fs::rename(temporary, entry, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
-    return "cannot write " + entry.string() + ": " + ec.message();
-  }
-  return std::nullopt;
+  // Other shells of this user read the entry; the folder keeps everyone else out.
+  return base::writeFileAtomically(entryPath(shell.pid), oneLineJSON(entryJSON(shell, *started)) + "\n", 0644);
 }
 
 void RunningShells::remove(pid_t pid) {
