@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 #include "base/AtomicFile.h"
+#include "base/FileRead.h"
 #include "log/Log.h"
 
 extern char** environ;
@@ -111,20 +111,13 @@ void refreshHandlerCache(const fs::path& folder, const std::string& fileName, co
   updateSchemeHandlerCache(folder, fileName, schemes);
 }
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 }  // namespace
 
 void updateSchemeHandlerCache(const fs::path& folder, const std::string& fileName,
                               const std::vector<std::string>& schemes) {
   const fs::path cache = folder / "mimeinfo.cache";
   std::vector<std::pair<std::string, std::vector<std::string>>> handlers;  // type -> entries, in file order
-  std::istringstream lines(readFile(cache));
+  std::istringstream lines(base::readFileText(cache).value_or(""));
   bool inCache = false;
   for (std::string line; std::getline(lines, line);) {
     if (line.starts_with("[")) {
@@ -233,7 +226,7 @@ std::vector<InstalledApp> installedApps(const fs::path& folder) {
     if (!name.starts_with("tavero-") || file.path().extension() != ".desktop") continue;
     InstalledApp app;
     app.entry = file.path();
-    std::istringstream lines(readFile(file.path()));
+    std::istringstream lines(base::readFileText(file.path()).value_or(""));
     for (std::string line; std::getline(lines, line);) {
       size_t equals = line.find('=');
       if (equals == std::string::npos) continue;

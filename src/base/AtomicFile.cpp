@@ -8,8 +8,6 @@
 #include <charconv>
 #include <csignal>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "log/Log.h"
@@ -116,17 +114,6 @@ int removeInterruptedWrites(const fs::path& folder, std::string_view namePrefix)
     }
   }
   return removed;
-}
-
-FileContent readWholeFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    if (errno == ENOENT) return {};
-    return {std::nullopt, failure("cannot open", file, errno)};
-  }
-  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) return {std::nullopt, failure("cannot read", file, EIO)};
-  return {std::move(text), std::nullopt};
 }
 
 }  // namespace tavero::base

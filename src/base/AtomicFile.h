@@ -28,12 +28,4 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& file
 // Returns how many were removed; each removal and failure is logged.
 int removeInterruptedWrites(const std::filesystem::path& folder, std::string_view namePrefix = {});
 
-// The content of `file`; nullopt when it does not exist. A file that exists
-// but cannot be read gives a message.
-struct FileContent {
-  std::optional<std::string> text;
-  std::optional<std::string> error;
-};
-FileContent readWholeFile(const std::filesystem::path& file);
-
 }  // namespace tavero::base

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/AtomicFile.h"
+#include "base/FileRead.h"
 
 namespace tavero::base {
 namespace {
@@ -31,6 +32,54 @@ class BaseFiles : public ::testing::Test {
   fs::path root_;
 };
 
+TEST_F(BaseFiles, ReadsEveryByteOfFilesLargerThanOneChunk) {
+  std::string content(200'000, 'x');
+  content[0] = '\0';
+  content[100'000] = '\n';
+  content.back() = 'z';
+  fs::path file = write("large", content);
+  FileRead read = readFile(file);
+  EXPECT_TRUE(read.ok());
+  EXPECT_EQ(read.text, content);
+  EXPECT_EQ(readWholeFile(file).text, content);
+  EXPECT_EQ(readFileText(write("empty", "")), "");
+}
+
+TEST_F(BaseFiles, ALimitAllowsExactlyThatManyBytes) {
+  fs::path file = write("limited", std::string(70'000, 'a'));
+  EXPECT_TRUE(readFile(file, 70'000).ok());
+  FileRead over = readFile(file, 69'999);
+  EXPECT_EQ(over.result, FileRead::Result::tooLarge);
+  EXPECT_EQ(over.text, "");
+  EXPECT_EQ(readFileText(file, 10), std::nullopt);
+}
+
+TEST_F(BaseFiles, FilesWhoseSizeIsNotKnownBeforeReadingAreReadWhole) {
+  auto status = readFileText("/proc/self/status", 1 << 20);
+  ASSERT_TRUE(status);
+  EXPECT_NE(status->find("Pid:"), std::string::npos);
+}
+
+TEST_F(BaseFiles, TellsAMissingFileFromOneThatCannotBeRead) {
+  FileRead missing = readFile(root_ / "nothing");
+  EXPECT_EQ(missing.result, FileRead::Result::missing);
+  FileContent none = readWholeFile(root_ / "nothing");
+  EXPECT_FALSE(none.text);
+  EXPECT_FALSE(none.error);
+
+  FileRead folder = readFile(root_);
+  EXPECT_EQ(folder.result, FileRead::Result::cannotRead);
+  FileContent folderContent = readWholeFile(root_);
+  EXPECT_FALSE(folderContent.text);
+  EXPECT_EQ(folderContent.error, "cannot read " + root_.string() + ": Input/output error");
+
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads files without read permission";
+  fs::path locked = write("locked", "secret");
+  ::chmod(locked.c_str(), 0);
+  EXPECT_EQ(readFile(locked).result, FileRead::Result::cannotOpen);
+  EXPECT_EQ(readWholeFile(locked).error, "cannot open " + locked.string() + ": Permission denied");
+}
+
 TEST_F(BaseFiles, AtomicWritesGiveTheAskedModeWhateverTheUmaskAndTheOldFile) {
   mode_t oldMask = ::umask(077);
   fs::path file = root_ / "folder" / "entry";
@@ -42,7 +91,7 @@ TEST_F(BaseFiles, AtomicWritesGiveTheAskedModeWhateverTheUmaskAndTheOldFile) {
   ASSERT_EQ(::stat(file.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0600u);
   ::umask(oldMask);
-  
+  EXPECT_EQ(readFileText(file), "two");
 }
 
 }  // namespace

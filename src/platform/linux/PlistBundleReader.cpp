@@ -5,13 +5,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <system_error>
 #include <vector>
 
+#include "base/FileRead.h"
 #include "log/Log.h"
 #include "platform/linux/PlistDiagnosis.h"
 
@@ -51,17 +50,6 @@ std::string folderName(const fs::path& absolute) {
   fs::path normal = absolute.lexically_normal();
   if (!normal.has_filename() && normal.has_relative_path()) normal = normal.parent_path();
   return normal.filename().string();
-}
-
-std::optional<std::string> readSmallFile(const fs::path& file) {
-  std::error_code ec;
-  auto size = fs::file_size(file, ec);
-  if (ec || size > maximumPlistSize) return std::nullopt;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) return std::nullopt;
-  return data;
 }
 
 void warnIgnored(const char* key, const char* expected) {
@@ -197,7 +185,7 @@ std::variant<BundleInfo, std::string> readBundle(const fs::path& folder) {
 
   fs::path plistPath = path / "Info.plist";
   if (!fs::is_regular_file(plistPath, ec)) return "Bundle has no Info.plist: " + quoted(plistPath);
-  auto data = readSmallFile(plistPath);
+  auto data = base::readFileText(plistPath, maximumPlistSize);
   if (!data) return "Could not read " + quoted(plistPath);
 
   plist_t rawRoot = nullptr;

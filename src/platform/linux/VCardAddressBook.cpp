@@ -7,11 +7,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <set>
 
+#include "base/FileRead.h"
 #include "log/Log.h"
 
 namespace tavero::platform {
@@ -485,17 +485,13 @@ bool isVCardFile(const fs::directory_entry& entry) {
 }
 
 std::optional<std::string> readSmallFile(const fs::path& path) {
-  std::error_code ec;
-  auto size = fs::file_size(path, ec);
-  if (ec) return std::nullopt;
-  if (size > VCardAddressBook::kMaxFileBytes) {
+  base::FileRead read = base::readFile(path, VCardAddressBook::kMaxFileBytes);
+  if (read.result == base::FileRead::Result::tooLarge) {
     log::warning("contacts: " + path.string() + " is larger than " +
                  std::to_string(VCardAddressBook::kMaxFileBytes / (1024 * 1024)) + " MiB; skipped");
-    return std::nullopt;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (!read.ok()) return std::nullopt;
+  return std::move(read.text);
 }
 
 }  // namespace
