@@ -3,6 +3,7 @@
 #include <cctype>
 #include <string>
 
+#include "json/Hex.h"
 #include "json/JsonCodec.h"
 #include "json/Utf8.h"
 #include "modules/sql/PageSQLAuthorizer.h"
@@ -91,17 +92,6 @@ int bind(const SQLCipherLibrary& lib, sqlite3_stmt* statement, int index, const 
   return SQLITE_MISUSE;
 }
 
-std::string hex(const unsigned char* bytes, int count) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(static_cast<size_t>(count) * 2);
-  for (int i = 0; i < count; ++i) {
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 15];
-  }
-  return text;
-}
-
 // The length of `text` written as a JSON string.
 size_t quotedLength(std::string_view text) {
   size_t length = text.size() + 2;
@@ -141,7 +131,7 @@ json::Value column(const SQLCipherLibrary& lib, sqlite3_stmt* statement, int ind
     }
     case SQLITE_BLOB: {
       auto blob = static_cast<const unsigned char*>(lib.column_blob(statement, index));
-      return json::Value(hex(blob, lib.column_bytes(statement, index)));
+      return json::Value(json::hexText({blob, static_cast<size_t>(lib.column_bytes(statement, index))}));
     }
     default: return json::Value();
   }
