@@ -3,6 +3,7 @@
 #include <cctype>
 #include <string>
 
+#include "base/AsciiText.h"
 #include "json/Hex.h"
 #include "json/JsonCodec.h"
 #include "json/Utf8.h"
@@ -30,10 +31,7 @@ class PreparedStatement {
 // in any case. A plain prefix test: "ENDING" begins with "END".
 bool beginsWithWord(std::string_view sql, std::string_view word) {
   while (!sql.empty() && std::isspace(static_cast<unsigned char>(sql.front()))) sql.remove_prefix(1);
-  if (sql.size() < word.size()) return false;
-  for (size_t i = 0; i < word.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(sql[i])) != word[i]) return false;
-  return true;
+  return base::startsWithIgnoringAsciiCase(sql, word);
 }
 
 // The Web SQL code for an error SQLite reported with `message`.
