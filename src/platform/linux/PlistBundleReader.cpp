@@ -3,13 +3,14 @@
 #include <plist/plist.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <system_error>
 #include <vector>
 
+#include "base/AsciiText.h"
+#include "base/URLScheme.h"
 #include "base/FileRead.h"
 #include "log/Log.h"
 #include "platform/linux/PlistDiagnosis.h"
@@ -110,12 +111,7 @@ bool boolValue(plist_t dict, const char* key) {
   return value != 0;
 }
 
-bool isURLScheme(const std::string& text) {
-  if (text.empty() || text.size() > 64 || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
-  return std::all_of(text.begin(), text.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
-  });
-}
+bool isURLScheme(const std::string& text) { return text.size() <= 64 && base::isURLScheme(text); }
 
 // The schemes of every URL type, lower-cased, each once; texts that are not
 // schemes (one could carry a line break into a desktop entry) are skipped.
@@ -135,8 +131,7 @@ std::vector<std::string> urlSchemesOf(plist_t dict) {
         log::warning("Info.plist: \"" + scheme + "\" in CFBundleURLSchemes is not a URL scheme; ignored");
         continue;
       }
-      std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                     [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+      scheme = base::asciiLowercased(scheme);
       if (std::find(schemes.begin(), schemes.end(), scheme) == schemes.end()) schemes.push_back(scheme);
     }
   }
