@@ -72,7 +72,9 @@ TEST_F(BaseFiles, TellsAMissingFileFromOneThatCannotBeRead) {
   FileContent folderContent = readWholeFile(root_);
   EXPECT_FALSE(folderContent.text);
   EXPECT_EQ(folderContent.error, "cannot read " + root_.string() + ": Input/output error");
+}
 
+TEST_F(BaseFiles, AFileThatMayNotBeOpenedGivesTheSystemsReason) {
   if (::geteuid() == 0) GTEST_SKIP() << "root reads files without read permission";
   fs::path locked = write("locked", "secret");
   ::chmod(locked.c_str(), 0);

@@ -61,7 +61,6 @@ std::optional<Number> parseDecimal(std::string_view text) {
   return number;
 }
 
-
 // One shell word as os-release writes values: runs of "double-quoted" (where
 // a backslash escapes $ " \ and `), 'single-quoted' and bare characters,
 // ended by unquoted white space. nullopt when a quote is not closed.

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "base/AsciiText.h"
-#include "base/URLScheme.h"
 #include "base/FileRead.h"
+#include "base/URLScheme.h"
 #include "log/Log.h"
 #include "platform/linux/PlistDiagnosis.h"
 
