@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -11,6 +10,8 @@
 
 #include "app/DesktopEntry.h"
 #include "app/ExitStatus.h"
+#include "base/AsciiText.h"
+#include "base/URLScheme.h"
 #include "control/ControlClient.h"
 #include "control/RunningShells.h"
 #include "platform/linux/PlistBundleReader.h"
@@ -108,16 +109,7 @@ int startInstalledApp(const DesktopPlaces& places, const InstalledApp& app, cons
 
 }  // namespace
 
-std::string urlScheme(const std::string& url) {
-  size_t colon = url.find(':');
-  if (colon == std::string::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(url[0]))) return {};
-  std::string scheme;
-  for (char c : url.substr(0, colon)) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return {};
-    scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return scheme;
-}
+std::string urlScheme(const std::string& url) { return base::asciiLowercased(base::urlSchemeOf(url)); }
 
 int runInstall(const std::vector<std::string>& args, const DesktopPlaces& places, std::ostream& out,
                std::ostream& err) {

@@ -8,9 +8,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
+#include "base/AtomicFile.h"
+#include "base/FileRead.h"
 #include "log/Log.h"
 
 extern char** environ;
@@ -110,20 +111,13 @@ void refreshHandlerCache(const fs::path& folder, const std::string& fileName, co
   updateSchemeHandlerCache(folder, fileName, schemes);
 }
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 }  // namespace
 
 void updateSchemeHandlerCache(const fs::path& folder, const std::string& fileName,
                               const std::vector<std::string>& schemes) {
   const fs::path cache = folder / "mimeinfo.cache";
   std::vector<std::pair<std::string, std::vector<std::string>>> handlers;  // type -> entries, in file order
-  std::istringstream lines(readFile(cache));
+  std::istringstream lines(base::readFileText(cache).value_or(""));
   bool inCache = false;
   for (std::string line; std::getline(lines, line);) {
     if (line.starts_with("[")) {
@@ -151,18 +145,8 @@ void updateSchemeHandlerCache(const fs::path& folder, const std::string& fileNam
     for (const auto& entry : entries) text += entry + ";";
     text += "\n";
   }
-  fs::path temporary = folder / ".mimeinfo.cache.new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) {
-      log::warning("install: cannot write " + temporary.string());
-      return;
-    }
-  }
-  std::error_code ec;
-  fs::rename(temporary, cache, ec);
-  if (ec) log::warning("install: cannot write " + cache.string() + ": " + ec.message());
+  // Every application of the desktop reads the cache.
+  if (auto error = base::writeFileAtomically(cache, text, 0644)) log::warning("install: " + *error);
 }
 
 bool isDesktopScheme(std::string_view scheme) {
@@ -220,19 +204,8 @@ std::variant<DesktopEntry, std::string> installDesktopEntry(const platform::Bund
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (ec) return "cannot make " + folder.string() + ": " + ec.message();
-  fs::path target = folder / entry.fileName;
-  fs::path temporary = folder / ("." + entry.fileName + ".new");
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << entry.text;
-    if (!out.flush()) return "cannot write " + temporary.string();
-  }
-  ::chmod(temporary.c_str(), 0644);
-  fs::rename(temporary, target, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
-    return "cannot write " + target.string() + ": " + ec.message();
-  }
+  // The desktop's menus and URL handling read the entry.
+  if (auto error = base::writeFileAtomically(folder / entry.fileName, entry.text, 0644)) return *error;
   refreshHandlerCache(folder, entry.fileName, entry.schemes);
   return entry;
 }
@@ -253,7 +226,7 @@ std::vector<InstalledApp> installedApps(const fs::path& folder) {
     if (!name.starts_with("tavero-") || file.path().extension() != ".desktop") continue;
     InstalledApp app;
     app.entry = file.path();
-    std::istringstream lines(readFile(file.path()));
+    std::istringstream lines(base::readFileText(file.path()).value_or(""));
     for (std::string line; std::getline(lines, line);) {
       size_t equals = line.find('=');
       if (equals == std::string::npos) continue;

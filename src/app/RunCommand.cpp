@@ -5,14 +5,13 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <iostream>
 #include <memory>
 #include <variant>
 
 #include "app/ExitStatus.h"
 #include "app/ShellApplication.h"
+#include "base/FileRead.h"
 #include "control/ControlClient.h"
 #include "control/RunningShells.h"
 #include "json/JsonCodec.h"
@@ -84,8 +83,7 @@ std::optional<platform::MediaProfile> mediaFor(const RunOptions& options) {
 std::optional<platform::PushSettings> pushSettingsFor(const RunOptions& options) {
   std::optional<json::Object> profile;
   if (options.deviceProfile) {
-    std::ifstream in(*options.deviceProfile, std::ios::binary);
-    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string text = base::readFileText(*options.deviceProfile).value_or("");
     profile = json::JsonCodec::dictionaryWithJSONString(text);  // deviceFor has checked that it reads
   }
   auto settings = platform::pushSettingsFromProfile(profile ? profile->find("push") : nullptr);

@@ -9,8 +9,6 @@
 #include <charconv>
 #include <csignal>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "log/Log.h"
@@ -63,15 +61,16 @@ int FileWriteCalls::rename(const char* from, const char* to) { return ::rename(f
 
 FileWriteCalls* useFileWriteCalls(FileWriteCalls* replacement) { return replacedCalls.exchange(replacement); }
 
-std::optional<std::string> writeFileAtomically(const fs::path& file, std::string_view content) {
+std::optional<std::string> writeFileAtomically(const fs::path& file, std::string_view content, mode_t mode) {
   const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
   createPrivateFolders(folder);  // a failure shows in the open below
   fs::path temporary = file;
   temporary += ".tmp-" + std::to_string(::getpid());
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return failure("cannot create", temporary, errno);
-  // A leftover of a crashed writer keeps its old mode through O_TRUNC.
-  if (::fchmod(fd, 0600) != 0) {
+  // A leftover of a crashed writer keeps its old mode through O_TRUNC, and
+  // the umask narrows a new file's.
+  if (::fchmod(fd, mode) != 0) {
     int error = errno;
     ::close(fd);
     ::unlink(temporary.c_str());
@@ -130,17 +129,6 @@ int removeInterruptedWrites(const fs::path& folder, std::string_view namePrefix)
     }
   }
   return removed;
-}
-
-FileContent readWholeFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    if (errno == ENOENT) return {};
-    return {std::nullopt, failure("cannot open", file, errno)};
-  }
-  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) return {std::nullopt, failure("cannot read", file, EIO)};
-  return {std::move(text), std::nullopt};
 }
 
 }  // namespace tavero::base

@@ -29,11 +29,13 @@ class FileWriteCalls {
 // Meant for tests, while no write is in progress.
 FileWriteCalls* useFileWriteCalls(FileWriteCalls* calls);
 
-// Writes `content` to `file` as above (mode 0600, missing folders 0700). REQUIRES: one writer
-// per file at a time (callers lock). Returns a message naming
+// Writes `content` to `file` as above (mode `mode`, by default only its user
+// may read it; missing folders 0700). REQUIRES: one writer per file at a
+// time (callers lock). Returns a message naming
 // the step that failed; the old file is then untouched. Leftover temporary
 // files of a crashed writer ("<name>.tmp-*") are removed on the next write.
-std::optional<std::string> writeFileAtomically(const std::filesystem::path& file, std::string_view content);
+std::optional<std::string> writeFileAtomically(const std::filesystem::path& file, std::string_view content,
+                                               mode_t mode = 0600);
 
 // Removes from `folder` the temporary files ("<name>.tmp-<pid>") of writes
 // above that a kill interrupted: those whose names start with `namePrefix`
@@ -41,13 +43,5 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& file
 // fills (otherwise a leftover stays until its file is written again).
 // Returns how many were removed; each removal and failure is logged.
 int removeInterruptedWrites(const std::filesystem::path& folder, std::string_view namePrefix = {});
-
-// The content of `file`; nullopt when it does not exist. A file that exists
-// but cannot be read gives a message.
-struct FileContent {
-  std::optional<std::string> text;
-  std::optional<std::string> error;
-};
-FileContent readWholeFile(const std::filesystem::path& file);
 
 }  // namespace tavero::base

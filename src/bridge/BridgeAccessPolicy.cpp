@@ -1,9 +1,9 @@
 #include "bridge/BridgeAccessPolicy.h"
 
 #include <boost/beast/http/field.hpp>
-#include <cctype>
 #include <string>
 
+#include "base/AsciiText.h"
 #include "bridge/PageToken.h"
 
 namespace tavero::bridge {
@@ -11,22 +11,10 @@ namespace http = boost::beast::http;
 
 namespace {
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && equalsIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
-
 }  // namespace
 
 bool BridgeAccessPolicy::isAllowedOrigin(std::string_view origin) {
-  return origin.empty() || origin == "null" || startsWithIgnoringCase(origin, "file://");
+  return origin.empty() || origin == "null" || base::startsWithIgnoringAsciiCase(origin, "file://");
 }
 
 bool BridgeAccessPolicy::isAllowedHost(std::string_view host, uint16_t port) {
@@ -34,7 +22,7 @@ bool BridgeAccessPolicy::isAllowedHost(std::string_view host, uint16_t port) {
   if (colon == std::string_view::npos) return false;
   std::string_view name = host.substr(0, colon);
   if (host.substr(colon + 1) != std::to_string(port)) return false;
-  return equalsIgnoringCase(name, "localhost") || name == "127.0.0.1" || name == "[::1]";
+  return base::equalsIgnoringAsciiCase(name, "localhost") || name == "127.0.0.1" || name == "[::1]";
 }
 
 std::optional<std::string> BridgeAccessPolicy::refusal(const net::HTTPRequestMessage& request, uint16_t port,

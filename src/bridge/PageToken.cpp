@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "json/Hex.h"
+
 namespace tavero::bridge {
 
 std::string makePageToken() {
@@ -20,13 +22,7 @@ std::string makePageToken() {
     }
     filled += static_cast<size_t>(got);
   }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string token;
-  for (uint8_t byte : bytes) {
-    token += kHex[byte >> 4];
-    token += kHex[byte & 15];
-  }
-  return token;
+  return json::hexText(bytes);
 }
 
 bool pageTokensMatch(std::string_view expected, std::string_view presented) {

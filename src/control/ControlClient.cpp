@@ -19,14 +19,11 @@ std::variant<ControlClient, std::string> ControlClient::connect(const std::files
     return "no app is running with the home " + socketPath.parent_path().string() + " (the folder cannot be opened: " +
            std::strerror(errno) + ")";
   }
-  if (address->address().size() > UnixSocketPath::kMaxAddressLength)
-    return "the control socket's name is too long: " + socketPath.string();
+  auto socketAddress = unixSocketAddress(address->address());
+  if (!socketAddress) return "the control socket's name is too long: " + socketPath.string();
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return std::string("cannot make a socket: ") + std::strerror(errno);
-  sockaddr_un socketAddress{};
-  socketAddress.sun_family = AF_UNIX;
-  std::memcpy(socketAddress.sun_path, address->address().c_str(), address->address().size() + 1);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress) == 0) return ControlClient(fd);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&*socketAddress), sizeof *socketAddress) == 0) return ControlClient(fd);
   int error = errno;
   ::close(fd);
   std::string home = socketPath.parent_path().string();

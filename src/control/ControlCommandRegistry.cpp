@@ -131,9 +131,9 @@ void ControlCommandRegistry::execute(std::vector<std::string> words, std::functi
     done(invoke(*match.command, std::move(match.arguments)));
     return;
   }
-  mainThread_->post([alive = std::weak_ptr<const bool>(alive_), command = match.command,
+  mainThread_->post([alive = alive_.watch(), command = match.command,
                      arguments = std::move(match.arguments), done = std::move(done)]() mutable {
-    if (!alive.lock()) {
+    if (!alive) {
       done(ControlAnswer::error("the app is shutting down"));
       return;
     }

@@ -50,6 +50,7 @@
 
 #include "control/ControlAnswer.h"
 #include "control/ControlArguments.h"
+#include "base/AliveToken.h"
 #include "base/MainThread.h"
 
 namespace tavero::control {
@@ -116,7 +117,7 @@ class ControlCommandRegistry {
   base::MainThread* mainThread_;
   // Main-thread tasks queued by execute() check this, so that one running
   // after the registry is gone does nothing.
-  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+  base::AliveToken alive_;
 
   mutable std::mutex mutex_;  // guards commands_ and eventKinds_
   std::map<std::string, CommandPointer, std::less<>> commands_;  // by name

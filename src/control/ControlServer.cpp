@@ -30,12 +30,11 @@ SocketState probeSocket(const std::filesystem::path& path, const std::string& ad
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) return errno == ENOENT ? SocketState::Absent : SocketState::Unknown;
   if (!S_ISSOCK(info.st_mode)) return SocketState::NotASocket;
+  auto socketAddress = unixSocketAddress(address);
+  if (!socketAddress) return SocketState::Unknown;
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return SocketState::Unknown;
-  sockaddr_un socketAddress{};
-  socketAddress.sun_family = AF_UNIX;
-  std::memcpy(socketAddress.sun_path, address.c_str(), address.size() + 1);
-  int result = ::connect(fd, reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress);
+  int result = ::connect(fd, reinterpret_cast<sockaddr*>(&*socketAddress), sizeof *socketAddress);
   int error = errno;
   ::close(fd);
   if (result == 0) return SocketState::Answering;

@@ -7,10 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 
+#include "base/AtomicFile.h"
+#include "base/FileRead.h"
 #include "control/ControlProtocol.h"
 #include "json/JsonCodec.h"
 #include "log/Log.h"
@@ -20,16 +21,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readSmallFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string text;
-  char chunk[4096];
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-    text.append(chunk, static_cast<size_t>(in.gcount()));
-    if (text.size() > (1 << 20)) return {};  // no entry is this large
-  }
-  return text;
-}
+// No entry (nor a process's stat line) is this large.
+constexpr uintmax_t kMaxEntryBytes = 1 << 20;
 
 json::Value entryJSON(const RunningShell& shell, unsigned long long startTime) {
   json::Array schemes;
@@ -72,7 +65,7 @@ std::optional<RunningShell> liveShell(const json::Object& entry, pid_t filePid) 
 }  // namespace
 
 std::optional<unsigned long long> processStartTime(pid_t pid) {
-  std::string stat = readSmallFile("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat = base::readFileText("/proc/" + std::to_string(pid) + "/stat", kMaxEntryBytes).value_or("");
   // The command name in parentheses may hold anything, spaces and ")" too:
   // the fields that follow start after the last ")".
   size_t close = stat.rfind(')');
@@ -124,21 +117,8 @@ std::optional<std::string> RunningShells::add(const RunningShell& shell) {
   if (auto error = makePrivateFolder()) return error;
   auto started = processStartTime(shell.pid);
   if (!started) return "process " + std::to_string(shell.pid) + " is not running";
-  fs::path entry = entryPath(shell.pid);
-  fs::path temporary = entry;
-  temporary += ".new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << oneLineJSON(entryJSON(shell, *started)) << "\n";
-    if (!out.flush()) return "cannot write " + temporary.string();
-  }
-  std::error_code ec;
-  fs::rename(temporary, entry, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
-    return "cannot write " + entry.string() + ": " + ec.message();
-  }
-  return std::nullopt;
+  // Other shells of this user read the entry; the folder keeps everyone else out.
+  return base::writeFileAtomically(entryPath(shell.pid), oneLineJSON(entryJSON(shell, *started)) + "\n");
 }
 
 void RunningShells::remove(pid_t pid) {
@@ -158,7 +138,7 @@ std::variant<std::vector<RunningShell>, std::string> RunningShells::list() {
     std::string stem = path.stem().string();
     long pid = std::strtol(stem.c_str(), &end, 10);
     if (stem.empty() || *end != '\0' || pid <= 0) continue;
-    auto entry = json::JsonCodec::dictionaryWithJSONString(readSmallFile(path));
+    auto entry = json::JsonCodec::dictionaryWithJSONString(base::readFileText(path, kMaxEntryBytes).value_or(""));
     auto shell = entry ? liveShell(*entry, static_cast<pid_t>(pid)) : std::nullopt;
     if (shell) {
       shells.push_back(std::move(*shell));

@@ -1,7 +1,10 @@
 #include "control/UnixSocketPath.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <cstring>
 
 namespace tavero::control {
 
@@ -30,6 +33,16 @@ UnixSocketPath& UnixSocketPath::operator=(UnixSocketPath&& other) noexcept {
 
 UnixSocketPath::~UnixSocketPath() {
   if (folder_ >= 0) ::close(folder_);
+}
+
+std::optional<sockaddr_un> unixSocketAddress(std::string_view address) {
+  if (address.empty() || address.size() > UnixSocketPath::kMaxAddressLength ||
+      address.find('\0') != std::string_view::npos)
+    return std::nullopt;
+  sockaddr_un socketAddress{};
+  socketAddress.sun_family = AF_UNIX;
+  std::memcpy(socketAddress.sun_path, address.data(), address.size());  // the rest stays zero
+  return socketAddress;
 }
 
 }  // namespace tavero::control

@@ -2,15 +2,11 @@
 
 #include <openssl/evp.h>
 
+#include "json/Hex.h"
 #include "log/Log.h"
 
 namespace tavero::host {
 namespace {
-
-void appendHex(std::string& out, unsigned char byte, const char* digits) {
-  out += digits[byte >> 4];
-  out += digits[byte & 0x0f];
-}
 
 }  // namespace
 
@@ -23,10 +19,7 @@ std::optional<std::string> stringFromMD5(std::string_view text) {
     log::warning("MD5 is not available from the crypto library");
     return std::nullopt;
   }
-  std::string hex;
-  hex.reserve(2 * length);
-  for (unsigned int i = 0; i < length; ++i) appendHex(hex, digest[i], "0123456789abcdef");
-  return hex;
+  return json::hexText({digest, length});
 }
 
 std::optional<std::string> macAddressText(const platform::DeviceInfo& device) {
@@ -34,7 +27,7 @@ std::optional<std::string> macAddressText(const platform::DeviceInfo& device) {
   std::string text;
   for (uint8_t byte : *device.macAddress) {
     if (!text.empty()) text += ':';
-    appendHex(text, byte, "0123456789ABCDEF");
+    json::appendHex(text, byte, json::HexCase::upper);
   }
   return text;
 }

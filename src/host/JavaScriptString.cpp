@@ -1,7 +1,6 @@
 #include "host/JavaScriptString.h"
 
-#include <cstdio>
-
+#include "json/Hex.h"
 #include "json/Utf8.h"
 
 namespace tavero::host {
@@ -39,9 +38,8 @@ std::string escapeForJavaScriptString(std::string_view text) {
       case '<': out += "\\x3C"; break;  // no "</script>" if the script lands in HTML
       default:
         if (c < 0x20 || c == 0x7F) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-          out += escaped;
+          out += "\\x";
+          json::appendHex(out, c, json::HexCase::upper);
         } else {
           out += static_cast<char>(c);
         }

@@ -5,6 +5,7 @@
 
 #include "bridge/QLTaveroBridge.h"
 #include "host/TQLocalStoreageFix.h"
+#include "json/Hex.h"
 #include "log/Log.h"
 
 namespace tavero::host {
@@ -59,14 +60,7 @@ bool TQAppDelegate::openURL(const std::string& url, const std::string& sourceApp
 }
 
 std::string TQAppDelegate::tokenText(const std::vector<uint8_t>& token) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(token.size() * 2);
-  for (uint8_t byte : token) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0x0f];
-  }
-  return text;
+  return json::hexText(token);
 }
 
 void TQAppDelegate::didRegisterForRemoteNotificationsWithDeviceToken(const std::vector<uint8_t>& token) {

@@ -155,10 +155,9 @@ void TQEngine::setActiveViewController(std::unique_ptr<TQViewController> control
 void TQEngine::invokeCallback(int callbackId, const std::optional<json::Value>& value, std::string_view page) {
   // The view registry belongs to the main thread, so the view is looked up
   // there too; the caller only formats the script and queues it.
-  mainThread_.post([this, alive = std::weak_ptr<const bool>(alive_), page = std::string(page),
-                    script = callbackScript(callbackId, value)] {
-    if (alive.lock()) deliver(page, script);
-  });
+  mainThread_.post(alive_.guard([this, page = std::string(page), script = callbackScript(callbackId, value)] {
+    deliver(page, script);
+  }));
 }
 
 void TQEngine::deliver(const std::string& page, const std::string& script) {

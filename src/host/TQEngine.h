@@ -20,6 +20,7 @@
 #include "host/TQViewManager.h"
 #include "host/TQWebView.h"
 #include "platform/Bundle.h"
+#include "base/AliveToken.h"
 #include "base/MainThread.h"
 #include "platform/WebView.h"
 
@@ -98,7 +99,7 @@ class TQEngine : public bridge::CallbackDelivery {
 
   // Deliveries queued on the main thread check this, so one that runs after
   // the engine is gone does nothing.
-  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+  base::AliveToken alive_;
   bool isEngineWorking_ = false;
   bool launchWaitAbandoned_ = false;
   StartPageLoad startPageLoad_ = StartPageLoad::Waiting;

@@ -9,6 +9,7 @@
 #include <new>
 #include <type_traits>
 
+#include "json/Hex.h"
 #include "json/JsonScanner.h"
 #include "json/NumberText.h"
 
@@ -132,14 +133,13 @@ thread_local Sink::Spare Sink::spare_;
 
 // Writes the escape for `c` (kEscape[c] is `e`, not 0) at o; returns the end.
 inline char* writeEscape(char* o, unsigned char c, char e) {
-  static constexpr char kHex[] = "0123456789abcdef";
   o[0] = '\\';
   o[1] = e;
   if (e != 'u') return o + 2;
   o[2] = '0';
   o[3] = '0';
-  o[4] = kHex[c >> 4];
-  o[5] = kHex[c & 15];
+  o[4] = hexDigit(c >> 4);
+  o[5] = hexDigit(c & 15);
   return o + 6;
 }
 

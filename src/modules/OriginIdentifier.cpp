@@ -1,24 +1,14 @@
 #include "modules/OriginIdentifier.h"
 
-#include <cctype>
+#include "base/URLScheme.h"
 
 namespace tavero::modules {
-namespace {
-
-bool isSchemeStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
-bool isSchemeCharacter(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '-' || c == '.';
-}
-
-}  // namespace
 
 std::string originIdentifier(std::string_view url) {
-  size_t colon = url.find(':');
-  bool hasScheme = colon != std::string_view::npos && colon > 0 && isSchemeStart(url[0]);
-  for (size_t i = 0; hasScheme && i < colon; ++i) hasScheme = isSchemeCharacter(url[i]);
-  if (!hasScheme) return "(null)__0";
+  std::string scheme(base::urlSchemeOf(url));
+  if (scheme.empty()) return "(null)__0";
 
-  std::string scheme(url.substr(0, colon));
+  size_t colon = scheme.size();
   std::string host;
   long port = 0;
   std::string_view rest = url.substr(colon + 1);

@@ -45,9 +45,9 @@ void TQNotification::show(bridge::Invocation& invocation) {
   // down, the main thread waits for this very operation and runs nothing.
   auto shown = std::make_shared<std::promise<void>>();
   std::future<void> done = shown->get_future();
-  mainThread_->post([this, alive = std::weak_ptr<const bool>(alive_), request = std::move(request), callback,
+  mainThread_->post([this, alive = alive_.watch(), request = std::move(request), callback,
                      shown]() mutable {
-    if (alive.lock()) showInternal(std::move(request), callback);
+    if (alive) showInternal(std::move(request), callback);
     shown->set_value();
   });
   if (done.wait_for(kShowWaitLimit) != std::future_status::ready)

@@ -22,6 +22,7 @@
 #include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "platform/AlertPresenter.h"
+#include "base/AliveToken.h"
 #include "base/MainThread.h"
 #include "platform/Vibrator.h"
 
@@ -55,7 +56,7 @@ class TQNotification : public bridge::TQW3CAction {
   platform::Vibrator* vibrator_;
   // Alerts queued on the main thread check this, so that one running after
   // the module is gone does nothing.
-  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+  base::AliveToken alive_;
   mutable std::mutex mutex_;  // guards callback_
   int callback_ = 0;
 };

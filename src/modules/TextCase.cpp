@@ -3,6 +3,7 @@
 #include <locale.h>
 #include <wctype.h>
 
+#include "base/AsciiText.h"
 #include "json/Utf8.h"
 
 namespace tavero::modules {
@@ -57,7 +58,7 @@ std::string lowercased(std::string_view text) {
     }
     char32_t c = decode(text.substr(0, length));
     if (c < 0x80) {
-      out += static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+      out += base::asciiLower(static_cast<char>(c));
     } else {
       encode(locale ? static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), locale)) : c, out);
     }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
+
+#include "base/AsciiText.h"
+#include "base/URLScheme.h"
 
 namespace tavero::modules {
 namespace {
@@ -39,17 +41,12 @@ URLOpeningVerdict urlOpeningVerdict(std::string_view url) {
     verdict.reason = "it is not a valid URL (spaces, line breaks and other characters must be percent-encoded)";
     return verdict;
   }
-  size_t colon = url.find(':');
-  std::string_view scheme = colon == std::string_view::npos ? std::string_view() : url.substr(0, colon);
-  bool wellFormed = !scheme.empty() && std::isalpha(static_cast<unsigned char>(scheme[0])) &&
-                    std::all_of(scheme.begin(), scheme.end(), [](char c) {
-                      return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
-                    });
-  if (!wellFormed) {
+  std::string_view scheme = base::urlSchemeOf(url);
+  if (scheme.empty()) {
     verdict.reason = "it has no scheme (such as https:)";
     return verdict;
   }
-  for (char c : scheme) verdict.scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  verdict.scheme = base::asciiLowercased(scheme);
   if (std::find(kRefusedSchemes.begin(), kRefusedSchemes.end(), verdict.scheme) != kRefusedSchemes.end()) {
     verdict.reason = "pages may not open \"" + verdict.scheme + ":\" URLs (local files, file systems and scripts)";
     return verdict;

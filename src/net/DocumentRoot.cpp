@@ -1,10 +1,9 @@
 #include "net/DocumentRoot.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
+#include "base/FileRead.h"
 #include "net/PercentDecoding.h"
 
 namespace tavero::net {
@@ -36,9 +35,7 @@ std::optional<std::string> readFileInsideDocumentRoot(const fs::path& root, std:
   fs::path file = fs::canonical(canonicalRoot / fs::path(*decoded).relative_path(), ec);
   if (ec || !isInside(file, canonicalRoot) || !fs::is_regular_file(file, ec)) return std::nullopt;
 
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return base::readFileText(file);
 }
 
 }  // namespace tavero::net

@@ -1,9 +1,10 @@
 #include "platform/FileURL.h"
 
+#include "json/Hex.h"
+
 namespace tavero::platform {
 
 std::string fileURLForPath(const std::filesystem::path& path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string text = std::filesystem::absolute(path).string();
   std::string url = "file://";
   for (unsigned char c : text) {
@@ -13,8 +14,7 @@ std::string fileURLForPath(const std::filesystem::path& path) {
       url += static_cast<char>(c);
     } else {
       url += '%';
-      url += kHex[c >> 4];
-      url += kHex[c & 15];
+      json::appendHex(url, c, json::HexCase::upper);
     }
   }
   return url;

@@ -11,6 +11,7 @@
 
 #include "app/DesktopCommands.h"
 #include "app/DesktopEntry.h"
+#include "base/FileRead.h"
 #include "platform/linux/PlistBundleReader.h"
 #include "support/ChildProcess.h"
 
@@ -221,8 +222,7 @@ TEST_F(DesktopEntryTest, InstallRegistersTheSchemesAndUninstallTakesThemBack) {
   EXPECT_TRUE(uninstallDesktopEntry("org.example.notes", applications));
   EXPECT_FALSE(uninstallDesktopEntry("org.example.notes", applications));
   EXPECT_TRUE(installedApps(applications).empty());
-  std::ifstream cache(applications / "mimeinfo.cache");
-  std::string cached((std::istreambuf_iterator<char>(cache)), std::istreambuf_iterator<char>());
+  std::string cached = base::readFileText(applications / "mimeinfo.cache").value_or("");
   EXPECT_EQ(cached.find("tavero-org.example.notes"), std::string::npos) << cached;
   EXPECT_NE(cached.find("text/plain=editor.desktop;"), std::string::npos) << cached;
 }

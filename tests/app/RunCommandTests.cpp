@@ -14,6 +14,7 @@
 #include <fstream>
 #include <regex>
 
+#include "base/FileRead.h"
 #include "support/ChildProcess.h"
 #include "support/LoopbackClient.h"
 
@@ -33,8 +34,7 @@ std::vector<pid_t> childrenNamed(pid_t parent, const std::string& name) {
   for (const auto& entry : fs::directory_iterator("/proc", ec)) {
     std::string pid = entry.path().filename();
     if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::string text = base::readFileText(entry.path() / "stat").value_or("");
     size_t open = text.find('('), close = text.rfind(')');
     if (open == std::string::npos || close == std::string::npos) continue;
     std::string command = text.substr(open + 1, close - open - 1);

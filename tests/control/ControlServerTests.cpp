@@ -17,6 +17,7 @@
 #include "control/ControlClient.h"
 #include "control/ControlProtocol.h"
 #include "control/ControlServer.h"
+#include "control/UnixSocketPath.h"
 #include "log/Log.h"
 #include "support/QueueMainThread.h"
 
@@ -64,6 +65,18 @@ class ControlServerTest : public ::testing::Test {
   ControlCommandRegistry commands_{nullptr};
 };
 
+TEST(UnixSocketAddressTest, HoldsAddressesThatFitWholeAndRefusesOthers) {
+  std::string longest(UnixSocketPath::kMaxAddressLength, 'a');
+  longest.front() = '/';
+  auto address = unixSocketAddress(longest);
+  ASSERT_TRUE(address);
+  EXPECT_EQ(address->sun_family, AF_UNIX);
+  EXPECT_EQ(std::string(address->sun_path), longest);  // and a NUL after it
+  EXPECT_FALSE(unixSocketAddress(longest + "a"));
+  EXPECT_FALSE(unixSocketAddress(""));
+  EXPECT_FALSE(unixSocketAddress(std::string("/tmp/a\0b", 8)));
+}
+
 TEST_F(ControlServerTest, AnswersEachRequestLineInOrderOnOneConnection) {
   auto server = start();
   ASSERT_TRUE(server);
@@ -102,10 +115,9 @@ TEST_F(ControlServerTest, AStaleSocketIsReplacedButALiveOneAndOtherFilesAreLeftA
   // A socket file nobody listens on: what a shell killed with -9 leaves.
   {
     int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, socket().c_str());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    auto address = unixSocketAddress(socket().native());
+    ASSERT_TRUE(address);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&*address), sizeof *address), 0);
     ::close(fd);
   }
   auto stale = ControlClient::connect(socket());

@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 
+#include "base/FileRead.h"
 #include "e2e/EndToEndFixture.h"
 #include "support/CapturedLog.h"
 #include "log/Log.h"
@@ -291,10 +292,7 @@ TEST_F(BridgeSecurityEndToEnd, AWebSiteTheAppNavigatesToGetsNothingMeantForTheAp
 }
 
 
-std::string fileText(const fs::path& file) {
-  std::ifstream in(file);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+std::string fileText(const fs::path& file) { return base::readFileText(file).value_or(""); }
 
 TEST_F(BridgeSecurityEndToEnd, OnlyTheAppsOwnDocumentsDownloadAndOnlyWhenItsBundleSaysSoNeverReplacingAFile) {
   const fs::path downloads = home_ / "Downloads";

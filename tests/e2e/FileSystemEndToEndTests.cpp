@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/FileRead.h"
 #include "e2e/EndToEndFixture.h"
 
 namespace tavero::app::e2e {
@@ -37,8 +38,7 @@ TEST_F(FileSystemEndToEnd, APageWritesAFileAndReadsItBackAfterTheShellIsMadeAgai
     EXPECT_EQ(stringIn(*verdict, "seeks"), "4 4 7 7 10 10 0 0") << text(*verdict);
     shell->terminate();
   }
-  std::ifstream in(root / "kept/notes.txt", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), expected);
+  EXPECT_EQ(base::readFileText(root / "kept/notes.txt"), expected);
   EXPECT_TRUE(fs::exists(root / "escape.txt"));
 
   probe_ = nullptr;

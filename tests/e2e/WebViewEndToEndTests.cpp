@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/FileRead.h"
 #include "e2e/EndToEndFixture.h"
 #include "support/LoopbackClient.h"
 
@@ -69,8 +70,7 @@ TEST_F(WebViewEndToEnd, APageUsesAnEncryptedDatabaseBesideTheWebViewsOwnSQLite) 
   expectAllTrue(*verdict, {"localStorage", "insertId", "rows", "attachRefused"});
   auto file = platform::HomeFolders{home_}.applicationSupport() / "sqlite_databases" / "1.db";
   ASSERT_TRUE(fs::exists(file));
-  std::ifstream in(file, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes = base::readFileText(file).value_or("");
   EXPECT_EQ(bytes.find("SQLite format 3"), std::string::npos);  // encrypted on disk
   shell->terminate();
 }

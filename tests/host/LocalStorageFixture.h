@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/FileRead.h"
 #include "host/TQLocalStoreageFix.h"
 #include "log/Log.h"
 #include "platform/HomeFolders.h"
@@ -28,10 +29,7 @@ inline void writeFile(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-inline std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+inline std::string readFile(const fs::path& path) { return base::readFileText(path).value_or(""); }
 
 inline std::vector<std::string> namesIn(const fs::path& folder) {
   std::vector<std::string> names;

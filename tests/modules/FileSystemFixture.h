@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/FileRead.h"
 #include "json/JsonCodec.h"
 #include "modules/RecordingCallbacks.h"
 #include "modules/TQFileSystem.h"
@@ -125,10 +126,7 @@ class FileSystemTest : public ::testing::TestWithParam<files::RootDirectory::Res
     std::ofstream(root_ / relative, std::ios::binary) << content;
   }
   void makeFolder(const std::string& relative) { fs::create_directories(root_ / relative); }
-  static std::string contentOf(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  static std::string contentOf(const fs::path& file) { return base::readFileText(file).value_or(""); }
 
   fs::path folder_;  // holds file_systems/ and, beside it, outside/
   fs::path root_;    // the root of file system id_

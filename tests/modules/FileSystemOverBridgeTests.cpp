@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/FileRead.h"
 #include "bridge/QLTaveroBridge.h"
 #include "modules/RecordedScripts.h"
 #include "modules/TQFileSystem.h"
@@ -78,8 +79,7 @@ TEST_F(FileSystemOverBridge, DataAndPathsThatLookLikeJSONAreThePagesText) {
             "Kio.device.Communicator.invoke('1', [10])");
   EXPECT_EQ(call("write", "fileSystemId=1&path=%2F%5B1%5D.txt&offset=10&data=%5B2"),
             "Kio.device.Communicator.invoke('1', [12])");
-  std::ifstream in(root() / "[1].txt", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "{\"a\": [1]}[2");
+  EXPECT_EQ(base::readFileText(root() / "[1].txt"), "{\"a\": [1]}[2");
   EXPECT_EQ(call("read", "fileSystemId=1&path=%2F%5B1%5D.txt&offset=0&length=0"),
             "Kio.device.Communicator.invoke('1', [{\n\t \"offset\" : 12,\n\t \"data\" : \"{\\\"a\\\": [1]}[2\"}])");
   EXPECT_EQ(call("moveTo", "fileSystemId=1&path=%2F%5B1%5D.txt&parentPath=%2F&newName=%7B%22b%22%3A2%7D"),

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "bridge/QLTaveroBridge.h"
+#include "json/Hex.h"
 #include "modules/RecordedScripts.h"
 #include "modules/TQSQLite.h"
 #include "support/LoopbackClient.h"
@@ -72,15 +73,13 @@ TEST_F(SQLiteOverBridge, APageOpensADatabaseRunsATransactionAndReadsItsRows) {
 
 // Percent-encodes every byte but letters and digits.
 std::string encoded(std::string_view text) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : text) {
     if (std::isalnum(c)) {
       out += static_cast<char>(c);
     } else {
       out += '%';
-      out += kDigits[c >> 4];
-      out += kDigits[c & 15];
+      json::appendHex(out, c, json::HexCase::upper);
     }
   }
   return out;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <thread>
 
+#include "base/FileRead.h"
 #include "modules/SQLiteFixture.h"
 
 namespace tavero::modules {
@@ -251,8 +252,7 @@ TEST_F(SQLite, EncryptedDatabasesNeedTheirPassphrase) {
   run(t, "INSERT INTO s VALUES ('hidden words')");
   call("commitTransaction", {{"transactionId", t}});
 
-  std::ifstream file(folder_ / "1.db", std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::string bytes = base::readFileText(folder_ / "1.db").value_or("");
   EXPECT_EQ(bytes.find("hidden words"), std::string::npos);
   EXPECT_EQ(bytes.find("SQLite format 3"), std::string::npos);
 

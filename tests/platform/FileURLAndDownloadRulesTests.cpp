@@ -4,8 +4,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
 
+#include "json/JsonCodec.h"
 #include "platform/FileURL.h"
+#include "platform/linux/ContentRules.h"
 #include "platform/linux/DownloadRules.h"
 #include "platform/linux/FileURLCheck.h"
 
@@ -55,6 +58,35 @@ TEST_F(FileURLRulesTest, AFileURLIsTheAppsOnlyWhenTheFileTheLoaderOpensIsInItsFo
   EXPECT_FALSE(inside("file:///etc/hostname"));
   EXPECT_FALSE(inside("http://example.invalid/index.html"));
   EXPECT_FALSE(inside("not a url"));
+}
+
+TEST(ContentRulesTest, TheRulesReadBackAsJSONToEachFilterInOrder) {
+  const std::string blocked = "app://x/\"q\"\\z\n";  // a quote, a backslash, a line feed
+  auto rules = json::JsonCodec::arrayWithJSONString(contentRulesJSON({"/srv/web app"}, {blocked}));
+  ASSERT_TRUE(rules);
+  ASSERT_EQ(rules->size(), 7u);
+  struct Rule {
+    std::string filter, action;
+    bool caseSensitive;
+  };
+  auto ruleAt = [&](size_t i) {
+    const json::Object& rule = (*rules)[i].asObject();
+    const json::Object& trigger = rule.find("trigger")->asObject();
+    const json::Value* caseSensitive = trigger.find("url-filter-is-case-sensitive");
+    return Rule{trigger.find("url-filter")->asString(), rule.find("action")->asObject().find("type")->asString(),
+                caseSensitive && caseSensitive->asBool()};
+  };
+  auto expect = [&](size_t i, const std::string& filter, const std::string& action, bool caseSensitive) {
+    Rule rule = ruleAt(i);
+    EXPECT_EQ(rule.filter, filter) << i;
+    EXPECT_EQ(rule.action, action) << i;
+    EXPECT_EQ(rule.caseSensitive, caseSensitive) << i;
+  };
+  expect(0, "^file:", "block", false);
+  expect(1, urlPrefixPattern(fileURLForPath("/srv/web app") + "/"), "ignore-previous-rules", true);
+  expect(2, urlPrefixPattern(blocked), "block", false);
+  expect(3, "^file:.*%2f", "block", false);
+  expect(6, "^file:.*%00", "block", false);
 }
 
 TEST_F(FileURLRulesTest, DownloadsGoAheadOnlyWhenAllowedAndMadeByTheAppsOwnDocuments) {

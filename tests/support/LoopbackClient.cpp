@@ -9,8 +9,9 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
-#include <cctype>
 #include <cerrno>
+
+#include "base/AsciiText.h"
 
 namespace tavero::testing {
 
@@ -82,9 +83,7 @@ std::optional<HttpAnswer> LoopbackClient::readAnswer(bool toHead) {
       answer.status = static_cast<int>(message.result_int());
       answer.reason = std::string(message.reason());
       for (const auto& field : message) {
-        std::string name(field.name_string());
-        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        answer.headers[name] = std::string(field.value());
+        answer.headers[base::asciiLowercased(field.name_string())] = std::string(field.value());
       }
       answer.body = std::move(message.body());
       return answer;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "json/Hex.h"
 #include "log/Log.h"
 
 namespace tavero::modules::sql {
@@ -26,12 +27,8 @@ std::optional<std::string> DerivedKeyCache::rawKey(const std::string& passphrase
     log::error("SQL: cannot derive a database key (PBKDF2 failed)");
     return std::nullopt;
   }
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text = "x'";
-  for (unsigned char byte : key) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 15];
-  }
+  for (unsigned char byte : key) json::appendHex(text, byte, json::HexCase::upper);
   text += '\'';
   OPENSSL_cleanse(key, sizeof key);
   return text;

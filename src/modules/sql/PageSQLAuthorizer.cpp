@@ -5,25 +5,19 @@
 #include <string>
 #include <string_view>
 
+#include "base/AsciiText.h"
 #include "log/Log.h"
 
 namespace tavero::modules::sql {
 namespace {
 
 // SQLite compares names without regard to ASCII case, so the policy does too.
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool startsWithNoCase(const char* text, std::string_view prefix) {
-  if (!text) return false;
-  for (char p : prefix) {
-    if (*text == '\0' || lowerAscii(*text) != lowerAscii(p)) return false;
-    ++text;
-  }
-  return true;
+  return text && base::startsWithIgnoringAsciiCase(text, prefix);
 }
 
 bool equalsNoCase(const char* text, std::string_view other) {
-  return startsWithNoCase(text, other) && text[other.size()] == '\0';
+  return text && base::equalsIgnoringAsciiCase(text, other);
 }
 
 // The name WebKit kept its own bookkeeping under; pages never get it.

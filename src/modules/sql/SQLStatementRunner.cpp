@@ -3,6 +3,8 @@
 #include <cctype>
 #include <string>
 
+#include "base/AsciiText.h"
+#include "json/Hex.h"
 #include "json/JsonCodec.h"
 #include "json/Utf8.h"
 #include "modules/sql/PageSQLAuthorizer.h"
@@ -29,10 +31,7 @@ class PreparedStatement {
 // in any case. A plain prefix test: "ENDING" begins with "END".
 bool beginsWithWord(std::string_view sql, std::string_view word) {
   while (!sql.empty() && std::isspace(static_cast<unsigned char>(sql.front()))) sql.remove_prefix(1);
-  if (sql.size() < word.size()) return false;
-  for (size_t i = 0; i < word.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(sql[i])) != word[i]) return false;
-  return true;
+  return base::startsWithIgnoringAsciiCase(sql, word);
 }
 
 // The Web SQL code for an error SQLite reported with `message`.
@@ -91,17 +90,6 @@ int bind(const SQLCipherLibrary& lib, sqlite3_stmt* statement, int index, const 
   return SQLITE_MISUSE;
 }
 
-std::string hex(const unsigned char* bytes, int count) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(static_cast<size_t>(count) * 2);
-  for (int i = 0; i < count; ++i) {
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 15];
-  }
-  return text;
-}
-
 // The length of `text` written as a JSON string.
 size_t quotedLength(std::string_view text) {
   size_t length = text.size() + 2;
@@ -141,7 +129,7 @@ json::Value column(const SQLCipherLibrary& lib, sqlite3_stmt* statement, int ind
     }
     case SQLITE_BLOB: {
       auto blob = static_cast<const unsigned char*>(lib.column_blob(statement, index));
-      return json::Value(hex(blob, lib.column_bytes(statement, index)));
+      return json::Value(json::hexText({blob, static_cast<size_t>(lib.column_bytes(statement, index))}));
     }
     default: return json::Value();
   }

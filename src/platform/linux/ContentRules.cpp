@@ -6,33 +6,23 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/FileURL.h"
+#include "json/JsonCodec.h"
 #include "log/Log.h"
+#include "platform/FileURL.h"
 
 namespace tavero::platform {
 namespace {
 
-// WebKit reads the rules as strict JSON: control characters in a string
-// must be escaped, or the whole rule set fails to compile.
-std::string jsonString(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[7];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-      out += escaped;
-      continue;
-    }
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-std::string rule(const std::string& urlFilter, const char* action, bool caseSensitive) {
-  return std::string("{\"trigger\":{\"url-filter\":") + jsonString(urlFilter) +
-         (caseSensitive ? ",\"url-filter-is-case-sensitive\":true" : "") + "},\"action\":{\"type\":\"" + action +
-         "\"}}";
+json::Value rule(const std::string& urlFilter, std::string_view action, bool caseSensitive) {
+  json::Object trigger;
+  trigger.append("url-filter", urlFilter);
+  if (caseSensitive) trigger.append("url-filter-is-case-sensitive", true);
+  json::Object then;
+  then.append("type", action);
+  json::Object rule;
+  rule.append("trigger", json::Value(std::move(trigger)));
+  rule.append("action", json::Value(std::move(then)));
+  return json::Value(std::move(rule));
 }
 
 // A stable name for a rule set: the store keeps one compiled filter per name.
@@ -94,7 +84,7 @@ std::string urlPrefixPattern(const std::string& prefix) {
 
 std::string contentRulesJSON(const std::vector<std::filesystem::path>& readableFolders,
                              const std::vector<std::string>& blockedURLPrefixes) {
-  std::vector<std::string> rules = {rule("^file:", "block", false)};
+  json::Array rules = {rule("^file:", "block", false)};
   for (const auto& folder : readableFolders) {
     std::string url = fileURLForPath(folder);
     if (!url.ends_with('/')) url += '/';
@@ -107,9 +97,7 @@ std::string contentRulesJSON(const std::vector<std::filesystem::path>& readableF
   // separators, dots or NULs (case-insensitive rules: %2f and %2F alike).
   for (const char* encoded : {"%2f", "%5c", "%2e", "%00"})
     rules.push_back(rule(std::string("^file:.*") + encoded, "block", false));
-  std::string json = "[";
-  for (size_t i = 0; i < rules.size(); ++i) json += (i ? "," : "") + rules[i];
-  return json + "]";
+  return json::JsonCodec::jsonStringForValue(json::Value(std::move(rules)));
 }
 
 void ContentRulesCompiler::compile(const std::filesystem::path& storeFolder, const std::string& rulesJSON,

@@ -11,9 +11,7 @@ DesktopURLOpener::DesktopURLOpener(base::MainThread& mainThread, URLOpener& reco
 
 void DesktopURLOpener::openURL(const std::string& url) {
   record_.openURL(url);
-  mainThread_.post([url, alive = std::weak_ptr<const bool>(alive_)] {
-    if (alive.lock()) launchDefaultHandler(url);
-  });
+  mainThread_.post(alive_.guard([url] { launchDefaultHandler(url); }));
 }
 
 bool DesktopURLOpener::launchDefaultHandler(const std::string& url) {

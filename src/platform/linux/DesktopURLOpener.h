@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "base/AliveToken.h"
 #include "base/MainThread.h"
 #include "platform/URLOpener.h"
 
@@ -28,7 +29,7 @@ class DesktopURLOpener : public URLOpener {
  private:
   base::MainThread& mainThread_;
   URLOpener& record_;
-  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+  base::AliveToken alive_;
 };
 
 }  // namespace tavero::platform

@@ -5,6 +5,7 @@
 #include "json/JsonCodec.h"
 #include "log/Log.h"
 #include "base/AtomicFile.h"
+#include "base/FileRead.h"
 
 namespace tavero::platform {
 

@@ -7,10 +7,10 @@
 #include <charconv>
 #include <climits>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <vector>
 
+#include "base/FileRead.h"
 #include "log/Log.h"
 
 namespace tavero::platform {
@@ -61,15 +61,6 @@ std::optional<Number> parseDecimal(std::string_view text) {
   return number;
 }
 
-
-std::optional<std::string> readTextFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) return std::nullopt;
-  return text;
-}
-
 // One shell word as os-release writes values: runs of "double-quoted" (where
 // a backslash escapes $ " \ and `), 'single-quoted' and bare characters,
 // ended by unquoted white space. nullopt when a quote is not closed.
@@ -108,8 +99,8 @@ std::string hostName() {
 // VERSION_ID of the os-release file (/etc first; /usr/lib only when /etc
 // has none), or nullopt when it is missing or empty.
 std::optional<std::string> osVersionId() {
-  auto text = readTextFile("/etc/os-release");
-  if (!text) text = readTextFile("/usr/lib/os-release");
+  auto text = base::readFileText("/etc/os-release");
+  if (!text) text = base::readFileText("/usr/lib/os-release");
   if (!text) return std::nullopt;
   auto version = osReleaseValue(*text, "VERSION_ID");
   if (!version || version->empty()) return std::nullopt;
@@ -125,7 +116,7 @@ DeviceInfo readLinuxDeviceInfo() {
   bool haveUname = ::uname(&system) == 0;
   if (haveUname) device.modelCode = system.machine;
   device.genericModel =
-      genericModelForChassisType(readTextFile("/sys/class/dmi/id/chassis_type").value_or(""));
+      genericModelForChassisType(base::readFileText("/sys/class/dmi/id/chassis_type").value_or(""));
   auto version = osVersionId();
   if (version) {
     device.systemVersion = std::move(*version);
@@ -133,7 +124,7 @@ DeviceInfo readLinuxDeviceInfo() {
     device.systemVersion = system.release;
   }
   device.macAddress =
-      primaryMacAddress("/sys/class/net", readTextFile("/proc/net/route").value_or(""));
+      primaryMacAddress("/sys/class/net", base::readFileText("/proc/net/route").value_or(""));
   if (!device.macAddress) {
     log::warning("no network interface with a hardware address: the device has no unique identifier");
   }
@@ -193,9 +184,9 @@ std::optional<MacAddress> interfaceMacAddress(const fs::path& sysClassNet, std::
     return std::nullopt;
   }
   fs::path interface = sysClassNet / name;
-  auto type = readTextFile(interface / "type");
+  auto type = base::readFileText(interface / "type");
   if (!type || trimmed(*type) != "1") return std::nullopt;  // ARPHRD_ETHER
-  auto address = readTextFile(interface / "address");
+  auto address = base::readFileText(interface / "address");
   if (!address) return std::nullopt;
   return parseMacAddress(*address);
 }

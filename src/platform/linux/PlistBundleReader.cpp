@@ -3,15 +3,15 @@
 #include <plist/plist.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <system_error>
 #include <vector>
 
+#include "base/AsciiText.h"
+#include "base/FileRead.h"
+#include "base/URLScheme.h"
 #include "log/Log.h"
 #include "platform/linux/PlistDiagnosis.h"
 
@@ -51,17 +51,6 @@ std::string folderName(const fs::path& absolute) {
   fs::path normal = absolute.lexically_normal();
   if (!normal.has_filename() && normal.has_relative_path()) normal = normal.parent_path();
   return normal.filename().string();
-}
-
-std::optional<std::string> readSmallFile(const fs::path& file) {
-  std::error_code ec;
-  auto size = fs::file_size(file, ec);
-  if (ec || size > maximumPlistSize) return std::nullopt;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) return std::nullopt;
-  return data;
 }
 
 void warnIgnored(const char* key, const char* expected) {
@@ -122,12 +111,7 @@ bool boolValue(plist_t dict, const char* key) {
   return value != 0;
 }
 
-bool isURLScheme(const std::string& text) {
-  if (text.empty() || text.size() > 64 || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
-  return std::all_of(text.begin(), text.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
-  });
-}
+bool isURLScheme(const std::string& text) { return text.size() <= 64 && base::isURLScheme(text); }
 
 // The schemes of every URL type, lower-cased, each once; texts that are not
 // schemes (one could carry a line break into a desktop entry) are skipped.
@@ -147,8 +131,7 @@ std::vector<std::string> urlSchemesOf(plist_t dict) {
         log::warning("Info.plist: \"" + scheme + "\" in CFBundleURLSchemes is not a URL scheme; ignored");
         continue;
       }
-      std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                     [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+      scheme = base::asciiLowercased(scheme);
       if (std::find(schemes.begin(), schemes.end(), scheme) == schemes.end()) schemes.push_back(scheme);
     }
   }
@@ -197,7 +180,7 @@ std::variant<BundleInfo, std::string> readBundle(const fs::path& folder) {
 
   fs::path plistPath = path / "Info.plist";
   if (!fs::is_regular_file(plistPath, ec)) return "Bundle has no Info.plist: " + quoted(plistPath);
-  auto data = readSmallFile(plistPath);
+  auto data = base::readFileText(plistPath, maximumPlistSize);
   if (!data) return "Could not read " + quoted(plistPath);
 
   plist_t rawRoot = nullptr;

@@ -2,24 +2,18 @@
 
 #include <array>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <system_error>
+
+#include "base/FileRead.h"
 
 namespace tavero::platform {
 namespace fs = std::filesystem;
 using boost::asio::ip::tcp;
 
 namespace {
-
-std::string readText(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The kernel writes each address as 32-bit words in hexadecimal, in host
 // byte order; copying the words back gives the address bytes.
@@ -88,7 +82,7 @@ std::optional<unsigned long> ProcessPeerVerifier::socketInode(std::string_view p
 }
 
 std::string ProcessPeerVerifier::connectionTable(const fs::path& proc, const tcp::endpoint& peer) {
-  return readText(proc / (peer.address().is_v4() ? "net/tcp" : "net/tcp6"));
+  return base::readFileText(proc / (peer.address().is_v4() ? "net/tcp" : "net/tcp6")).value_or("");
 }
 
 std::set<pid_t> ProcessPeerVerifier::descendants(pid_t ancestor) const {
@@ -98,7 +92,7 @@ std::set<pid_t> ProcessPeerVerifier::descendants(pid_t ancestor) const {
     const std::string name = entry.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
     // /proc/<pid>/stat: "pid (command) state ppid ..."; the command may hold spaces and parentheses.
-    std::string stat = readText(entry.path() / "stat");
+    std::string stat = base::readFileText(entry.path() / "stat").value_or("");
     size_t close = stat.rfind(')');
     if (close == std::string::npos) continue;
     std::istringstream rest(stat.substr(close + 1));

@@ -7,11 +7,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <set>
 
+#include "base/AsciiText.h"
+#include "base/FileRead.h"
 #include "log/Log.h"
 
 namespace tavero::platform {
@@ -20,12 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 
 // ---- small helpers -------------------------------------------------------
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return g_ascii_tolower(x) == g_ascii_tolower(y);
-         });
-}
 
 std::string validText(const char* text) {
   if (!text) return {};
@@ -40,12 +35,6 @@ std::string trimmed(std::string_view text) {
   if (begin == std::string_view::npos) return {};
   auto end = text.find_last_not_of(" \t\r\n");
   return std::string(text.substr(begin, end - begin + 1));
-}
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = g_ascii_tolower(c);
-  return out;
 }
 
 struct Attribute {
@@ -76,9 +65,9 @@ struct Attribute {
     for (GList* p = e_vcard_attribute_get_params(raw); p; p = p->next) {
       auto* param = static_cast<EVCardAttributeParam*>(p->data);
       const char* paramName = e_vcard_attribute_param_get_name(param);
-      if (!paramName || !equalsIgnoringCase(paramName, name)) continue;
+      if (!paramName || !base::equalsIgnoringAsciiCase(paramName, name)) continue;
       for (GList* v = e_vcard_attribute_param_get_values(param); v; v = v->next) {
-        std::string all = lower(validText(static_cast<char*>(v->data)));
+        std::string all = base::asciiLowercased(validText(static_cast<char*>(v->data)));
         size_t start = 0;
         while (start <= all.size()) {
           size_t comma = all.find(',', start);
@@ -144,10 +133,10 @@ std::optional<std::string> relationLabel(const Attribute& a) {
 // Values without the scheme are returned as they are.
 std::string uriAddress(const std::string& value, std::string_view scheme) {
   if (value.size() <= scheme.size() || value[scheme.size()] != ':' ||
-      !equalsIgnoringCase(std::string_view(value).substr(0, scheme.size()), scheme))
+      !base::equalsIgnoringAsciiCase(std::string_view(value).substr(0, scheme.size()), scheme))
     return value;
   std::string address = value.substr(scheme.size() + 1);
-  if (equalsIgnoringCase(scheme, "mailto")) address = address.substr(0, address.find('?'));
+  if (base::equalsIgnoringAsciiCase(scheme, "mailto")) address = address.substr(0, address.find('?'));
   if (char* decoded = g_uri_unescape_string(address.c_str(), nullptr)) {
     address = decoded;
     g_free(decoded);
@@ -160,7 +149,7 @@ std::string uriAddress(const std::string& value, std::string_view scheme) {
 std::string uriOrValue(const Attribute& a, std::string_view scheme) {
   std::string first = a.value();
   if (first.size() <= scheme.size() || first[scheme.size()] != ':' ||
-      !equalsIgnoringCase(std::string_view(first).substr(0, scheme.size()), scheme))
+      !base::equalsIgnoringAsciiCase(std::string_view(first).substr(0, scheme.size()), scheme))
     return first;
   return uriAddress(a.joinedValue(), scheme);
 }
@@ -185,7 +174,7 @@ std::optional<PersonDictionary> instantMessage(const Attribute& a, const std::st
   if (name == "IMPP") {
     std::string value = a.joinedValue();
     auto colon = value.find(':');
-    std::string scheme = colon == std::string::npos ? std::string() : lower(value.substr(0, colon));
+    std::string scheme = colon == std::string::npos ? std::string() : base::asciiLowercased(value.substr(0, colon));
     username = colon == std::string::npos ? value : uriAddress(value, value.substr(0, colon));
     service = a.firstParam("X-SERVICE-TYPE");
     if (service.empty()) {
@@ -193,12 +182,12 @@ std::optional<PersonDictionary> instantMessage(const Attribute& a, const std::st
         if (!known.scheme.empty() && known.scheme == scheme) service = known.service;
     } else {
       for (const auto& known : kServices)
-        if (equalsIgnoringCase(known.service, service)) service = known.service;
+        if (base::equalsIgnoringAsciiCase(known.service, service)) service = known.service;
     }
     if (service.empty()) service = scheme;
   } else {
     for (const auto& known : kServices)
-      if (equalsIgnoringCase(known.attribute, name)) service = known.service;
+      if (base::equalsIgnoringAsciiCase(known.attribute, name)) service = known.service;
     if (service.empty()) return std::nullopt;
     username = a.value();
   }
@@ -209,7 +198,7 @@ std::optional<PersonDictionary> instantMessage(const Attribute& a, const std::st
 bool isInstantMessage(const std::string& name) {
   if (name == "IMPP") return true;
   return std::any_of(std::begin(kServices), std::end(kServices),
-                     [&](const MessagingService& s) { return equalsIgnoringCase(s.attribute, name); });
+                     [&](const MessagingService& s) { return base::equalsIgnoringAsciiCase(s.attribute, name); });
 }
 
 // ---- building a person -----------------------------------------------------
@@ -222,8 +211,8 @@ class PersonBuilder {
       std::string group = a.group();
       if (group.empty()) continue;
       std::string name = a.name();
-      if (equalsIgnoringCase(name, "X-ABLabel")) groupLabels_[lower(group)] = a.value();
-      if (equalsIgnoringCase(name, "X-ABADR")) groupCountryCodes_[lower(group)] = a.value();
+      if (base::equalsIgnoringAsciiCase(name, "X-ABLabel")) groupLabels_[base::asciiLowercased(group)] = a.value();
+      if (base::equalsIgnoringAsciiCase(name, "X-ABADR")) groupCountryCodes_[base::asciiLowercased(group)] = a.value();
     }
   }
 
@@ -235,7 +224,7 @@ class PersonBuilder {
     for (GList* item = e_vcard_get_attributes(card_); item; item = item->next) {
       Attribute a{static_cast<EVCardAttribute*>(item->data)};
       std::string name = a.name();
-      for (char& c : name) c = g_ascii_toupper(c);
+      for (char& c : name) c = base::asciiUpper(c);
       if (name == "N") {
         haveName = readName(a) || haveName;
       } else if (name == "FN") {
@@ -260,10 +249,10 @@ class PersonBuilder {
       } else if (name == "REV") {
         date(PersonProperty::modificationDate, a.value());
       } else if (name == "KIND") {
-        std::string kind = lower(a.value());
+        std::string kind = base::asciiLowercased(a.value());
         organization = organization || kind == "org" || kind == "organization";
       } else if (name == "X-ABSHOWAS") {
-        organization = organization || equalsIgnoringCase(a.value(), "COMPANY");
+        organization = organization || base::equalsIgnoringAsciiCase(a.value(), "COMPANY");
       } else if (name == "EMAIL") {
         entry(PersonProperty::email, kStringPropertyType, a, placeLabel(a), uriOrValue(a, "mailto"));
       } else if (name == "TEL") {
@@ -347,8 +336,8 @@ class PersonBuilder {
     add(keys::state, trimmed(values[4]));
     add(keys::zip, trimmed(values[5]));
     add(keys::country, trimmed(values[6]));
-    if (auto it = groupCountryCodes_.find(lower(a.group())); it != groupCountryCodes_.end())
-      add(keys::countryCode, lower(it->second));
+    if (auto it = groupCountryCodes_.find(base::asciiLowercased(a.group())); it != groupCountryCodes_.end())
+      add(keys::countryCode, base::asciiLowercased(it->second));
     if (address.empty()) return std::nullopt;
     return address;
   }
@@ -369,7 +358,7 @@ class PersonBuilder {
              PersonValue value) {
     if (const auto* text = std::get_if<std::string>(&value); text && text->empty()) return;
     if (std::string group = a.group(); !group.empty()) {
-      if (auto it = groupLabels_.find(lower(group)); it != groupLabels_.end() && !it->second.empty())
+      if (auto it = groupLabels_.find(base::asciiLowercased(group)); it != groupLabels_.end() && !it->second.empty())
         label = it->second;
     }
     auto [it, inserted] = multi_.try_emplace(property);
@@ -393,7 +382,7 @@ class PersonBuilder {
     // A data: URI without VALUE=uri is not a picture to the parser.
     for (GList* item = e_vcard_get_attributes(card_); item && !image; item = item->next) {
       Attribute a{static_cast<EVCardAttribute*>(item->data)};
-      if (equalsIgnoringCase(a.name(), "PHOTO")) image = dataURI(a.value());
+      if (base::equalsIgnoringAsciiCase(a.name(), "PHOTO")) image = dataURI(a.value());
     }
     return image;
   }
@@ -442,12 +431,12 @@ std::vector<std::string> splitCards(std::string_view text) {
     size_t end = text.find('\n', start);
     std::string_view line = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end + 1 - start);
     std::string bare = trimmed(line);
-    if (equalsIgnoringCase(bare, "BEGIN:VCARD")) {
+    if (base::equalsIgnoringAsciiCase(bare, "BEGIN:VCARD")) {
       inside = true;
       current.clear();
     }
     if (inside) current += line;
-    if (inside && equalsIgnoringCase(bare, "END:VCARD")) {
+    if (inside && base::equalsIgnoringAsciiCase(bare, "END:VCARD")) {
       cards.push_back(std::move(current));
       current.clear();
       inside = false;
@@ -467,7 +456,7 @@ std::vector<Person> peopleOf(std::string_view text, std::string_view fileName, s
     std::string uid;
     for (GList* item = e_vcard_get_attributes(E_VCARD(contact)); item; item = item->next) {
       Attribute a{static_cast<EVCardAttribute*>(item->data)};
-      if (equalsIgnoringCase(a.name(), "UID")) uid = a.value();
+      if (base::equalsIgnoringAsciiCase(a.name(), "UID")) uid = a.value();
     }
     std::string key = uid.empty() ? std::string(fileName) + "#" + std::to_string(index) : "uid:" + uid;
     people.push_back(PersonBuilder(E_VCARD(contact)).build(idFor(key, used)));
@@ -480,22 +469,18 @@ std::vector<Person> peopleOf(std::string_view text, std::string_view fileName, s
 bool isVCardFile(const fs::directory_entry& entry) {
   std::error_code ec;
   if (!entry.is_regular_file(ec)) return false;
-  std::string extension = lower(entry.path().extension().string());
+  std::string extension = base::asciiLowercased(entry.path().extension().string());
   return extension == ".vcf" || extension == ".vcard";
 }
 
 std::optional<std::string> readSmallFile(const fs::path& path) {
-  std::error_code ec;
-  auto size = fs::file_size(path, ec);
-  if (ec) return std::nullopt;
-  if (size > VCardAddressBook::kMaxFileBytes) {
+  base::FileRead read = base::readFile(path, VCardAddressBook::kMaxFileBytes);
+  if (read.result == base::FileRead::Result::tooLarge) {
     log::warning("contacts: " + path.string() + " is larger than " +
                  std::to_string(VCardAddressBook::kMaxFileBytes / (1024 * 1024)) + " MiB; skipped");
-    return std::nullopt;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (!read.ok()) return std::nullopt;
+  return std::move(read.text);
 }
 
 }  // namespace

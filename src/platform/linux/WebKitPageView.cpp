@@ -128,9 +128,7 @@ WebKitPageView::WebKitPageView(Setup setup)
     rulesApplied_ = true;
     return;
   }
-  filterGate_->whenOpen([this, alive = std::weak_ptr<bool>(alive_)](WebKitUserContentFilter* filter) {
-    if (alive.lock()) applyContentFilter(filter);
-  });
+  filterGate_->whenOpen(alive_.guard([this](WebKitUserContentFilter* filter) { applyContentFilter(filter); }));
 }
 
 WebKitPageView::~WebKitPageView() {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/AliveToken.h"
 #include "platform/WebView.h"
 #include "platform/linux/ContentFilterGate.h"
 #include "platform/linux/PageChannel.h"
@@ -70,7 +71,7 @@ class WebKitPageView : public WebView {
   // Marks the bundle's documents: scripts the shell evaluates run only in a
   // document that holds it (empty: no bundle, scripts run anywhere).
   std::string documentKey_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // for the gate's late callback
+  base::AliveToken alive_;  // for the gate's late callback
   bool rulesApplied_ = false;
   bool rulesMissing_ = false;  // the rules could not be had: nothing loads
   struct HeldLoad {

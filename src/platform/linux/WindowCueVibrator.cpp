@@ -14,9 +14,7 @@ WindowCueVibrator::~WindowCueVibrator() {
 
 void WindowCueVibrator::vibrate() {
   record_.vibrate();
-  mainThread_.post([this, alive = std::weak_ptr<const bool>(alive_)] {
-    if (alive.lock()) showCue();
-  });
+  mainThread_.post(alive_.guard([this] { showCue(); }));
 }
 
 void WindowCueVibrator::showCue() {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <memory>
 
+#include "base/AliveToken.h"
 #include "base/MainThread.h"
 #include "platform/Vibrator.h"
 
@@ -35,7 +36,7 @@ class WindowCueVibrator : public Vibrator {
   base::MainThread& mainThread_;
   Vibrator& record_;
   GtkWindow* window_;
-  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+  base::AliveToken alive_;
   GtkWidget* cue_ = nullptr;  // the cue's popup while it shows; main thread only
   unsigned hideTimer_ = 0;    // main thread only
 };

@@ -1,12 +1,11 @@
 #include "platform/sim/DeviceProfile.h"
 
 #include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <system_error>
 #include <utility>
 
+#include "base/FileRead.h"
 #include "json/JsonCodec.h"
 #include "log/Log.h"
 #include "platform/DeviceInfo.h"
@@ -44,16 +43,6 @@ std::optional<std::string> applyMacAddress(const json::Object& profile, DeviceIn
   return std::nullopt;
 }
 
-// The file's content, or the system's reason why it cannot be read.
-std::variant<std::string, std::error_code> readFile(const std::filesystem::path& path) {
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
-  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) return std::error_code(EIO, std::generic_category());
-  return text;
-}
-
 std::string warningFor(const UnknownDeviceProfileKey& key) {
   std::string text = "unknown key \"" + key.path + "\" ignored";
   if (!key.suggestion.empty()) text += " (did you mean \"" + key.suggestion + "\"?)";
@@ -87,11 +76,12 @@ std::variant<DeviceInfo, std::string> loadDeviceProfile(DeviceInfo base, const s
   std::string where = "device profile " + path.string() + ": ";
   std::error_code ignored;
   if (std::filesystem::is_directory(path, ignored)) return where + "is a folder, not a file";
-  auto content = readFile(path);
-  if (auto* error = std::get_if<std::error_code>(&content)) {
-    return where + "cannot be read (" + error->message() + ")";
+  base::FileRead content = base::readFile(path);
+  if (!content.ok()) {
+    return where + "cannot be read (" +
+           std::error_code(content.error != 0 ? content.error : EIO, std::generic_category()).message() + ")";
   }
-  const std::string& text = std::get<std::string>(content);
+  const std::string& text = content.text;
   auto result = applyDeviceProfile(std::move(base), text);
   if (auto* error = std::get_if<std::string>(&result)) {
     *error = where + *error;

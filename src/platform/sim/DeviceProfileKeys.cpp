@@ -1,7 +1,8 @@
 #include "platform/sim/DeviceProfileKeys.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "base/AsciiText.h"
 
 namespace tavero::platform {
 
@@ -30,8 +31,6 @@ const std::vector<DeviceProfileKey>& knownDeviceProfileKeys() {
 
 namespace {
 
-char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
 // Edits that turn `a` into `b`: inserting, deleting or replacing a letter,
 // or swapping two neighbours; case is ignored.
 size_t editDistance(std::string_view a, std::string_view b) {
@@ -40,9 +39,10 @@ size_t editDistance(std::string_view a, std::string_view b) {
   for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
   for (size_t i = 1; i <= a.size(); ++i) {
     for (size_t j = 1; j <= b.size(); ++j) {
-      size_t replace = d[i - 1][j - 1] + (lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1);
+      size_t replace = d[i - 1][j - 1] + (base::asciiLower(a[i - 1]) == base::asciiLower(b[j - 1]) ? 0 : 1);
       d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, replace});
-      if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) && lower(a[i - 2]) == lower(b[j - 1])) {
+      if (i > 1 && j > 1 && base::asciiLower(a[i - 1]) == base::asciiLower(b[j - 2]) &&
+          base::asciiLower(a[i - 2]) == base::asciiLower(b[j - 1])) {
         d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
       }
     }

@@ -268,8 +268,8 @@ std::variant<LocationTrack, std::string> parseLocationTrack(std::string_view tex
 
 std::variant<LocationTrack, std::string> readLocationTrack(const std::filesystem::path& path) {
   auto text = readTextFile(path, kMaxTrackFileBytes);
-  if (text.index() == 1) return std::get<1>(text);
-  auto track = parseLocationTrack(std::get<0>(text));
+  if (!text.text) return *text.error;
+  auto track = parseLocationTrack(*text.text);
   if (auto* message = std::get_if<std::string>(&track)) *message = path.string() + ": " + *message;
   return track;
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "json/JsonCodec.h"
-#include "base/AtomicFile.h"
+#include "base/FileRead.h"
 
 namespace tavero::platform {
 namespace {

@@ -83,8 +83,8 @@ std::variant<MotionTrace, std::string> parseMotionTrace(std::string_view text) {
 
 std::variant<MotionTrace, std::string> readMotionTrace(const std::filesystem::path& path) {
   auto text = readTextFile(path, kMaxTraceFileBytes);
-  if (text.index() == 1) return std::get<1>(text);
-  auto trace = parseMotionTrace(std::get<0>(text));
+  if (!text.text) return *text.error;
+  auto trace = parseMotionTrace(*text.text);
   if (auto* message = std::get_if<std::string>(&trace)) *message = path.string() + ": " + *message;
   return trace;
 }

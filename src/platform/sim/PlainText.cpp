@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <fstream>
 
 namespace tavero::platform {
 
@@ -34,23 +33,20 @@ std::vector<std::string_view> splitFields(std::string_view text, char separator)
   }
 }
 
-std::variant<std::string, std::string> readTextFile(const std::filesystem::path& path, uintmax_t maxBytes) {
-  using Result = std::variant<std::string, std::string>;
+base::FileContent readTextFile(const std::filesystem::path& path, uintmax_t maxBytes) {
   std::string where = path.string() + ": ";
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return Result(std::in_place_index<1>, where + "is not a readable file");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Result(std::in_place_index<1>, where + "cannot be opened");
-  std::string text;
-  char buffer[1 << 16];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-    text.append(buffer, static_cast<size_t>(in.gcount()));
-    if (text.size() > maxBytes) {
-      return Result(std::in_place_index<1>, where + "is larger than " + std::to_string(maxBytes >> 20) + " MiB");
-    }
+  if (!std::filesystem::is_regular_file(path, error)) return {std::nullopt, where + "is not a readable file"};
+  base::FileRead read = base::readFile(path, maxBytes);
+  switch (read.result) {
+    case base::FileRead::Result::read: return {std::move(read.text), std::nullopt};
+    case base::FileRead::Result::missing:
+    case base::FileRead::Result::cannotOpen: return {std::nullopt, where + "cannot be opened"};
+    case base::FileRead::Result::tooLarge:
+      return {std::nullopt, where + "is larger than " + std::to_string(maxBytes >> 20) + " MiB"};
+    case base::FileRead::Result::cannotRead: break;
   }
-  if (in.bad()) return Result(std::in_place_index<1>, where + "cannot be read");
-  return Result(std::in_place_index<0>, std::move(text));
+  return {std::nullopt, where + "cannot be read"};
 }
 
 }  // namespace tavero::platform

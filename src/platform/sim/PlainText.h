@@ -8,8 +8,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
+
+#include "base/FileRead.h"
 
 namespace tavero::platform {
 
@@ -22,8 +23,9 @@ std::vector<std::string_view> splitFields(std::string_view text, char separator)
 
 std::string_view trimWhiteSpace(std::string_view text);
 
-// The content of the regular file at `path`, or a message (starting with the
-// path) when it cannot be read or holds more than `maxBytes`.
-std::variant<std::string, std::string> readTextFile(const std::filesystem::path& path, uintmax_t maxBytes);
+// The content of the regular file at `path` (`text`), or a message starting
+// with the path (`error`) when it is missing, cannot be read or holds more
+// than `maxBytes`.
+base::FileContent readTextFile(const std::filesystem::path& path, uintmax_t maxBytes);
 
 }  // namespace tavero::platform

@@ -132,8 +132,8 @@ std::variant<SensorProfile, std::string> readSensorProfile(std::string_view json
 
 std::variant<SensorProfile, std::string> loadSensorProfile(const std::filesystem::path& path) {
   auto text = readTextFile(path, kMaxProfileBytes);
-  if (text.index() == 1) return "device profile " + std::get<1>(text);
-  auto profile = readSensorProfile(std::get<0>(text), path.parent_path());
+  if (!text.text) return "device profile " + *text.error;
+  auto profile = readSensorProfile(*text.text, path.parent_path());
   if (auto* message = std::get_if<std::string>(&profile)) *message = "device profile " + path.string() + ": " + *message;
   return profile;
 }

@@ -83,9 +83,7 @@ void SimulatedPushService::registerForRemoteNotificationTypes(unsigned types) {
     requestedTypes_ = types;
   }
   log::info("push: the app registers for remote notifications (kinds " + std::to_string(types) + ")");
-  mainThread_.post([this, alive = std::weak_ptr<const bool>(alive_)] {
-    if (alive.lock()) reportRegistration();
-  });
+  mainThread_.post(alive_.guard([this] { reportRegistration(); }));
 }
 
 void SimulatedPushService::reportRegistration() {

@@ -26,6 +26,7 @@
 
 #include "control/ControlCommandRegistry.h"
 #include "platform/ApplicationBadge.h"
+#include "base/AliveToken.h"
 #include "base/MainThread.h"
 #include "platform/PushService.h"
 
@@ -74,7 +75,7 @@ class SimulatedPushService : public PushService {
   base::MainThread& mainThread_;
   ApplicationBadge* badge_;
   PushServiceDelegate* delegate_ = nullptr;  // main thread only
-  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+  base::AliveToken alive_;
 
   mutable std::mutex mutex_;  // guards settings_, requestedTypes_, registered_
   PushSettings settings_;

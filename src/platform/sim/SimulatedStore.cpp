@@ -11,6 +11,7 @@
 #include "json/JsonCodec.h"
 #include "log/Log.h"
 #include "base/AtomicFile.h"
+#include "base/FileRead.h"
 
 namespace tavero::platform {
 namespace {
@@ -59,7 +60,7 @@ std::string_view storePolicyName(StorePolicy policy) {
 
 SimulatedStore::SimulatedStore(StoreSettings settings, std::filesystem::path queueFile, QueueWriter writer)
     : queueFile_(std::move(queueFile)),
-      writer_(writer ? std::move(writer) : QueueWriter(base::writeFileAtomically)),
+      writer_(writer ? std::move(writer) : QueueWriter([](const auto& file, auto content) { return base::writeFileAtomically(file, content); })),
       settings_(std::move(settings)) {
   load();
   thread_ = std::thread([this] { run(); });
