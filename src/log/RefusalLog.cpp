@@ -7,6 +7,12 @@ namespace tavero::log {
 RefusalLog::RefusalLog(Clock clock)
     : clock_(clock ? std::move(clock) : Clock([] { return std::chrono::steady_clock::now(); })) {}
 
+void RefusalLog::startAfresh() {
+  std::lock_guard lock(mutex_);
+  linesThisInterval_ = 0;
+  leftOut_ = 0;
+}
+
 void RefusalLog::write(std::string_view message) {
   std::string line;
   {

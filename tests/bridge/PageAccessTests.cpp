@@ -51,6 +51,9 @@ struct ChannelAnswer {
 
 class PageAccess : public ::testing::Test {
  protected:
+  // Each case counts its own refusal lines.
+  void SetUp() override { log::RefusalLog::shared().startAfresh(); }
+
   void makeBridge(bool allowPlainPages = false, uint16_t port = 0, bool otherPortWhenTaken = false) {
     modules_.add("TQEcho", [] { return std::make_unique<TQEcho>(); });
     bridge_ = std::make_unique<QLTaveroBridge>(
