@@ -2,9 +2,7 @@
 // the old content stays whole, the failure is reported, and no temporary
 // file is left behind.
 #include <gtest/gtest.h>
-#include <linux/capability.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -13,12 +11,14 @@
 
 #include "base/AtomicFile.h"
 #include "support/FailingWrites.h"
+#include "support/WithoutModeOverride.h"
 
 namespace tavero::base {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::FailingWrites;
+using testing::WithoutModeOverride;
 
 std::string contentOf(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -31,24 +31,6 @@ std::vector<std::string> namesIn(const fs::path& folder) {
   std::sort(names.begin(), names.end());
   return names;
 }
-
-// This thread without the power to ignore file modes (which root has), so
-// that a folder's mode means for root what it means for a user. Linux keeps
-// capabilities per thread; they come back when this goes.
-class WithoutModeOverride {
- public:
-  WithoutModeOverride() {
-    ::syscall(SYS_capget, &header_, saved_);
-    __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
-    lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
-    ::syscall(SYS_capset, &header_, lowered);
-  }
-  ~WithoutModeOverride() { ::syscall(SYS_capset, &header_, saved_); }
-
- private:
-  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct saved_[2]{};
-};
 
 class AtomicFile : public ::testing::Test {
  protected:
