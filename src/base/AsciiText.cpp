@@ -19,4 +19,12 @@ bool startsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix)
   return text.size() >= prefix.size() && equalsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
+std::string_view trimAsciiWhiteSpace(std::string_view text) {
+  constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
+  size_t first = text.find_first_not_of(kWhiteSpace);
+  if (first == std::string_view::npos) return {};
+  size_t last = text.find_last_not_of(kWhiteSpace);
+  return text.substr(first, last - first + 1);
+}
+
 }  // namespace tavero::base

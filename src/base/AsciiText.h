@@ -17,4 +17,8 @@ std::string asciiLowercased(std::string_view text);
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
 bool startsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix);
 
+// `text` without the ASCII white space (space, tab, line breaks, vertical
+// tab, form feed) at either end.
+std::string_view trimAsciiWhiteSpace(std::string_view text);
+
 }  // namespace tavero::base

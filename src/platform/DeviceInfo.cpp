@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/AsciiText.h"
+
 namespace tavero::platform {
 namespace {
 
@@ -12,17 +14,11 @@ int hexDigit(char c) {
   return -1;
 }
 
-std::string_view trimmed(std::string_view text) {
-  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 }  // namespace
 
 std::optional<MacAddress> parseMacAddress(std::string_view text) {
-  text = trimmed(text);
+  text = base::trimAsciiWhiteSpace(text);
   if (text.size() != 17) return std::nullopt;
   MacAddress address{};
   for (size_t k = 0; k < address.size(); ++k) {

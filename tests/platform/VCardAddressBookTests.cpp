@@ -7,6 +7,7 @@
 #include "json/Base64.h"
 #include "platform/linux/GdkPixbufImageProcessor.h"
 #include "platform/linux/VCardAddressBook.h"
+#include "platform/linux/VCardPerson.h"
 #include "support/TestImages.h"
 
 namespace tavero::platform {

@@ -10,22 +10,17 @@
 #include <iterator>
 #include <vector>
 
+#include "base/AsciiText.h"
 #include "base/FileRead.h"
 #include "log/Log.h"
 
 namespace tavero::platform {
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr std::string_view whiteSpace = " \t\r\n\v\f";
 
-std::string_view trimmed(std::string_view text) {
-  size_t first = text.find_first_not_of(whiteSpace);
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(whiteSpace);
-  return text.substr(first, last - first + 1);
-}
+namespace fs = std::filesystem;
+
 
 // The lines of `text`, without their line feeds.
 std::vector<std::string_view> lines(std::string_view text) {
@@ -132,7 +127,7 @@ DeviceInfo readLinuxDeviceInfo() {
 }
 
 std::string genericModelForChassisType(std::string_view chassisTypeText) {
-  auto code = parseDecimal<int>(trimmed(chassisTypeText));
+  auto code = parseDecimal<int>(base::trimAsciiWhiteSpace(chassisTypeText));
   if (!code) return "Linux device";
   switch (*code) {
     case 3: case 4: case 5: case 6: case 7: case 15: case 16: case 24: case 35:
@@ -151,7 +146,7 @@ std::string genericModelForChassisType(std::string_view chassisTypeText) {
 std::optional<std::string> osReleaseValue(std::string_view fileText, std::string_view key) {
   std::optional<std::string> value;
   for (std::string_view line : lines(fileText)) {
-    line = trimmed(line);
+    line = base::trimAsciiWhiteSpace(line);
     if (line.empty() || line.front() == '#') continue;
     size_t equals = line.find('=');
     if (equals == std::string_view::npos || line.substr(0, equals) != key) continue;
@@ -185,7 +180,7 @@ std::optional<MacAddress> interfaceMacAddress(const fs::path& sysClassNet, std::
   }
   fs::path interface = sysClassNet / name;
   auto type = base::readFileText(interface / "type");
-  if (!type || trimmed(*type) != "1") return std::nullopt;  // ARPHRD_ETHER
+  if (!type || base::trimAsciiWhiteSpace(*type) != "1") return std::nullopt;  // ARPHRD_ETHER
   auto address = base::readFileText(interface / "address");
   if (!address) return std::nullopt;
   return parseMacAddress(*address);

@@ -3,8 +3,7 @@
 // (libebook-contacts): vCard 2.1, 3.0 and 4.0, folded lines, quoted-
 // printable and base64 values, Apple's grouped X-ABLabel labels.
 //
-// TYPE parameters become the book's labels (TYPE=CELL is labels::mobile,
-// TYPE=HOME,FAX labels::homeFAX...); a grouped X-ABLabel wins over them.
+// Each card becomes a person as VCardPerson.h says.
 // Record identifiers are made from each card's UID (or, without one, its
 // file name and place in the file), so they stay the same from one read to
 // the next while the card is there. Pictures are read from inline data
@@ -51,10 +50,5 @@ class VCardAddressBook : public AddressBook {
 // The people of one vCard text (one or more cards), in order; ids are
 // given from `fileName` as the folder reader does.
 std::vector<Person> peopleFromVCardText(std::string_view text, std::string_view fileName);
-
-// A vCard date or date-time: 1980-04-12, 19800412, --04-12 (no year: the
-// year 1604), 2023-01-02T03:04:05Z, 20230102T030405+0100. Dates without a
-// time of day are taken at noon UTC, so they show the same day anywhere.
-std::optional<PersonDate> parseVCardDate(std::string_view text);
 
 }  // namespace tavero::platform

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 
+#include "base/AsciiText.h"
 #include "platform/sim/PlainText.h"
 
 namespace tavero::platform {
@@ -84,16 +85,16 @@ std::variant<LocationTrack, std::string> parseCsvTrack(std::string_view text) {
   size_t lineNumber = 0;
   for (std::string_view line : splitFields(text, '\n')) {
     ++lineNumber;
-    line = trimWhiteSpace(line);
+    line = base::trimAsciiWhiteSpace(line);
     if (line.empty() || line.front() == '#') continue;
     std::string where = "line " + std::to_string(lineNumber) + ": ";
     auto cells = splitFields(line, ',');
     if (columns.empty()) {
       bool haveLatitude = false, haveLongitude = false;
       for (auto cell : cells) {
-        auto it = kColumns.find(trimWhiteSpace(cell));
+        auto it = kColumns.find(base::trimAsciiWhiteSpace(cell));
         if (it == kColumns.end()) {
-          return where + "unknown column \"" + std::string(trimWhiteSpace(cell)) +
+          return where + "unknown column \"" + std::string(base::trimAsciiWhiteSpace(cell)) +
                  "\" (known: time, latitude, longitude, altitude, accuracy, altitudeAccuracy, course, speed)";
         }
         for (Column seen : columns) {
@@ -113,7 +114,7 @@ std::variant<LocationTrack, std::string> parseCsvTrack(std::string_view text) {
     if (raw.size() == kMaxTrackPoints) return where + "the track has more than a million points";
     RawPoint point;
     for (size_t i = 0; i < cells.size(); ++i) {
-      std::string_view cell = trimWhiteSpace(cells[i]);
+      std::string_view cell = base::trimAsciiWhiteSpace(cells[i]);
       bool required = columns[i] == Column::Latitude || columns[i] == Column::Longitude;
       if (cell.empty() && !required) continue;
       auto value = parseNumber(cell);
@@ -199,7 +200,7 @@ void gpxEnd(GMarkupParseContext*, const gchar* name, gpointer data, GError** err
   reader.element.clear();
   std::string where = "point " + std::to_string(reader.points.size() + 1) + ": <" + std::string(element) + "> ";
   if (element == "time") {
-    GDateTime* time = g_date_time_new_from_iso8601(std::string(trimWhiteSpace(reader.text)).c_str(), nullptr);
+    GDateTime* time = g_date_time_new_from_iso8601(std::string(base::trimAsciiWhiteSpace(reader.text)).c_str(), nullptr);
     if (!time) return fail(error, reader, where + "is not an ISO 8601 time: \"" + reader.text + "\"");
     reader.current->time = static_cast<double>(g_date_time_to_unix(time)) + g_date_time_get_microsecond(time) / 1e6;
     g_date_time_unref(time);
@@ -261,7 +262,7 @@ double bearingDegrees(double lat1, double lon1, double lat2, double lon2) {
 }
 
 std::variant<LocationTrack, std::string> parseLocationTrack(std::string_view text) {
-  std::string_view start = trimWhiteSpace(text);
+  std::string_view start = base::trimAsciiWhiteSpace(text);
   if (!start.empty() && start.front() == '<') return parseGpxTrack(text);
   return parseCsvTrack(text);
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <map>
 
+#include "base/AsciiText.h"
 #include "platform/sim/PlainText.h"
 
 namespace tavero::platform {
@@ -28,16 +29,16 @@ std::variant<MotionTrace, std::string> parseMotionTrace(std::string_view text) {
   size_t lineNumber = 0;
   for (std::string_view line : splitFields(text, '\n')) {
     ++lineNumber;
-    line = trimWhiteSpace(line);
+    line = base::trimAsciiWhiteSpace(line);
     if (line.empty() || line.front() == '#') continue;
     std::string where = "line " + std::to_string(lineNumber) + ": ";
     auto cells = splitFields(line, ',');
     if (columns.empty()) {
       std::array<int, 10> seen{};
       for (auto cell : cells) {
-        auto it = kColumns.find(trimWhiteSpace(cell));
+        auto it = kColumns.find(base::trimAsciiWhiteSpace(cell));
         if (it == kColumns.end()) {
-          return where + "unknown column \"" + std::string(trimWhiteSpace(cell)) +
+          return where + "unknown column \"" + std::string(base::trimAsciiWhiteSpace(cell)) +
                  "\" (known: time, accelX, accelY, accelZ, gyroX, gyroY, gyroZ, roll, pitch, yaw)";
         }
         if (seen[it->second]++) return where + "column \"" + std::string(it->first) + "\" appears twice";
@@ -56,7 +57,7 @@ std::variant<MotionTrace, std::string> parseMotionTrace(std::string_view text) {
     }
     if (trace.size() == kMaxTraceRows) return where + "the trace has more than a million rows";
     for (size_t i = 0; i < cells.size(); ++i) {
-      std::string_view cell = trimWhiteSpace(cells[i]);
+      std::string_view cell = base::trimAsciiWhiteSpace(cells[i]);
       if (cell.empty() && columns[i] != 0) continue;
       auto value = parseNumber(cell);
       if (!value) return where + "\"" + std::string(cell) + "\" is not a number";

@@ -3,18 +3,13 @@
 #include <charconv>
 #include <cmath>
 
+#include "base/AsciiText.h"
+
 namespace tavero::platform {
 
-std::string_view trimWhiteSpace(std::string_view text) {
-  constexpr std::string_view kSpace = " \t\r\n\f\v";
-  size_t first = text.find_first_not_of(kSpace);
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(kSpace);
-  return text.substr(first, last - first + 1);
-}
 
 std::optional<double> parseNumber(std::string_view text) {
-  text = trimWhiteSpace(text);
+  text = base::trimAsciiWhiteSpace(text);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   if (text.empty()) return std::nullopt;
   double value = 0;

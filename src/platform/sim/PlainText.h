@@ -21,8 +21,6 @@ std::optional<double> parseNumber(std::string_view text);
 // `text` split at every `separator`, pieces kept as they are.
 std::vector<std::string_view> splitFields(std::string_view text, char separator);
 
-std::string_view trimWhiteSpace(std::string_view text);
-
 // The content of the regular file at `path` (`text`), or a message starting
 // with the path (`error`) when it is missing, cannot be read or holds more
 // than `maxBytes`.
