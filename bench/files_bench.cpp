@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "PageBench.h"
 #include "host/CallbackScript.h"
 #include "modules/TQFileSystem.h"
+#include "PageBench.h"
 
 using namespace tavero;
 using bench::Clock;

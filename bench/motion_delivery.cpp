@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "PageBench.h"
 #include "modules/TQMotion.h"
+#include "PageBench.h"
 #include "platform/sim/SimulatedMotionService.h"
 
 using namespace tavero;

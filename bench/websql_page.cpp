@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "PageBench.h"
 #include "json/JsonCodec.h"
 #include "modules/TQSQLite.h"
+#include "PageBench.h"
 
 using namespace tavero;
 using bench::Clock;

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <vector>
 
-#include "log/Log.h"
 #include "base/PrivateFiles.h"
+#include "log/Log.h"
 
 namespace tavero::base {
 namespace {

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "bridge/CommandDispatchQueue.h"
-#include "bridge/ModuleRegistry.h"
 #include "bridge/Invocation.h"
+#include "bridge/ModuleRegistry.h"
 #include "net/HTTPMessage.h"
 
 namespace tavero::bridge {

@@ -25,8 +25,8 @@
 #include <system_error>
 
 #include "bridge/BridgeAccessPolicy.h"
-#include "bridge/CommandDispatchQueue.h"
 #include "bridge/CommandDispatcher.h"
+#include "bridge/CommandDispatchQueue.h"
 #include "bridge/ModuleRegistry.h"
 #include "bridge/PageMessageChannel.h"
 #include "bridge/PeerVerifier.h"

@@ -48,10 +48,10 @@
 #include <variant>
 #include <vector>
 
-#include "control/ControlAnswer.h"
-#include "control/ControlArguments.h"
 #include "base/AliveToken.h"
 #include "base/MainThread.h"
+#include "control/ControlAnswer.h"
+#include "control/ControlArguments.h"
 
 namespace tavero::control {
 

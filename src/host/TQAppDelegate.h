@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "base/MainThread.h"
 #include "host/AppEvents.h"
 #include "host/TQEngine.h"
 #include "platform/ApplicationBadge.h"
 #include "platform/HomeFolders.h"
-#include "base/MainThread.h"
 #include "platform/PushService.h"
 #include "platform/WebView.h"
 

@@ -15,13 +15,13 @@
 #include <optional>
 #include <string>
 
+#include "base/AliveToken.h"
+#include "base/MainThread.h"
 #include "bridge/CallbackDelivery.h"
 #include "host/TQViewController.h"
 #include "host/TQViewManager.h"
 #include "host/TQWebView.h"
 #include "platform/Bundle.h"
-#include "base/AliveToken.h"
-#include "base/MainThread.h"
 #include "platform/WebView.h"
 
 namespace tavero::bridge {

@@ -12,8 +12,8 @@
 #include <system_error>
 #include <utility>
 
-#include "log/Log.h"
 #include "base/PrivateFiles.h"
+#include "log/Log.h"
 
 namespace tavero::host {
 

@@ -1,8 +1,8 @@
 #include "host/TQViewManager.h"
 
 #include "base/MainThread.h"
-#include "platform/FileURL.h"
 #include "log/Log.h"
+#include "platform/FileURL.h"
 
 namespace tavero::host {
 

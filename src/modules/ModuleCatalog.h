@@ -4,16 +4,16 @@
 #include <functional>
 #include <string>
 
-#include "bridge/ModuleRegistry.h"
+#include "base/MainLoopTimers.h"
+#include "base/MainThread.h"
 #include "bridge/CallbackDelivery.h"
+#include "bridge/ModuleRegistry.h"
 #include "platform/AddressBook.h"
 #include "platform/AlertPresenter.h"
 #include "platform/HomeFolders.h"
 #include "platform/ImagePicker.h"
 #include "platform/ImageProcessor.h"
 #include "platform/LocationService.h"
-#include "base/MainLoopTimers.h"
-#include "base/MainThread.h"
 #include "platform/MotionService.h"
 #include "platform/NetworkReachability.h"
 #include "platform/PushService.h"

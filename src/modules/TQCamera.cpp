@@ -5,10 +5,10 @@
 
 #include <chrono>
 
-#include "json/Base64.h"
-#include "log/Log.h"
 #include "base/AtomicFile.h"
 #include "base/PrivateFiles.h"
+#include "json/Base64.h"
+#include "log/Log.h"
 
 namespace tavero::modules {
 

@@ -16,11 +16,11 @@
 #include <filesystem>
 #include <string_view>
 
+#include "base/MainThread.h"
 #include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "platform/ImagePicker.h"
 #include "platform/ImageProcessor.h"
-#include "base/MainThread.h"
 
 namespace tavero::modules {
 

@@ -15,10 +15,10 @@
 #include <memory>
 #include <string_view>
 
+#include "base/MainThread.h"
 #include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "modules/Reachability.h"
-#include "base/MainThread.h"
 #include "platform/NetworkReachability.h"
 
 namespace tavero::modules {

@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "base/PrivateFiles.h"
 #include "json/Utf8.h"
 #include "log/Log.h"
-#include "modules/OriginIdentifier.h"
-#include "base/PrivateFiles.h"
 #include "modules/files/EntryTree.h"
 #include "modules/files/FileHandle.h"
+#include "modules/OriginIdentifier.h"
 
 namespace tavero::modules {
 

@@ -23,10 +23,10 @@
 #include <memory>
 #include <string_view>
 
+#include "base/MainLoopTimers.h"
 #include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "platform/LocationService.h"
-#include "base/MainLoopTimers.h"
 
 namespace tavero::modules {
 

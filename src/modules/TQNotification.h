@@ -19,11 +19,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/AliveToken.h"
+#include "base/MainThread.h"
 #include "bridge/CallbackDelivery.h"
 #include "bridge/TQW3CAction.h"
 #include "platform/AlertPresenter.h"
-#include "base/AliveToken.h"
-#include "base/MainThread.h"
 #include "platform/Vibrator.h"
 
 namespace tavero::modules {

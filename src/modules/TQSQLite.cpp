@@ -1,9 +1,9 @@
 #include "modules/TQSQLite.h"
 
+#include "base/PrivateFiles.h"
 #include "bridge/ArgumentRules.h"
 #include "log/Log.h"
 #include "modules/OriginIdentifier.h"
-#include "base/PrivateFiles.h"
 
 namespace tavero::modules {
 

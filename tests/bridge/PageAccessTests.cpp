@@ -13,8 +13,8 @@
 #include <mutex>
 
 #include "bridge/PageToken.h"
-#include "log/RefusalLog.h"
 #include "bridge/QLTaveroBridge.h"
+#include "log/RefusalLog.h"
 #include "support/IPv6Squatter.h"
 #include "support/LoopbackClient.h"
 

@@ -13,10 +13,10 @@
 
 #include "base/FileRead.h"
 #include "e2e/EndToEndFixture.h"
-#include "support/CapturedLog.h"
 #include "log/Log.h"
 #include "net/HTTPServer.h"
 #include "net/QLWorkerThread.h"
+#include "support/CapturedLog.h"
 #include "support/IPv6Squatter.h"
 #include "support/LoopbackClient.h"
 

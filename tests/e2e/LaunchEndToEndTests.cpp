@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "e2e/EndToEndFixture.h"
-#include "support/CapturedLog.h"
 #include "log/Log.h"
 #include "net/HTTPServer.h"
 #include "net/QLWorkerThread.h"
+#include "support/CapturedLog.h"
 
 namespace tavero::app::e2e {
 namespace {

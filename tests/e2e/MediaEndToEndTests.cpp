@@ -5,9 +5,9 @@
 #include <fstream>
 
 #include "e2e/EndToEndFixture.h"
+#include "json/Base64.h"
 #include "platform/linux/GtkImagePicker.h"
 #include "platform/sim/SimulatedCamera.h"
-#include "json/Base64.h"
 #include "support/TestImages.h"
 
 namespace tavero::app::e2e {

@@ -4,12 +4,12 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/FileURL.h"
 #include "host/TQEngine.h"
 #include "log/Log.h"
+#include "platform/FileURL.h"
+#include "support/CapturedLog.h"
 #include "support/QueueMainThread.h"
 #include "support/RecordingWebView.h"
-#include "support/CapturedLog.h"
 
 namespace tavero::host {
 namespace {

@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "modules/FileSystemFixture.h"
 #include "log/Log.h"
 #include "modules/files/EntryTree.h"
+#include "modules/FileSystemFixture.h"
 
 namespace tavero::modules {
 namespace {

@@ -3,8 +3,8 @@
 // and their timer, and what happens when the module goes away.
 #include <gtest/gtest.h>
 
-#include "modules/TQGeolocation.h"
 #include "modules/SensorFakes.h"
+#include "modules/TQGeolocation.h"
 #include "support/ManualTimers.h"
 
 namespace tavero::modules {

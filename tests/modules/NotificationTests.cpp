@@ -4,10 +4,10 @@
 #include <thread>
 
 #include "modules/RecordingCallbacks.h"
-#include "modules/TQNotification.h"
 #include "modules/TextCase.h"
-#include "support/QueueMainThread.h"
+#include "modules/TQNotification.h"
 #include "platform/sim/RecordingVibrator.h"
+#include "support/QueueMainThread.h"
 
 namespace tavero::modules {
 namespace {

@@ -7,8 +7,8 @@
 #include <chrono>
 #include <string>
 
-#include "platform/linux/GLibMainThread.h"
 #include "platform/linux/GeoClueLocationService.h"
+#include "platform/linux/GLibMainThread.h"
 
 namespace tavero::platform {
 namespace {

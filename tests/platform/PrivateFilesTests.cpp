@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "log/Log.h"
 #include "base/AtomicFile.h"
-#include "platform/HomeFolders.h"
 #include "base/PrivateFiles.h"
+#include "log/Log.h"
+#include "platform/HomeFolders.h"
 
 namespace tavero::platform {
 namespace {

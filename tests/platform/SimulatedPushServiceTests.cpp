@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "support/QueueMainThread.h"
-#include "platform/sim/RecordedBadge.h"
 #include "json/JsonCodec.h"
+#include "platform/sim/RecordedBadge.h"
 #include "platform/sim/SimulatedPushService.h"
+#include "support/QueueMainThread.h"
 
 namespace tavero::platform {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <system_error>
 
-#include "log/Log.h"
 #include "base/PrivateFiles.h"
+#include "log/Log.h"
 
 namespace tavero::modules::sql {
 

@@ -2,10 +2,10 @@
 
 #include <chrono>
 
-#include "json/JsonCodec.h"
-#include "log/Log.h"
 #include "base/AtomicFile.h"
 #include "base/FileRead.h"
+#include "json/JsonCodec.h"
+#include "log/Log.h"
 
 namespace tavero::platform {
 

@@ -18,8 +18,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/LocationService.h"
 #include "base/MainThread.h"
+#include "platform/LocationService.h"
 
 namespace tavero::platform {
 

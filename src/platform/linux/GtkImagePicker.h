@@ -10,8 +10,8 @@
 
 #include <optional>
 
-#include "platform/ImagePicker.h"
 #include "platform/Camera.h"
+#include "platform/ImagePicker.h"
 
 typedef struct _GtkWidget GtkWidget;
 

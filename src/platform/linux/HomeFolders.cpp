@@ -8,8 +8,8 @@
 #include <system_error>
 #include <vector>
 
-#include "log/Log.h"
 #include "base/PrivateFiles.h"
+#include "log/Log.h"
 
 namespace tavero::platform {
 

@@ -15,8 +15,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/NetworkReachability.h"
 #include "platform/linux/InterfaceKind.h"
+#include "platform/NetworkReachability.h"
 
 namespace tavero::platform {
 

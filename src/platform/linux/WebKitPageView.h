@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "base/AliveToken.h"
-#include "platform/WebView.h"
 #include "platform/linux/ContentFilterGate.h"
 #include "platform/linux/PageChannel.h"
+#include "platform/WebView.h"
 
 typedef struct _WebKitWebView WebKitWebView;
 typedef struct _WebKitWebContext WebKitWebContext;

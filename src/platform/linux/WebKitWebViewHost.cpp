@@ -4,8 +4,8 @@
 #include <webkit2/webkit2.h>
 
 #include "base/MainThread.h"
-#include "log/Log.h"
 #include "base/PrivateFiles.h"
+#include "log/Log.h"
 #include "platform/linux/ContentRules.h"
 #include "platform/linux/WebKitPageView.h"
 

@@ -12,9 +12,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/WebView.h"
 #include "platform/linux/ContentFilterGate.h"
 #include "platform/linux/DownloadGuard.h"
+#include "platform/WebView.h"
 
 typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _GtkWidget GtkWidget;

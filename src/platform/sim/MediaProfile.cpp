@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "json/JsonCodec.h"
 #include "base/FileRead.h"
+#include "json/JsonCodec.h"
 
 namespace tavero::platform {
 namespace {

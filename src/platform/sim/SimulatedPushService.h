@@ -24,10 +24,10 @@
 #include <variant>
 #include <vector>
 
-#include "control/ControlCommandRegistry.h"
-#include "platform/ApplicationBadge.h"
 #include "base/AliveToken.h"
 #include "base/MainThread.h"
+#include "control/ControlCommandRegistry.h"
+#include "platform/ApplicationBadge.h"
 #include "platform/PushService.h"
 
 namespace tavero::platform {

@@ -8,10 +8,10 @@
 #include <chrono>
 #include <limits>
 
-#include "json/JsonCodec.h"
-#include "log/Log.h"
 #include "base/AtomicFile.h"
 #include "base/FileRead.h"
+#include "json/JsonCodec.h"
+#include "log/Log.h"
 
 namespace tavero::platform {
 namespace {
