@@ -334,6 +334,11 @@ std::string readAnswerLine(int fd) {
 // again now and then (not in a busy loop), takes it once a descriptor is
 // free, and serves on.
 TEST_F(ControlServerTest, RunningOutOfDescriptorsDelaysConnectionsWithoutSpinningOrFailing) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizers test whether memory is readable through a pipe: with no
+  // descriptor left they take every object for an invalid one.
+  GTEST_SKIP() << "the sanitizers' own checks need free descriptors";
+#endif
   auto server = start();
   ASSERT_TRUE(server);
   const int waiting = unconnectedSocket(), spare = unconnectedSocket();
