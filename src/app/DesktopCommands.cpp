@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 
+#include "app/BundlePath.h"
 #include "app/DesktopEntry.h"
 #include "app/ExitStatus.h"
 #include "base/AsciiText.h"
@@ -52,7 +53,7 @@ std::optional<InstallOptions> parseInstallOptions(const std::vector<std::string>
     if (arg == "--take-schemes")
       options.takeSchemes = true;
     else if (!arg.starts_with("--") && options.bundle.empty())
-      options.bundle = arg;
+      options.bundle = bundlePathFromArgument(arg).string();
     else
       return std::nullopt;
   }
@@ -156,7 +157,7 @@ int runUninstall(const std::vector<std::string>& args, const DesktopPlaces& plac
   std::string identifier = args[0];
   std::error_code ec;
   if (fs::is_directory(args[0], ec)) {
-    auto bundle = platform::readBundle(args[0]);
+    auto bundle = platform::readBundle(bundlePathFromArgument(args[0]));
     if (auto* error = std::get_if<std::string>(&bundle)) {
       err << "tavero uninstall: " << *error << "\n";
       return kExitUsage;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <variant>
 
+#include "app/BundlePath.h"
 #include "app/ExitStatus.h"
 #include "app/ShellApplication.h"
 #include "base/FileRead.h"
@@ -144,7 +145,7 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args) 
     } else if (arg == "--from" && hasValue) {
       options.sourceApplication = args[++i];
     } else if (!arg.starts_with("--") && !haveBundle) {
-      options.bundle = arg;
+      options.bundle = bundlePathFromArgument(arg);
       haveBundle = true;
     } else if (!arg.starts_with("--") && !options.openURL) {
       options.openURL = arg;

@@ -243,6 +243,19 @@ TEST_F(RunCommand, WithPortZeroThePageIsGivenTheFreePortTheBridgeListensOn) {
   EXPECT_FALSE(shell->saidSomethingContaining("is taken by another program")) << shell->allLines();
 }
 
+// A bundle typed relative to the working folder, with "." and ".." in it
+// and a trailing separator, loads as if typed in full.
+TEST_F(RunCommand, ABundleTypedWithDotsAndATrailingSeparatorLoads) {
+  fs::path relative = fs::relative(TAVERO_APP_TESTS_DIR "/counter-app", fs::current_path());
+  std::string typed = "./" + (relative / ".." / "counter-app").string() + "/";
+  fs::path png = folder_ / "shot.png";
+  auto shell = startShell(typed, {"--screenshot", png.string()});
+  EXPECT_EQ(shell->wait(), 0);
+  shell->readToEnd();
+  EXPECT_TRUE(fs::exists(png)) << typed << "\n" << shell->allLines();
+  EXPECT_FALSE(shell->saidSomethingContaining("content blocker")) << shell->allLines();
+}
+
 TEST_F(RunCommand, AStartPageThatCannotLoadIsAFailureThatNamesTheFile) {
   fs::path bundle = folder_ / "bundle";
   fs::create_directories(bundle / "webapp");

@@ -256,6 +256,11 @@ void WebKitPageView::loadChanged(int event) {
 void WebKitPageView::loadFailed(const char* uri, const GError* error) {
   std::string url = uri ? uri : "";
   std::string reason = error ? error->message : "unknown error";
+  // WebKit names the content blocker, not whose rules it applied: the
+  // shell's own, which let pages load only the app's files.
+  if (reason.find("content blocker") != std::string::npos && url.starts_with("file:"))
+    reason += " (the shell lets pages load only files inside the app's webapp folder and the folders it may "
+              "read; this file is outside them, or its URL has encoded separators, dots or NUL characters)";
   if (error && isCancelledLoad(error)) {
     log::debug("page " + pageName_ + ": loading " + urlForLog(url) + " was cancelled: " + reason);
     return;
