@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "app/PageCommands.h"
 #include "control/ControlClient.h"
 #include "control/RunningShells.h"
 #include "json/JsonCodec.h"
@@ -75,7 +76,9 @@ int runDevice(const std::vector<std::string>& args, const std::filesystem::path&
     err << "tavero device: " << *error << "\n";
     return 1;
   }
-  control::ControlAnswer answer = control::ControlClient::send(std::get<std::filesystem::path>(socket), words);
+  words = PageCommands::wordsToSend(std::move(words));
+  control::ControlAnswer answer = control::ControlClient::send(std::get<std::filesystem::path>(socket), words,
+                                                               PageCommands::answerTimeout(words));
   if (!answer.ok()) {
     err << "tavero device: " << answer.errorMessage() << "\n";
     return 1;

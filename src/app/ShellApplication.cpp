@@ -84,7 +84,19 @@ ShellApplication::ShellApplication(Settings settings)
   lifecycle_->addControlCommands(*controlCommands_);
   addSensorCommands(*controlCommands_, systemLocation_ ? nullptr : &location_, motion_, network_);
   media_->addControlCommands(*controlCommands_);
+  addPageCommands();
   startControlInterface();
+}
+
+void ShellApplication::addPageCommands() {
+  pageCommands_ = std::make_unique<PageCommands>(
+      [this](const std::string& name) -> platform::WebView* {
+        host::TQWebView* view = name.empty() ? engine_->webEngineView() : views_->viewForPageName(name);
+        return view ? &view->platformView() : nullptr;
+      },
+      [this](std::function<void(platform::Snapshot)> done) { webViewHost_->snapshotWindow(std::move(done)); },
+      timers_);
+  pageCommands_->addControlCommands(*controlCommands_);
 }
 
 // The bundle's documents get the page token, the bridge's port and the page

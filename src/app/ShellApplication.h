@@ -14,6 +14,7 @@
 
 #include "app/ApplicationLifecycle.h"
 #include "app/MediaPlatform.h"
+#include "app/PageCommands.h"
 #include "bridge/CallbackDelivery.h"
 #include "bridge/ModuleRegistry.h"
 #include "bridge/QLTaveroBridge.h"
@@ -119,6 +120,7 @@ class ShellApplication {
   void makeDeviceServices();
   void startControlInterface();
   void openPageChannel();
+  void addPageCommands();
 
   Settings settings_;
   platform::GLibMainThread mainThread_;
@@ -154,6 +156,7 @@ class ShellApplication {
   modules::ModuleAppEvents appEvents_{modules_};
   std::unique_ptr<host::TQAppDelegate> delegate_;
   std::unique_ptr<ApplicationLifecycle> lifecycle_;
+  std::unique_ptr<PageCommands> pageCommands_;  // `page eval`, `page wait`, `screenshot`
   bool listedAsRunning_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "control/ControlArguments.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "json/JsonCodec.h"
@@ -39,6 +40,15 @@ std::optional<std::string> ControlArguments::option(std::string_view name) {
     words_.erase(words_.begin() + static_cast<std::ptrdiff_t>(i), words_.begin() + static_cast<std::ptrdiff_t>(i) + 2);
   }
   return value;
+}
+
+bool ControlArguments::flag(std::string_view name) {
+  auto first = std::find(words_.begin() + static_cast<std::ptrdiff_t>(position_), words_.end(), name);
+  if (first == words_.end()) return false;
+  if (std::find(first + 1, words_.end(), name) != words_.end())
+    throw ControlUsageError(std::string(name) + " is given twice");
+  words_.erase(first);
+  return true;
 }
 
 std::string ControlArguments::next(std::string_view what) {

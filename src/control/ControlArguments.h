@@ -32,6 +32,9 @@ class ControlArguments {
   // Takes "--name VALUE" out of the words wherever it stands; nullopt when
   // it is absent. Throws when the option has no value or is given twice.
   std::optional<std::string> option(std::string_view name);
+  // Takes the word "--name" out of the words wherever it stands; whether it
+  // was there. Throws when it is given twice.
+  bool flag(std::string_view name);
 
   // The next word; throws naming `what` when there is none.
   std::string next(std::string_view what);

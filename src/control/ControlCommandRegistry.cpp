@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <future>
 #include <sstream>
 
 #include "log/Log.h"
@@ -54,7 +55,7 @@ void ControlCommandRegistry::addBuiltInCommands() {
 
 void ControlCommandRegistry::add(ControlCommand command) {
   command.name = joinWords(splitWords(command.name), SIZE_MAX);
-  if (command.name.empty() || !command.handler) {
+  if (command.name.empty() || (!command.handler && !command.deferredHandler)) {
     log::error("control: a command without a name or a handler was not added");
     return;
   }
@@ -99,6 +100,7 @@ std::variant<ControlCommandRegistry::Match, ControlAnswer> ControlCommandRegistr
 ControlAnswer ControlCommandRegistry::invoke(const ControlCommand& command, std::vector<std::string> arguments) {
   ControlArguments args(std::move(arguments));
   try {
+    if (!command.handler) return ControlAnswer::error("the command \"" + command.name + "\" answers later");
     return command.handler(args);
   } catch (const ControlUsageError& e) {
     return ControlAnswer::error(std::string(e.what()) + "\nusage: tavero device " + synopsis(command));
@@ -106,6 +108,36 @@ ControlAnswer ControlCommandRegistry::invoke(const ControlCommand& command, std:
     log::error("control: the command \"" + command.name + "\" failed unexpectedly: " + e.what());
     return ControlAnswer::error("the command \"" + command.name + "\" failed: " + e.what());
   }
+}
+
+void ControlCommandRegistry::invokeDeferred(const ControlCommand& command, std::vector<std::string> arguments,
+                                            ControlReply reply) {
+  ControlArguments args(std::move(arguments));
+  try {
+    command.deferredHandler(args, reply);
+  } catch (const ControlUsageError& e) {
+    reply(ControlAnswer::error(std::string(e.what()) + "\nusage: tavero device " + synopsis(command)));
+  } catch (const std::exception& e) {
+    log::error("control: the command \"" + command.name + "\" failed unexpectedly: " + e.what());
+    reply(ControlAnswer::error("the command \"" + command.name + "\" failed: " + e.what()));
+  }
+}
+
+void ControlCommandRegistry::invokeAny(const ControlCommand& command, std::vector<std::string> arguments,
+                                       std::function<void(ControlAnswer)> done) {
+  if (command.deferredHandler)
+    invokeDeferred(command, std::move(arguments), ControlReply(std::move(done)));
+  else
+    done(invoke(command, std::move(arguments)));
+}
+
+ControlAnswer ControlCommandRegistry::runDeferred(std::vector<std::string> words) {
+  if (mainThread_ && mainThread_->isMainThread())
+    return ControlAnswer::error("a command that answers later cannot be waited for on the main thread");
+  auto answer = std::make_shared<std::promise<ControlAnswer>>();
+  auto future = answer->get_future();
+  execute(std::move(words), [answer](ControlAnswer given) { answer->set_value(std::move(given)); });
+  return future.get();
 }
 
 bool ControlCommandRegistry::runsHere(const ControlCommand& command) const {
@@ -116,6 +148,7 @@ ControlAnswer ControlCommandRegistry::run(const std::vector<std::string>& words)
   auto found = find(words);
   if (auto* answer = std::get_if<ControlAnswer>(&found)) return *answer;
   auto& match = std::get<Match>(found);
+  if (match.command->deferredHandler) return runDeferred(words);
   if (runsHere(*match.command)) return invoke(*match.command, std::move(match.arguments));
   return mainThread_->performAndWait([&] { return invoke(*match.command, std::move(match.arguments)); });
 }
@@ -128,7 +161,7 @@ void ControlCommandRegistry::execute(std::vector<std::string> words, std::functi
   }
   auto& match = std::get<Match>(found);
   if (runsHere(*match.command)) {
-    done(invoke(*match.command, std::move(match.arguments)));
+    invokeAny(*match.command, std::move(match.arguments), std::move(done));
     return;
   }
   mainThread_->post([alive = alive_.watch(), command = match.command,
@@ -137,7 +170,7 @@ void ControlCommandRegistry::execute(std::vector<std::string> words, std::functi
       done(ControlAnswer::error("the app is shutting down"));
       return;
     }
-    done(invoke(*command, std::move(arguments)));
+    invokeAny(*command, std::move(arguments), std::move(done));
   });
 }
 

@@ -52,6 +52,7 @@
 #include "base/MainThread.h"
 #include "control/ControlAnswer.h"
 #include "control/ControlArguments.h"
+#include "control/ControlReply.h"
 
 namespace tavero::control {
 
@@ -63,6 +64,11 @@ struct ControlCommand {
   std::string help;   // one line
   ControlThread thread = ControlThread::Main;
   std::function<ControlAnswer(ControlArguments&)> handler;
+  // For a command that answers later (a script running in a page): used
+  // instead of `handler`. It reads its words at once, on the command's
+  // thread, and hands the answer to the reply when it has it, from any
+  // thread; a usage error it throws answers at once.
+  std::function<void(ControlArguments&, ControlReply)> deferredHandler{};
 };
 
 class ControlCommandRegistry {
@@ -86,7 +92,9 @@ class ControlCommandRegistry {
 
   // Runs the command that `words` name and waits for its answer.
   // REQUIRES: for a Main command called off the main thread, the main loop
-  // is running.
+  // is running. A deferred command run on the main thread answers with an
+  // error (its answer needs the main loop this call would block): use
+  // execute() there.
   ControlAnswer run(const std::vector<std::string>& words);
 
   // Runs the command that `words` name and hands its answer to `done`: on
@@ -109,6 +117,11 @@ class ControlCommandRegistry {
   // answer saying what was not understood.
   std::variant<Match, ControlAnswer> find(const std::vector<std::string>& words) const;
   static ControlAnswer invoke(const ControlCommand& command, std::vector<std::string> arguments);
+  static void invokeDeferred(const ControlCommand& command, std::vector<std::string> arguments,
+                             ControlReply reply);
+  static void invokeAny(const ControlCommand& command, std::vector<std::string> arguments,
+                        std::function<void(ControlAnswer)> done);
+  ControlAnswer runDeferred(std::vector<std::string> words);
   bool runsHere(const ControlCommand& command) const;
   void addBuiltInCommands();
   ControlAnswer events(ControlArguments& args) const;

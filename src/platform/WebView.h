@@ -3,6 +3,7 @@
 // Thread rules: main thread only, for every call and every handler.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -49,6 +50,32 @@ struct BundleDocuments {
   bool allowsDownloads = false;
 };
 
+// What a script evaluated for its result gave (WebView::evaluateForResult).
+struct ScriptResult {
+  enum class Kind {
+    Value,        // text: the script's value as JSON text (null for undefined)
+    Exception,    // text: what the script threw, or why its promise was rejected
+    Invalid,      // text: why the script is not JavaScript (it did not run)
+    Unavailable,  // text: why the script did not run or its answer is missing
+  };
+  Kind kind;
+  std::string text;
+};
+
+// Bounds on one evaluation for a result.
+struct ScriptLimits {
+  size_t maxResultLength = 1 << 20;  // characters of the JSON text
+  std::chrono::milliseconds timeout{std::chrono::seconds(20)};
+};
+
+// A picture of a view or a window, or why there is none.
+struct Snapshot {
+  std::string png;  // PNG bytes; empty when there is no picture
+  int width = 0;
+  int height = 0;
+  std::string error;  // why there is no picture
+};
+
 class WebView {
  public:
   virtual ~WebView() = default;
@@ -84,6 +111,17 @@ class WebView {
   // process that showed it ends. Not called before the first document.
   using DocumentEndedHandler = std::function<void(const std::string& url)>;
   virtual void setDocumentEndedHandler(DocumentEndedHandler handler) = 0;
+
+  // Evaluates `script` in the document now in the view and hands `done` its
+  // value as JSON text, on the main thread, once. Only bundle documents run
+  // it, as for evaluateScript; any other document gives Unavailable. The
+  // script is an expression, or else the body of an async function whose
+  // `return` gives the value; a promise is awaited. A result longer than
+  // `limits` allow, or none within its time, gives Unavailable.
+  virtual void evaluateForResult(const std::string& script, ScriptLimits limits,
+                                 std::function<void(ScriptResult)> done) = 0;
+  // A PNG of what the view shows, handed to `done` on the main thread.
+  virtual void snapshot(std::function<void(Snapshot)> done) = 0;
 };
 
 class WebViewHost {

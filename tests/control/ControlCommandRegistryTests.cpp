@@ -162,11 +162,84 @@ TEST(ControlCommandRegistry, ACommandStillQueuedWhenTheRegistryGoesIsAnsweredWit
   EXPECT_FALSE(answer->ok());
 }
 
+// A command that answers later: its replies wait in `replies` until the
+// test answers them.
+ControlCommand laterCommand(std::vector<ControlReply>& replies, ControlThread thread = ControlThread::Any) {
+  return {.name = "later",
+          .usage = "WORD",
+          .help = "answers later",
+          .thread = thread,
+          .handler = {},
+          .deferredHandler = [&replies](ControlArguments& args, ControlReply reply) {
+            args.next("WORD");
+            args.end();
+            replies.push_back(reply);
+          }};
+}
+
+TEST(ControlCommandRegistry, ADeferredCommandAnswersOnceWhenItHasTheAnswerAndADroppedReplyAnswersAnError) {
+  testing::QueueMainThread main;
+  ControlCommandRegistry commands(&main);
+  std::vector<ControlReply> replies;
+  commands.add(laterCommand(replies, ControlThread::Main));
+  std::vector<std::string> answers;
+  auto collect = [&](ControlAnswer a) { answers.push_back(answerText(a)); };
+
+  commands.execute({"later", "one"}, collect);
+  main.runPending();
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_TRUE(answers.empty());  // asked, not answered yet
+  std::thread([reply = replies[0]] { reply(ControlAnswer::value("done")); }).join();
+  replies[0](ControlAnswer::value("twice"));  // a second answer is ignored
+  EXPECT_EQ(answers, std::vector<std::string>{"done"});
+
+  // Bad words answer at once with the usage; nothing waits.
+  commands.execute({"later"}, collect);
+  main.runPending();
+  EXPECT_EQ(replies.size(), 1u);
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_NE(answers[1].find("usage: tavero device later WORD"), std::string::npos) << answers[1];
+
+  // A handler that loses its reply does not leave the client waiting.
+  commands.execute({"later", "two"}, collect);
+  main.runPending();
+  replies.clear();
+  ASSERT_EQ(answers.size(), 3u);
+  EXPECT_EQ(answers[2], "error: the command ended without an answer");
+
+  // On the main thread run() cannot wait for an answer the main loop brings.
+  EXPECT_FALSE(commands.run({"later", "three"}).ok());
+}
+
+TEST(ControlCommandRegistry, RunWaitsOffTheMainThreadForADeferredAnswer) {
+  ControlCommandRegistry commands(nullptr);
+  std::vector<ControlReply> replies;
+  commands.add({.name = "slow", .usage = "", .help = "", .thread = ControlThread::Any, .handler = {},
+                .deferredHandler = [](ControlArguments& args, ControlReply reply) {
+                  args.end();
+                  std::thread([reply] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    reply(ControlAnswer::value("slow answer"));
+                  }).detach();
+                }});
+  EXPECT_EQ(answerText(commands.run({"slow"})), "slow answer");
+}
+
 }  // namespace
 }  // namespace tavero::control
 
 namespace tavero::control {
 namespace {
+
+TEST(ControlArguments, AFlagIsTakenFromAnywhereOnceAndNotTwice) {
+  ControlArguments args({"FILE", "--window", "x"});
+  EXPECT_TRUE(args.flag("--window"));
+  EXPECT_FALSE(args.flag("--window"));
+  EXPECT_EQ(args.next("A"), "FILE");
+  EXPECT_EQ(args.next("B"), "x");
+  ControlArguments twice({"--window", "--window"});
+  EXPECT_THROW(twice.flag("--window"), ControlUsageError);
+}
 
 TEST(ControlArguments, WordsInMessagesAreCutAndShowNoControlCharacters) {
   EXPECT_EQ(ControlArguments::quoted("abc"), "\"abc\"");

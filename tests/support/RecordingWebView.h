@@ -28,6 +28,14 @@ class RecordingWebView : public platform::WebView {
   void setLoadFailedHandler(LoadFailedHandler handler) override { onLoadFailed_ = std::move(handler); }
   void setDocumentEndedHandler(DocumentEndedHandler handler) override { onDocumentEnded_ = std::move(handler); }
 
+  // Evaluations for a result and snapshots wait here until the test
+  // answers them (pendingEvaluations.front().done(...)).
+  void evaluateForResult(const std::string& script, platform::ScriptLimits limits,
+                         std::function<void(platform::ScriptResult)> done) override {
+    pendingEvaluations.push_back({script, limits, std::move(done)});
+  }
+  void snapshot(std::function<void(platform::Snapshot)> done) override { pendingSnapshots.push_back(std::move(done)); }
+
   // Reports a finished load to the handler.
   void finishLoad() {
     if (onLoadFinished_) onLoadFinished_();
@@ -46,6 +54,13 @@ class RecordingWebView : public platform::WebView {
   std::string loadedHTML;
   std::vector<std::string> evaluatedScripts;
   std::vector<std::string> documentStartScripts;
+  struct PendingEvaluation {
+    std::string script;
+    platform::ScriptLimits limits;
+    std::function<void(platform::ScriptResult)> done;
+  };
+  std::vector<PendingEvaluation> pendingEvaluations;
+  std::vector<std::function<void(platform::Snapshot)>> pendingSnapshots;
 
  private:
   std::string pageName_;

@@ -2,6 +2,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -10,6 +11,7 @@
 #include "embedded/kConsoleForwardingScript.h"
 #include "log/Log.h"
 #include "platform/linux/FileURLCheck.h"
+#include "platform/linux/ResultScript.h"
 #include "platform/linux/SubresourceLoadLog.h"
 #include "platform/linux/TerminationSignals.h"
 
@@ -42,9 +44,12 @@ std::string documentKeyScript(const std::string& key) {
 // cannot hand the script to another document. A document that is not the
 // bundle's cannot pass it: it never sees the key, and a strict comparison
 // with a literal reveals nothing to getters it may have planted.
+std::string bundleDocumentCheck(const std::string& key) {
+  return std::string("window.") + kDocumentKeyProperty + " === '" + key + "'";
+}
+
 std::string gatedScript(const std::string& key, const std::string& script) {
-  return std::string("if (window.") + kDocumentKeyProperty + " === '" + key + "') {\n" + script +
-         "\n;true} else false";
+  return "if (" + bundleDocumentCheck(key) + ") {\n" + script + "\n;true} else false";
 }
 
 struct Evaluation {
@@ -68,6 +73,70 @@ void scriptEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
                urlForLog(uri ? uri : ""));
   }
   if (value) g_object_unref(value);
+}
+
+// One evaluation for a result: answered once, by the page or by its
+// timeout, whichever comes first; freed when both have had their turn.
+struct ResultEvaluation {
+  std::function<void(ScriptResult)> done;
+  ScriptLimits limits;
+  std::string pageName;
+  GCancellable* cancellable = g_cancellable_new();
+  unsigned timeoutSource = 0;
+  int owners = 2;  // the WebKit callback and the timeout
+
+  ~ResultEvaluation() { g_object_unref(cancellable); }
+  void finish(ScriptResult result) {
+    if (done) std::exchange(done, nullptr)(std::move(result));
+  }
+  void release() {
+    if (--owners == 0) delete this;
+  }
+};
+
+ScriptResult resultOfError(const GError* error, const ScriptLimits& limits) {
+  if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
+    return {ScriptResult::Kind::Unavailable, "the page did not answer within " +
+                                                 std::to_string(limits.timeout.count()) + " ms"};
+  if (g_error_matches(error, WEBKIT_JAVASCRIPT_ERROR, WEBKIT_JAVASCRIPT_ERROR_SCRIPT_FAILED))
+    return {ScriptResult::Kind::Exception, error->message};
+  return {ScriptResult::Kind::Unavailable, std::string("the script could not run: ") + error->message};
+}
+
+void resultEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
+  auto* evaluation = static_cast<ResultEvaluation*>(data);
+  GError* error = nullptr;
+  JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
+  if (error) {
+    evaluation->finish(resultOfError(error, evaluation->limits));
+    g_error_free(error);
+  } else {
+    char* text = value && jsc_value_is_string(value) ? jsc_value_to_string(value) : nullptr;
+    const char* uri = webkit_web_view_get_uri(WEBKIT_WEB_VIEW(source));
+    evaluation->finish(ResultScript::answer(text ? text : "", evaluation->limits.maxResultLength, uri ? uri : ""));
+    g_free(text);
+  }
+  if (value) g_object_unref(value);
+  if (evaluation->timeoutSource) g_source_remove(std::exchange(evaluation->timeoutSource, 0u));
+  evaluation->release();
+}
+
+Snapshot pngOfSurface(cairo_surface_t* surface) {
+  Snapshot picture;
+  picture.width = cairo_image_surface_get_width(surface);
+  picture.height = cairo_image_surface_get_height(surface);
+  cairo_status_t status = cairo_surface_write_to_png_stream(
+      surface,
+      [](void* closure, const unsigned char* data, unsigned int length) {
+        static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+        return CAIRO_STATUS_SUCCESS;
+      },
+      &picture.png);
+  if (status != CAIRO_STATUS_SUCCESS) {
+    picture.png.clear();
+    picture.error = std::string("cannot make a PNG: ") + cairo_status_to_string(status);
+  }
+  return picture;
 }
 
 }  // namespace
@@ -184,6 +253,60 @@ void WebKitPageView::evaluateScript(const std::string& script) {
   const std::string source = gated ? gatedScript(documentKey_, script) : script;
   webkit_web_view_evaluate_javascript(view_, source.data(), static_cast<gssize>(source.size()), nullptr, nullptr,
                                       nullptr, scriptEvaluated, new Evaluation{pageName_, gated});
+}
+
+void WebKitPageView::evaluateForResult(const std::string& script, ScriptLimits limits,
+                                       std::function<void(ScriptResult)> done) {
+  base::requireMainThread("WebKitPageView::evaluateForResult");
+  auto body = ResultScript::functionBody(script, documentKey_.empty() ? "" : bundleDocumentCheck(documentKey_),
+                                         limits.maxResultLength);
+  if (auto* invalid = std::get_if<ScriptResult>(&body)) {
+    done(std::move(*invalid));
+    return;
+  }
+  const std::string& function = std::get<std::string>(body);
+  auto* evaluation = new ResultEvaluation{std::move(done), limits, pageName_};
+  // A page busy for good never answers: the timeout answers for it, and
+  // cancels the call.
+  evaluation->timeoutSource = g_timeout_add_full(
+      G_PRIORITY_DEFAULT, static_cast<guint>(std::max<int64_t>(1, limits.timeout.count())),
+      [](gpointer data) -> gboolean {
+        auto* timedOut = static_cast<ResultEvaluation*>(data);
+        timedOut->timeoutSource = 0;
+        log::warning("page " + timedOut->pageName + ": a script run for its result did not answer within " +
+                     std::to_string(timedOut->limits.timeout.count()) + " ms");
+        g_cancellable_cancel(timedOut->cancellable);
+        timedOut->finish({ScriptResult::Kind::Unavailable, "the page did not answer within " +
+                                                               std::to_string(timedOut->limits.timeout.count()) +
+                                                               " ms"});
+        return G_SOURCE_REMOVE;
+      },
+      evaluation, [](gpointer data) { static_cast<ResultEvaluation*>(data)->release(); });
+  webkit_web_view_call_async_javascript_function(view_, function.data(), static_cast<gssize>(function.size()),
+                                                 nullptr, nullptr, nullptr, evaluation->cancellable,
+                                                 resultEvaluated, evaluation);
+}
+
+void WebKitPageView::snapshot(std::function<void(Snapshot)> done) {
+  base::requireMainThread("WebKitPageView::snapshot");
+  using Done = std::function<void(Snapshot)>;
+  webkit_web_view_get_snapshot(
+      view_, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<Done> done(static_cast<Done*>(data));
+        GError* error = nullptr;
+        cairo_surface_t* surface = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, &error);
+        Snapshot picture;
+        if (surface) {
+          picture = pngOfSurface(surface);
+          cairo_surface_destroy(surface);
+        } else {
+          picture.error = std::string("the page gave no picture: ") + (error ? error->message : "unknown reason");
+        }
+        if (error) g_error_free(error);
+        (*done)(std::move(picture));
+      },
+      new Done(std::move(done)));
 }
 
 void WebKitPageView::setDocumentStartScripts(std::vector<std::string> scripts) {

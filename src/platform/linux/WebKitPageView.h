@@ -48,6 +48,9 @@ class WebKitPageView : public WebView {
   void setLoadFinishedHandler(std::function<void()> handler) override { onLoadFinished_ = std::move(handler); }
   void setLoadFailedHandler(LoadFailedHandler handler) override { onLoadFailed_ = std::move(handler); }
   void setDocumentEndedHandler(DocumentEndedHandler handler) override { onDocumentEnded_ = std::move(handler); }
+  void evaluateForResult(const std::string& script, ScriptLimits limits,
+                         std::function<void(ScriptResult)> done) override;
+  void snapshot(std::function<void(Snapshot)> done) override;
 
   GtkWidget* widget() const;
   WebKitWebView* webView() const { return view_; }

@@ -3,6 +3,8 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
+
 #include "base/MainThread.h"
 #include "base/PrivateFiles.h"
 #include "log/Log.h"
@@ -32,6 +34,48 @@ void keepCookies(WebKitWebsiteDataManager* data, const std::filesystem::path& co
   if (!ec && (ec = base::createPrivateFile(cookieFile)))
     log::error("cookies: cannot create " + cookieFile.string() + ": " + ec.message());
   webkit_cookie_manager_set_persistent_storage(cookies, cookieFile.c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+}
+
+// The part of the screen that `window` covers, frame included, as PNG.
+Snapshot screenPictureOf(GtkWidget* window) {
+  Snapshot picture;
+  GdkWindow* gdkWindow = gtk_widget_get_window(window);
+  if (!gdkWindow || !gtk_widget_get_mapped(window) || gdk_window_is_viewable(gdkWindow) == FALSE ||
+      (gdk_window_get_state(gdkWindow) & (GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_WITHDRAWN)) != 0) {
+    picture.error = "the window is not on screen";
+    return picture;
+  }
+  GdkRectangle frame{};
+  gdk_window_get_frame_extents(gdkWindow, &frame);
+  GdkWindow* root = gdk_screen_get_root_window(gtk_widget_get_screen(window));
+  // What is on screen, with the dialogs over the window, is in the root
+  // window's picture; clipped to the screen.
+  int left = std::max(frame.x, 0), top = std::max(frame.y, 0);
+  int right = std::min(frame.x + frame.width, gdk_window_get_width(root));
+  int bottom = std::min(frame.y + frame.height, gdk_window_get_height(root));
+  if (right <= left || bottom <= top) {
+    picture.error = "the window is outside the screen";
+    return picture;
+  }
+  GdkPixbuf* pixels = gdk_pixbuf_get_from_window(root, left, top, right - left, bottom - top);
+  if (!pixels) {
+    picture.error = "the screen could not be read";
+    return picture;
+  }
+  gchar* buffer = nullptr;
+  gsize length = 0;
+  GError* error = nullptr;
+  if (gdk_pixbuf_save_to_buffer(pixels, &buffer, &length, "png", &error, nullptr)) {
+    picture.png.assign(buffer, length);
+    picture.width = gdk_pixbuf_get_width(pixels);
+    picture.height = gdk_pixbuf_get_height(pixels);
+  } else {
+    picture.error = std::string("cannot make a PNG: ") + (error ? error->message : "unknown reason");
+  }
+  if (error) g_error_free(error);
+  g_free(buffer);
+  g_object_unref(pixels);
+  return picture;
 }
 
 }  // namespace
@@ -131,6 +175,26 @@ void WebKitWebViewHost::setContentView(WebView* view) {
     gtk_container_add(GTK_CONTAINER(window_), content_->widget());
     gtk_widget_show(content_->widget());
   }
+}
+
+void WebKitWebViewHost::snapshotWindow(std::function<void(Snapshot)> done) {
+  base::requireMainThread("WebKitWebViewHost::snapshotWindow");
+  struct Request {
+    GtkWidget* window;
+    std::function<void(Snapshot)> done;
+  };
+  // An idle callback runs after the redraws GTK has pending (they have a
+  // higher priority), so a dialog just shown is on screen.
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT_IDLE,
+      [](gpointer data) -> gboolean {
+        std::unique_ptr<Request> request(static_cast<Request*>(data));
+        gdk_display_sync(gtk_widget_get_display(request->window));
+        request->done(screenPictureOf(request->window));
+        g_object_unref(request->window);
+        return G_SOURCE_REMOVE;
+      },
+      new Request{GTK_WIDGET(g_object_ref(window_)), std::move(done)}, nullptr);
 }
 
 void WebKitWebViewHost::snapshotContent(const std::filesystem::path& pngFile, std::function<void(bool)> done) {

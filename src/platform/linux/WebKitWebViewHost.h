@@ -62,6 +62,13 @@ class WebKitWebViewHost : public WebViewHost {
 
   void snapshotContent(const std::filesystem::path& pngFile, std::function<void(bool ok)> done);
 
+  // A PNG of the window as it appears on the display, with the dialogs
+  // over it (alerts), handed to `done` on the main thread once what is
+  // waiting to be drawn has been drawn. It is read from the screen: a
+  // window of another program over it shows too, and a window that is not
+  // on screen (minimised) gives no picture.
+  void snapshotWindow(std::function<void(Snapshot)> done);
+
  private:
   Options options_;
   WebKitWebContext* context_;
