@@ -31,7 +31,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tavero run BUNDLE [URL [--from APP]] [--home DIR] [--device FILE]\n"
-    "                  [--location simulated|system] [--headless] [--screenshot FILE] [--port N]\n";
+    "                  [--location simulated|system] [--headless] [--screenshot FILE] [--port N]\n"
+    "                  [--automation]\n";
 
 constexpr const char* kOptionsHelp =
     "Runs the web application in BUNDLE, a folder with Info.plist and webapp/, in a window.\n"
@@ -51,6 +52,8 @@ constexpr const char* kOptionsHelp =
     "  --port N           the bridge's port on 127.0.0.1 (default 3000; 0 picks a free one). Meant\n"
     "                     for tests that run several apps at once: pages then reach the bridge\n"
     "                     on the port the page client is given, not on 3000\n"
+    "  --automation       let a WebDriver server (WebKitWebDriver) drive the app's page, for tests;\n"
+    "                     whoever reaches the server's port controls the app\n"
     "  --help             print this text\n"
     "\n"
     "Ctrl-C, SIGTERM, SIGHUP or closing the window ends the app.\n"
@@ -142,6 +145,8 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args) 
       options.port = static_cast<uint16_t>(port);
     } else if (arg == "--headless") {
       options.headless = true;
+    } else if (arg == "--automation") {
+      options.automation = true;
     } else if (arg == "--from" && hasValue) {
       options.sourceApplication = args[++i];
     } else if (!arg.starts_with("--") && !haveBundle) {
@@ -260,6 +265,7 @@ int runApplication(const RunOptions& options) {
   settings.media = std::move(*media);
   settings.systemLocation = options.systemLocation;
   settings.port = options.port;
+  settings.automation = options.automation;
   settings.home = home;
   if (auto error = platform::createHomeFolders(settings.home)) {
     std::cerr << "tavero run: " << *error << "\n";

@@ -24,6 +24,9 @@ struct RunOptions {
   // The bridge's port (--port): 3000, which pages expect, unless a test
   // asks for another; 0 takes any free loopback port.
   uint16_t port = 3000;
+  // --automation: a WebDriver server (WebKitWebDriver) may drive the app's
+  // page; whoever reaches that server controls the app.
+  bool automation = false;
   bool help = false;  // --help: print printRunHelp's text instead of running
   // A URL that opens the app (a desktop entry passes it after the bundle),
   // and the application that asked (--from); handed to a running shell of

@@ -35,6 +35,8 @@ ShellApplication::ShellApplication(Settings settings)
             else
               lifecycle_->enterForeground();
           },
+      .automation = settings_.automation,
+      .automationVersion = TAVERO_VERSION,
   });
   views_ = std::make_unique<host::TQViewManager>(*webViewHost_, settings_.bundle.webappPath(),
                                                  [this] { return pageDeviceInformation(); });

@@ -82,6 +82,8 @@ class ShellApplication {
     // Where downloads the bundle allows are saved (empty: the user's
     // Downloads folder).
     std::filesystem::path downloadsFolder;
+    // A WebDriver server may drive the app's page (tavero run --automation).
+    bool automation = false;
     // What registering for push notifications gives (absent: a random token).
     std::optional<platform::PushSettings> push;
   };

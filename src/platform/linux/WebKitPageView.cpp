@@ -159,7 +159,8 @@ WebKitPageView::WebKitPageView(Setup setup)
   if (setup.onMessage) channel_ = std::make_unique<PageChannel>(contentManager_, std::move(setup.onMessage));
 
   view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "user-content-manager",
-                                       contentManager_, nullptr));
+                                       contentManager_, "is-controlled-by-automation",
+                                       setup.controlledByAutomation ? TRUE : FALSE, nullptr));
   g_object_ref_sink(view_);
   WebKitSettings* settings = webkit_web_view_get_settings(view_);
   // Pages of a bundle read their own files (JSON, templates) by XHR.

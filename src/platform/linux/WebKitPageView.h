@@ -36,6 +36,7 @@ class WebKitPageView : public WebView {
     std::shared_ptr<const BundleDocuments> bundle;  // may be null: no bundle rules
     std::shared_ptr<ContentFilterGate> filterGate;  // may be null: nothing to wait for
     PageChannel::Receiver onMessage;                // may be empty: no channel
+    bool controlledByAutomation = false;            // a WebDriver session may drive the view
   };
 
   explicit WebKitPageView(Setup setup);

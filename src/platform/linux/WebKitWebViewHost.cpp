@@ -4,6 +4,7 @@
 #include <webkit2/webkit2.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "base/MainThread.h"
 #include "base/PrivateFiles.h"
@@ -94,6 +95,7 @@ WebKitWebViewHost::WebKitWebViewHost(Options options) : options_(std::move(optio
   context_ = webkit_web_context_new_with_website_data_manager(data);
   g_object_unref(data);
   downloads_ = std::make_unique<DownloadGuard>(context_, options_.downloadsFolder);
+  if (options_.automation) allowAutomation();
 
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   g_object_ref_sink(window_);
@@ -123,7 +125,11 @@ GtkWindow* WebKitWebViewHost::window() const { return GTK_WINDOW(window_); }
 
 WebKitWebViewHost::~WebKitWebViewHost() {
   g_signal_handlers_disconnect_by_data(window_, this);
-  if (content_) gtk_container_remove(GTK_CONTAINER(window_), content_->widget());
+  g_signal_handlers_disconnect_by_data(context_, this);
+  if (content_) {
+    g_signal_handlers_disconnect_by_data(content_->webView(), this);
+    gtk_container_remove(GTK_CONTAINER(window_), content_->widget());
+  }
   gtk_widget_destroy(window_);
   g_object_unref(window_);
   downloads_.reset();
@@ -137,6 +143,7 @@ std::unique_ptr<WebView> WebKitWebViewHost::createWebView(const std::string& pag
   setup.pageName = pageName;
   setup.bundle = bundle_;
   setup.filterGate = filterGate_;
+  setup.controlledByAutomation = options_.automation;
   setup.onMessage = [handler = messageHandler_, pageName](std::string message,
                                                          std::unique_ptr<PageMessageReply> reply) {
     if (*handler)
@@ -145,6 +152,52 @@ std::unique_ptr<WebView> WebKitWebViewHost::createWebView(const std::string& pag
       reply->reject("the shell takes no messages");
   };
   return std::make_unique<WebKitPageView>(std::move(setup));
+}
+
+void WebKitWebViewHost::allowAutomation() {
+  webkit_web_context_set_automation_allowed(context_, TRUE);
+  g_signal_connect(context_, "automation-started", G_CALLBACK(automationStarted), this);
+  log::warning("automation: allowed; whoever reaches the WebDriver server's port controls this app");
+}
+
+void WebKitWebViewHost::automationStarted(WebKitWebContext*, WebKitAutomationSession* session, gpointer self) {
+  auto* host = static_cast<WebKitWebViewHost*>(self);
+  WebKitApplicationInfo* info = webkit_application_info_new();
+  webkit_application_info_set_name(info, host->options_.automationName.c_str());
+  unsigned major = 0, minor = 0, micro = 0;
+  std::sscanf(host->options_.automationVersion.c_str(), "%u.%u.%u", &major, &minor, &micro);
+  webkit_application_info_set_version(info, major, minor, micro);
+  webkit_automation_session_set_application_info(session, info);
+  webkit_application_info_unref(info);
+  g_signal_connect(session, "create-web-view", G_CALLBACK(+[](WebKitAutomationSession*, gpointer self) {
+                     return static_cast<WebKitWebViewHost*>(self)->viewForAutomation();
+                   }),
+                   self);
+  log::warning("automation: a WebDriver session started: it controls the app");
+}
+
+WebKitWebView* WebKitWebViewHost::viewForAutomation() {
+  // The app has one window: the session drives the page it shows, with the
+  // page client, its token and the services of a normal run. A second
+  // window (WebDriver's "new window") is refused.
+  if (!content_) {
+    log::error("automation: the session asked for a view before the app shows a page");
+    return nullptr;
+  }
+  if (automationHasView_) {
+    log::warning("automation: the session asked for a second window; the app has only one");
+    return nullptr;
+  }
+  automationHasView_ = true;
+  // The session closing its window (WebDriver's quit) ends the app, as the
+  // user closing it does.
+  g_signal_connect(content_->webView(), "close", G_CALLBACK(+[](WebKitWebView*, gpointer self) {
+                     auto* host = static_cast<WebKitWebViewHost*>(self);
+                     log::info("automation: the session closed the window");
+                     if (host->options_.onWindowClosed) host->options_.onWindowClosed();
+                   }),
+                   this);
+  return content_->webView();
 }
 
 void WebKitWebViewHost::setBundleDocuments(BundleDocuments documents) {
@@ -168,7 +221,10 @@ void WebKitWebViewHost::showWindow() {
 
 void WebKitWebViewHost::setContentView(WebView* view) {
   base::requireMainThread("WebKitWebViewHost::setContentView");
-  if (content_) gtk_container_remove(GTK_CONTAINER(window_), content_->widget());
+  if (content_) {
+    g_signal_handlers_disconnect_by_data(content_->webView(), this);
+    gtk_container_remove(GTK_CONTAINER(window_), content_->widget());
+  }
   content_ = dynamic_cast<WebKitPageView*>(view);
   if (view && !content_) log::error("window: a web view of another kind cannot be shown");
   if (content_) {

@@ -19,6 +19,8 @@
 typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkWindow GtkWindow;
+typedef struct _WebKitWebView WebKitWebView;
+typedef struct _WebKitAutomationSession WebKitAutomationSession;
 
 namespace tavero::platform {
 
@@ -44,6 +46,13 @@ class WebKitWebViewHost : public WebViewHost {
     std::function<void()> onWindowClosed;  // the user closed the window
     // The window was minimised or hidden (true), or shown again (false).
     std::function<void(bool hidden)> onWindowHiddenChanged;
+    // A WebDriver server (WebKitWebDriver, which starts the shell with
+    // WEBKIT_INSPECTOR_SERVER set) may drive the app: its session gets the
+    // app's own start page view, with everything a normal run gives it.
+    // Whoever reaches the driver's port on loopback then controls the app.
+    bool automation = false;
+    std::string automationName = "tavero";  // the browser's name and version the session reports
+    std::string automationVersion;          // "MAJOR.MINOR.MICRO"
   };
 
   explicit WebKitWebViewHost(Options options);
@@ -70,6 +79,11 @@ class WebKitWebViewHost : public WebViewHost {
   void snapshotWindow(std::function<void(Snapshot)> done);
 
  private:
+  void allowAutomation();
+  static void automationStarted(WebKitWebContext* context, WebKitAutomationSession* session, void* self);
+  // The view a new automation session drives: the window's content, once.
+  WebKitWebView* viewForAutomation();
+
   Options options_;
   WebKitWebContext* context_;
   std::unique_ptr<DownloadGuard> downloads_;
@@ -80,6 +94,7 @@ class WebKitWebViewHost : public WebViewHost {
   // Shared with the views, which may outlive a handler change.
   std::shared_ptr<PageMessageHandler> messageHandler_ = std::make_shared<PageMessageHandler>();
   bool hidden_ = false;                // minimised or withdrawn, as last reported
+  bool automationHasView_ = false;     // the content view went to an automation session
 };
 
 }  // namespace tavero::platform
