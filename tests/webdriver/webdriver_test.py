@@ -74,14 +74,20 @@ class DemoSession:
         options.binary_location = tavero
         for argument in ["run", demo, "--automation", "--headless", "--port", "0", "--home", self.home]:
             options.add_argument(argument)
-        wait_for_listener(port)
-        self.driver = webdriver.Remote(command_executor=f"http://127.0.0.1:{port}", options=options)
+        self.driver = None
+        try:
+            wait_for_listener(port)
+            self.driver = webdriver.Remote(command_executor=f"http://127.0.0.1:{port}", options=options)
+        except BaseException:
+            self.__exit__()  # the driver and an app it may have started end here too
+            raise
         self.wait = WebDriverWait(self.driver, 15)
         return self
 
     def __exit__(self, *exception):
         try:
-            self.driver.quit()
+            if self.driver:
+                self.driver.quit()
         except WebDriverException:
             pass  # the app ends with its window; the driver may report it gone
         subprocess.run([tavero, "device", "--home", self.home, "app", "terminate"], capture_output=True, timeout=30)
