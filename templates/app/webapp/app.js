@@ -26,7 +26,7 @@
 
   // The launches table lives in Library/Application Support/sqlite_databases
   // in the app's home.
-  const db = Kio.sql.openDatabase('launches', '', 'Launches', 1024 * 1024);
+  const db = Kio.sql.openDatabase('launches', '', 'Launches', 1024 * 1024, null);
 
   function showLaunches() {
     db.readTransaction((tx) => {
