@@ -31,7 +31,13 @@ constexpr const char* kCreateHelp =
     "\n"
     "It writes Info.plist, webapp/ (index.html, app.js, style.css, app.json), device.json (a\n"
     "device profile for --device), types/tavero.d.ts and tsconfig.json (the page client's types,\n"
-    "for editors and tsc), README.md and tests/smoke.sh.\n";
+    "for editors and tsc), README.md and tests/smoke.sh.\n"
+    "\n"
+    "exit status:\n"
+    "  0  the app was made\n"
+    "  1  a file could not be written (what was written is removed again)\n"
+    "  2  a wrong command line, a bad --id or --name, or one of the files already there;\n"
+    "     nothing was written\n";
 
 struct CreateOptions {
   fs::path folder;
@@ -113,7 +119,7 @@ int runCreate(const std::vector<std::string>& args, std::ostream& out, std::ostr
     return kExitUsage;
   }
   if (options->help) {
-    out << kCreateUsage << kCreateHelp << "\n" << kExitStatusHelp;
+    out << kCreateUsage << kCreateHelp;
     return kExitSuccess;
   }
   std::string folderName = options->folder.filename().string();
