@@ -109,6 +109,7 @@ TEST_F(PageAPIEndToEnd, PromisesResolveWithResultsRejectWithCodedErrorsAndOutOfR
   // The rejection nobody handled: one line of the page's, its line break escaped.
   ASSERT_TRUE(serveUntil(*shell, [&] { return log.has("unhandled rejection"); }, std::chrono::seconds(5)))
       << log.all();
+  ASSERT_FALSE(log.containing("forged").empty()) << log.all();
   for (const auto& line : log.containing("forged")) {
     EXPECT_EQ(line.rfind("[index.html] unhandled rejection TaveroError: left alone", 0), 0u) << line;
     EXPECT_NE(line.find("(code 7)"), std::string::npos) << line;
