@@ -106,6 +106,11 @@ TEST_F(PageAPIEndToEnd, PromisesResolveWithResultsRejectWithCodedErrorsAndOutOfR
   EXPECT_EQ(fieldOf(*state, "missingFile", "code").toDouble(), 1);  // NOT_FOUND_ERR
   EXPECT_NE(fieldOf(*state, "missingFile", "message").asString().find("not found"), std::string::npos);
 
+  EXPECT_EQ(*state->find("committed"), json::Value(true)) << text(*state);
+  EXPECT_EQ(fieldOf(*state, "sqlRejection", "name"), json::Value("SQLError")) << text(*state);
+  EXPECT_EQ(fieldOf(*state, "sqlRejection", "code").toDouble(), 5);  // SYNTAX_ERR
+  EXPECT_EQ(fieldOf(*state, "sqlRejection", "sameAsCallback"), json::Value(true));
+
   // The rejection nobody handled: one line of the page's, its line break escaped.
   ASSERT_TRUE(serveUntil(*shell, [&] { return log.has("unhandled rejection"); }, std::chrono::seconds(5)))
       << log.all();
