@@ -42,8 +42,8 @@ Kio.contacts = (function () {
     }
     checkCallbacks('contacts.all', success, failure);
     Communicator.expect(options, 'object', 'options', 'contacts.all', true);
-    const people = Communicator.request('Contacts#all', {includeImages: options && options.includeImages ? 'true' : 'false'},
-                                        contactsError);
+    const includeImages = options && options.includeImages ? 'true' : 'false';
+    const people = Communicator.request('Contacts#all', {includeImages: includeImages}, contactsError);
     return Communicator.settle(people, success, failure, asMessage);
   }
 

@@ -68,14 +68,17 @@ Kio.geolocation = (function () {
     return Object.assign({code: code, message: String(error && error.message)}, PositionError);
   }
 
-  function checkOptions(options, method) {
+  // `frequency` counts for watches only.
+  function checkOptions(options, method, watching) {
     options = Communicator.expect(options, 'object', 'options', method, true) || {};
     const notNegative = Communicator.notNegative;
     Communicator.expectRange(options.timeout, notNegative, 'timeout', method, 'a number of milliseconds, 0 or more');
     Communicator.expectRange(options.maximumAge, notNegative, 'maximumAge', method,
                              'a number of milliseconds, 0 or more');
-    Communicator.expectRange(options.frequency, (value) => typeof value === 'number' && value > 0 && value < Infinity,
-                             'frequency', method, 'a number of milliseconds above 0');
+    if (watching) {
+      Communicator.expectRange(options.frequency, (value) => typeof value === 'number' && value > 0 && value < Infinity,
+                               'frequency', method, 'a number of milliseconds above 0');
+    }
     return options;
   }
 
@@ -102,8 +105,9 @@ Kio.geolocation = (function () {
       asked.then((raw) => {
         lastPosition = position(raw);
         resolve(lastPosition);
-      }, (error) => reject(error.name === 'GeolocationPositionError' ? error : positionError(error.message, error.code)))
-        .then(() => { if (timer !== null) clearTimeout(timer); });
+      }, (error) => {
+        reject(error.name === 'GeolocationPositionError' ? error : positionError(error.message, error.code));
+      }).then(() => { if (timer !== null) clearTimeout(timer); });
     });
   }
 
@@ -172,13 +176,15 @@ Kio.geolocation = (function () {
     const failed = Array.from(watchers.values());
     watchers.clear();
     shellWatch = null;
-    for (const watcher of failed) if (watcher.error) Communicator.call(watcher.error, callbackError(positionError(message)));
+    for (const watcher of failed) {
+      if (watcher.error) Communicator.call(watcher.error, callbackError(positionError(message)));
+    }
   }
 
   function watchPosition(success, error, options) {
     Communicator.expect(success, 'function', 'the success callback', 'geolocation.watchPosition', false);
     Communicator.expect(error, 'function', 'the error callback', 'geolocation.watchPosition', true);
-    options = checkOptions(options, 'geolocation.watchPosition');
+    options = checkOptions(options, 'geolocation.watchPosition', true);
     const id = nextWatchId++;
     const frequency = Math.max(10, Math.floor(Number(options.frequency) || 1000));
     watchers.set(id, {success: success, error: error, frequency: frequency,
@@ -192,6 +198,7 @@ Kio.geolocation = (function () {
     updateShellWatch();
   }
 
-  return Object.assign({PositionError: PositionError, getCurrentPosition: getCurrentPosition, watchPosition: watchPosition,
+  return Object.assign({PositionError: PositionError, getCurrentPosition: getCurrentPosition,
+                        watchPosition: watchPosition,
                         clearWatch: clearWatch}, PositionError);
 })();

@@ -166,7 +166,9 @@ Kio.device = Kio.device || {};
     return request.then((response) => {
       if (!response.ok) throw refusal(command, response.status);
       return response.text();
-    }, (error) => { throw unreachable(command, error); }).then((text) => (sync ? (text === '' ? null : JSON.parse(text)) : undefined));
+    }, (error) => {
+      throw unreachable(command, error);
+    }).then((text) => (sync ? (text === '' ? null : JSON.parse(text)) : undefined));
   }
 
   // The same, blocking until the answer is there, for APIs that must answer

@@ -30,8 +30,10 @@ Kio.push = (function () {
       return new Promise((resolve, reject) => Communicator.send('PushNotification#Register', {
         type: typeBits(kinds),
         success: resolve,
-        failure: (message) => reject(new Kio.TaveroError(Communicator.codeOf(message, () => PushError.REGISTRATION_FAILED),
-                                                         message, 'PushError')),
+        failure: (message) => {
+          const code = Communicator.codeOf(message, () => PushError.REGISTRATION_FAILED);
+          reject(new Kio.TaveroError(code, message, 'PushError'));
+        },
         received: (payload) => { if (onNotification) Communicator.call(onNotification, payload); },
       }, {keepCallbacks: true}).catch(reject));
     },
