@@ -28,7 +28,8 @@ OptionCheck::OptionCheck(const bridge::Invocation& call, std::string_view module
 
 std::optional<int64_t> OptionCheck::wholeInteger(std::string_view text) {
   text = trimmed(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  // from_chars takes a "-" but no "+"; a "+" before a sign is no number.
+  if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
   int64_t value = 0;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
