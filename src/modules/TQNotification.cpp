@@ -49,7 +49,8 @@ void TQNotification::show(bridge::Invocation& invocation) {
     auto titles = titlesFromList(invocation.arguments().find("buttonTitles"));
     if (auto* why = std::get_if<std::string>(&titles)) {
       log::refusal("alert: refused an alert from " + invocation.pageName() + ": " + *why);
-      if (answer.failure != 0) callbacks_.invokeCallback(answer.failure, json::Value("Refused: " + *why));
+      if (answer.failure != 0)
+        callbacks_.invokeCallback(answer.failure, json::Value("Refused: " + *why), invocation.pageName());
       return;
     }
     request.buttons = std::move(std::get<std::vector<std::string>>(titles));
@@ -62,7 +63,8 @@ void TQNotification::show(bridge::Invocation& invocation) {
   if (!mainThread_ || !alerts_) {
     log::warning("alert: this shell has no window to show alerts in; \"" + request.title + "\" was not shown");
     // Pages from before the "failure" argument heard nothing: no call to id 0.
-    if (answer.failure != 0) callbacks_.invokeCallback(answer.failure, json::Value(std::string(kNoWindowText)));
+    if (answer.failure != 0)
+      callbacks_.invokeCallback(answer.failure, json::Value(std::string(kNoWindowText)), invocation.pageName());
     return;
   }
   if (mainThread_->isMainThread()) {

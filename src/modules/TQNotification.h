@@ -9,7 +9,7 @@
 // position, exact title and title in lower case. A "buttonTitles" that is
 // not such an array is refused: "Refused: ..." through the optional
 // "failure" callback, which also hears kNoWindowText from a shell without
-// a window.
+// a window. Failures go to the page that called, presses to the start page.
 //
 // The pressed button is reported under the callback id of the latest
 // `show`, into the start page, whichever page showed the alert. An alert

@@ -106,13 +106,15 @@ TEST_F(Notification, AnAlertWithAListOfTitlesKeepsCommasAndAnswersTheIndexAndExa
 }
 
 TEST_F(Notification, ABadListIsRefusedThroughTheFailureCallbackAndShowsNothing) {
-  show({{"buttonTitles", json::Value("OK,Cancel")}, {"callback", "5"}, {"failure", "6"}});
+  show({{"buttonTitles", json::Value("OK,Cancel")}, {"callback", "5"}, {"failure", "6"},
+        {"__source", "file:///app/other.html"}});
   show({{"buttonTitles", json::Value("x")}, {"callback", "5"}});  // no failure callback: nothing to answer
   EXPECT_TRUE(alerts_.shown.empty());
   auto delivered = callbacks_.take();
   ASSERT_EQ(delivered.size(), 1u);
   EXPECT_EQ(delivered[0].id, 6);
   EXPECT_EQ(delivered[0].value, json::Value("Refused: buttonTitles must be a JSON array of texts"));
+  EXPECT_EQ(delivered[0].page, "other.html");  // the page that asked hears its refusal
 }
 
 TEST_F(Notification, TwoOpenAlertsReportUnderTheLatestId) {
