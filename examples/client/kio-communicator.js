@@ -46,6 +46,7 @@ Kio.device = Kio.device || {};
     constructor(code, message, name) {
       super(String(message));
       Object.defineProperty(this, 'name', {value: name || 'TaveroError', writable: true, configurable: true});
+      delete this.message;  // made again after `code`, so that JSON text shows the code first
       this.code = code;
       Object.defineProperty(this, 'message', {value: String(message), enumerable: true, writable: true,
                                               configurable: true});

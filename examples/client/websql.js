@@ -47,6 +47,7 @@
     constructor(code, message) {
       super(String(message));
       Object.defineProperty(this, 'name', {value: 'SQLError', writable: true, configurable: true});
+      delete this.message;  // made again after `code`: JSON text keeps the order it always had
       this.code = code;
       Object.defineProperty(this, 'message', {value: message, enumerable: true, writable: true, configurable: true});
     }

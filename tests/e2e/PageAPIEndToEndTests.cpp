@@ -54,6 +54,7 @@ TEST_F(PageAPIEndToEnd, PromisesResolveWithResultsRejectWithCodedErrorsAndOutOfR
             json::Value("camera.getPicture: sourceType must be 0 (PHOTOLIBRARY), 1 (CAMERA) or 2 (SAVEDPHOTOALBUM), "
                         "not the number 99"));
   EXPECT_EQ(fieldOf(*state, "positionRangeError", "type"), json::Value("RangeError")) << text(*state);
+  EXPECT_EQ(state->find("errorJSON")->asString(), R"([{"code":5,"message":"x"},{"code":1001,"message":"y"}])");
   EXPECT_EQ(*state->find("shellRefusal"),
             json::Value("Refused: source must be 0 (photo library), 1 (camera) or 2 (saved photos album), not \"99\""));
 
