@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "log/Log.h"
+#include "modules/OptionCheck.h"
 
 namespace tavero::modules {
 
@@ -186,6 +187,14 @@ void TQGeolocation::locationDidUpdate(const std::weak_ptr<State>& weak, const pl
 }
 
 void TQGeolocation::watchPosition(bridge::Invocation& call) {
+  // A negative period or age is refused, not read as "as often as possible".
+  OptionCheck check(call, "geolocation");
+  constexpr int64_t kLongest = INT32_MAX;
+  check.integer("frequency", 0, 0, kLongest, "a number of milliseconds, 0 or more");
+  check.integer("maximumAge", 0, 0, kLongest, "a number of milliseconds, 0 or more");
+  if (check.refused()) {
+    return state_->callbacks.invokeCallback(call.integer("failure"), json::Value(*check.refusal()), call.pageName());
+  }
   bool running;
   int32_t frequency;
   int32_t failure;

@@ -17,6 +17,10 @@
 // When the service reports that it cannot start, every request waiting for
 // a position and the watch fail at once with kFailedToStart (the watch
 // ends); later ones fail at once as the service is then disabled.
+//
+// A watch whose `frequency` or `maximumAge` is negative or not an integer
+// is refused through its failure callback ("Refused: ...") and changes
+// nothing: the watch before it, if any, goes on.
 #pragma once
 
 #include <chrono>
