@@ -168,14 +168,23 @@ void WebKitPageView::whenRulesApply(std::string url, std::function<void()> start
   }
 }
 
-void WebKitPageView::loadFileURL(const std::string& url) {
-  base::requireMainThread("WebKitPageView::loadFileURL");
+void WebKitPageView::loadURL(const std::string& url) {
+  base::requireMainThread("WebKitPageView::loadURL");
   whenRulesApply(url, [this, url] { webkit_web_view_load_uri(view_, url.c_str()); });
 }
 
 void WebKitPageView::loadHTML(const std::string& html, const std::string& baseURL) {
   base::requireMainThread("WebKitPageView::loadHTML");
   whenRulesApply(baseURL, [this, html, baseURL] { webkit_web_view_load_html(view_, html.c_str(), baseURL.c_str()); });
+}
+
+void WebKitPageView::reload() {
+  base::requireMainThread("WebKitPageView::reload");
+  if (documentURI_.empty()) return;
+  // Ended here rather than when the new load starts: whoever asked for the
+  // reload has the old document's state gone before anything new arrives.
+  endDocument();
+  webkit_web_view_reload_bypass_cache(view_);
 }
 
 void WebKitPageView::evaluateScript(const std::string& script) {

@@ -41,8 +41,9 @@ class WebKitPageView : public WebView {
   explicit WebKitPageView(Setup setup);
   ~WebKitPageView() override;
 
-  void loadFileURL(const std::string& url) override;
+  void loadURL(const std::string& url) override;
   void loadHTML(const std::string& html, const std::string& baseURL) override;
+  void reload() override;
   void evaluateScript(const std::string& script) override;
   void setDocumentStartScripts(std::vector<std::string> scripts) override;
   void setLoadFinishedHandler(std::function<void()> handler) override { onLoadFinished_ = std::move(handler); }
