@@ -30,10 +30,7 @@ platform::BundleDocuments bundleDocumentsFor(const platform::BundleInfo& bundle,
   // the bundle's folder written its own way.
   documents.urlPatterns = {platform::fileURLForPath(bundle.webappPath()) + "/*",
                            TQEngine::generatedPageBaseURL(bundle.path.string()) + "*"};
-  if (!settings.developmentOrigin.empty()) {
-    documents.developmentOrigin = settings.developmentOrigin;
-    documents.urlPatterns.push_back(settings.developmentOrigin + "/*");
-  }
+  documents.developmentOrigin = settings.developmentOrigin;
   documents.scripts = {bridgeSettingsScript(settings)};
   for (auto& script : pageClientScripts()) documents.scripts.push_back(std::move(script));
   // The bundle, and what the shell writes for pages to show (pictures).
