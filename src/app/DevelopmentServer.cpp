@@ -68,6 +68,7 @@ std::variant<DevelopmentServer, std::string> developmentServerFromURL(std::strin
 
   DevelopmentServer server;
   server.origin = scheme + "://" + lowerHost + (portValue == defaultPort ? "" : ":" + std::to_string(portValue));
+  server.port = static_cast<uint16_t>(portValue);
   server.url = server.origin + (tail.empty() || tail.front() != '/' ? "/" + std::string(tail) : std::string(tail));
   return server;
 }

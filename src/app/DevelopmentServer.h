@@ -5,6 +5,7 @@
 // else's: http or https on a loopback address.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -14,6 +15,7 @@ namespace tavero::app {
 struct DevelopmentServer {
   std::string url;     // as the start page is loaded: "http://127.0.0.1:5173/"
   std::string origin;  // scheme, host and port (the default port left out): "http://127.0.0.1:5173"
+  uint16_t port = 0;   // 5173 (80 or 443 when the URL names none)
 };
 
 // The server at `text`, or why it cannot be one: it must be an http or

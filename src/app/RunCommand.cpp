@@ -18,6 +18,7 @@
 #include "json/JsonCodec.h"
 #include "log/Log.h"
 #include "platform/linux/LinuxDeviceInfo.h"
+#include "platform/linux/LoopbackListeners.h"
 #include "platform/linux/PlistBundleReader.h"
 #include "platform/linux/TerminationSignals.h"
 #include "platform/linux/XvfbDisplay.h"
@@ -245,6 +246,14 @@ int runApplication(const RunOptions& options) {
   if (!media) return 2;
   auto push = pushSettingsFor(options);
   if (!push) return 2;
+
+  // The server's pages get the page token: it must be this user's own.
+  if (options.developmentServer) {
+    if (auto refusal = platform::refusalOfLoopbackServer(options.developmentServer->port)) {
+      std::cerr << "tavero run: --dev-server " << options.developmentServer->url << ": " << *refusal << "\n";
+      return kExitFailure;
+    }
+  }
 
   const platform::HomeFolders home =
       platform::homeFoldersFor(std::get<platform::BundleInfo>(bundle).bundleIdentifier, options.home);

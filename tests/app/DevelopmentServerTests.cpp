@@ -29,6 +29,7 @@ TEST(DevelopmentServerURL, LoopbackHttpAndHttpsAreTakenWithTheirOrigin) {
     ASSERT_TRUE(std::holds_alternative<DevelopmentServer>(server)) << c.text << ": " << refusalOf(c.text);
     EXPECT_EQ(std::get<DevelopmentServer>(server).url, c.url) << c.text;
     EXPECT_EQ(std::get<DevelopmentServer>(server).origin, c.origin) << c.text;
+    EXPECT_NE(std::get<DevelopmentServer>(server).port, 0) << c.text;
   }
 }
 
@@ -60,6 +61,7 @@ TEST(DevelopmentServerURL, TheRunCommandLineRefusesABadAddressAndTakesAGoodOne) 
   EXPECT_TRUE(options->watch);
   ASSERT_TRUE(options->developmentServer);
   EXPECT_EQ(options->developmentServer->origin, "http://localhost:5173");
+  EXPECT_EQ(options->developmentServer->port, 5173);
 }
 
 // Which documents get the page client: the bundle's files, and with a
