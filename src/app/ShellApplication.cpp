@@ -69,9 +69,10 @@ ShellApplication::ShellApplication(Settings settings)
                     .port = settings_.port,
                     .otherPortWhenTaken = true,
                     .keepPortWhileStopped = true,
-                    .policy = bridge::BridgeAccessPolicy(bridge::BridgeAccessPolicy::Clients::appPages, pageToken_,
-                                                         settings_.allowPlainBridgeRequests ||
-                                                             settings_.bundle.allowsPlainBridgeRequests),
+                    .policy = bridge::BridgeAccessPolicy(
+                        bridge::BridgeAccessPolicy::Clients::appPages, pageToken_,
+                        settings_.allowPlainBridgeRequests || settings_.bundle.allowsPlainBridgeRequests,
+                        settings_.developmentServer ? settings_.developmentServer->origin : std::string()),
                     .peerVerifier = settings_.onlyShellClients ? std::make_shared<platform::ProcessPeerVerifier>()
                                                                : nullptr,
                 });

@@ -100,6 +100,13 @@ constexpr const char* kReportScript = R"(
 std::string appPage(const std::string& otherOrigin) {
   return std::string("<!DOCTYPE html><html><body><script>") + kReportScript + R"(
     Kio.device.Communicator.send('Probe#echo', {value: 'hello', success: (answer) => report('echo', answer.value + ' from ' + answer.page)});
+    // Synchronous calls go over HTTP, from the server's origin.
+    try {
+      Kio.device.Communicator.sendSync('Probe#verdict', {verdict: {sync: 'over HTTP'}});
+      report('sync', 'answered');
+    } catch (e) {
+      report('sync', 'failed: ' + e);
+    }
   </script><iframe src="/inner.html"></iframe><iframe src=")" + otherOrigin + R"(/frame.html"></iframe></body></html>)";
 }
 
@@ -125,6 +132,9 @@ TEST_F(DevelopmentServerEndToEnd, ItsOriginGetsThePageClientAndAnotherLoopbackPo
   })) << "the pages never reported";
 
   EXPECT_EQ(server.report("page.echo"), "hello from " + server.origin().substr(7));
+  EXPECT_EQ(server.report("page.sync"), "answered");
+  ASSERT_TRUE(probe_ && probe_->verdict());
+  EXPECT_EQ(text(*probe_->verdict()), R"({ "sync" : "over HTTP"})");
   EXPECT_EQ(server.report("page.globals"), "object,object,object");
   // A frame of the app's own origin has the client (the page globals are
   // the top document's, as in a bundle's file frames).
