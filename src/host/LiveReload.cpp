@@ -54,6 +54,7 @@ void LiveReload::bundleChanged(const platform::FileChange& change) {
 }
 
 void LiveReload::noteChange(const std::string& name) {
+  ++changeCount_;
   if (changedFiles_.size() < kNamedFilesLimit || changedFiles_.contains(name))
     changedFiles_.insert(name);
   else
@@ -74,8 +75,10 @@ std::string LiveReload::changedFilesText() const {
     if (named == kNamesInLog) break;
     text += (named++ ? ", " : "") + name;
   }
-  const size_t others = changedFiles_.size() - named + otherChanges_;
-  if (others) text += " and " + std::to_string(others) + " more";
+  if (named < changedFiles_.size() || otherChanges_)
+    text += " and others changed (" + std::to_string(changeCount_) + " changes)";
+  else
+    text += " changed";
   return text;
 }
 
@@ -87,11 +90,12 @@ void LiveReload::settled() {
                  "to take effect");
   if (reloadDue_) {
     ++reloadCount_;
-    log::info("watch: " + changedFilesText() + " changed; reloading the pages");
+    log::info("watch: " + changedFilesText() + "; reloading the pages");
     reloadPages_();
   }
   changedFiles_.clear();
   otherChanges_ = 0;
+  changeCount_ = 0;
   reloadDue_ = false;
   infoPlistChanged_ = false;
 }

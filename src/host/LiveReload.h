@@ -64,6 +64,7 @@ class LiveReload {
   std::chrono::steady_clock::time_point firstChange_;
   std::set<std::string> changedFiles_;  // of the changes gathered now
   size_t otherChanges_ = 0;             // beyond kNamedFilesLimit names
+  size_t changeCount_ = 0;              // every change gathered
   bool reloadDue_ = false;              // a change in webapp/ is among them
   bool infoPlistChanged_ = false;
   size_t reloadCount_ = 0;

@@ -180,12 +180,19 @@ void WebKitPageView::whenRulesApply(std::string url, std::function<void()> start
 
 void WebKitPageView::loadURL(const std::string& url) {
   base::requireMainThread("WebKitPageView::loadURL");
-  whenRulesApply(url, [this, url] { webkit_web_view_load_uri(view_, url.c_str()); });
+  whenRulesApply(url, [this, url] {
+    loadedHTML_.clear();
+    webkit_web_view_load_uri(view_, url.c_str());
+  });
 }
 
 void WebKitPageView::loadHTML(const std::string& html, const std::string& baseURL) {
   base::requireMainThread("WebKitPageView::loadHTML");
-  whenRulesApply(baseURL, [this, html, baseURL] { webkit_web_view_load_html(view_, html.c_str(), baseURL.c_str()); });
+  whenRulesApply(baseURL, [this, html, baseURL] {
+    loadedHTML_ = html;
+    loadedHTMLBaseURL_ = baseURL;
+    webkit_web_view_load_html(view_, html.c_str(), baseURL.c_str());
+  });
 }
 
 void WebKitPageView::reload() {
@@ -193,8 +200,14 @@ void WebKitPageView::reload() {
   if (documentURI_.empty()) return;
   // Ended here rather than when the new load starts: whoever asked for the
   // reload has the old document's state gone before anything new arrives.
+  // A page made from text reloads from its text: WebKit would load its
+  // base URL, which is a folder.
+  const bool showsLoadedHTML = !loadedHTML_.empty() && documentURI_ == loadedHTMLBaseURL_;
   endDocument();
-  webkit_web_view_reload_bypass_cache(view_);
+  if (showsLoadedHTML)
+    webkit_web_view_load_html(view_, loadedHTML_.c_str(), loadedHTMLBaseURL_.c_str());
+  else
+    webkit_web_view_reload_bypass_cache(view_);
 }
 
 void WebKitPageView::evaluateScript(const std::string& script) {

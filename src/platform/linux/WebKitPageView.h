@@ -88,6 +88,8 @@ class WebKitPageView : public WebView {
   LoadFailedHandler onLoadFailed_;
   DocumentEndedHandler onDocumentEnded_;
   std::string documentURI_;  // the document now in the view, since its load committed
+  std::string loadedHTML_;   // the text of the latest loadHTML (empty after a loadURL)
+  std::string loadedHTMLBaseURL_;
   bool currentLoadFailed_ = false;
   std::string failedURI_;          // the URL of the load that just failed
   bool showingErrorPage_ = false;  // the current load is the error page for failedURI_
