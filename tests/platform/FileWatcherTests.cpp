@@ -105,6 +105,21 @@ TEST_F(GioWatching, TheFolderRemovedAndMadeAgainIsWatchedAgain) {
   EXPECT_EQ(watcher_->watchedFolderCount(), 2u);
 }
 
+TEST_F(GioWatching, ARemovedFolderTakesItsOwnMonitorsAndNotThoseOfNamesStartingLikeIt) {
+  fs::create_directories(root_ / "js" / "lib");
+  fs::create_directories(root_ / "js-old");
+  fs::create_directories(root_ / "jsx");
+  start(FileWatcher::Depth::tree);
+  EXPECT_EQ(watcher_->watchedFolderCount(), 5u);
+  fs::remove_all(root_ / "js");
+  EXPECT_TRUE(waitFor("js", Kind::removed));
+  EXPECT_EQ(watcher_->watchedFolderCount(), 3u);
+  write(root_ / "js-old" / "a.js", "1");
+  write(root_ / "jsx" / "b.js", "1");
+  EXPECT_TRUE(waitFor("js-old/a.js", Kind::created));
+  EXPECT_TRUE(waitFor("jsx/b.js", Kind::created));
+}
+
 TEST_F(GioWatching, FolderOnlySeesNothingBelowAndNothingBesideTheFolder) {
   start(FileWatcher::Depth::folderOnly);
   write(root_ / "js" / "app.js", "1");

@@ -122,7 +122,9 @@ void GioFileWatcher::watchSubfolders(const std::string& relative) {
 }
 
 void GioFileWatcher::unwatchFolderAndBelow(const std::string& relative) {
-  for (auto it = monitors_.begin(); it != monitors_.end();) {
+  // The folder and those below it sort together among the names that start
+  // with its own: a flood of removals does not walk every monitor each time.
+  for (auto it = monitors_.lower_bound(relative); it != monitors_.end() && it->first.starts_with(relative);) {
     if (isInside(it->first, relative)) {
       dropMonitor(it->second, this);
       it = monitors_.erase(it);
