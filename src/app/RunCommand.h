@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "app/DevelopmentServer.h"
+
 namespace tavero::app {
 
 struct RunOptions {
@@ -24,6 +26,11 @@ struct RunOptions {
   // The bridge's port (--port): 3000, which pages expect, unless a test
   // asks for another; 0 takes any free loopback port.
   uint16_t port = 3000;
+  // --watch: the pages reload when a file of webapp/ changes.
+  bool watch = false;
+  // --dev-server URL: the start page comes from this development server on
+  // a loopback address instead of webapp/ (checked when read).
+  std::optional<DevelopmentServer> developmentServer;
   bool help = false;  // --help: print printRunHelp's text instead of running
   // A URL that opens the app (a desktop entry passes it after the bundle),
   // and the application that asked (--from); handed to a running shell of

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "app/ApplicationLifecycle.h"
+#include "app/DevelopmentServer.h"
 #include "app/MediaPlatform.h"
 #include "bridge/CallbackDelivery.h"
 #include "bridge/ModuleRegistry.h"
@@ -22,6 +23,7 @@
 #include "host/QLDeviceHardware.h"
 #include "host/TQAppDelegate.h"
 #include "host/TQEngine.h"
+#include "host/LiveReload.h"
 #include "host/TQViewManager.h"
 #include "modules/ModuleAppEvents.h"
 #include "platform/Bundle.h"
@@ -29,6 +31,7 @@
 #include "platform/HomeFolders.h"
 #include "platform/linux/GLibMainLoopTimers.h"
 #include "platform/linux/GLibMainThread.h"
+#include "platform/linux/GioFileWatcher.h"
 #include "platform/linux/GtkAlertPresenter.h"
 #include "platform/linux/NetlinkReachability.h"
 #include "platform/linux/WebKitWebViewHost.h"
@@ -81,6 +84,10 @@ class ShellApplication {
     // Where downloads the bundle allows are saved (empty: the user's
     // Downloads folder).
     std::filesystem::path downloadsFolder;
+    // Reload the pages when files of webapp/ change (--watch).
+    bool watchWebapp = false;
+    // Load the start page from this development server (--dev-server).
+    std::optional<DevelopmentServer> developmentServer;
     // What registering for push notifications gives (absent: a random token).
     std::optional<platform::PushSettings> push;
   };
@@ -119,6 +126,7 @@ class ShellApplication {
   void makeDeviceServices();
   void startControlInterface();
   void openPageChannel();
+  void startLiveReload();
 
   Settings settings_;
   platform::GLibMainThread mainThread_;
@@ -153,6 +161,10 @@ class ShellApplication {
   std::unique_ptr<bridge::QLTaveroBridge> bridge_;
   modules::ModuleAppEvents appEvents_{modules_};
   std::unique_ptr<host::TQAppDelegate> delegate_;
+  // With Settings::watchWebapp; the watchers go before the reloader they report to.
+  std::unique_ptr<host::LiveReload> liveReload_;
+  std::unique_ptr<platform::GioFileWatcher> webappWatcher_;
+  std::unique_ptr<platform::GioFileWatcher> bundleWatcher_;
   std::unique_ptr<ApplicationLifecycle> lifecycle_;
   bool listedAsRunning_ = false;
 };

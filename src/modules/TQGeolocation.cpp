@@ -255,3 +255,33 @@ void TQGeolocation::clearWatch(bridge::Invocation&) {
 }
 
 }  // namespace tavero::modules
+
+namespace tavero::modules {
+
+void TQGeolocation::pageDocumentEnded(std::string_view pageName) {
+  std::unique_ptr<base::Timer> watch;
+  std::vector<std::unique_ptr<base::Timer>> deadlines;
+  bool nothingLeft;
+  {
+    std::lock_guard lock(state_->mutex);
+    if (state_->timer && state_->page == pageName) watch = std::move(state_->timer);
+    for (auto it = state_->pending.begin(); it != state_->pending.end();) {
+      if (it->second.page != pageName) {
+        ++it;
+        continue;
+      }
+      deadlines.push_back(std::move(it->second.deadline));
+      it = state_->pending.erase(it);
+    }
+    if (!watch && deadlines.empty()) return;
+    nothingLeft = !state_->timer && state_->pending.empty();
+    if (nothingLeft) state_->locationIsRunning = false;
+  }
+  // Timers are cancelled outside the lock (this is the main thread, where
+  // ticks run: none comes after).
+  if (nothingLeft) location_.stopUpdatingLocation();
+  log::debug("TQGeolocation: the watch and requests of page \"" + std::string(pageName) +
+             "\" ended with its document");
+}
+
+}  // namespace tavero::modules

@@ -53,6 +53,10 @@ class TQGeolocation : public bridge::TQW3CAction {
   void getCurrentPosition(bridge::Invocation& invocation);
   void watchPosition(bridge::Invocation& invocation);
   void clearWatch(bridge::Invocation& invocation);
+  // The watch of page `pageName` and its waiting requests end (its
+  // document went away: the next one sets its watch up anew); the service
+  // stops when nothing else needs it. Main thread.
+  void pageDocumentEnded(std::string_view pageName) override;
 
   static json::Value dictionaryFromLocation(const platform::LocationFix& location);
 

@@ -92,6 +92,26 @@ TEST_F(GeolocationTest, AnswersGoToThePageThatAsked) {
   EXPECT_EQ(answers[1].page, "track.html");
 }
 
+TEST_F(GeolocationTest, APagesWatchAndRequestsEndWithItsDocumentAndOthersGoOn) {
+  run(&TQGeolocation::watchPosition, {{"success", "5"}, {"frequency", "1000"}, {"__source", "file:///a/webapp/track.html"}});
+  run(&TQGeolocation::getCurrentPosition, {{"success", "6"}, {"__source", "file:///a/webapp/track.html"}});
+  run(&TQGeolocation::getCurrentPosition, {{"success", "7"}, {"__source", "file:///a/webapp/map.html"}});
+  ASSERT_EQ(timers.active().size(), 3u);  // the watch and two deadlines
+
+  geolocation->pageDocumentEnded("track.html");
+  ASSERT_EQ(timers.active().size(), 1u);  // map.html's deadline
+  EXPECT_TRUE(location.updating);         // map.html still waits for a position
+  location.report(fixAt(1, 2));
+  auto answers = delivery.take();
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].id, 7);
+
+  run(&TQGeolocation::watchPosition, {{"success", "8"}, {"frequency", "1000"}, {"__source", "file:///a/webapp/map.html"}});
+  geolocation->pageDocumentEnded("map.html");
+  EXPECT_TRUE(timers.active().empty());
+  EXPECT_FALSE(location.updating);  // nothing needs the service any more
+}
+
 TEST_F(GeolocationTest, DisabledLocationServicesFailRequestsAndWatchesWithoutATimer) {
   location.enabled = false;
   run(&TQGeolocation::getCurrentPosition, {{"success", "4"}, {"failure", "5"}});
