@@ -11,7 +11,9 @@
 //   }, (error) => console.log(error.code, error.message));
 //
 // Every method that asks the shell takes a success and an error callback,
-// File API style; called without callbacks it returns a promise instead:
+// File API style, and returns a promise of the same outcome (rejected with
+// a FileError: FileError's codes, or the shell-level codes of
+// Kio.TaveroError); without callbacks, use the promise:
 //
 //   const fs = await Kio.files.requestFileSystem();
 //   const entry = await fs.root.getFile('notes.txt', {create: true});
@@ -74,11 +76,13 @@
 
   // `code` and `message` are own enumerable properties: JSON.stringify
   // and Object.keys show both, as for the plain objects other wrappers pass.
+  // A `code` given wins over the one the message stands for (the shell-level
+  // codes of Kio.TaveroError: the call could not be made).
   class FileError extends Error {
-    constructor(message) {
+    constructor(message, code) {
       super(message);
       this.name = 'FileError';
-      this.code = codeOf(message);
+      this.code = typeof code === 'number' ? code : Communicator.codeOf(message, codeOf);
       Object.defineProperty(this, 'message', {value: String(message), enumerable: true, writable: true,
                                               configurable: true});
     }
@@ -101,7 +105,7 @@
         .catch((error) => {
           Communicator.forget(success);
           Communicator.forget(failure);
-          reject(new FileError(error.message));
+          reject(new FileError(error.message, error.code));
         });
     });
   }
@@ -113,14 +117,12 @@
     Communicator.expect(failure, 'function', 'the error callback', method, true);
   }
 
-  // File API style: with callbacks, calls them; without, returns the promise.
-  // An exception a callback throws is reported as uncaught (see
-  // Communicator.call), not lost in the promise chain.
+  // File API style: with callbacks, calls them; either way returns the
+  // promise (see Communicator.settle). An exception a callback throws is
+  // reported as uncaught (see Communicator.call), not lost in the promise
+  // chain.
   function answer(promise, success, failure) {
-    if (!success && !failure) return promise;
-    promise.then((value) => { if (success) Communicator.call(success, value); },
-                 (error) => { if (failure) Communicator.call(failure, error); });
-    return undefined;
+    return Communicator.settle(promise, success, failure);
   }
 
   function lastComponent(path) {

@@ -6,10 +6,14 @@
 //                                      {enableHighAccuracy: true, timeout: 5000, maximumAge: 60000});
 //   const id = Kio.geolocation.watchPosition(follow, fail, {frequency: 1000});
 //   Kio.geolocation.clearWatch(id);
+//   const position = await Kio.geolocation.getCurrentPosition({timeout: 5000});
 //
 // Positions: {coords: {latitude, longitude, altitude, accuracy,
 // altitudeAccuracy, heading, speed}, timestamp}; values the device does not
-// know are null. Errors: {code, message} with the PositionError codes.
+// know are null. Error callbacks get {code, message} with the PositionError
+// codes; the promise rejects with a Kio.TaveroError with the same code (or
+// a shell-level one). Options out of range (a negative timeout, maximumAge
+// or frequency, one that is not a number) throw a RangeError at once.
 var Kio = window.Kio || {};
 
 Kio.geolocation = (function () {
@@ -48,50 +52,76 @@ Kio.geolocation = (function () {
     };
   }
 
-  function positionError(message) {
-    const error = {code: errorCodes[message] || PositionError.POSITION_UNAVAILABLE, message: String(message)};
-    return Object.assign(error, PositionError);
+  // The promise's error: a Kio.TaveroError with the PositionError constants.
+  function positionError(message, code) {
+    if (code === undefined) {
+      code = Communicator.codeOf(message, (text) => errorCodes[text] || PositionError.POSITION_UNAVAILABLE);
+    }
+    return Object.assign(new Kio.TaveroError(code, message, 'GeolocationPositionError'), PositionError);
   }
 
-  function timeoutError() {
-    return Object.assign({code: PositionError.TIMEOUT, message: 'Timeout expired'}, PositionError);
+  function timeoutError() { return positionError('Timeout expired', PositionError.TIMEOUT); }
+
+  // What error callbacks get, as they always did: a plain object.
+  function callbackError(error) {
+    const code = error && typeof error.code === 'number' ? error.code : PositionError.POSITION_UNAVAILABLE;
+    return Object.assign({code: code, message: String(error && error.message)}, PositionError);
   }
 
-  function getCurrentPosition(success, error, options) {
-    Communicator.expect(success, 'function', 'the success callback', 'geolocation.getCurrentPosition', false);
-    Communicator.expect(error, 'function', 'the error callback', 'geolocation.getCurrentPosition', true);
-    options = Communicator.expect(options, 'object', 'options', 'geolocation.getCurrentPosition', true) || {};
-    const maximumAge = Number(options.maximumAge) || 0;
-    if (lastPosition && maximumAge > 0 && Date.now() - lastPosition.timestamp <= maximumAge) {
-      setTimeout(() => Communicator.call(success, lastPosition), 0);
-      return;
+  // `frequency` counts for watches only.
+  function checkOptions(options, method, watching) {
+    options = Communicator.expect(options, 'object', 'options', method, true) || {};
+    const notNegative = Communicator.notNegative;
+    Communicator.expectRange(options.timeout, notNegative, 'timeout', method, 'a number of milliseconds, 0 or more');
+    Communicator.expectRange(options.maximumAge, notNegative, 'maximumAge', method,
+                             'a number of milliseconds, 0 or more');
+    if (watching) {
+      Communicator.expectRange(options.frequency, (value) => typeof value === 'number' && value > 0 && value < Infinity,
+                               'frequency', method, 'a number of milliseconds above 0');
     }
-    // A timeout of 0 (or less) with no acceptable saved position is a
-    // timeout, always: asking the shell would race its answer against the
-    // 0 ms timer.
-    const hasTimeout = options.timeout !== undefined && options.timeout !== Infinity;
-    if (hasTimeout && !(Number(options.timeout) > 0)) {
-      setTimeout(() => { if (error) Communicator.call(error, timeoutError()); }, 0);
-      return;
-    }
-    let settled = false;
-    let timer = null;
-    function settle(fn, value) {
-      if (settled) return;
-      settled = true;
-      if (timer !== null) clearTimeout(timer);
-      Communicator.forget(successId);
-      Communicator.forget(failureId);
-      if (fn) Communicator.call(fn, value);
-    }
-    const successId = Communicator.callback((raw) => {
-      lastPosition = position(raw);
-      settle(success, lastPosition);
+    return options;
+  }
+
+  // The page's position: from its latest one when that is at most
+  // options.maximumAge old, else from the shell within options.timeout.
+  function currentPosition(options) {
+    return new Promise((resolve, reject) => {
+      const maximumAge = Number(options.maximumAge) || 0;
+      if (lastPosition && maximumAge > 0 && Date.now() - lastPosition.timestamp <= maximumAge) {
+        resolve(lastPosition);
+        return;
+      }
+      // A timeout of 0 with no acceptable saved position is a timeout,
+      // always: asking the shell would race its answer against the 0 ms timer.
+      const hasTimeout = options.timeout !== undefined && options.timeout !== null && options.timeout !== Infinity;
+      if (hasTimeout && !(Number(options.timeout) > 0)) {
+        setTimeout(() => reject(timeoutError()), 0);
+        return;
+      }
+      let timer = null;
+      const asked = Communicator.request('Geolocation#getCurrentPosition', {}, positionError);
+      if (hasTimeout) timer = setTimeout(() => reject(timeoutError()), Number(options.timeout));
+      // A late answer after the timeout changes nothing: a promise settles once.
+      asked.then((raw) => {
+        lastPosition = position(raw);
+        resolve(lastPosition);
+      }, (error) => {
+        reject(error.name === 'GeolocationPositionError' ? error : positionError(error.message, error.code));
+      }).then(() => { if (timer !== null) clearTimeout(timer); });
     });
-    const failureId = Communicator.callback((message) => settle(error, positionError(message)));
-    if (hasTimeout) timer = setTimeout(() => settle(error, timeoutError()), Number(options.timeout));
-    Communicator.send('Geolocation#getCurrentPosition', {success: successId, failure: failureId})
-      .catch((reason) => settle(error, positionError(String(reason))));
+  }
+
+  // getCurrentPosition(options) is the promise form without callbacks.
+  function getCurrentPosition(success, error, options) {
+    const method = 'geolocation.getCurrentPosition';
+    if (arguments.length === 1 && success !== null && typeof success === 'object') {
+      options = success;
+      success = null;
+    }
+    Communicator.expect(success, 'function', 'the success callback', method, true);
+    Communicator.expect(error, 'function', 'the error callback', method, true);
+    options = checkOptions(options, method);
+    return Communicator.settle(currentPosition(options), success, error, callbackError);
   }
 
   // The shell keeps one watch per app: it runs at the shortest period any
@@ -146,13 +176,15 @@ Kio.geolocation = (function () {
     const failed = Array.from(watchers.values());
     watchers.clear();
     shellWatch = null;
-    for (const watcher of failed) if (watcher.error) Communicator.call(watcher.error, positionError(message));
+    for (const watcher of failed) {
+      if (watcher.error) Communicator.call(watcher.error, callbackError(positionError(message)));
+    }
   }
 
   function watchPosition(success, error, options) {
     Communicator.expect(success, 'function', 'the success callback', 'geolocation.watchPosition', false);
     Communicator.expect(error, 'function', 'the error callback', 'geolocation.watchPosition', true);
-    options = Communicator.expect(options, 'object', 'options', 'geolocation.watchPosition', true) || {};
+    options = checkOptions(options, 'geolocation.watchPosition', true);
     const id = nextWatchId++;
     const frequency = Math.max(10, Math.floor(Number(options.frequency) || 1000));
     watchers.set(id, {success: success, error: error, frequency: frequency,
@@ -166,6 +198,7 @@ Kio.geolocation = (function () {
     updateShellWatch();
   }
 
-  return Object.assign({getCurrentPosition: getCurrentPosition, watchPosition: watchPosition,
+  return Object.assign({PositionError: PositionError, getCurrentPosition: getCurrentPosition,
+                        watchPosition: watchPosition,
                         clearWatch: clearWatch}, PositionError);
 })();

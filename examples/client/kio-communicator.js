@@ -15,6 +15,16 @@
 // callbacks after them: wrappers run page callbacks through
 // Communicator.call, and check their arguments with Communicator.expect.
 //
+// Every asynchronous page API answers with a promise too: it resolves with
+// the result and rejects with an Error that has a numeric `code` and a
+// `message` (Kio.TaveroError, or the service's own error class). The codes
+// of the shell itself, the same for every service, are TaveroError's:
+// SHELL_UNAVAILABLE (the call did not reach the shell or got no answer; a
+// refusal of the bridge also has the HTTP `status`) and INVALID_ARGUMENT
+// (the shell refused a value out of range). A page that passes callbacks
+// gets them called as before; the promise then has a handler of its own, so
+// that its rejection is not reported as unhandled.
+//
 // Calls travel on the shell's message channel when there is one: the calls
 // a page makes in one task go to the shell together, and their answers
 // come back in order. Without the channel (a page not run by the shell's
@@ -29,6 +39,23 @@ Kio.device = Kio.device || {};
 
   const existing = Object.getOwnPropertyDescriptor(Kio.device, 'Communicator');
   if (existing && !existing.configurable) return;  // the shell's copy is already in place
+
+  // The error of a page API call: `code` and `message` are own enumerable
+  // properties, so JSON.stringify and Object.keys show both.
+  class TaveroError extends Error {
+    constructor(code, message, name) {
+      super(String(message));
+      Object.defineProperty(this, 'name', {value: name || 'TaveroError', writable: true, configurable: true});
+      delete this.message;  // made again after `code`, so that JSON text shows the code first
+      this.code = code;
+      Object.defineProperty(this, 'message', {value: String(message), enumerable: true, writable: true,
+                                              configurable: true});
+    }
+  }
+  TaveroError.SHELL_UNAVAILABLE = 1000;
+  TaveroError.INVALID_ARGUMENT = 1001;
+  // What the shell's refusals of out-of-range values begin with.
+  const refusedPrefix = 'Refused: ';
 
   // What the shell tells its documents: the page token and the bridge's port.
   const shell = window.__taveroBridge || null;
@@ -85,9 +112,13 @@ Kio.device = Kio.device || {};
   }
 
   function refusal(command, status) {
-    const error = new Error(command + ': the bridge answered ' + status);
+    const error = new TaveroError(TaveroError.SHELL_UNAVAILABLE, command + ': the bridge answered ' + status);
     error.status = status;
     return error;
+  }
+
+  function unreachable(command, cause) {
+    return new TaveroError(TaveroError.SHELL_UNAVAILABLE, command + ': ' + (cause && cause.message || cause));
   }
 
   // Calls waiting for the end of the current task, to go to the shell together.
@@ -108,7 +139,7 @@ Kio.device = Kio.device || {};
         else call.resolve(call.sync ? (answer.result === undefined ? null : answer.result) : undefined);
       });
     }, (error) => {
-      for (const call of batch) call.reject(new Error(call.command + ': ' + (error && error.message || error)));
+      for (const call of batch) call.reject(unreachable(call.command, error));
     });
   }
 
@@ -136,6 +167,8 @@ Kio.device = Kio.device || {};
     return request.then((response) => {
       if (!response.ok) throw refusal(command, response.status);
       return response.text();
+    }, (error) => {
+      throw unreachable(command, error);
     }).then((text) => (sync ? (text === '' ? null : JSON.parse(text)) : undefined));
   }
 
@@ -214,6 +247,59 @@ Kio.device = Kio.device || {};
     return value;
   }
 
+  // Checks an option of the page's call `method` at once: throws a
+  // RangeError (code INVALID_ARGUMENT) naming it when `value` is given
+  // (neither undefined nor null) and `fits(value)` is false. `allowed` says
+  // what would do ("0, 1 or 2"). Returns `value`.
+  function expectRange(value, fits, name, method, allowed) {
+    if (value === undefined || value === null || fits(value)) return value;
+    const error = new RangeError(method + ': ' + name + ' must be ' + allowed + ', not ' + describe(value));
+    error.code = TaveroError.INVALID_ARGUMENT;
+    throw error;
+  }
+
+  // Predicates for expectRange.
+  const oneOf = (...values) => (value) => values.indexOf(value) >= 0;
+  const integerIn = (low, high) => (value) => Number.isInteger(value) && value >= low && value <= high;
+  const notNegative = (value) => typeof value === 'number' && value >= 0;  // Infinity too
+
+  // The code of a failure message of the shell: INVALID_ARGUMENT for its
+  // refusals, else what `serviceCode(message)` says.
+  function codeOf(message, serviceCode) {
+    const text = String(message);
+    if (text.indexOf(refusedPrefix) === 0) return TaveroError.INVALID_ARGUMENT;
+    return serviceCode ? serviceCode(text) : 0;
+  }
+
+  // Sends `command` with callback ids of its own under `successKey` and
+  // `failureKey` (default "success" and "failure"). A promise of the value
+  // the shell answers through the first; rejects with `makeError(message)`
+  // for an answer through the second, and with a SHELL_UNAVAILABLE error
+  // when the call could not be made.
+  function request(command, args, makeError, successKey, failureKey) {
+    return new Promise((resolve, reject) => {
+      const ids = {};
+      const done = () => { forget(ids.success); forget(ids.failure); };
+      ids.success = callback((value) => { done(); resolve(value); });
+      ids.failure = callback((message) => { done(); reject(makeError(message)); });
+      const texts = Object.assign({}, args);
+      texts[successKey || 'success'] = ids.success;
+      texts[failureKey || 'failure'] = ids.failure;
+      send(command, texts).catch((error) => { done(); reject(error); });
+    });
+  }
+
+  // Hands the outcome of `promise` to the page's callbacks when it gave any:
+  // success(value), failure(asFailure(error)) (the error itself without
+  // asFailure). Returns `promise`; when the page gave callbacks it gets a
+  // handler of its own, so that a rejection nobody awaits is not reported.
+  function settle(promise, success, failure, asFailure) {
+    if (!success && !failure) return promise;
+    promise.then((value) => { if (success) call(success, value); },
+                 (error) => { if (failure) call(failure, asFailure ? asFailure(error) : error); });
+    return promise;
+  }
+
   // Called by the shell with a callback id and a one-element array.
   function invoke(id, values) {
     const entry = callbacks.get(String(id));
@@ -223,7 +309,10 @@ Kio.device = Kio.device || {};
   }
 
   const communicator = Object.freeze({send: send, sendSync: sendSync, invoke: invoke, callback: callback, forget: forget,
-                                      call: call, report: report, expect: expect, ordered: !!channel});
+                                      call: call, report: report, expect: expect, expectRange: expectRange,
+                                      oneOf: oneOf, integerIn: integerIn, notNegative: notNegative,
+                                      codeOf: codeOf, request: request, settle: settle, ordered: !!channel});
+  Kio.TaveroError = TaveroError;
   Object.defineProperty(Kio.device, 'Communicator', {value: communicator, enumerable: true, writable: false,
                                                      configurable: !shell});
 })();

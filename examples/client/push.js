@@ -5,11 +5,15 @@
 //     .then((token) => sendTokenToServer(token))      // lower-case hex, e.g. "0abc12ef..."
 //     .catch((error) => console.warn(error.message)); // registering failed
 //
+// The promise rejects with a Kio.TaveroError: REGISTRATION_FAILED with the
+// shell's message, or a shell-level code.
 // Notifications reach the app's start page. Needs kio-communicator.js.
 var Kio = window.Kio || {};
 
 Kio.push = (function () {
   'use strict';
+
+  const PushError = {REGISTRATION_FAILED: 1};
 
   function typeBits(kinds) {
     kinds = kinds || {};
@@ -17,6 +21,7 @@ Kio.push = (function () {
   }
 
   return {
+    PushError: PushError,
     // Wrong argument types throw at once, before anything is registered.
     register: (kinds, onNotification) => {
       const Communicator = Kio.device.Communicator;
@@ -25,7 +30,10 @@ Kio.push = (function () {
       return new Promise((resolve, reject) => Communicator.send('PushNotification#Register', {
         type: typeBits(kinds),
         success: resolve,
-        failure: (message) => reject(new Error(message)),
+        failure: (message) => {
+          const code = Communicator.codeOf(message, () => PushError.REGISTRATION_FAILED);
+          reject(new Kio.TaveroError(code, message, 'PushError'));
+        },
         received: (payload) => { if (onNotification) Communicator.call(onNotification, payload); },
       }, {keepCallbacks: true}).catch(reject));
     },

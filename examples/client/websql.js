@@ -38,11 +38,18 @@
   const UNKNOWN_EXCEPTION = 0;
   const INVALID_STATE_EXCEPTION = 11;
   const INVALID_ACCESS_EXCEPTION = 15;
+  // openDatabase's code when the passphrase does not open the database.
+  const SECURITY_EXCEPTION = 18;
 
-  class SQLError {
+  // An Error, so that promises reject with one; `code` and `message` are
+  // own enumerable properties, as on the plain objects Web SQL handed out.
+  class SQLError extends Error {
     constructor(code, message) {
+      super(String(message));
+      Object.defineProperty(this, 'name', {value: 'SQLError', writable: true, configurable: true});
+      delete this.message;  // made again after `code`: JSON text keeps the order it always had
       this.code = code;
-      this.message = message;
+      Object.defineProperty(this, 'message', {value: message, enumerable: true, writable: true, configurable: true});
     }
     toString() { return 'SQLError ' + this.code + ': ' + this.message; }
   }
@@ -309,7 +316,7 @@
     async fail(error) {
       await this.call('rollbackTransaction', {transactionId: this.id});
       if (this.versionSet) await this.restoreVersion();
-      notify(this.request.errorCallback, error);
+      this.request.failed(error);
     }
 
     // The SQLError of a step whose answer is null on success and a message
@@ -388,7 +395,7 @@
       if (commitError) return this.fail(commitError);
 
       if (change) this.database._expectedVersion = change.newVersion;
-      notify(request.successCallback);
+      request.succeeded();
       return undefined;
     }
 
@@ -424,9 +431,23 @@
   }
 
   // Asks the shell for a transaction once the database's earlier ones have
-  // ended; runs it once the shell created it.
+  // ended; runs it once the shell created it. Returns a promise that
+  // resolves once it committed and rejects with its SQLError, after the
+  // page's callbacks ran. It never counts as unhandled: pages that use the
+  // callbacks need not look at it.
   function startTransaction(database, request) {
     const bridge = communicator();
+    const outcome = new Promise((resolve, reject) => {
+      request.succeeded = () => {
+        notify(request.successCallback);
+        resolve();
+      };
+      request.failed = (error) => {
+        notify(request.errorCallback, error);
+        reject(error);
+      };
+    });
+    outcome.catch(() => {});
     enqueueTransaction(database._id, () => {
       let settled = false;
       const ids = {};
@@ -439,7 +460,7 @@
       };
       const failed = (error) => {
         transactionEnded(database._id);
-        notify(request.errorCallback, error);
+        request.failed(error);
       };
       ids.success = bridge.callback((transactionId) => {
         if (!settle()) return;
@@ -459,6 +480,7 @@
         if (settle()) failed(new SQLError(codes.UNKNOWN_ERR, 'Could not create transaction: ' + e.message));
       });
     });
+    return outcome;
   }
 
   class Database {
@@ -476,21 +498,22 @@
     }
 
     // Bad arguments throw a TypeError at once, with WebKit's texts, and
-    // start nothing.
+    // start nothing. Each returns a promise of the transaction's end (see
+    // startTransaction); the callbacks are called as Web SQL calls them.
     transaction(callback, errorCallback, successCallback) {
       if (arguments.length === 0) throw notEnoughArguments();
-      this._start('Database.transaction', callback, errorCallback, successCallback, false);
+      return this._start('Database.transaction', callback, errorCallback, successCallback, false);
     }
 
     readTransaction(callback, errorCallback, successCallback) {
       if (arguments.length === 0) throw notEnoughArguments();
-      this._start('Database.readTransaction', callback, errorCallback, successCallback, true);
+      return this._start('Database.readTransaction', callback, errorCallback, successCallback, true);
     }
 
     changeVersion(oldVersion, newVersion, callback, errorCallback, successCallback) {
       if (arguments.length < 2) throw notEnoughArguments();
       const method = 'Database.changeVersion';
-      startTransaction(this, {
+      return startTransaction(this, {
         callback: optionalCallback(callback, 3, 'callback', method),
         errorCallback: optionalCallback(errorCallback, 4, 'errorCallback', method),
         successCallback: optionalCallback(successCallback, 5, 'successCallback', method),
@@ -500,7 +523,7 @@
     }
 
     _start(method, callback, errorCallback, successCallback, readOnly) {
-      startTransaction(this, {
+      return startTransaction(this, {
         callback: callbackArgument(callback, 1, 'callback', method, false),
         errorCallback: optionalCallback(errorCallback, 2, 'errorCallback', method),
         successCallback: optionalCallback(successCallback, 3, 'successCallback', method),
@@ -510,9 +533,10 @@
     }
   }
 
-  // Opens (or creates) a database. options.passphrase encrypts it. Throws an
-  // Error with code 11 when the database has another version than asked
-  // for, and code 0 when it cannot be opened.
+  // Opens (or creates) a database. options.passphrase encrypts it. Throws,
+  // at once: code 11 (InvalidStateError) when the database has another
+  // version than asked for, code 18 (SecurityError) when the passphrase does
+  // not open it, code 0 (UnknownError) when it cannot be opened otherwise.
   function openDatabase(name, version, displayName, estimatedSize, creationCallback, options) {
     if (arguments.length < 4) throw notEnoughArguments();
     const bridge = communicator();
@@ -551,6 +575,10 @@
       if (message.toLowerCase().indexOf('version mismatch') >= 0) {
         throw exception(INVALID_STATE_EXCEPTION, 'InvalidStateError', message);
       }
+      // SQLCipher's word for a key that does not decrypt the file.
+      if (/file is (encrypted or is )?not a database|incorrect passphrase/.test(message)) {
+        throw exception(SECURITY_EXCEPTION, 'SecurityError', message);
+      }
       throw exception(UNKNOWN_EXCEPTION, 'UnknownError', message);
     }
 
@@ -564,6 +592,8 @@
 
   Kio.sql = {
     openDatabase: openDatabase,
+    OpenError: Object.freeze({UNKNOWN_ERR: UNKNOWN_EXCEPTION, INVALID_STATE_ERR: INVALID_STATE_EXCEPTION,
+                              SECURITY_ERR: SECURITY_EXCEPTION}),
     SQLError: SQLError,
     Database: Database,
     SQLTransaction: SQLTransaction,

@@ -18,6 +18,7 @@
 #include "json/JsonCodec.h"
 #include "log/Log.h"
 #include "platform/linux/LinuxDeviceInfo.h"
+#include "platform/linux/LoopbackListeners.h"
 #include "platform/linux/PlistBundleReader.h"
 #include "platform/linux/TerminationSignals.h"
 #include "platform/linux/XvfbDisplay.h"
@@ -32,7 +33,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: tavero run BUNDLE [URL [--from APP]] [--home DIR] [--device FILE]\n"
     "                  [--location simulated|system] [--headless] [--screenshot FILE] [--port N]\n"
-    "                  [--automation]\n";
+    "                  [--watch] [--dev-server URL] [--automation]\n";
 
 constexpr const char* kOptionsHelp =
     "Runs the web application in BUNDLE, a folder with Info.plist and webapp/, in a window.\n"
@@ -54,6 +55,13 @@ constexpr const char* kOptionsHelp =
     "                     on the port the page client is given, not on 3000\n"
     "  --automation       let a WebDriver server (WebKitWebDriver) drive the app's page, for tests;\n"
     "                     whoever reaches the server's port controls the app\n"
+    "  --watch            reload the pages when a file in webapp/ (or a folder below) changes,\n"
+    "                     with a log line naming the files; open transactions, watches and\n"
+    "                     callbacks of the old pages end with them. For developing an app\n"
+    "  --dev-server URL   load the start page from a development server (Vite and the like, with\n"
+    "                     its hot module reload) instead of webapp/: http or https on 127.0.0.1,\n"
+    "                     [::1] or localhost only. Documents of exactly that origin get the page\n"
+    "                     client and the page token; frames of other origins do not\n"
     "  --help             print this text\n"
     "\n"
     "Ctrl-C, SIGTERM, SIGHUP or closing the window ends the app.\n"
@@ -143,6 +151,15 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args) 
         return std::nullopt;
       }
       options.port = static_cast<uint16_t>(port);
+    } else if (arg == "--dev-server" && hasValue) {
+      auto server = developmentServerFromURL(args[++i]);
+      if (auto* error = std::get_if<std::string>(&server)) {
+        std::cerr << "tavero run: " << *error << "\n" << kUsage;
+        return std::nullopt;
+      }
+      options.developmentServer = std::get<DevelopmentServer>(std::move(server));
+    } else if (arg == "--watch") {
+      options.watch = true;
     } else if (arg == "--headless") {
       options.headless = true;
     } else if (arg == "--automation") {
@@ -234,6 +251,14 @@ int runApplication(const RunOptions& options) {
   auto push = pushSettingsFor(options);
   if (!push) return 2;
 
+  // The server's pages get the page token: it must be this user's own.
+  if (options.developmentServer) {
+    if (auto refusal = platform::refusalOfLoopbackServer(options.developmentServer->port)) {
+      std::cerr << "tavero run: --dev-server " << options.developmentServer->url << ": " << *refusal << "\n";
+      return kExitFailure;
+    }
+  }
+
   const platform::HomeFolders home =
       platform::homeFoldersFor(std::get<platform::BundleInfo>(bundle).bundleIdentifier, options.home);
   // Two shells on one home would overwrite each other's local storage
@@ -266,6 +291,8 @@ int runApplication(const RunOptions& options) {
   settings.systemLocation = options.systemLocation;
   settings.port = options.port;
   settings.automation = options.automation;
+  settings.watchWebapp = options.watch;
+  settings.developmentServer = options.developmentServer;
   settings.home = home;
   if (auto error = platform::createHomeFolders(settings.home)) {
     std::cerr << "tavero run: " << *error << "\n";

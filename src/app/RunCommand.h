@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "app/DevelopmentServer.h"
+
 namespace tavero::app {
 
 struct RunOptions {
@@ -27,6 +29,11 @@ struct RunOptions {
   // --automation: a WebDriver server (WebKitWebDriver) may drive the app's
   // page; whoever reaches that server controls the app.
   bool automation = false;
+  // --watch: the pages reload when a file of webapp/ changes.
+  bool watch = false;
+  // --dev-server URL: the start page comes from this development server on
+  // a loopback address instead of webapp/ (checked when read).
+  std::optional<DevelopmentServer> developmentServer;
   bool help = false;  // --help: print printRunHelp's text instead of running
   // A URL that opens the app (a desktop entry passes it after the bundle),
   // and the application that asked (--from); handed to a running shell of

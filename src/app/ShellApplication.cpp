@@ -71,14 +71,16 @@ ShellApplication::ShellApplication(Settings settings)
                     .port = settings_.port,
                     .otherPortWhenTaken = true,
                     .keepPortWhileStopped = true,
-                    .policy = bridge::BridgeAccessPolicy(bridge::BridgeAccessPolicy::Clients::appPages, pageToken_,
-                                                         settings_.allowPlainBridgeRequests ||
-                                                             settings_.bundle.allowsPlainBridgeRequests),
+                    .policy = bridge::BridgeAccessPolicy(
+                        bridge::BridgeAccessPolicy::Clients::appPages, pageToken_,
+                        settings_.allowPlainBridgeRequests || settings_.bundle.allowsPlainBridgeRequests,
+                        settings_.developmentServer ? settings_.developmentServer->origin : std::string()),
                     .peerVerifier = settings_.onlyShellClients ? std::make_shared<platform::ProcessPeerVerifier>()
                                                                : nullptr,
                 });
   openPageChannel();
   engine_->setBridge(bridge_.get());
+  if (settings_.developmentServer) engine_->setDevelopmentServer(settings_.developmentServer->url);
   delegate_ = std::make_unique<host::TQAppDelegate>(mainThread_, *webViewHost_, *engine_, bridge_.get(),
                                                     settings_.home, appEvents_, &badge_);
   push_->setDelegate(delegate_.get());
@@ -88,6 +90,15 @@ ShellApplication::ShellApplication(Settings settings)
   media_->addControlCommands(*controlCommands_);
   addPageCommands();
   startControlInterface();
+  if (settings_.watchWebapp) startLiveReload();
+}
+
+void ShellApplication::startLiveReload() {
+  liveReload_ = std::make_unique<host::LiveReload>(timers_, [this] { engine_->reloadPages(); });
+  webappWatcher_ = std::make_unique<platform::GioFileWatcher>();
+  bundleWatcher_ = std::make_unique<platform::GioFileWatcher>();
+  if (auto error = liveReload_->start(settings_.bundle.path, *webappWatcher_, *bundleWatcher_))
+    log::error("watch: " + *error + "; the pages do not reload by themselves");
 }
 
 void ShellApplication::addPageCommands() {
@@ -106,7 +117,10 @@ void ShellApplication::addPageCommands() {
 void ShellApplication::openPageChannel() {
   webViewHost_->setBundleDocuments(host::bundleDocumentsFor(
       settings_.bundle, settings_.home,
-      {.pageToken = pageToken_, .bridgePort = bridge_->port(), .wantedPort = settings_.port}));
+      {.pageToken = pageToken_,
+       .bridgePort = bridge_->port(),
+       .wantedPort = settings_.port,
+       .developmentOrigin = settings_.developmentServer ? settings_.developmentServer->origin : std::string()}));
   webViewHost_->setPageMessageHandler([this, channel = bridge_->pageChannel()](
                                           const std::string& viewLabel, std::string message,
                                           std::unique_ptr<platform::PageMessageReply> reply) {
@@ -177,6 +191,10 @@ ShellApplication::~ShellApplication() {
   if (listedAsRunning_) control::RunningShells(*settings_.runningShellsFolder).remove(::getpid());
   controlServer_.reset();
   controlCommands_.reset();
+  // No reload may start while the parts below are taken down.
+  webappWatcher_.reset();
+  bundleWatcher_.reset();
+  liveReload_.reset();
   push_->setDelegate(nullptr);
   lifecycle_.reset();
   // The bridge goes first: no request may reach a module or the engine

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "app/ApplicationLifecycle.h"
+#include "app/DevelopmentServer.h"
 #include "app/MediaPlatform.h"
 #include "app/PageCommands.h"
 #include "bridge/CallbackDelivery.h"
@@ -23,6 +24,7 @@
 #include "host/QLDeviceHardware.h"
 #include "host/TQAppDelegate.h"
 #include "host/TQEngine.h"
+#include "host/LiveReload.h"
 #include "host/TQViewManager.h"
 #include "modules/ModuleAppEvents.h"
 #include "platform/Bundle.h"
@@ -30,6 +32,7 @@
 #include "platform/HomeFolders.h"
 #include "platform/linux/GLibMainLoopTimers.h"
 #include "platform/linux/GLibMainThread.h"
+#include "platform/linux/GioFileWatcher.h"
 #include "platform/linux/GtkAlertPresenter.h"
 #include "platform/linux/NetlinkReachability.h"
 #include "platform/linux/WebKitWebViewHost.h"
@@ -84,6 +87,10 @@ class ShellApplication {
     std::filesystem::path downloadsFolder;
     // A WebDriver server may drive the app's page (tavero run --automation).
     bool automation = false;
+    // Reload the pages when files of webapp/ change (--watch).
+    bool watchWebapp = false;
+    // Load the start page from this development server (--dev-server).
+    std::optional<DevelopmentServer> developmentServer;
     // What registering for push notifications gives (absent: a random token).
     std::optional<platform::PushSettings> push;
   };
@@ -123,6 +130,7 @@ class ShellApplication {
   void startControlInterface();
   void openPageChannel();
   void addPageCommands();
+  void startLiveReload();
 
   Settings settings_;
   platform::GLibMainThread mainThread_;
@@ -157,6 +165,10 @@ class ShellApplication {
   std::unique_ptr<bridge::QLTaveroBridge> bridge_;
   modules::ModuleAppEvents appEvents_{modules_};
   std::unique_ptr<host::TQAppDelegate> delegate_;
+  // With Settings::watchWebapp; the watchers go before the reloader they report to.
+  std::unique_ptr<host::LiveReload> liveReload_;
+  std::unique_ptr<platform::GioFileWatcher> webappWatcher_;
+  std::unique_ptr<platform::GioFileWatcher> bundleWatcher_;
   std::unique_ptr<ApplicationLifecycle> lifecycle_;
   std::unique_ptr<PageCommands> pageCommands_;  // `page eval`, `page wait`, `screenshot`
   bool listedAsRunning_ = false;

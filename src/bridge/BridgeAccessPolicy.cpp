@@ -13,7 +13,8 @@ namespace {
 
 }  // namespace
 
-bool BridgeAccessPolicy::isAllowedOrigin(std::string_view origin) {
+bool BridgeAccessPolicy::isAllowedOrigin(std::string_view origin) const {
+  if (!developmentOrigin_.empty() && clients_ == Clients::appPages && origin == developmentOrigin_) return true;
   return origin.empty() || origin == "null" || base::startsWithIgnoringAsciiCase(origin, "file://");
 }
 

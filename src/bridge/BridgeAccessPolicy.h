@@ -35,8 +35,15 @@ class BridgeAccessPolicy {
   enum class Clients { appPages, localTools };
 
   BridgeAccessPolicy() = default;
-  BridgeAccessPolicy(Clients clients, std::string pageToken, bool allowPlainPages = false)
-      : clients_(clients), pageToken_(std::move(pageToken)), allowPlainPages_(allowPlainPages) {}
+  // `developmentOrigin` ("http://127.0.0.1:5173"; empty: none) is the one
+  // web origin whose pages are the application's (tavero run --dev-server):
+  // its requests pass the origin check and still need the token.
+  BridgeAccessPolicy(Clients clients, std::string pageToken, bool allowPlainPages = false,
+                     std::string developmentOrigin = {})
+      : clients_(clients),
+        pageToken_(std::move(pageToken)),
+        allowPlainPages_(allowPlainPages),
+        developmentOrigin_(std::move(developmentOrigin)) {}
 
   // Why `request` may not reach the modules (for the log), or nothing when it
   // may. `port` is the bridge's; `queryToken` the query's "__token", if any.
@@ -47,8 +54,9 @@ class BridgeAccessPolicy {
   const std::string& pageToken() const { return pageToken_; }
 
   // The shell's own pages are file pages: they send no Origin, "null", or a
-  // file:// origin. A web site's origin is refused.
-  static bool isAllowedOrigin(std::string_view origin);
+  // file:// origin; or pages of the development server's exact origin. A web
+  // site's origin is refused.
+  bool isAllowedOrigin(std::string_view origin) const;
   // A loopback name with the bridge's port. HTTP/1.0 clients may leave Host out.
   static bool isAllowedHost(std::string_view host, uint16_t port);
 
@@ -60,6 +68,7 @@ class BridgeAccessPolicy {
   Clients clients_ = Clients::localTools;
   std::string pageToken_;
   bool allowPlainPages_ = false;
+  std::string developmentOrigin_;
 };
 
 }  // namespace tavero::bridge

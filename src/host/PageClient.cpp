@@ -30,6 +30,7 @@ platform::BundleDocuments bundleDocumentsFor(const platform::BundleInfo& bundle,
   // the bundle's folder written its own way.
   documents.urlPatterns = {platform::fileURLForPath(bundle.webappPath()) + "/*",
                            TQEngine::generatedPageBaseURL(bundle.path.string()) + "*"};
+  documents.developmentOrigin = settings.developmentOrigin;
   documents.scripts = {bridgeSettingsScript(settings)};
   for (auto& script : pageClientScripts()) documents.scripts.push_back(std::move(script));
   // The bundle, and what the shell writes for pages to show (pictures).
@@ -38,9 +39,12 @@ platform::BundleDocuments bundleDocumentsFor(const platform::BundleInfo& bundle,
   if (settings.wantedPort != 0 && settings.bridgePort != settings.wantedPort) {
     // Another program holds the port pages expect: nothing may reach it.
     const std::string port = std::to_string(settings.wantedPort);
-    for (const char* host : {"localhost", "127.0.0.1", "[::1]"})
+    for (const char* host : {"localhost", "127.0.0.1", "[::1]"}) {
+      // The development server the app comes from may be what holds it.
+      if (settings.developmentOrigin.ends_with(std::string("//") + host + ":" + port)) continue;
       for (const char* scheme : {"http://", "https://", "ws://"})
         documents.blockedURLPrefixes.push_back(std::string(scheme) + host + ":" + port + "/");
+    }
   }
   return documents;
 }

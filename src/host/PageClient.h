@@ -18,6 +18,9 @@ struct PageClientSettings {
   std::string pageToken;        // the secret of this run (see bridge::makePageToken)
   uint16_t bridgePort = 0;      // where the HTTP bridge listens
   uint16_t wantedPort = 0;      // the port pages expect (3000); blocked when it is not ours
+  // The origin of the development server the app is loaded from
+  // ("http://127.0.0.1:5173"; empty: none): its documents are the app's too.
+  std::string developmentOrigin;
 };
 
 platform::BundleDocuments bundleDocumentsFor(const platform::BundleInfo& bundle, const platform::HomeFolders& home,

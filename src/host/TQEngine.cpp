@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "base/MainThread.h"
+#include "bridge/Invocation.h"
 #include "bridge/QLTaveroBridge.h"
 #include "host/CallbackScript.h"
 #include "log/Log.h"
@@ -31,7 +32,11 @@ void TQEngine::loadRequiredEngine() {
   viewControllers_.clear();
   const std::filesystem::path webapp = bundle_.webappPath();
   const std::string page = bundle_.indexPage.value_or("index.html");
-  if (std::filesystem::exists(webapp / "app.json")) {
+  if (developmentServer_) {
+    log::info("launch: the start page comes from the development server " + *developmentServer_ +
+              " (--dev-server), not from webapp/");
+    loadFromDevelopmentServer();
+  } else if (std::filesystem::exists(webapp / "app.json")) {
     log::info("launch: webapp/app.json is there, so the start page is webapp/" + page +
               (bundle_.indexPage ? " (Info.plist IndexPage)" : " (the default; Info.plist IndexPage names another)"));
     loadPackagedApp();
@@ -69,6 +74,16 @@ void TQEngine::loadPackagedApp() {
   log::info("Packager engine started");
 }
 
+void TQEngine::loadFromDevelopmentServer() {
+  // Named as callbacks name the page: by the last part of its address.
+  const std::string page = bridge::Invocation::pageNameOf(*developmentServer_);
+  webEngineView_ = &views_.webViewLoadingURL(page, *developmentServer_);
+  auto controller = std::make_unique<TQViewController>(bundle_.supportedOrientations);
+  controller->setView(webEngineView_);
+  viewControllers_[page] = controller.get();
+  setActiveViewController(std::move(controller));
+}
+
 std::string TQEngine::generatedPageBaseURL(const std::string& bundlePath) {
   std::string path;
   for (char c : bundlePath) path += c == '/' ? std::string("//") : std::string(1, c);
@@ -95,13 +110,16 @@ void TQEngine::loadWebAppEngine() {
 }
 
 std::string TQEngine::startPageDescription() const {
+  if (developmentServer_) return "of the development server " + *developmentServer_;
   if (webAppEngine_) return "the generated start page (webapp/core.min.js and webapp/app.js)";
   return "\"" + (bundle_.webappPath() / indexPage_.value_or("index.html")).string() + "\"";
 }
 
 void TQEngine::reportStartPageFailure(const std::string& failure) const {
   std::string hint;
-  if (!webAppEngine_) {
+  if (developmentServer_) {
+    hint = " (is the development server running?)";
+  } else if (!webAppEngine_) {
     std::filesystem::path file = bundle_.webappPath() / indexPage_.value_or("index.html");
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) {
@@ -155,20 +173,40 @@ void TQEngine::setActiveViewController(std::unique_ptr<TQViewController> control
 void TQEngine::invokeCallback(int callbackId, const std::optional<json::Value>& value, std::string_view page) {
   // The view registry belongs to the main thread, so the view is looked up
   // there too; the caller only formats the script and queues it.
-  mainThread_.post(alive_.guard([this, page = std::string(page), script = callbackScript(callbackId, value)] {
-    deliver(page, script);
-  }));
+  mainThread_.post(alive_.guard([this, page = std::string(page), script = callbackScript(callbackId, value),
+                                 generation = documentGeneration_.load()] { deliver(page, script, generation); }));
 }
 
-void TQEngine::deliver(const std::string& page, const std::string& script) {
+void TQEngine::reloadPages() {
+  base::requireMainThread("TQEngine::reloadPages");
+  views_.reloadAll();
+  if (webAppEngine_) webAppEngine_->platformView().reload();
+  // After the documents ended: a watch or a request still answering the
+  // old documents has had its callback counted before this.
+  documentGeneration_.fetch_add(1);
+}
+
+TQWebView* TQEngine::viewForDelivery(const std::string& page) const {
+  if (page.empty()) return webEngineView_;
+  // A page name without a view of its own gets no new, empty view: nobody
+  // would ever see what it receives, and a caller could make any number.
+  if (TQWebView* view = views_.viewForPageName(page)) return view;
+  // A development server's app names its page by its route ("/settings"
+  // reads "settings"), which changes without a new view.
+  return developmentServer_ ? webEngineView_ : nullptr;
+}
+
+void TQEngine::deliver(const std::string& page, const std::string& script, uint64_t generation) {
   base::requireMainThread("TQEngine::deliver");
+  if (generation != documentGeneration_.load()) {
+    log::debug("engine: a callback for a document that was reloaded since; dropped");
+    return;
+  }
   if (page.empty() && !webEngineView_) {
     log::warning("engine: a callback arrived before there is a start page; dropped");
     return;
   }
-  // A page name without a view of its own gets no new, empty view: nobody
-  // would ever see what it receives, and a caller could make any number.
-  TQWebView* view = page.empty() ? webEngineView_ : views_.viewForPageName(page);
+  TQWebView* view = viewForDelivery(page);
   if (!view) {
     log::debug("engine: a callback for page \"" + page + "\", which has no view; dropped");
     return;

@@ -9,7 +9,9 @@
 // Thread rules: main thread, except invokeCallback() (any thread).
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -52,6 +54,15 @@ class TQEngine : public bridge::CallbackDelivery {
 
   // The bridge the engine starts; null runs without one (tests).
   void setBridge(bridge::QLTaveroBridge* bridge) { bridge_ = bridge; }
+  // Loads the start page from this development server address instead of
+  // webapp/ (set before start; the caller has checked the address).
+  void setDevelopmentServer(std::string url) { developmentServer_ = std::move(url); }
+
+  // Reloads every page of the app (live reload while developing). Each
+  // view's document ends first, so modules end what it had open
+  // (transactions, watches), and callbacks meant for the old documents are
+  // dropped rather than delivered into the new ones.
+  void reloadPages();
 
   void start();
   void firstPhase();
@@ -86,10 +97,12 @@ class TQEngine : public bridge::CallbackDelivery {
  private:
   void loadPackagedApp();
   void loadWebAppEngine();
+  void loadFromDevelopmentServer();
   void logMissingScriptsOfGeneratedPage() const;
   std::string startPageDescription() const;
   void reportStartPageFailure(const std::string& failure) const;
-  void deliver(const std::string& page, const std::string& script);
+  void deliver(const std::string& page, const std::string& script, uint64_t generation);
+  TQWebView* viewForDelivery(const std::string& page) const;
 
   base::MainThread& mainThread_;
   platform::WebViewHost& host_;
@@ -100,6 +113,10 @@ class TQEngine : public bridge::CallbackDelivery {
   // Deliveries queued on the main thread check this, so one that runs after
   // the engine is gone does nothing.
   base::AliveToken alive_;
+  // Counts reloads: a callback carries the count of its time and is
+  // dropped when a reload came between (any thread reads it).
+  std::atomic<uint64_t> documentGeneration_{0};
+  std::optional<std::string> developmentServer_;
   bool isEngineWorking_ = false;
   bool launchWaitAbandoned_ = false;
   StartPageLoad startPageLoad_ = StartPageLoad::Waiting;

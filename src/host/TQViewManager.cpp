@@ -15,15 +15,29 @@ TQViewManager::TQViewManager(platform::WebViewHost& host, std::filesystem::path 
 TQWebView& TQViewManager::webViewForPage(const std::string& page, bool shouldLoad) {
   base::requireMainThread("TQViewManager::webViewForPage");
   if (auto* existing = existingWebView(page)) return *existing;
+  if (!shouldLoad) log::debug("views: an empty view was made for page \"" + page + "\", which has none");
+  return registerView(page, shouldLoad ? std::optional(platform::fileURLForPath(webappPath_ / page)) : std::nullopt);
+}
+
+TQWebView& TQViewManager::webViewLoadingURL(const std::string& page, const std::string& url) {
+  base::requireMainThread("TQViewManager::webViewLoadingURL");
+  if (auto* existing = existingWebView(page)) return *existing;
+  return registerView(page, url);
+}
+
+TQWebView& TQViewManager::registerView(const std::string& page, const std::optional<std::string>& url) {
   auto view = std::make_unique<TQWebView>(host_.createWebView(page));
   view->setDocumentEndedObserver(documentEnded_);
-  if (shouldLoad) {
-    view->platformView().loadFileURL(platform::fileURLForPath(webappPath_ / page));
+  if (url) {
+    view->platformView().loadURL(*url);
     view->setInformation(deviceInformation_());
-  } else {
-    log::debug("views: an empty view was made for page \"" + page + "\", which has none");
   }
   return *webViews_.emplace(page, std::move(view)).first->second;
+}
+
+void TQViewManager::reloadAll() {
+  base::requireMainThread("TQViewManager::reloadAll");
+  for (auto& [page, view] : webViews_) view->platformView().reload();
 }
 
 TQWebView* TQViewManager::existingWebView(const std::string& page) const {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/PageDeviceInformation.h"
@@ -28,6 +29,9 @@ class TQViewManager {
   // information defined; without it stays empty. An existing view is
   // returned as it is, whatever `shouldLoad` says.
   TQWebView& webViewForPage(const std::string& page, bool shouldLoad);
+  // A view registered under `page` that loads `url` (the development
+  // server's start page) and has the device information defined.
+  TQWebView& webViewLoadingURL(const std::string& page, const std::string& url);
   // Views made from now on tell `observer` the page name of each document
   // that goes away from them.
   void setDocumentEndedObserver(TQWebView::DocumentEndedObserver observer) { documentEnded_ = std::move(observer); }
@@ -43,6 +47,9 @@ class TQViewManager {
   // A view registered under no page (the generated start page's).
   std::unique_ptr<TQWebView> createUnregisteredWebView(const std::string& label);
 
+  // Reloads the document of every registered view (see WebView::reload).
+  void reloadAll();
+
   // Defines the device information again in every registered view.
   void updateApplicationScheme();
 
@@ -51,6 +58,8 @@ class TQViewManager {
 
  private:
   platform::WebViewHost& host_;
+  TQWebView& registerView(const std::string& page, const std::optional<std::string>& url);
+
   std::filesystem::path webappPath_;
   std::function<PageDeviceInformation()> deviceInformation_;
   std::map<std::string, std::unique_ptr<TQWebView>> webViews_;

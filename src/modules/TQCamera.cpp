@@ -9,6 +9,7 @@
 #include "base/PrivateFiles.h"
 #include "json/Base64.h"
 #include "log/Log.h"
+#include "modules/OptionCheck.h"
 
 namespace tavero::modules {
 
@@ -22,7 +23,7 @@ constexpr int32_t kDestinationFile = 1;
 constexpr int32_t kEncodingJPEG = 0;
 constexpr int32_t kEncodingPNG = 1;
 
-platform::ImageSource sourceFor(int32_t source) {
+platform::ImageSource sourceFor(int64_t source) {
   if (source == 1) return platform::ImageSource::camera;
   if (source == 2) return platform::ImageSource::savedPhotosAlbum;
   return platform::ImageSource::photoLibrary;
@@ -43,15 +44,30 @@ TQCamera::TQCamera(bridge::CallbackDelivery& callbacks, Services services)
 }
 
 void TQCamera::capture(Invocation& call) {
-  Capture capture{sourceFor(call.integer("source")),
-                  call.integer("quality"),
-                  call.integer("width"),
-                  call.integer("height"),
-                  call.integer("destination"),
-                  call.integer("encoding"),
+  // Missing options read as 0, as they always did; values out of range are
+  // refused before any picker shows.
+  OptionCheck check(call, "camera");
+  const auto source = check.integer("source", 0, 0, 2, "0 (photo library), 1 (camera) or 2 (saved photos album)");
+  const auto quality = check.integer("quality", 0, 0, 100, "an integer from 0 to 100");
+  const std::string sizes = "an integer from 0 to " + std::to_string(kMaxPictureSide);
+  const auto width = check.integer("width", 0, 0, kMaxPictureSide, sizes);
+  const auto height = check.integer("height", 0, 0, kMaxPictureSide, sizes);
+  const auto destination = check.integer("destination", 0, kDestinationBase64, kDestinationFile,
+                                         "0 (base64 text) or 1 (a file)");
+  const auto encoding = check.integer("encoding", 0, kEncodingJPEG, kEncodingPNG, "0 (JPEG) or 1 (PNG)");
+  Capture capture{sourceFor(source),
+                  static_cast<int32_t>(quality),
+                  static_cast<int32_t>(width),
+                  static_cast<int32_t>(height),
+                  static_cast<int32_t>(destination),
+                  static_cast<int32_t>(encoding),
                   call.integer("success"),
                   call.integer("failure"),
                   call.pageName()};
+  if (check.refused()) {
+    callbacks_.invokeCallback(capture.failure, json::Value(*check.refusal()), capture.page);
+    return;
+  }
   platform::PickerPresentation presentation;
   if (services_.tablet) {
     presentation.popover = true;
@@ -80,10 +96,6 @@ void TQCamera::finish(const Capture& capture, platform::PickerOutcome outcome) {
 
 std::variant<std::optional<json::Value>, std::string> TQCamera::result(const Capture& capture,
                                                                       const platform::ImageData& image) {
-  if (capture.destination != kDestinationFile && capture.destination != kDestinationBase64)
-    return std::optional<json::Value>();  // the page asked for no picture
-  if (capture.encoding != kEncodingJPEG && capture.encoding != kEncodingPNG)
-    return "cannot encode a picture with encoding " + std::to_string(capture.encoding) + " (0: JPEG, 1: PNG)";
   platform::ImageJob job;
   if (capture.width != 0 && capture.height != 0) job.scaleTo = platform::PixelSize{capture.width, capture.height};
   job.encoding = capture.encoding == kEncodingPNG ? platform::ImageEncoding::png : platform::ImageEncoding::jpeg;

@@ -4,6 +4,10 @@
 // JPEG or PNG, and hands it to the calling page as a file in Documents
 // ("image-<seconds>.jpg|png", the full path) or as base64 text.
 //
+// Options out of range (a source, destination or encoding the module does
+// not know, a quality outside 0-100, a size beyond kMaxPictureSide) are
+// refused through the failure callback, "Refused: ...", and no picker shows.
+//
 // Each capture keeps the arguments of its own request: a second capture
 // while a picker is open cancels the first (its page hears the cancel) and
 // never takes its callbacks.
@@ -28,6 +32,8 @@ class TQCamera : public bridge::TQW3CAction {
  public:
   static constexpr std::string_view className = "TQCamera";
   static constexpr std::string_view kCancelText = "User has canceled operation";
+  // The largest width or height a page may ask a picture to be scaled to.
+  static constexpr int32_t kMaxPictureSide = 10000;
 
   struct Services {
     base::MainThread& mainThread;

@@ -15,6 +15,7 @@ struct TQConnection::State {
 
   std::mutex mutex;  // guards every field below
   int32_t jsCallback = 0;
+  bool watched = false;  // a watch is set, and a document that set it is there
   std::vector<std::string> pages;
   // The one monitor, made by the first watch and kept for the module's
   // life; later watches reuse it.
@@ -52,6 +53,7 @@ void TQConnection::watch(bridge::Invocation& call) {
   {
     std::lock_guard lock(state_->mutex);
     state_->jsCallback = call.integer("callback");
+    state_->watched = true;
     std::string page = call.pageName();
     if (!page.empty()) state_->pages.push_back(std::move(page));
     if (!state_->reachability) {
@@ -65,6 +67,14 @@ void TQConnection::watch(bridge::Invocation& call) {
     log::warning("TQConnection: network changes cannot be watched; pages get the status of now only");
   }
   notifyJavascript(weak, mainThread_);
+}
+
+void TQConnection::pageDocumentEnded(std::string_view pageName) {
+  std::lock_guard lock(state_->mutex);
+  const size_t removed = std::erase(state_->pages, pageName);
+  // The pages that watched have all gone: nobody is told any more (the
+  // monitor runs on, for the next watch).
+  if (removed && state_->pages.empty()) state_->watched = false;
 }
 
 void TQConnection::notifyJavascript(const std::weak_ptr<State>& weak, base::MainThread& mainThread) {
@@ -84,6 +94,7 @@ void TQConnection::notifyJavascriptInternal(const std::shared_ptr<State>& state)
     reachability = state->reachability.get();
     callback = state->jsCallback;
     pages = state->pages;
+    if (!state->watched) return;
   }
   json::Value report = reportFor(reachability ? reachability->currentReachabilityStatus() : NetworkStatus::NotReachable);
   if (pages.empty()) return state->callbacks.invokeCallback(callback, report);

@@ -2,7 +2,8 @@
 // receives a report {"type": "WIFI"|"CELL_3G"|"NONE", "online": "1"|"0"} at
 // once and again on every change of reachability. One callback id, that of
 // the latest watch, serves every page; a page that watches twice is told
-// twice. There is no way to stop watching.
+// twice. There is no way to stop watching, but a page's watch ends with its
+// document (navigated from, reloaded): the next document watches anew.
 //
 // Thread rules: `watch` from any thread. Change events arrive on the
 // platform's thread and are handed to the main thread, where the status is
@@ -33,6 +34,7 @@ class TQConnection : public bridge::TQW3CAction {
   ~TQConnection() override;
 
   void watch(bridge::Invocation& invocation);
+  void pageDocumentEnded(std::string_view pageName) override;
 
   // The report for a status: "WIFI" and "CELL_3G" are online ("1"), anything
   // else is "NONE", offline ("0").

@@ -10,6 +10,7 @@
 #include "base/PrivateFiles.h"
 #include "json/Utf8.h"
 #include "log/Log.h"
+#include "modules/OptionCheck.h"
 #include "modules/files/EntryTree.h"
 #include "modules/files/FileHandle.h"
 #include "modules/OriginIdentifier.h"
@@ -335,6 +336,10 @@ void TQFileSystem::truncate(Invocation& call) {
 
   const int64_t offset = call.longLong("offset");
   const int64_t size = call.longLong("size");
+  if (size < 0) {
+    OptionCheck(call, "files").refuse("size must be 0 or more, not " + std::to_string(size));
+    return request->fail(std::string(OptionCheck::kRefusedPrefix) + "size must be 0 or more");
+  }
   if (auto error = handle->truncate(size)) {
     log::warning("files: truncating " + path->text() + " failed: " + error.message());
     return request->fail(writeFailure("truncate", error));

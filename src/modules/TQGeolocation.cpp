@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "log/Log.h"
+#include "modules/OptionCheck.h"
 
 namespace tavero::modules {
 
@@ -186,6 +187,14 @@ void TQGeolocation::locationDidUpdate(const std::weak_ptr<State>& weak, const pl
 }
 
 void TQGeolocation::watchPosition(bridge::Invocation& call) {
+  // A negative period or age is refused, not read as "as often as possible".
+  OptionCheck check(call, "geolocation");
+  constexpr int64_t kLongest = INT32_MAX;
+  check.integer("frequency", 0, 0, kLongest, "a number of milliseconds, 0 or more");
+  check.integer("maximumAge", 0, 0, kLongest, "a number of milliseconds, 0 or more");
+  if (check.refused()) {
+    return state_->callbacks.invokeCallback(call.integer("failure"), json::Value(*check.refusal()), call.pageName());
+  }
   bool running;
   int32_t frequency;
   int32_t failure;
@@ -243,6 +252,36 @@ void TQGeolocation::clearWatch(bridge::Invocation&) {
   std::lock_guard lock(state_->mutex);
   state_->locationIsRunning = false;
   timer = std::move(state_->timer);
+}
+
+}  // namespace tavero::modules
+
+namespace tavero::modules {
+
+void TQGeolocation::pageDocumentEnded(std::string_view pageName) {
+  std::unique_ptr<base::Timer> watch;
+  std::vector<std::unique_ptr<base::Timer>> deadlines;
+  bool nothingLeft;
+  {
+    std::lock_guard lock(state_->mutex);
+    if (state_->timer && state_->page == pageName) watch = std::move(state_->timer);
+    for (auto it = state_->pending.begin(); it != state_->pending.end();) {
+      if (it->second.page != pageName) {
+        ++it;
+        continue;
+      }
+      deadlines.push_back(std::move(it->second.deadline));
+      it = state_->pending.erase(it);
+    }
+    if (!watch && deadlines.empty()) return;
+    nothingLeft = !state_->timer && state_->pending.empty();
+    if (nothingLeft) state_->locationIsRunning = false;
+  }
+  // Timers are cancelled outside the lock (this is the main thread, where
+  // ticks run: none comes after).
+  if (nothingLeft) location_.stopUpdatingLocation();
+  log::debug("TQGeolocation: the watch and requests of page \"" + std::string(pageName) +
+             "\" ended with its document");
 }
 
 }  // namespace tavero::modules

@@ -17,6 +17,10 @@
 // When the service reports that it cannot start, every request waiting for
 // a position and the watch fail at once with kFailedToStart (the watch
 // ends); later ones fail at once as the service is then disabled.
+//
+// A watch whose `frequency` or `maximumAge` is negative or not an integer
+// is refused through its failure callback ("Refused: ...") and changes
+// nothing: the watch before it, if any, goes on.
 #pragma once
 
 #include <chrono>
@@ -49,6 +53,10 @@ class TQGeolocation : public bridge::TQW3CAction {
   void getCurrentPosition(bridge::Invocation& invocation);
   void watchPosition(bridge::Invocation& invocation);
   void clearWatch(bridge::Invocation& invocation);
+  // The watch of page `pageName` and its waiting requests end (its
+  // document went away: the next one sets its watch up anew); the service
+  // stops when nothing else needs it. Main thread.
+  void pageDocumentEnded(std::string_view pageName) override;
 
   static json::Value dictionaryFromLocation(const platform::LocationFix& location);
 

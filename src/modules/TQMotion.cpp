@@ -1,5 +1,6 @@
 #include "modules/TQMotion.h"
 
+#include "log/Log.h"
 #include "modules/FixedPointText.h"
 
 namespace tavero::modules {
@@ -32,6 +33,7 @@ void TQMotion::watch(bridge::Invocation& call) {
     std::lock_guard lock(stateMutex_);
     jsCallback_ = call.integer("callback");
     page_ = call.pageName();
+    watching_ = true;
   }
   std::lock_guard lock(streamsMutex_);
   // The module stays the accelerometer's listener from its first watch on.
@@ -46,6 +48,19 @@ void TQMotion::clearWatch(bridge::Invocation&) {
   // Stops the gyroscope even if it went away since the watch.
   std::lock_guard lock(streamsMutex_);
   disableGyro();
+}
+
+void TQMotion::pageDocumentEnded(std::string_view pageName) {
+  {
+    std::lock_guard lock(stateMutex_);
+    if (!watching_ || page_ != pageName) return;
+    watching_ = false;
+  }
+  // No lock of the state is held here: a sample in progress finishes first.
+  std::lock_guard lock(streamsMutex_);
+  accelerometer_.reset();
+  disableGyro();
+  log::debug("TQMotion: the watch of page \"" + std::string(pageName) + "\" ended with its document");
 }
 
 void TQMotion::enableGyro() {
@@ -65,6 +80,7 @@ void TQMotion::accelerometerDidAccelerate(const platform::MotionVector& sample) 
   std::string page;
   {
     std::lock_guard lock(stateMutex_);
+    if (!watching_) return;  // the watch's document has gone
     accelerationValue_ = sample;
     auto& filtered = accelerationValueWithGravity_;
     filtered.x = sample.x * 0.1 + filtered.x * 0.9;

@@ -6,7 +6,9 @@
 // where accelerationIncludingGravity is the low-pass filtered acceleration
 // (each sample weighs 0.1) and rotationRate the latest gyroscope sample.
 // `clearWatch` stops the gyroscope only: acceleration readings go on under
-// the last callback id, with the rotation rate frozen.
+// the last callback id, with the rotation rate frozen. When the document of
+// the watch's page goes away (navigated from, reloaded) both streams stop:
+// the next document sets its watch up anew.
 //
 // Thread rules: operations from any thread; samples arrive on the motion
 // service's thread. The filter state and the callback id are behind one
@@ -35,6 +37,7 @@ class TQMotion : public bridge::TQW3CAction {
 
   void watch(bridge::Invocation& invocation);
   void clearWatch(bridge::Invocation& invocation);
+  void pageDocumentEnded(std::string_view pageName) override;
 
   // One accelerometer sample: updates the filter and delivers a reading.
   void accelerometerDidAccelerate(const platform::MotionVector& sample);
@@ -46,12 +49,13 @@ class TQMotion : public bridge::TQW3CAction {
   bridge::CallbackDelivery& callbacks_;
   platform::MotionService& motion_;
 
-  std::mutex stateMutex_;  // guards the five fields below (sensor thread and operations)
+  std::mutex stateMutex_;  // guards the six fields below (sensor thread and operations)
   platform::MotionVector accelerationValue_;
   platform::MotionVector accelerationValueWithGravity_;
   platform::MotionVector rotationRate_;
   int32_t jsCallback_ = 0;
   std::string page_;  // the page of the latest watch; empty: the start page
+  bool watching_ = false;  // a watch is set and its document is there
 
   // Serialises watch and clearWatch, which start and stop the streams. It is
   // never taken by a sample handler, so a stream may be ended under it.

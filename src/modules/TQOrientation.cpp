@@ -49,6 +49,16 @@ void TQOrientation::clearWatch(bridge::Invocation&) {
   deviceMotion_.reset();
 }
 
+void TQOrientation::pageDocumentEnded(std::string_view pageName) {
+  {
+    std::lock_guard lock(callbackMutex_);
+    if (page_ != pageName) return;
+  }
+  // The next document of the page sets its watch up anew.
+  std::lock_guard lock(streamMutex_);
+  deviceMotion_.reset();
+}
+
 void TQOrientation::handleDeviceMotion(const platform::Attitude& attitude) {
   int32_t callback;
   std::string page;

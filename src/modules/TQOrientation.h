@@ -32,6 +32,8 @@ class TQOrientation : public bridge::TQW3CAction {
 
   void watch(bridge::Invocation& invocation);
   void clearWatch(bridge::Invocation& invocation);
+  // The watch of page `pageName` ends with its document.
+  void pageDocumentEnded(std::string_view pageName) override;
 
   // The reading for one attitude sample (radians in, degree texts out).
   static json::Object orientationReading(const platform::Attitude& attitude);

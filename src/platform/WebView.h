@@ -36,6 +36,10 @@ struct BundleDocuments {
   // URL patterns ("file:///app/webapp/*") of the bundle's documents. Page
   // globals and these scripts go only to documents that match.
   std::vector<std::string> urlPatterns;
+  // The origin ("http://127.0.0.1:5173") of the development server the app
+  // is loaded from, when the user asked for one: its documents count as the
+  // bundle's, and no other web origin's do. Empty: none.
+  std::string developmentOrigin;
   // Scripts run at the start of every bundle document, in every frame,
   // before the page's own scripts.
   std::vector<std::string> scripts;
@@ -80,8 +84,9 @@ class WebView {
  public:
   virtual ~WebView() = default;
 
-  // Starts loading and returns at once.
-  virtual void loadFileURL(const std::string& url) = 0;
+  // Starts loading and returns at once: a file: URL of the bundle, or the
+  // address of the development server the app is loaded from.
+  virtual void loadURL(const std::string& url) = 0;
   virtual void loadHTML(const std::string& html, const std::string& baseURL) = 0;
 
   // Evaluates `script` in the document now in the view; returns at once.
@@ -91,6 +96,12 @@ class WebView {
   // navigated to gets nothing meant for the app's page. A script evaluated
   // before the first load commits lands in the view's empty first document.
   virtual void evaluateScript(const std::string& script) = 0;
+
+  // Ends the document now in the view (the document-ended handler is told
+  // before this returns, so nothing of the old document's reaches the new
+  // one) and loads it again from its source, past every cache. Does nothing
+  // before the first document.
+  virtual void reload() = 0;
 
   // Replaces the scripts that run at the start of every top-level bundle
   // document this view loads from now on, before the page's own scripts

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -164,6 +165,43 @@ TEST_F(DevicePage, TheWindowsPictureShowsTheAlertOverItAndHasTheWindowsSize) {
 
   ASSERT_EQ(device({"screenshot", "--page", "index.html", (folder_ / "page.png").string()}), 0) << err_.str();
   EXPECT_EQ(pngSize(base::readFileText(folder_ / "page.png").value_or("")), pngSize(plain));
+}
+
+// The test `tavero create` puts in a new app plays the device and reads the
+// page through these commands.
+TEST(NewAppDeviceTest, PassesOnTheNewAppAndFailsWhenThePageShowsNoPosition) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the shell's web view does not run under ThreadSanitizer";
+#endif
+  fs::path folder = fs::temp_directory_path() / ("tavero-newapp-device-" + std::to_string(::getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  ChildProcess create({TAVERO_BINARY, "create", (folder / "app").string(), "--id", "org.example.devicetest"});
+  ASSERT_EQ(create.wait(), 0) << create.allLines();
+  std::vector<std::string> environment = {"TAVERO=" TAVERO_BINARY};
+  {
+    ChildProcess test({(folder / "app/tests/device.sh").string(), (folder / "shot.png").string()},
+                      {.environment = environment, .keepStdout = true});
+    std::string out = test.readStdout(std::chrono::seconds(90));
+    EXPECT_EQ(test.wait(std::chrono::seconds(90)), 0) << out << test.allLines();
+    EXPECT_NE(out.find("device: passed; the page shows the position the device sent (\"48.8584, 2.2945"),
+              std::string::npos)
+        << out;
+    EXPECT_TRUE(fs::file_size(folder / "shot.png") > 0);
+  }
+  // A page that does not show positions fails the test, with what it shows.
+  std::string script = base::readFileText(folder / "app/webapp/app.js").value_or("");
+  size_t watch = script.find("Kio.geolocation.watchPosition(");
+  ASSERT_NE(watch, std::string::npos);
+  script.insert(watch, "if (false) ");
+  {
+    std::ofstream(folder / "app/webapp/app.js") << script;
+  }
+  ChildProcess failing({(folder / "app/tests/device.sh").string()}, {.environment = environment});
+  failing.readToEnd(std::chrono::seconds(90));
+  EXPECT_EQ(failing.wait(std::chrono::seconds(90)), 1) << failing.allLines();
+  EXPECT_TRUE(failing.saidSomethingContaining("did not show the position")) << failing.allLines();
+  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -86,6 +86,45 @@ TEST_F(Engine, DeliveriesGoToTheNamedPageOrTheStartPageOnTheMainThread) {
   EXPECT_EQ(views_->size(), 1u);
 }
 
+TEST_F(Engine, AReloadEndsEveryDocumentFirstAndDropsCallbacksMeantForTheOldOnes) {
+  makePackagedApp();
+  std::vector<std::string> ended;
+  views_->setDocumentEndedObserver([&](const std::string& page) { ended.push_back(page); });
+  engine().start();
+  views_->webViewForPage("other.html", true);
+  RecordingWebView& start = recorded(engine().webEngineView());
+
+  std::thread([&] { engine().invokeCallback(1, json::Value("old")); }).join();  // queued for the old document
+  engine().reloadPages();
+  EXPECT_EQ(ended, (std::vector<std::string>{"index.html", "other.html"}));
+  EXPECT_EQ(start.reloads, 1);
+  engine().invokeCallback(2, json::Value("new"));
+  main_.runPending();
+  EXPECT_EQ(start.evaluatedScripts, (std::vector<std::string>{"Kio.device.Communicator.invoke('2', [\"new\"])"}));
+}
+
+TEST_F(Engine, TheGeneratedStartPageReloadsToo) {
+  engine().start();
+  engine().reloadPages();
+  EXPECT_EQ(recorded(engine().webAppEngine()).reloads, 1);
+}
+
+TEST_F(Engine, ADevelopmentServerGivesTheStartPageAndItsRoutesCallbacks) {
+  makePackagedApp();  // not used: the server's page is the start page
+  engine().setDevelopmentServer("http://127.0.0.1:5173/");
+  engine().start();
+  RecordingWebView& start = recorded(engine().webEngineView());
+  EXPECT_EQ(start.loads, (std::vector<std::string>{"http://127.0.0.1:5173/"}));
+  EXPECT_FALSE(start.documentStartScripts.empty());  // the page globals
+  EXPECT_EQ(host_.contentView, &start);
+
+  // The app moves between routes in one document: "/settings" names the page "settings".
+  engine().invokeCallback(3, json::Value(1), "settings");
+  main_.runPending();
+  EXPECT_EQ(start.evaluatedScripts, (std::vector<std::string>{"Kio.device.Communicator.invoke('3', [1])"}));
+  EXPECT_EQ(views_->size(), 1u);
+}
+
 TEST_F(Engine, WithoutAppJsonTheGeneratedPageIsTheShownStartPage) {
   bundle_.path = "/var/My App.app";
   engine().start();

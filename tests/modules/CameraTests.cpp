@@ -99,11 +99,11 @@ std::vector<uint8_t> base64Decoded(const std::string& text) {
 }
 
 TEST_F(CameraTest, ChoosesThePickerBySourceAndTheScreenByIdiom) {
-  for (auto source : {"1", "2", "0", "7", "png", ""}) capture({{"source", source}}, platform::PickerCancelled{});
+  for (auto source : {"1", "2", "0", " 1 ", ""}) capture({{"source", source}}, platform::PickerCancelled{});
   capture({}, platform::PickerCancelled{});
   using S = platform::ImageSource;
-  EXPECT_EQ(picker_.sources, (std::vector<S>{S::camera, S::savedPhotosAlbum, S::photoLibrary, S::photoLibrary,
-                                              S::photoLibrary, S::photoLibrary, S::photoLibrary}));
+  EXPECT_EQ(picker_.sources, (std::vector<S>{S::camera, S::savedPhotosAlbum, S::photoLibrary, S::camera,
+                                              S::photoLibrary, S::photoLibrary}));
   EXPECT_FALSE(picker_.presentations.back().popover);
 
   TQCamera tablet(callbacks_, TQCamera::Services{mainThread_, picker_, processor_, documents_, true});
@@ -186,17 +186,36 @@ TEST_F(CameraTest, TellsTheCallingPageOfACancelAndOfAPictureItCannotRead) {
   EXPECT_FALSE(fs::exists(documents_) && !fs::is_empty(documents_));  // nothing half-written
 }
 
-TEST_F(CameraTest, AnswersAnUnknownEncodingOrDestinationWithoutAPictureFile) {
-  auto unknown = capture({{"destination", "1"}, {"encoding", "5"}}, picture());
-  ASSERT_EQ(unknown.size(), 1u);
-  EXPECT_EQ(unknown[0].id, 2);
-  EXPECT_NE(unknown[0].value->asString().find("encoding 5"), std::string::npos);
+// Every option out of range, or not a whole integer, is refused through the
+// failure callback before a picker shows; the message names the option.
+TEST_F(CameraTest, RefusesOptionsOutOfRangeWithoutShowingAPicker) {
+  const test::Arguments refused[] = {
+      {{"source", "99"}},        {{"source", "-1"}},       {{"source", "png"}},          {{"source", "1.5"}},
+      {{"source", "[1]"}},       {{"destination", "2"}},   {{"encoding", "5"}},          {{"quality", "101"}},
+      {{"quality", "-1"}},       {{"width", "10001"}},     {{"height", "-5"}},           {{"width", "99999999999999999999"}},
+  };
+  for (const auto& options : refused) {
+    test::Arguments arguments = options;
+    arguments.emplace_back("success", "1");
+    arguments.emplace_back("failure", "2");
+    call(*camera_, "capture", arguments);
+    auto delivered = callbacks_.take();
+    const std::string key = options.front().first;
+    ASSERT_EQ(delivered.size(), 1u) << key;
+    EXPECT_EQ(delivered[0].id, 2) << key;
+    ASSERT_TRUE(delivered[0].value && delivered[0].value->isString());
+    EXPECT_EQ(delivered[0].value->asString().rfind("Refused: " + key + " must be ", 0), 0u)
+        << delivered[0].value->asString();
+  }
+  EXPECT_TRUE(picker_.sources.empty());
   EXPECT_FALSE(fs::exists(documents_) && !fs::is_empty(documents_));
 
-  auto nothing = capture({{"destination", "2"}}, picture());
-  ASSERT_EQ(nothing.size(), 1u);
-  EXPECT_EQ(nothing[0].id, 1);
-  EXPECT_FALSE(nothing[0].value);
+  // The edges themselves are accepted.
+  auto edges = capture({{"destination", "0"}, {"encoding", "1"}, {"quality", "100"}, {"width", "10000"},
+                        {"height", "1"}, {"source", "2"}},
+                       picture(20, 10));
+  ASSERT_EQ(edges.size(), 1u);
+  EXPECT_EQ(edges[0].id, 1);
 }
 
 TEST_F(CameraTest, EachCaptureKeepsItsOwnCallbacks) {

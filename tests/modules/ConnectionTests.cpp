@@ -86,6 +86,32 @@ TEST_F(ConnectionTest, PagesShareTheLatestCallbackIdForTheFirstReportAndEveryCha
   }
 }
 
+TEST_F(ConnectionTest, APagesWatchEndsWithItsDocumentAndTheNextDocumentIsToldOnce) {
+  watch({{"callback", "5"}, {"__source", "file:///app/webapp/a.html"}});
+  watch({{"callback", "5"}, {"__source", "file:///app/webapp/b.html"}});
+  mainThread.runPending();
+  delivery.take();
+
+  connection->pageDocumentEnded("a.html");
+  network.change(0);
+  mainThread.runPending();
+  auto reports = delivery.take();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].page, "b.html");
+
+  connection->pageDocumentEnded("b.html");  // the last watching page: nobody is told
+  network.change(flags::kReachable);
+  mainThread.runPending();
+  EXPECT_EQ(delivery.count(), 0u);
+
+  watch({{"callback", "1"}, {"__source", "file:///app/webapp/b.html"}});  // the reloaded page
+  mainThread.runPending();
+  reports = delivery.take();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].id, 1);
+  EXPECT_EQ(network.notifiersStarted, 1);
+}
+
 TEST_F(ConnectionTest, AReportSaysTheStatusWhenItIsMadeNotWhenTheChangeHappened) {
   watch({{"callback", "5"}});
   mainThread.runPending();

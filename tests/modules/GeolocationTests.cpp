@@ -92,6 +92,26 @@ TEST_F(GeolocationTest, AnswersGoToThePageThatAsked) {
   EXPECT_EQ(answers[1].page, "track.html");
 }
 
+TEST_F(GeolocationTest, APagesWatchAndRequestsEndWithItsDocumentAndOthersGoOn) {
+  run(&TQGeolocation::watchPosition, {{"success", "5"}, {"frequency", "1000"}, {"__source", "file:///a/webapp/track.html"}});
+  run(&TQGeolocation::getCurrentPosition, {{"success", "6"}, {"__source", "file:///a/webapp/track.html"}});
+  run(&TQGeolocation::getCurrentPosition, {{"success", "7"}, {"__source", "file:///a/webapp/map.html"}});
+  ASSERT_EQ(timers.active().size(), 3u);  // the watch and two deadlines
+
+  geolocation->pageDocumentEnded("track.html");
+  ASSERT_EQ(timers.active().size(), 1u);  // map.html's deadline
+  EXPECT_TRUE(location.updating);         // map.html still waits for a position
+  location.report(fixAt(1, 2));
+  auto answers = delivery.take();
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].id, 7);
+
+  run(&TQGeolocation::watchPosition, {{"success", "8"}, {"frequency", "1000"}, {"__source", "file:///a/webapp/map.html"}});
+  geolocation->pageDocumentEnded("map.html");
+  EXPECT_TRUE(timers.active().empty());
+  EXPECT_FALSE(location.updating);  // nothing needs the service any more
+}
+
 TEST_F(GeolocationTest, DisabledLocationServicesFailRequestsAndWatchesWithoutATimer) {
   location.enabled = false;
   run(&TQGeolocation::getCurrentPosition, {{"success", "4"}, {"failure", "5"}});
@@ -172,14 +192,36 @@ TEST_F(GeolocationTest, AWatchRepeatsTheSavedPositionEveryPeriodAndASecondWatchR
   EXPECT_EQ(answers[0].id, 8);
 }
 
-TEST_F(GeolocationTest, AWatchWithoutAUsablePeriodTicksEveryTenMillisecondsNotInABusyLoop) {
-  for (const char* frequency : {"0", "-5", "-2147483648", "junk"}) {
-    run(&TQGeolocation::watchPosition, {{"success", "1"}, {"frequency", frequency}});
-    ASSERT_EQ(timers.active().size(), 1u);
-    EXPECT_EQ(timers.active()[0].interval, milliseconds(10)) << frequency;
-  }
+TEST_F(GeolocationTest, AWatchWithoutAPeriodTicksEveryTenMillisecondsNotInABusyLoop) {
+  run(&TQGeolocation::watchPosition, {{"success", "1"}, {"frequency", "0"}});
+  ASSERT_EQ(timers.active().size(), 1u);
+  EXPECT_EQ(timers.active()[0].interval, milliseconds(10));
   run(&TQGeolocation::watchPosition, {{"success", "1"}});
   EXPECT_EQ(timers.active()[0].interval, milliseconds(10)) << "no frequency";
+}
+
+// A negative or unreadable period or age fails the new watch through its
+// failure callback, and the watch already running keeps its period.
+TEST_F(GeolocationTest, AWatchWithAPeriodOrAgeOutOfRangeIsRefusedAndTheRunningOneGoesOn) {
+  run(&TQGeolocation::watchPosition, {{"success", "1"}, {"failure", "2"}, {"frequency", "500"}});
+  const std::pair<const char*, const char*> refused[] = {
+      {"frequency", "-5"}, {"frequency", "-2147483648"}, {"frequency", "junk"}, {"frequency", "2147483648"},
+      {"maximumAge", "-1"}, {"maximumAge", "1e3"}};
+  for (auto [key, value] : refused) {
+    run(&TQGeolocation::watchPosition, {{"success", "3"}, {"failure", "4"}, {key, value}});
+    auto answers = delivery.take();
+    ASSERT_EQ(answers.size(), 1u) << key << " " << value;
+    EXPECT_EQ(answers[0].id, 4);
+    EXPECT_EQ(answers[0].value.asString().rfind(std::string("Refused: ") + key + " must be ", 0), 0u)
+        << answers[0].value.asString();
+    ASSERT_EQ(timers.active().size(), 1u);
+    EXPECT_EQ(timers.active()[0].interval, milliseconds(500)) << key << " " << value;
+  }
+  location.report(fixAt(1, 2));
+  timers.fireAll();
+  auto answers = delivery.take();
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].id, 1);  // the first watch's callback, not a refused one's
 }
 
 TEST_F(GeolocationTest, ClearWatchEndsTheWatchEvenWithLocationServicesDisabled) {

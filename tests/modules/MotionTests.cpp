@@ -110,6 +110,34 @@ TEST_F(MotionTest, ASecondWatchSendsLaterReadingsToTheNewIdAndPageOnlyOnOneAccel
   EXPECT_EQ(readings[0].page, "level.html");
 }
 
+TEST_F(MotionTest, TheWatchEndsWithItsPagesDocumentAndNotWithAnothers) {
+  auto level = call({{"callback", "4"}, {"__source", "file:///app/webapp/level.html"}});
+  module->watch(level);
+  module->pageDocumentEnded("index.html");
+  EXPECT_EQ(motion.running(Kind::Accelerometer), 1);
+  module->pageDocumentEnded("level.html");
+  EXPECT_EQ(motion.running(Kind::Accelerometer), 0);
+  EXPECT_EQ(motion.running(Kind::Gyro), 0);
+  motion.accelerate({1, 2, 3});
+  EXPECT_EQ(delivery.count(), 0u);
+
+  module->watch(level);  // the next document watches anew
+  motion.accelerate({1, 2, 3});
+  EXPECT_EQ(delivery.count(), 1u);
+}
+
+TEST(Orientation, TheWatchEndsWithItsPagesDocument) {
+  RecordingDelivery delivery;
+  FakeMotionService motion;
+  TQOrientation orientation(delivery, motion);
+  auto watch = call({{"callback", "1"}, {"__source", "file:///app/webapp/compass.html"}});
+  orientation.watch(watch);
+  orientation.pageDocumentEnded("other.html");
+  EXPECT_EQ(motion.running(Kind::DeviceMotion), 1);
+  orientation.pageDocumentEnded("compass.html");
+  EXPECT_EQ(motion.running(Kind::DeviceMotion), 0);
+}
+
 TEST(MotionWithoutGyroscope, ReportsARotationRateOfZeroAndOrientationReportsNothing) {
   RecordingDelivery delivery;
   FakeMotionService motion;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <thread>
+#include <variant>
 
 #include "modules/RecordingCallbacks.h"
 #include "modules/TextCase.h"
@@ -66,6 +67,54 @@ TEST_F(Notification, ThePressedTitleArrivesLowerCasedWithItsSpacesInTheStartPage
   EXPECT_EQ(alerts_.shown[0].request.buttons, (std::vector<std::string>{"A", " B"}));
   alerts_.shown[0].press(1);
   EXPECT_EQ(callbacks_.take(), (std::vector<RecordingCallbacks::Delivery>{{9, json::Value(" b"), ""}}));
+}
+
+TEST(ButtonTitles, FromAJSONListKeepCommasAndAreRefusedWhenNotOneToSixteenTexts) {
+  using Titles = std::vector<std::string>;
+  json::Value list(json::Array{"OK, fine", "", " No"});
+  auto titles = TQNotification::titlesFromList(&list);
+  ASSERT_TRUE(std::holds_alternative<Titles>(titles));
+  EXPECT_EQ(std::get<Titles>(titles), (Titles{"OK, fine", "", " No"}));
+
+  json::Object object;
+  object.append("a", "b");
+  json::Array seventeen;
+  for (int i = 0; i < 17; ++i) seventeen.push_back(json::Value(std::to_string(i)));
+  const json::Value refused[] = {json::Value(json::Array{}), json::Value(json::Array{json::Value(int64_t{1})}),
+                                 json::Value(json::Array{json::Value("a"), json::Value()}), json::Value(object),
+                                 json::Value("OK"), json::Value(seventeen)};
+  for (const auto& value : refused)
+    EXPECT_TRUE(std::holds_alternative<std::string>(TQNotification::titlesFromList(&value)))
+        << json::JsonCodec::jsonStringForValue(value);
+  EXPECT_TRUE(std::holds_alternative<std::string>(TQNotification::titlesFromList(nullptr)));
+}
+
+TEST_F(Notification, AnAlertWithAListOfTitlesKeepsCommasAndAnswersTheIndexAndExactTitle) {
+  show({{"title", "Choose"}, {"buttonTitles", json::Value(json::Array{"OK, fine", "Not Now"})},
+        {"buttons", "ignored,when,a,list,is,there"}, {"callback", "5"}, {"failure", "6"}});
+  ASSERT_EQ(alerts_.shown.size(), 1u);
+  EXPECT_EQ(alerts_.shown[0].request.buttons, (std::vector<std::string>{"OK, fine", "Not Now"}));
+  alerts_.shown[0].press(1);
+  auto delivered = callbacks_.take();
+  ASSERT_EQ(delivered.size(), 1u);
+  EXPECT_EQ(delivered[0].id, 5);
+  ASSERT_TRUE(delivered[0].value && delivered[0].value->isObject());
+  const json::Object& pressed = delivered[0].value->asObject();
+  EXPECT_EQ(*pressed.find("index"), json::Value(int64_t{1}));
+  EXPECT_EQ(*pressed.find("title"), json::Value("Not Now"));
+  EXPECT_EQ(*pressed.find("button"), json::Value("not now"));
+}
+
+TEST_F(Notification, ABadListIsRefusedThroughTheFailureCallbackAndShowsNothing) {
+  show({{"buttonTitles", json::Value("OK,Cancel")}, {"callback", "5"}, {"failure", "6"},
+        {"__source", "file:///app/other.html"}});
+  show({{"buttonTitles", json::Value("x")}, {"callback", "5"}});  // no failure callback: nothing to answer
+  EXPECT_TRUE(alerts_.shown.empty());
+  auto delivered = callbacks_.take();
+  ASSERT_EQ(delivered.size(), 1u);
+  EXPECT_EQ(delivered[0].id, 6);
+  EXPECT_EQ(delivered[0].value, json::Value("Refused: buttonTitles must be a JSON array of texts"));
+  EXPECT_EQ(delivered[0].page, "other.html");  // the page that asked hears its refusal
 }
 
 TEST_F(Notification, TwoOpenAlertsReportUnderTheLatestId) {

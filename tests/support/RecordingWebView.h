@@ -14,10 +14,16 @@ class RecordingWebView : public platform::WebView {
  public:
   explicit RecordingWebView(std::string pageName) : pageName_(std::move(pageName)) {}
 
-  void loadFileURL(const std::string& url) override { loads.push_back(url); }
+  void loadURL(const std::string& url) override { loads.push_back(url); }
   void loadHTML(const std::string& html, const std::string& baseURL) override {
     loadedHTML = html;
     loads.push_back(baseURL);
+  }
+  // Ends the latest loaded document, as the real view does, and counts.
+  void reload() override {
+    if (loads.empty()) return;
+    ++reloads;
+    endDocument(loads.back());
   }
   void evaluateScript(const std::string& script) override { evaluatedScripts.push_back(script); }
   void setDocumentStartScripts(std::vector<std::string> scripts) override {
@@ -50,7 +56,8 @@ class RecordingWebView : public platform::WebView {
   }
   const std::string& pageName() const { return pageName_; }
 
-  std::vector<std::string> loads;  // file URLs, and base URLs of HTML texts
+  std::vector<std::string> loads;  // URLs, and base URLs of HTML texts
+  int reloads = 0;
   std::string loadedHTML;
   std::vector<std::string> evaluatedScripts;
   std::vector<std::string> documentStartScripts;

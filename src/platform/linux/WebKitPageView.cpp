@@ -52,6 +52,16 @@ std::string gatedScript(const std::string& key, const std::string& script) {
   return "if (" + bundleDocumentCheck(key) + ") {\n" + script + "\n;true} else false";
 }
 
+// "http://127.0.0.1:5173" without ":5173" ("http://[::1]:5173" keeps its brackets).
+std::string originWithoutPort(const std::string& origin) {
+  const size_t colon = origin.rfind(':');
+  const size_t hostStart = origin.find("//");
+  if (colon == std::string::npos || hostStart == std::string::npos || colon < hostStart ||
+      origin.back() == ']')
+    return origin;
+  return origin.substr(0, colon);
+}
+
 struct Evaluation {
   std::string pageName;
   bool gated;
@@ -238,14 +248,36 @@ void WebKitPageView::whenRulesApply(std::string url, std::function<void()> start
   }
 }
 
-void WebKitPageView::loadFileURL(const std::string& url) {
-  base::requireMainThread("WebKitPageView::loadFileURL");
-  whenRulesApply(url, [this, url] { webkit_web_view_load_uri(view_, url.c_str()); });
+void WebKitPageView::loadURL(const std::string& url) {
+  base::requireMainThread("WebKitPageView::loadURL");
+  whenRulesApply(url, [this, url] {
+    loadedHTML_.clear();
+    webkit_web_view_load_uri(view_, url.c_str());
+  });
 }
 
 void WebKitPageView::loadHTML(const std::string& html, const std::string& baseURL) {
   base::requireMainThread("WebKitPageView::loadHTML");
-  whenRulesApply(baseURL, [this, html, baseURL] { webkit_web_view_load_html(view_, html.c_str(), baseURL.c_str()); });
+  whenRulesApply(baseURL, [this, html, baseURL] {
+    loadedHTML_ = html;
+    loadedHTMLBaseURL_ = baseURL;
+    webkit_web_view_load_html(view_, html.c_str(), baseURL.c_str());
+  });
+}
+
+void WebKitPageView::reload() {
+  base::requireMainThread("WebKitPageView::reload");
+  if (documentURI_.empty()) return;
+  // Ended here rather than when the new load starts: whoever asked for the
+  // reload has the old document's state gone before anything new arrives.
+  // A page made from text reloads from its text: WebKit would load its
+  // base URL, which is a folder.
+  const bool showsLoadedHTML = !loadedHTML_.empty() && documentURI_ == loadedHTMLBaseURL_;
+  endDocument();
+  if (showsLoadedHTML)
+    webkit_web_view_load_html(view_, loadedHTML_.c_str(), loadedHTMLBaseURL_.c_str());
+  else
+    webkit_web_view_reload_bypass_cache(view_);
 }
 
 void WebKitPageView::evaluateScript(const std::string& script) {
@@ -329,14 +361,25 @@ void WebKitPageView::installScripts() {
 // a frame (or navigated to) sees neither the page globals nor the shell's
 // page token.
 void WebKitPageView::addBundleScript(const std::string& source, bool allFrames) {
-  if (!bundle_ || bundle_->urlPatterns.empty()) {
+  if (!bundle_ || (bundle_->urlPatterns.empty() && bundle_->developmentOrigin.empty())) {
     addUserScript(contentManager_, source.c_str(), allFrames);
     return;
   }
+  std::vector<std::string> patterns = bundle_->urlPatterns;
+  std::string guarded = source;
+  if (!bundle_->developmentOrigin.empty()) {
+    // WebKit's patterns name a host but no port: "http://127.0.0.1/*" lets
+    // the script into every loopback server's documents. The document's own
+    // origin, checked as the script starts (before any script of that
+    // document has run), keeps it to the development server's.
+    patterns.push_back(originWithoutPort(bundle_->developmentOrigin) + "/*");
+    guarded = "if (window.location.protocol === 'file:' || window.location.origin === '" +
+              bundle_->developmentOrigin + "') {\n" + source + "\n}";
+  }
   std::vector<const char*> allowList;
-  for (const auto& pattern : bundle_->urlPatterns) allowList.push_back(pattern.c_str());
+  for (const auto& pattern : patterns) allowList.push_back(pattern.c_str());
   allowList.push_back(nullptr);
-  addUserScript(contentManager_, source.c_str(), allFrames, allowList.data());
+  addUserScript(contentManager_, guarded.c_str(), allFrames, allowList.data());
 }
 
 // Documents from files load only from the folders pages may read, judged on

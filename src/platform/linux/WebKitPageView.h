@@ -42,8 +42,9 @@ class WebKitPageView : public WebView {
   explicit WebKitPageView(Setup setup);
   ~WebKitPageView() override;
 
-  void loadFileURL(const std::string& url) override;
+  void loadURL(const std::string& url) override;
   void loadHTML(const std::string& html, const std::string& baseURL) override;
+  void reload() override;
   void evaluateScript(const std::string& script) override;
   void setDocumentStartScripts(std::vector<std::string> scripts) override;
   void setLoadFinishedHandler(std::function<void()> handler) override { onLoadFinished_ = std::move(handler); }
@@ -91,6 +92,8 @@ class WebKitPageView : public WebView {
   LoadFailedHandler onLoadFailed_;
   DocumentEndedHandler onDocumentEnded_;
   std::string documentURI_;  // the document now in the view, since its load committed
+  std::string loadedHTML_;   // the text of the latest loadHTML (empty after a loadURL)
+  std::string loadedHTMLBaseURL_;
   bool currentLoadFailed_ = false;
   std::string failedURI_;          // the URL of the load that just failed
   bool showingErrorPage_ = false;  // the current load is the error page for failedURI_

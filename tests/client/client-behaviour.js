@@ -1,0 +1,206 @@
+// The page client's promise and callback conventions, in node, against a
+// fake bridge: the test sees every call the client sends and answers its
+// callback ids itself.
+//
+//   node client-behaviour.js CLIENT_DIR
+'use strict';
+
+const assert = require('assert');
+const fs = require('fs');
+const path = require('path');
+const vm = require('vm');
+
+const clientDir = process.argv[2];
+if (!clientDir) {
+  console.error('usage: client-behaviour.js CLIENT_DIR');
+  process.exit(2);
+}
+
+let unhandled = [];
+process.on('unhandledRejection', (reason) => unhandled.push(reason));
+
+// A page with the client loaded; `calls` holds what it sent, `failNext`
+// makes the next request fail as a network error would.
+function page() {
+  const calls = [];
+  const bridge = {failNext: false};
+  const window = {
+    console: console, crypto: require('crypto').webcrypto, queueMicrotask: queueMicrotask,
+    setTimeout: setTimeout, clearTimeout: clearTimeout, location: {href: 'file:///app/webapp/index.html'},
+    fetch: (url) => {
+      if (bridge.failNext) {
+        bridge.failNext = false;
+        return Promise.reject(new TypeError('Load failed'));
+      }
+      const query = new URLSearchParams(String(url).split('?')[1]);
+      calls.push({command: query.get('command'), args: Object.fromEntries(query)});
+      return Promise.resolve({ok: true, status: 200, text: () => Promise.resolve('')});
+    },
+  };
+  window.window = window;
+  const context = vm.createContext(window);
+  const scripts = fs.readdirSync(clientDir).filter((name) => name.endsWith('.js') && name !== 'kio-communicator.js');
+  for (const name of ['kio-communicator.js', ...scripts.sort()]) {
+    vm.runInContext(fs.readFileSync(path.join(clientDir, name), 'utf8'), context);
+  }
+  const Kio = window.Kio;
+  const last = (command) => calls.filter((call) => call.command === command).pop();
+  // Answers callback `key` of the latest `command` with `value`.
+  const answer = (command, key, value) => Kio.device.Communicator.invoke(last(command).args[key], [value]);
+  // The page's own Error classes: instanceof does not cross into node's.
+  const realm = vm.runInContext('({Error: Error, RangeError: RangeError, Object: Object})', context);
+  return {Kio, calls, bridge, last, answer, window, realm};
+}
+
+const settled = () => new Promise((resolve) => setTimeout(resolve, 0));
+
+function throwsRange(fn, pattern) {
+  assert.throws(fn, (error) => error.name === 'RangeError' && error.code === 1001 && pattern.test(error.message));
+}
+
+const tests = {
+  async cameraPromiseResolvesThePictureAndCallbacksGetWhatTheyAlwaysGot() {
+    const {Kio, answer, last} = page();
+    const picture = Kio.camera.getPicture({sourceType: 0});
+    await settled();
+    assert.strictEqual(last('Camera#capture').args.source, '0');
+    answer('Camera#capture', 'success', '/home/u/Documents/image-1.jpg');
+    assert.strictEqual(await picture, '/home/u/Documents/image-1.jpg');
+
+    const seen = [];
+    Kio.camera.getPicture((path) => seen.push('success ' + path), (message) => seen.push('failure ' + message));
+    await settled();
+    answer('Camera#capture', 'failure', 'User has canceled operation');
+    await settled();
+    assert.deepStrictEqual(seen, ['failure User has canceled operation']);
+  },
+
+  async aRejectionCarriesTheServiceCodeOrTheShellsCodes() {
+    const {Kio, answer, bridge, realm} = page();
+    const cancelled = Kio.camera.getPicture({});
+    await settled();
+    answer('Camera#capture', 'failure', 'User has canceled operation');
+    await assert.rejects(cancelled, (e) => e instanceof realm.Error && e.code === 1 && e.message === 'User has canceled operation');
+
+    const refused = Kio.camera.getPicture({});
+    await settled();
+    answer('Camera#capture', 'failure', 'Refused: source must be 0 (photo library), 1 (camera) or 2, not "9"');
+    await assert.rejects(refused, (e) => e.code === Kio.TaveroError.INVALID_ARGUMENT);
+
+    bridge.failNext = true;
+    await assert.rejects(Kio.camera.getPicture({}), (e) => e.code === Kio.TaveroError.SHELL_UNAVAILABLE &&
+                                                           /Camera#capture: Load failed/.test(e.message));
+    bridge.failNext = true;
+    await assert.rejects(Kio.files.requestFileSystem(), (e) => e.name === 'FileError' && e.code === 1000);
+  },
+
+  async aPageThatUsedCallbacksHearsNoUnhandledRejection() {
+    const {Kio, answer} = page();
+    unhandled = [];
+    Kio.camera.getPicture(() => {}, () => {});
+    Kio.camera.getPicture(() => {});  // no failure callback: failures are dropped, as they always were
+    await settled();
+    answer('Camera#capture', 'failure', 'User has canceled operation');
+    Kio.files.requestFileSystem(() => {}, () => {});
+    await settled();
+    answer('FileSystem#requestFileSystem', 'failure', 'Unable to get file system: not found');
+    Kio.geolocation.getCurrentPosition(() => {}, null, {timeout: 0});
+    await settled();
+    await settled();
+    assert.deepStrictEqual(unhandled, []);
+
+    Kio.camera.getPicture({});  // a promise nobody handles is the page's own matter
+    await settled();
+    answer('Camera#capture', 'failure', 'User has canceled operation');
+    await settled();
+    await settled();
+    assert.strictEqual(unhandled.length, 1);
+    unhandled = [];
+  },
+
+  async optionsOutOfRangeThrowAtOnceAndSendNothing() {
+    const {Kio, calls} = page();
+    throwsRange(() => Kio.camera.getPicture({sourceType: 99}), /sourceType must be 0 \(PHOTOLIBRARY\).*not the number 99/);
+    throwsRange(() => Kio.camera.getPicture(null, null, {sourceType: '1'}), /not the string "1"/);
+    throwsRange(() => Kio.camera.getPicture({destinationType: 2}), /destinationType/);
+    throwsRange(() => Kio.camera.getPicture({encodingType: -1}), /encodingType/);
+    throwsRange(() => Kio.camera.getPicture({quality: 100.5}), /quality must be an integer from 0 to 100/);
+    throwsRange(() => Kio.camera.getPicture({targetWidth: 10001}), /targetWidth/);
+    throwsRange(() => Kio.camera.getPicture({targetHeight: -1}), /targetHeight/);
+    throwsRange(() => Kio.geolocation.getCurrentPosition({timeout: -1}), /timeout/);
+    throwsRange(() => Kio.geolocation.getCurrentPosition({maximumAge: NaN}), /maximumAge/);
+    throwsRange(() => Kio.geolocation.watchPosition(() => {}, null, {frequency: 0}), /frequency/);
+    throwsRange(() => Kio.geolocation.watchPosition(() => {}, null, {frequency: Infinity}), /frequency/);
+    throwsRange(() => Kio.notification.alert('t', 'm', new Array(17).fill('b')), /at most 16 titles/);
+    // The edges pass.
+    Kio.camera.getPicture({sourceType: 2, quality: 0, targetWidth: 10000, targetHeight: 0, encodingType: 1});
+    Kio.geolocation.getCurrentPosition({timeout: Infinity, maximumAge: 0, frequency: 0}).catch(() => {});  // no watch
+    await settled();
+    assert.deepStrictEqual(calls.map((call) => call.command), ['Camera#capture', 'Geolocation#getCurrentPosition']);
+  },
+
+  async geolocationResolvesPositionsAndErrorCallbacksGetPlainObjects() {
+    const {Kio, answer, realm} = page();
+    const found = Kio.geolocation.getCurrentPosition({timeout: 60000});
+    await settled();
+    answer('Geolocation#getCurrentPosition', 'success', {
+      coords: {latitude: 1, longitude: 2, altitude: 3, accuracy: 4, altitudeAccuracy: -1, heading: -1, speed: 5},
+      timestamp: 7});
+    const position = await found;
+    assert.deepStrictEqual([position.coords.latitude, position.coords.altitude, position.coords.speed], [1, null, 5]);
+
+    let callbackError = null;
+    const failed = Kio.geolocation.getCurrentPosition(() => {}, (error) => { callbackError = error; });
+    await settled();
+    answer('Geolocation#getCurrentPosition', 'failure', 'Failed to start location services');
+    await assert.rejects(failed, (e) => e instanceof realm.Error && e.code === 2 && e.TIMEOUT === 3);
+    assert.strictEqual(Object.getPrototypeOf(callbackError), realm.Object.prototype);  // a plain object, as before
+    assert.deepStrictEqual(JSON.parse(JSON.stringify(callbackError)), {
+      code: 2, message: 'Failed to start location services', PERMISSION_DENIED: 1, POSITION_UNAVAILABLE: 2, TIMEOUT: 3});
+
+    await assert.rejects(Kio.geolocation.getCurrentPosition({timeout: 0}), (e) => e.code === 3);
+  },
+
+  async alertsSendTitlesAsAListAndAnswerTitleOrIndex() {
+    const {Kio, answer, last} = page();
+    const alerted = Kio.notification.alert('Sure?', '', ['OK, fine', 'No']);
+    await settled();
+    assert.strictEqual(last('Notification#show').args.buttonTitles, '["OK, fine","No"]');
+    assert.strictEqual(last('Notification#show').args.buttons, undefined);
+    answer('Notification#show', 'callback', {index: 0, title: 'OK, fine', button: 'ok, fine'});
+    assert.strictEqual(await alerted, 'ok, fine');
+
+    const chosen = Kio.notification.choose('Sure?', '', ['A', 'B']);
+    await settled();
+    answer('Notification#show', 'callback', {index: 1, title: 'B', button: 'b'});
+    assert.deepStrictEqual(JSON.parse(JSON.stringify(await chosen)), {index: 1, title: 'B'});
+
+    const unseen = Kio.notification.alert('No window');
+    await settled();
+    answer('Notification#show', 'failure', 'This shell has no window to show alerts in');
+    await assert.rejects(unseen, (e) => e.code === Kio.notification.NotificationError.NOT_SHOWN);
+  },
+
+  async sqlErrorsAreErrorsWithTheirCodesAsEnumerableFields() {
+    const {Kio, realm} = page();
+    const error = new Kio.sql.SQLError(6, 'constraint failed');
+    assert.ok(error instanceof realm.Error);
+    assert.strictEqual(JSON.stringify(error), '{"code":6,"message":"constraint failed"}');  // as before it was an Error
+    assert.strictEqual(String(error), 'SQLError 6: constraint failed');
+    assert.strictEqual(error.CONSTRAINT_ERR, 6);
+  },
+};
+
+(async () => {
+  let failures = 0;
+  for (const [name, test] of Object.entries(tests)) {
+    try {
+      await test();
+      console.log('ok ' + name);
+    } catch (error) {
+      failures++;
+      console.log('FAILED ' + name + '\n' + (error && error.stack || error));
+    }
+  }
+  process.exit(failures ? 1 : 0);
+})();
