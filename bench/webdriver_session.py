@@ -36,7 +36,7 @@ def session_and_click(click):
     started = time.perf_counter()
     driver = webdriver.Remote(command_executor=f"http://127.0.0.1:{port}", options=options)
     if click:
-        driver.find_element(By.ID, "find").click()
+        driver.find_element(By.ID, "vibrate-button").click()
     elapsed = (time.perf_counter() - started) * 1000
     try:
         driver.quit()

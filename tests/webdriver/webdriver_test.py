@@ -11,7 +11,7 @@ the page.
 Exits 77 (skipped) when WebKitWebDriver or Selenium is missing. Every wait
 is bounded and the whole run ends itself after a few minutes.
 """
-import os, shutil, signal, socket, subprocess, sys, tempfile, time
+import json, os, shutil, signal, socket, subprocess, sys, tempfile, time
 
 SKIP = 77
 
@@ -103,12 +103,10 @@ def clicking_typing_and_a_service(session):
     driver, wait = session.driver, session.wait
     assert driver.title == "Tavero Demo", driver.title
     assert driver.execute_script("return typeof Kio.sql.openDatabase") == "function"  # the page client is there
-    calls = lambda: driver.find_elements(By.CSS_SELECTOR, "#calls li")
-    wait.until(lambda _: len(calls()) >= 1)  # the call the demo makes at launch
-    before = len(calls())
-    driver.find_element(By.ID, "find").click()
-    wait.until(lambda _: len(calls()) == before + 1)
-    assert calls()[-1].text == "Contact#find: accepted by the shell", calls()[-1].text
+    text = lambda element_id: driver.find_element(By.ID, element_id).text
+    driver.find_element(By.ID, "vibrate-button").click()
+    wait.until(lambda _: text("vibration").startswith("Vibrated 1 time"))
+    assert len(json.loads(device(session.home, "events", "vibrations"))) == 1  # the device recorded it
     # A note goes through the bridge into the encrypted database and back.
     driver.find_element(By.ID, "note").send_keys("written by Selenium")
     driver.find_element(By.CSS_SELECTOR, "#note-form button").click()
@@ -120,21 +118,15 @@ def clicking_typing_and_a_service(session):
 
 def the_device_played_by_tavero_device(session):
     driver, wait, home = session.driver, session.wait, session.home
+    text = lambda element_id: driver.find_element(By.ID, element_id).text
     # A native dialog: WebDriver cannot see it; tavero device answers it.
-    driver.execute_script("Kio.notification.alert('Delete the note?', 'For good.', ['Delete', 'Keep'])"
-                          ".then((button) => { window.pressed = button; })")
-    wait.until(lambda _: "Delete the note?" in device(home, "alert", "list"))
-    assert device(home, "alert", "press", "1") == 'pressed "Keep" on alert 1'
-    wait.until(lambda _: driver.execute_script("return window.pressed !== undefined"))
-    pressed = driver.execute_script("return window.pressed")
-    assert pressed == "keep", pressed  # the title, lower-cased
-    # A position sent by the device reaches the page's watch.
-    driver.execute_script("window.positions = [];"
-                          "Kio.geolocation.watchPosition((p) => window.positions.push([p.coords.latitude, "
-                          "p.coords.longitude]), () => {}, {frequency: 100});")
+    driver.find_element(By.ID, "alert-button").click()
+    wait.until(lambda _: "Hello from Tavero" in device(home, "alert", "list"))
+    assert device(home, "alert", "press", "1") == 'pressed "No" on alert 1'
+    wait.until(lambda _: text("alert").startswith('You pressed "no"'))
+    # A position sent by the device reaches the page.
     device(home, "geo", "fix", "48.8584", "2.2945")
-    wait.until(lambda _: driver.execute_script("return window.positions.length") > 0)
-    assert driver.execute_script("return window.positions[window.positions.length - 1]") == [48.8584, 2.2945]
+    wait.until(lambda _: text("position").startswith("48.8584, 2.2945"))
 
 
 failures = 0
