@@ -124,8 +124,9 @@ TEST_F(DeviceEventsEndToEnd, APauseHandlerSavesARowAndAFileBeforeTheBridgeStops)
   EXPECT_EQ(*state->find("saved"), json::Value("draft 1")) << text(*state);
   EXPECT_EQ(*state->find("row"), json::Value("draft 1")) << text(*state);
   EXPECT_EQ(*state->find("file"), json::Value("draft 1")) << text(*state);
-  EXPECT_EQ(*state->find("lateSend"), json::Value(503)) << text(*state);
-  EXPECT_EQ(*state->find("lateSync"), json::Value(503)) << text(*state);
+  for (const char* late : {"lateSend", "lateSync"}) {
+    EXPECT_TRUE(state->find(late)->isNumber() && state->find(late)->toInt64() == 503) << late << ": " << text(*state);
+  }
   shell->terminate();
 }
 
