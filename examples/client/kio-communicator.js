@@ -117,8 +117,11 @@ Kio.device = Kio.device || {};
         else call.resolve(call.sync ? (answer.result === undefined ? null : answer.result) : undefined);
       });
     }, (error) => {
-      // The channel itself failed (the document is going away, say).
-      for (const call of batch) call.reject(refusal(call.command, 500, String(error && error.message || error)));
+      // Rejected without the page token (403), or the channel itself failed
+      // (the document is going away, say).
+      const reason = String(error && error.message || error);
+      const status = reason.indexOf('refused') >= 0 ? 403 : 500;
+      for (const call of batch) call.reject(refusal(call.command, status, reason));
     });
   }
 

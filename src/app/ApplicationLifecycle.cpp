@@ -67,7 +67,8 @@ void ApplicationLifecycle::addControlCommands(control::ControlCommandRegistry& c
                 .thread = control::ControlThread::Main,
                 .handler = [lifecycle](control::ControlArguments& args) {
                   args.end();
-                  if (!lifecycle->enterBackground()) return ControlAnswer::error("the app is already in the background");
+                  if (!lifecycle->enterBackground())
+                    return ControlAnswer::error("the app is already in the background");
                   return ControlAnswer::value(lifecycle->backgroundOutcome());
                 }});
   commands.add({.name = "app foreground",
@@ -76,7 +77,8 @@ void ApplicationLifecycle::addControlCommands(control::ControlCommandRegistry& c
                 .thread = control::ControlThread::Main,
                 .handler = [lifecycle](control::ControlArguments& args) {
                   args.end();
-                  if (!lifecycle->enterForeground()) return ControlAnswer::error("the app is already in the foreground");
+                  if (!lifecycle->enterForeground())
+                    return ControlAnswer::error("the app is already in the foreground");
                   return ControlAnswer::value("the app is in the foreground");
                 }});
   commands.add({.name = "app terminate",
@@ -85,7 +87,8 @@ void ApplicationLifecycle::addControlCommands(control::ControlCommandRegistry& c
                 .thread = control::ControlThread::Main,
                 .handler = [lifecycle](control::ControlArguments& args) {
                   args.end();
-                  if (!lifecycle->terminate_) return ControlAnswer::error("this shell cannot be ended from the control interface");
+                  if (!lifecycle->terminate_)
+                    return ControlAnswer::error("this shell cannot be ended from the control interface");
                   lifecycle->terminate_();
                   return ControlAnswer::value("the app is ending");
                 }});

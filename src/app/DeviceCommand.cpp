@@ -18,7 +18,8 @@ constexpr const char* kUsage =
     "       tavero device COMMAND --help       describes one\n";
 
 bool asksForHelp(const std::vector<std::string>& words) {
-  return std::any_of(words.begin(), words.end(), [](const std::string& word) { return word == "--help" || word == "-h"; });
+  return std::any_of(words.begin(), words.end(),
+                     [](const std::string& word) { return word == "--help" || word == "-h"; });
 }
 
 // `tavero device COMMAND ... --help`, answered without the app: every app

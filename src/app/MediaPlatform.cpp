@@ -101,7 +101,8 @@ void MediaPlatform::addControlCommands(control::ControlCommandRegistry& commands
           args.end();
           if (file && !std::filesystem::path(*file).is_absolute())
             return ControlAnswer::error("FILE must be an absolute path (the app runs in another folder): " + *file);
-          return outcome(media->picker_->pick(file ? std::optional<std::filesystem::path>(*file) : std::nullopt), "picked");
+          return outcome(media->picker_->pick(file ? std::optional<std::filesystem::path>(*file) : std::nullopt),
+                         "picked");
         },
     });
     commands.add({

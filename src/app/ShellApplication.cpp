@@ -106,8 +106,13 @@ void ShellApplication::openPageChannel() {
     // WebKit's reply may only be answered and released on the main thread,
     // whichever thread the channel answers on or drops its answer on.
     auto shared = mainThread_.shareDestroyedOnMain(std::move(reply));
-    channel->receive(viewLabel, message, [this, shared](std::string answer) {
-      auto deliver = [shared, answer = std::move(answer)] { shared->resolve(answer); };
+    channel->receive(viewLabel, message, [this, shared](std::optional<std::string> answer, std::string rejection) {
+      auto deliver = [shared, answer = std::move(answer), rejection = std::move(rejection)] {
+        if (answer)
+          shared->resolve(*answer);
+        else
+          shared->reject(rejection);
+      };
       if (mainThread_.isMainThread())
         deliver();
       else

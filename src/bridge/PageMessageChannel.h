@@ -6,10 +6,12 @@
 // and its answer the JSON text of an array with one entry per call, in
 // order:
 //   [{"status": 200, "result": <the synchronous answer, if any>}, {"status": 404}, ...]
-// A message refused as a whole is answered with one object instead:
+// A message without the page token is rejected (the page's promise fails):
+// whatever sent it learns nothing more. A message of the application's own
+// documents refused as a whole is answered with one object instead:
 //   {"status": 503, "refusal": "the shell is not serving ..."}
-// (400: not a list of calls; 403: without the page token; 503: the
-// application is in the background), so the page can tell every call why.
+// (400: not a list of calls; 503: the application is in the background),
+// so the page client can tell every call why.
 // Argument texts are read exactly as the HTTP bridge reads its query
 // values. The calls of a message run in order, and the messages of one view
 // run in the order they arrived, on the command dispatch queue; queued
@@ -35,8 +37,9 @@ class PageMessageChannel {
  public:
   static constexpr size_t kMaxCallsPerMessage = 1024;
 
-  // The answer's JSON text: the list of answers, or the refusal object.
-  using Reply = std::function<void(std::string answer)>;
+  // Exactly one of the two: the answer's JSON text (the list of answers,
+  // or the refusal object), or why the message was rejected.
+  using Reply = std::function<void(std::optional<std::string> answer, std::string rejection)>;
 
   // `isServing` says whether the bridge serves now (not while the
   // application is in the background). `calls` (may be null) counts each

@@ -45,19 +45,21 @@ class RefusingVerifier : public PeerVerifier {
   std::string refusalReason() const override { return "this verifier refuses every peer"; }
 };
 
-// The channel's answer: the list of answers, or the refusal of the whole message.
+// The channel's answer: the list of answers, the refusal of the whole
+// message (with its status), or its rejection.
 struct ChannelAnswer {
   std::optional<std::string> answer;
   std::string refusal;
   int status = 0;  // of a refusal
 };
 
-ChannelAnswer readChannelAnswer(const std::string& text) {
-  if (!text.starts_with('{')) return {text, {}, 0};
-  auto refusal = json::JsonCodec::dictionaryWithJSONString(text);
-  if (!refusal || !refusal->find("refusal") || !refusal->find("status")) return {std::nullopt, "unreadable: " + text, 0};
-  return {std::nullopt, refusal->find("refusal")->asString(),
-          static_cast<int>(refusal->find("status")->toInt64())};
+ChannelAnswer readChannelAnswer(std::optional<std::string> text, std::string rejection) {
+  if (!text) return {std::nullopt, std::move(rejection), 0};
+  if (!text->starts_with('{')) return {std::move(text), {}, 0};
+  auto refusal = json::JsonCodec::dictionaryWithJSONString(*text);
+  if (!refusal || !refusal->find("refusal") || !refusal->find("status"))
+    return {std::nullopt, "unreadable: " + *text, 0};
+  return {std::nullopt, refusal->find("refusal")->asString(), static_cast<int>(refusal->find("status")->toInt64())};
 }
 
 class PageAccess : public ::testing::Test {
@@ -86,7 +88,9 @@ class PageAccess : public ::testing::Test {
 
   ChannelAnswer send(const std::string& message, const std::string& view = "index.html") {
     std::promise<ChannelAnswer> done;
-    bridge_->pageChannel()->receive(view, message, [&](std::string answer) { done.set_value(readChannelAnswer(answer)); });
+    bridge_->pageChannel()->receive(view, message, [&](std::optional<std::string> answer, std::string rejection) {
+      done.set_value(readChannelAnswer(std::move(answer), std::move(rejection)));
+    });
     auto future = done.get_future();
     EXPECT_EQ(future.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     return future.get();
@@ -234,9 +238,10 @@ TEST_F(PageAccess, TheChannelRunsTheCallsOfAMessageInOrderAndAnswersEachOne) {
 TEST_F(PageAccess, TheChannelRefusesMessagesWithoutTheTokenAndWhileStopped) {
   makeBridge();
   const std::string call = R"({"command": "Echo#text", "sync": true, "args": {"t": "x"}})";
-  EXPECT_EQ(send(message(call, "")).status, 403);
-  EXPECT_EQ(send(message(call, makePageToken())).status, 403);
-  EXPECT_EQ(send("[1, 2]").status, 403);
+  // Without the token: rejected, with no status for web content to read.
+  EXPECT_FALSE(send(message(call, "")).answer);
+  EXPECT_FALSE(send(message(call, makePageToken())).answer);
+  EXPECT_EQ(send("[1, 2]").status, 0);
   // The token is read from the raw text, first member first: a message
   // whose token comes later, or is escaped, is not read any further.
   EXPECT_EQ(send(R"({"calls": [], "token": ")" + token_ + "\"}").refusal,
@@ -249,6 +254,7 @@ TEST_F(PageAccess, TheChannelRefusesMessagesWithoutTheTokenAndWhileStopped) {
   EXPECT_FALSE(send(message(tooMany, token_)).answer);
 
   bridge_->stopServer();
+  EXPECT_EQ(send(message(call, "")).status, 0) << "rejected, not told that the app is in the background";
   ChannelAnswer stopped = send(message(call, token_));
   EXPECT_EQ(stopped.status, 503);
   EXPECT_EQ(stopped.refusal, "the shell is not serving (the application is in the background)");
@@ -265,9 +271,9 @@ TEST_F(PageAccess, MessagesOfOneViewRunInArrivalOrder) {
     bridge_->pageChannel()->receive(
         "index.html",
         message(R"({"command": "Echo#text", "sync": true, "args": {"t": ")" + std::to_string(i) + "\"}}", token_),
-        [&](std::string answer) {
+        [&](std::optional<std::string> answer, std::string) {
           std::lock_guard lock(mutex);
-          answers.push_back(answer);
+          answers.push_back(answer.value_or("rejected"));
           changed.notify_all();
         });
   }
