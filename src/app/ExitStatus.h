@@ -1,5 +1,5 @@
 // The exit statuses of every `tavero` command, as `tavero --help` and the
-// README document them.
+// docs/cli.md document them.
 #pragma once
 
 namespace tavero::app {
