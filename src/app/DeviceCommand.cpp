@@ -1,7 +1,9 @@
 #include "app/DeviceCommand.h"
 
 #include <algorithm>
+#include <optional>
 #include <ostream>
+#include <sstream>
 
 #include "app/DeviceCommandCatalogue.h"
 
@@ -22,11 +24,24 @@ bool asksForHelp(const std::vector<std::string>& words) {
                      [](const std::string& word) { return word == "--help" || word == "-h"; });
 }
 
+// The commands whose first word is `group` ("alert": alert list, alert
+// press), one help line each; nullopt when there are none.
+std::optional<std::string> groupHelp(const DeviceCommandCatalogue& catalogue, const std::string& group) {
+  std::istringstream lines(catalogue.helpText());
+  std::string found;
+  for (std::string line; std::getline(lines, line);)
+    if (line.starts_with(group + " ")) found += line + "\n";
+  if (found.empty()) return std::nullopt;
+  return "usage: tavero device " + group + " ...\n" + found;
+}
+
 // `tavero device COMMAND ... --help`, answered without the app: every app
 // has the same commands.
 int describeCommand(std::vector<std::string> words, std::ostream& out, std::ostream& err) {
   std::erase_if(words, [](const std::string& word) { return word == "--help" || word == "-h"; });
-  auto help = DeviceCommandCatalogue().commandHelp(words);
+  DeviceCommandCatalogue catalogue;
+  auto help = catalogue.commandHelp(words);
+  if (!help && words.size() == 1) help = groupHelp(catalogue, words.front());
   if (!help) {
     err << "tavero device: no command \"" << (words.empty() ? std::string() : words.front())
         << "\" (\"tavero device help\" lists them)\n";

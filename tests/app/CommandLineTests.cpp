@@ -56,7 +56,7 @@ TEST(CommandLine, EveryCommandAnswersHelp) {
     for (auto args : {std::vector<std::string>{"install"}, {"install", "--take-schemes"}, {"uninstall"},
                       {"uninstall", "org.example.notes"}, {"open-url"}, {"open-url", "notes://x"}, {"run"},
                       {"serve"}, {"device"}, {"device", "app", "background"}, {"device", "alert", "press", "1"},
-                      {"device", "events"}}) {
+                      {"device", "events"}, {"device", "store"}}) {
       args.push_back(flag);
       auto help = runTavero(args, {"XDG_RUNTIME_DIR=" + runtime.string()});
       EXPECT_EQ(help.status, 0) << args.front() << " " << args[1];
@@ -65,6 +65,9 @@ TEST(CommandLine, EveryCommandAnswersHelp) {
   }
   auto one = runTavero({"device", "alert", "press", "--help"}, {"XDG_RUNTIME_DIR=" + runtime.string()});
   EXPECT_EQ(one.out.substr(0, one.out.find('\n')), "usage: tavero device alert press INDEX [--alert ID]");
+  auto group = runTavero({"device", "app", "-h"}, {"XDG_RUNTIME_DIR=" + runtime.string()});
+  EXPECT_NE(group.out.find("\napp background "), std::string::npos) << group.out;
+  EXPECT_NE(group.out.find("\napp terminate "), std::string::npos) << group.out;
   auto unknown = runTavero({"device", "fly", "--help"}, {"XDG_RUNTIME_DIR=" + runtime.string()});
   EXPECT_EQ(unknown.status, 2);
   EXPECT_NE(unknown.err.find("no command \"fly\""), std::string::npos) << unknown.err;
