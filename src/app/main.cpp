@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CreateCommand.h"
 #include "app/DesktopCommands.h"
 #include "app/DesktopEntry.h"
 #include "app/DeviceCommand.h"
@@ -21,6 +22,8 @@ using namespace tavero::app;
 
 void printUsage(std::ostream& out) {
   out << "usage:\n"
+         "  tavero create DIR [--id ID] [--name NAME]\n"
+         "                                          make a new web application in DIR, ready to run\n"
          "  tavero run BUNDLE [--home DIR] [--device FILE] [--headless] [--screenshot FILE]\n"
          "                                          run a web application in the shell\n"
          "  tavero serve [--port N] [--home DIR]   run the bridge without a web view\n"
@@ -58,6 +61,7 @@ int main(int argc, char** argv) {
   }
   std::string command = args[0];
   args.erase(args.begin());
+  if (command == "create") return runCreate(args, std::cout, std::cerr);
   if (command == "run") {
     auto options = parseRunOptions(args);
     if (!options) return kExitUsage;

@@ -37,7 +37,7 @@ TEST(CommandLine, HelpAndVersionGoToStandardOutputAndSucceed) {
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "tavero " TAVERO_VERSION "\n");
 
-  for (auto args : {std::vector<std::string>{"--help"}, {"run", "--help"}, {"serve", "--help"},
+  for (auto args : {std::vector<std::string>{"--help"}, {"run", "--help"}, {"serve", "--help"}, {"create", "--help"},
                     {"run", "bundle", "--help"}}) {
     auto help = runTavero(args);
     EXPECT_EQ(help.status, 0) << args.back();

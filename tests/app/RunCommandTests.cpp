@@ -279,5 +279,18 @@ TEST_F(RunCommand, AStartPageThatCannotLoadIsAFailureThatNamesTheFile) {
   EXPECT_EQ(shell->wait(), 0);
 }
 
+// scripts/run-demo runs the demo on its own device profile: every key of it
+// is one the shell reads, and its start page loads.
+TEST_F(RunCommand, TheDemoRunsOnItsOwnDeviceProfile) {
+  fs::path demo = fs::path(TAVERO_APP_TESTS_DIR) / "../../examples/demo";
+  fs::path png = folder_ / "demo.png";
+  auto shell = startShell(demo, {"--device", (demo / "device.json").string(), "--screenshot", png.string()});
+  EXPECT_EQ(shell->wait(), 0);
+  shell->readToEnd();
+  EXPECT_TRUE(fs::exists(png)) << shell->allLines();
+  EXPECT_FALSE(shell->saidSomethingContaining("unknown key")) << shell->allLines();
+  EXPECT_FALSE(shell->saidSomethingContaining("uncaught")) << shell->allLines();
+}
+
 }  // namespace
 }  // namespace tavero::app
