@@ -53,7 +53,7 @@ TEST(CommandLine, EveryCommandAnswersHelp) {
   fs::path runtime = fs::temp_directory_path() / ("tavero-help-" + std::to_string(::getpid()));
   fs::create_directories(runtime);
   for (const char* flag : {"--help", "-h"}) {
-    for (auto args : {std::vector<std::string>{"install"}, {"install", "--take-schemes"}, {"uninstall"},
+    for (auto args : {std::vector<std::string>{"install"}, {"install", "--take-schemes"}, {"uninstall"}, {"create"},
                       {"uninstall", "org.example.notes"}, {"open-url"}, {"open-url", "notes://x"}, {"run"},
                       {"serve"}, {"device"}, {"device", "app", "background"}, {"device", "alert", "press", "1"},
                       {"device", "events"}, {"device", "store"}}) {
