@@ -1,9 +1,13 @@
 // Pause and resume: the page hears when the app goes to the background
-// (the bridge stops listening right after "pause") and when it comes back
-// (the bridge listens again before "resume").
+// and when it comes back (the bridge listens again before "resume").
 //
-//   Kio.deviceEvents.onPause(() => saveDraft());
+//   Kio.deviceEvents.onPause(() => saveDraft());   // may return a promise
 //   Kio.deviceEvents.onResume(() => refreshInbox());
+//
+// The shell goes on serving the calls pause listeners make: once the
+// listeners have run and the promises they returned have settled, this
+// file tells the shell (Device#paused), which stops the bridge when those
+// calls are answered; at most 5 seconds after "pause" either way.
 //
 // Needs kio-communicator.js. One page of the app hears these events: the
 // last page that asked.
@@ -14,14 +18,22 @@ Kio.deviceEvents = (function () {
 
   const listeners = {pause: [], resume: []};
   let watching = null;
+  let pausesHeard = 0;  // since this document watched, as the shell counts them
 
   function dispatch(event) {
-    for (const listener of (listeners[event] || []).slice()) Kio.device.Communicator.call(listener, event);
+    const results = [];
+    for (const listener of (listeners[event] || []).slice()) results.push(Kio.device.Communicator.call(listener, event));
+    if (event !== 'pause') return;
+    const pause = ++pausesHeard;
+    // A rejected promise was the listener's to handle: it still ends the wait.
+    Promise.allSettled(results).then(() => Kio.device.Communicator.send('Device#paused', {pause: pause}))
+      .catch(() => {});  // the shell stopped already: nothing left to tell
   }
 
   function watch() {
     if (!watching) {
-      watching = Kio.device.Communicator.send('Device#watch', {callback: dispatch}, {keepCallbacks: true});
+      watching = Kio.device.Communicator.send('Device#watch', {callback: dispatch, acknowledgesPause: true},
+                                              {keepCallbacks: true});
     }
     return watching;
   }

@@ -111,15 +111,17 @@ Kio.device = Kio.device || {};
     return pieces.join('&');
   }
 
-  function refusal(command, status) {
-    const error = new TaveroError(TaveroError.SHELL_UNAVAILABLE, command + ': the bridge answered ' + status);
+  // `reason`: the shell's words when it refused the whole message.
+  function refusal(command, status, reason) {
+    const error = new TaveroError(TaveroError.SHELL_UNAVAILABLE,
+                                  command + ': ' + (reason || 'the bridge answered ' + status));
     error.status = status;
     return error;
   }
 
-  function unreachable(command, cause) {
-    return new TaveroError(TaveroError.SHELL_UNAVAILABLE, command + ': ' + (cause && cause.message || cause));
-  }
+  // Why a request got no answer at all: while the app is in the background
+  // the bridge refuses every connection.
+  const notServing = 'the shell is not serving (the application is in the background, or has ended)';
 
   // Calls waiting for the end of the current task, to go to the shell together.
   let pending = [];
@@ -133,13 +135,21 @@ Kio.device = Kio.device || {};
     });
     channel.postMessage(message).then((text) => {
       const answers = JSON.parse(text);
+      if (!Array.isArray(answers)) {  // the whole message refused: {status, refusal}
+        for (const call of batch) call.reject(refusal(call.command, answers.status, answers.refusal));
+        return;
+      }
       batch.forEach((call, i) => {
         const answer = answers[i] || {status: 500};
         if (answer.status !== 200) call.reject(refusal(call.command, answer.status));
         else call.resolve(call.sync ? (answer.result === undefined ? null : answer.result) : undefined);
       });
     }, (error) => {
-      for (const call of batch) call.reject(unreachable(call.command, error));
+      // Rejected without the page token (403), or the channel itself failed
+      // (the document is going away, say).
+      const reason = String(error && error.message || error);
+      const status = reason.indexOf('refused') >= 0 ? 403 : 500;
+      for (const call of batch) call.reject(refusal(call.command, status, reason));
     });
   }
 
@@ -164,11 +174,9 @@ Kio.device = Kio.device || {};
       ? fetch(bridgeURL(), {method: 'POST', body: body,
                             headers: {'Content-Type': 'application/x-www-form-urlencoded'}})
       : fetch(bridgeURL() + '?' + body);
-    return request.then((response) => {
+    return request.catch(() => { throw refusal(command, 503, notServing); }).then((response) => {
       if (!response.ok) throw refusal(command, response.status);
       return response.text();
-    }, (error) => {
-      throw unreachable(command, error);
     }).then((text) => (sync ? (text === '' ? null : JSON.parse(text)) : undefined));
   }
 
@@ -178,14 +186,18 @@ Kio.device = Kio.device || {};
   function sendSync(command, args) {
     const body = query(command, argumentTexts(args, false), true);
     const request = new XMLHttpRequest();
-    // Long arguments go in a form body: a request line has a size limit.
-    if (body.length > 4096) {
-      request.open('POST', bridgeURL(), false);
-      request.setRequestHeader('Content-Type', 'application/x-www-form-urlencoded');
-      request.send(body);
-    } else {
-      request.open('GET', bridgeURL() + '?' + body, false);
-      request.send();
+    try {
+      // Long arguments go in a form body: a request line has a size limit.
+      if (body.length > 4096) {
+        request.open('POST', bridgeURL(), false);
+        request.setRequestHeader('Content-Type', 'application/x-www-form-urlencoded');
+        request.send(body);
+      } else {
+        request.open('GET', bridgeURL() + '?' + body, false);
+        request.send();
+      }
+    } catch (error) {
+      throw refusal(command, 503, notServing);
     }
     if (request.status !== 200) throw refusal(command, request.status);
     return request.responseText === '' ? null : JSON.parse(request.responseText);

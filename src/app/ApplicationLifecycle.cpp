@@ -43,34 +43,53 @@ bool ApplicationLifecycle::enterForeground() {
   return true;
 }
 
+std::string ApplicationLifecycle::backgroundOutcome() {
+  bool stopped = delegate_.waitForBridgeToStop();
+  if (state_ == State::Active) return "the app came back to the foreground before the bridge stopped";
+  if (!stopped) return "the app is in the background; the bridge is stopping";
+  auto waited = delegate_.lastPauseWait();
+  if (!waited) return "the app is in the background";
+  return "the app is in the background (the bridge stopped " + std::to_string(waited->count()) +
+         " ms after \"pause\")";
+}
+
 void ApplicationLifecycle::addControlCommands(control::ControlCommandRegistry& commands) {
+  addControlCommands(commands, this);
+}
+
+void ApplicationLifecycle::addControlCommands(control::ControlCommandRegistry& commands,
+                                              ApplicationLifecycle* lifecycle) {
   using control::ControlAnswer;
   commands.add({.name = "app background",
                 .usage = "",
-                .help = "sends the app to the background: pages hear \"pause\", then the bridge stops listening",
+                .help = "sends the app to the background: pages hear \"pause\", the bridge serves the calls "
+                        "their handlers make and then stops (at most 5 s later); answers once it stopped",
                 .thread = control::ControlThread::Main,
-                .handler = [this](control::ControlArguments& args) {
+                .handler = [lifecycle](control::ControlArguments& args) {
                   args.end();
-                  if (!enterBackground()) return ControlAnswer::error("the app is already in the background");
-                  return ControlAnswer::value("the app is in the background");
+                  if (!lifecycle->enterBackground())
+                    return ControlAnswer::error("the app is already in the background");
+                  return ControlAnswer::value(lifecycle->backgroundOutcome());
                 }});
   commands.add({.name = "app foreground",
                 .usage = "",
                 .help = "brings the app back: the bridge listens again, then pages hear \"resume\"",
                 .thread = control::ControlThread::Main,
-                .handler = [this](control::ControlArguments& args) {
+                .handler = [lifecycle](control::ControlArguments& args) {
                   args.end();
-                  if (!enterForeground()) return ControlAnswer::error("the app is already in the foreground");
+                  if (!lifecycle->enterForeground())
+                    return ControlAnswer::error("the app is already in the foreground");
                   return ControlAnswer::value("the app is in the foreground");
                 }});
   commands.add({.name = "app terminate",
                 .usage = "",
                 .help = "ends the app as closing its window does (local storage is backed up first)",
                 .thread = control::ControlThread::Main,
-                .handler = [this](control::ControlArguments& args) {
+                .handler = [lifecycle](control::ControlArguments& args) {
                   args.end();
-                  if (!terminate_) return ControlAnswer::error("this shell cannot be ended from the control interface");
-                  terminate_();
+                  if (!lifecycle->terminate_)
+                    return ControlAnswer::error("this shell cannot be ended from the control interface");
+                  lifecycle->terminate_();
                   return ControlAnswer::value("the app is ending");
                 }});
   commands.add({.name = "url open",
@@ -78,7 +97,7 @@ void ApplicationLifecycle::addControlCommands(control::ControlCommandRegistry& c
                 .help = "opens the app with URL, as another application APP would: pages see it as "
                         "device.scheme and hear it",
                 .thread = control::ControlThread::Main,
-                .handler = [this](control::ControlArguments& args) {
+                .handler = [lifecycle](control::ControlArguments& args) {
                   std::string source = args.option("--from").value_or("");
                   std::string url = args.next("URL");
                   args.end();
@@ -86,7 +105,7 @@ void ApplicationLifecycle::addControlCommands(control::ControlCommandRegistry& c
                     throw control::ControlUsageError("URL must be a URL with a scheme (like myapp://note/1) and no "
                                                      "spaces or control characters, not " +
                                                      control::ControlArguments::quoted(url));
-                  delegate_.openURL(url, source);
+                  lifecycle->delegate_.openURL(url, source);
                   return ControlAnswer::value("the app was opened with " + url);
                 }});
 }

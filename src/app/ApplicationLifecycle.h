@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "control/ControlCommandRegistry.h"
 #include "host/TQAppDelegate.h"
@@ -30,8 +31,14 @@ class ApplicationLifecycle {
 
   // Adds `app background`, `app foreground`, `app terminate` and `url open`.
   void addControlCommands(control::ControlCommandRegistry& commands);
+  // The same for `lifecycle`; null only to list the commands (their
+  // handlers must then never run).
+  static void addControlCommands(control::ControlCommandRegistry& commands, ApplicationLifecycle* lifecycle);
 
  private:
+  // Waits until the bridge stopped after "pause" and says how it went.
+  std::string backgroundOutcome();
+
   host::TQAppDelegate& delegate_;
   std::function<void()> terminate_;
   State state_ = State::Active;

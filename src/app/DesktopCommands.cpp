@@ -42,6 +42,29 @@ constexpr const char* kInstallHelp =
     "  --take-schemes  register the schemes other applications open as well\n"
     "  --help          print this text\n";
 
+constexpr const char* kUninstallUsage = "usage: tavero uninstall BUNDLE|BUNDLE-ID\n";
+
+constexpr const char* kUninstallHelp =
+    "\n"
+    "Removes the desktop entry `tavero install` wrote for the app (its bundle folder, or its\n"
+    "bundle id), and with it the URL schemes it opened. The app's home is left as it is.\n"
+    "\n"
+    "  --help  print this text\n";
+
+constexpr const char* kOpenURLUsage = "usage: tavero open-url URL [--from APP]\n";
+
+constexpr const char* kOpenURLHelp =
+    "\n"
+    "Hands URL to the running app that owns its scheme, or starts the installed app that does, as\n"
+    "if the application APP had opened it; the app's pages hear it and see it as device.scheme.\n"
+    "\n"
+    "  --from APP  the application that opens the URL (empty when left out)\n"
+    "  --help      print this text\n";
+
+bool asksForHelp(const std::vector<std::string>& args) {
+  return std::any_of(args.begin(), args.end(), [](const std::string& arg) { return arg == "--help" || arg == "-h"; });
+}
+
 struct InstallOptions {
   std::string bundle;
   bool takeSchemes = false;  // also schemes other applications open
@@ -114,7 +137,7 @@ std::string urlScheme(const std::string& url) { return base::asciiLowercased(bas
 
 int runInstall(const std::vector<std::string>& args, const DesktopPlaces& places, std::ostream& out,
                std::ostream& err) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+  if (asksForHelp(args)) {
     out << kInstallUsage << kInstallHelp;
     return kExitSuccess;
   }
@@ -150,8 +173,12 @@ int runInstall(const std::vector<std::string>& args, const DesktopPlaces& places
 
 int runUninstall(const std::vector<std::string>& args, const DesktopPlaces& places, std::ostream& out,
                  std::ostream& err) {
+  if (asksForHelp(args)) {
+    out << kUninstallUsage << kUninstallHelp;
+    return kExitSuccess;
+  }
   if (args.size() != 1 || args[0].starts_with("--")) {
-    err << "usage: tavero uninstall BUNDLE|BUNDLE-ID\n";
+    err << kUninstallUsage;
     return kExitUsage;
   }
   std::string identifier = args[0];
@@ -175,6 +202,10 @@ int runUninstall(const std::vector<std::string>& args, const DesktopPlaces& plac
 
 int runOpenURL(const std::vector<std::string>& args, const DesktopPlaces& places, std::ostream& out,
                std::ostream& err) {
+  if (asksForHelp(args)) {
+    out << kOpenURLUsage << kOpenURLHelp;
+    return kExitSuccess;
+  }
   std::string url, source;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--from" && i + 1 < args.size()) {
@@ -182,14 +213,14 @@ int runOpenURL(const std::vector<std::string>& args, const DesktopPlaces& places
     } else if (url.empty() && !args[i].starts_with("--")) {
       url = args[i];
     } else {
-      err << "usage: tavero open-url URL [--from APP]\n";
+      err << kOpenURLUsage;
       return kExitUsage;
     }
   }
   std::string scheme = urlScheme(url);
   if (scheme.empty()) {
     err << "tavero open-url: \"" << url << "\" is not a URL (it needs a scheme, like myapp:)\n"
-        << "usage: tavero open-url URL [--from APP]\n";
+        << kOpenURLUsage;
     return kExitUsage;
   }
 

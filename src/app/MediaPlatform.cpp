@@ -83,39 +83,44 @@ std::string nameOf(const platform::Person& person) {
 }  // namespace
 
 void MediaPlatform::addControlCommands(control::ControlCommandRegistry& commands) {
+  addControlCommands(commands, this);
+}
+
+void MediaPlatform::addControlCommands(control::ControlCommandRegistry& commands, MediaPlatform* media) {
   using control::ControlAnswer;
   using control::ControlArguments;
   using control::ControlThread;
-  if (picker_) {
+  if (!media || media->picker_) {
     commands.add({
         .name = "picker pick",
         .usage = "[FILE]",
         .help = "answers the open picker with FILE (an absolute path); the camera without FILE shoots its picture",
         .thread = ControlThread::Main,
-        .handler = [this](ControlArguments& args) {
+        .handler = [media](ControlArguments& args) {
           auto file = args.nextIfAny();
           args.end();
           if (file && !std::filesystem::path(*file).is_absolute())
             return ControlAnswer::error("FILE must be an absolute path (the app runs in another folder): " + *file);
-          return outcome(picker_->pick(file ? std::optional<std::filesystem::path>(*file) : std::nullopt), "picked");
+          return outcome(media->picker_->pick(file ? std::optional<std::filesystem::path>(*file) : std::nullopt),
+                         "picked");
         },
     });
     commands.add({
         .name = "picker cancel",
         .help = "cancels the open picker; the page that opened it hears \"User has canceled operation\"",
         .thread = ControlThread::Main,
-        .handler = [this](ControlArguments& args) {
+        .handler = [media](ControlArguments& args) {
           args.end();
-          return outcome(picker_->cancel(), "cancelled");
+          return outcome(media->picker_->cancel(), "cancelled");
         },
     });
     commands.add({
         .name = "picker status",
         .help = "which picker is open: camera, library, saved photos, or none",
         .thread = ControlThread::Main,
-        .handler = [this](ControlArguments& args) {
+        .handler = [media](ControlArguments& args) {
           args.end();
-          auto open = picker_->openPicker();
+          auto open = media->picker_->openPicker();
           return ControlAnswer::value(json::Value(open ? std::string(platform::imageSourceName(*open)) : "none"));
         },
     });
@@ -125,10 +130,10 @@ void MediaPlatform::addControlCommands(control::ControlCommandRegistry& commands
       .usage = "TRANSACTION",
       .help = "the user pays for a waiting payment: the page's purchase succeeds",
       .thread = ControlThread::Any,
-      .handler = [this](ControlArguments& args) {
+      .handler = [media](ControlArguments& args) {
         std::string id = args.next("TRANSACTION");
         args.end();
-        return outcome(store_.approve(id), "approved " + id);
+        return outcome(media->store_.approve(id), "approved " + id);
       },
   });
   commands.add({
@@ -136,12 +141,12 @@ void MediaPlatform::addControlCommands(control::ControlCommandRegistry& commands
       .usage = "TRANSACTION [MESSAGE]",
       .help = "a waiting payment fails with MESSAGE (default: the profile's failure message)",
       .thread = ControlThread::Any,
-      .handler = [this](ControlArguments& args) {
+      .handler = [media](ControlArguments& args) {
         std::string id = args.next("TRANSACTION");
         std::optional<std::string> message;
         if (!args.empty()) message = args.rest("MESSAGE");
         args.end();
-        return outcome(store_.fail(id, message), "failed " + id);
+        return outcome(media->store_.fail(id, message), "failed " + id);
       },
   });
   commands.add({
@@ -149,20 +154,20 @@ void MediaPlatform::addControlCommands(control::ControlCommandRegistry& commands
       .usage = "TRANSACTION",
       .help = "the user cancels a waiting payment: the page hears nothing",
       .thread = ControlThread::Any,
-      .handler = [this](ControlArguments& args) {
+      .handler = [media](ControlArguments& args) {
         std::string id = args.next("TRANSACTION");
         args.end();
-        return outcome(store_.cancel(id), "cancelled " + id);
+        return outcome(media->store_.cancel(id), "cancelled " + id);
       },
   });
   commands.add({
       .name = "store list",
       .help = "the payment queue: each transaction with its product and state",
       .thread = ControlThread::Any,
-      .handler = [this](ControlArguments& args) {
+      .handler = [media](ControlArguments& args) {
         args.end();
         json::Array list;
-        for (const auto& transaction : store_.transactions()) {
+        for (const auto& transaction : media->store_.transactions()) {
           json::Object item;
           item.append("transactionIdentifier", transaction.transactionIdentifier);
           item.append("productIdentifier", transaction.payment.productIdentifier);
@@ -177,12 +182,12 @@ void MediaPlatform::addControlCommands(control::ControlCommandRegistry& commands
       .usage = "approve|fail|cancel|manual",
       .help = "how the store decides new payments from now on (manual: wait for store approve|fail|cancel)",
       .thread = ControlThread::Any,
-      .handler = [this](ControlArguments& args) {
+      .handler = [media](ControlArguments& args) {
         std::string name = args.next("POLICY");
         args.end();
         auto policy = platform::storePolicyNamed(name);
         if (!policy) return ControlAnswer::error("no policy \"" + name + "\": approve, fail, cancel or manual");
-        store_.setPolicy(*policy);
+        media->store_.setPolicy(*policy);
         return ControlAnswer::value(json::Value("policy " + name));
       },
   });
@@ -190,10 +195,10 @@ void MediaPlatform::addControlCommands(control::ControlCommandRegistry& commands
       .name = "store products",
       .help = "the store's catalog",
       .thread = ControlThread::Any,
-      .handler = [this](ControlArguments& args) {
+      .handler = [media](ControlArguments& args) {
         args.end();
         json::Array list;
-        for (const auto& product : store_.settings().catalog) {
+        for (const auto& product : media->store_.settings().catalog) {
           json::Object item;
           item.append("identifier", product.identifier);
           item.append("title", product.localizedTitle);
@@ -209,12 +214,12 @@ void MediaPlatform::addControlCommands(control::ControlCommandRegistry& commands
       .usage = "granted|denied",
       .help = "the user's answer when a page asks to read the contacts",
       .thread = ControlThread::Any,
-      .handler = [this](ControlArguments& args) {
+      .handler = [media](ControlArguments& args) {
         std::string answer = args.next("ACCESS");
         args.end();
         if (answer != "granted" && answer != "denied")
           return ControlAnswer::error("contacts access is granted or denied, not \"" + answer + "\"");
-        addressBook_.setAccess(answer == "granted" ? platform::AddressBookAccess::granted
+        media->addressBook_.setAccess(answer == "granted" ? platform::AddressBookAccess::granted
                                                    : platform::AddressBookAccess::denied);
         return ControlAnswer::value(json::Value("contacts access " + answer));
       },
@@ -223,10 +228,10 @@ void MediaPlatform::addControlCommands(control::ControlCommandRegistry& commands
       .name = "contacts list",
       .help = "the people of the contacts folder, with the ids pages see",
       .thread = ControlThread::Any,
-      .handler = [this](ControlArguments& args) {
+      .handler = [media](ControlArguments& args) {
         args.end();
         json::Array list;
-        for (const auto& person : addressBook_.people()) {
+        for (const auto& person : media->addressBook_.people()) {
           json::Object item;
           item.append("id", static_cast<int>(person.id));
           item.append("name", nameOf(person));

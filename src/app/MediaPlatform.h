@@ -38,6 +38,9 @@ class MediaPlatform {
   // `picker pick|cancel|status`, `store approve|fail|cancel|list|policy|
   // products` and `contacts access|list`.
   void addControlCommands(control::ControlCommandRegistry& commands);
+  // The same for `media`; null only to list the commands (their handlers
+  // must then never run).
+  static void addControlCommands(control::ControlCommandRegistry& commands, MediaPlatform* media);
 
   platform::ImagePicker* picker() { return picker_.get(); }
   platform::VCardAddressBook& addressBook() { return addressBook_; }

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "app/SensorCommands.h"
+#include "app/DeviceCommandSet.h"
 #include "control/RunningShells.h"
 
 #include "bridge/PageToken.h"
@@ -81,14 +81,22 @@ ShellApplication::ShellApplication(Settings settings)
   openPageChannel();
   engine_->setBridge(bridge_.get());
   if (settings_.developmentServer) engine_->setDevelopmentServer(settings_.developmentServer->url);
-  delegate_ = std::make_unique<host::TQAppDelegate>(mainThread_, *webViewHost_, *engine_, bridge_.get(),
+  delegate_ = std::make_unique<host::TQAppDelegate>(mainThread_, timers_, *webViewHost_, *engine_, bridge_.get(),
                                                     settings_.home, appEvents_, &badge_);
   push_->setDelegate(delegate_.get());
   lifecycle_ = std::make_unique<ApplicationLifecycle>(*delegate_, settings_.onWindowClosed);
-  lifecycle_->addControlCommands(*controlCommands_);
-  addSensorCommands(*controlCommands_, systemLocation_ ? nullptr : &location_, motion_, network_);
-  media_->addControlCommands(*controlCommands_);
-  addPageCommands();
+  makePageCommands();
+  addDeviceCommands(*controlCommands_, DeviceServices{.lifecycle = lifecycle_.get(),
+                                                     .media = media_.get(),
+                                                     .location = systemLocation_ ? nullptr : &location_,
+                                                     .motion = motion_,
+                                                     .network = network_,
+                                                     .badge = badge_,
+                                                     .openedURLs = openedURLs_,
+                                                     .vibrations = vibrations_,
+                                                     .alerts = *alerts_,
+                                                     .push = *push_,
+                                                     .pages = *pageCommands_});
   startControlInterface();
   if (settings_.watchWebapp) startLiveReload();
 }
@@ -101,7 +109,7 @@ void ShellApplication::startLiveReload() {
     log::error("watch: " + *error + "; the pages do not reload by themselves");
 }
 
-void ShellApplication::addPageCommands() {
+void ShellApplication::makePageCommands() {
   pageCommands_ = std::make_unique<PageCommands>(
       [this](const std::string& name) -> platform::WebView* {
         host::TQWebView* view = name.empty() ? engine_->webEngineView() : views_->viewForPageName(name);
@@ -109,7 +117,6 @@ void ShellApplication::addPageCommands() {
       },
       [this](std::function<void(platform::Snapshot)> done) { webViewHost_->snapshotWindow(std::move(done)); },
       timers_);
-  pageCommands_->addControlCommands(*controlCommands_);
 }
 
 // The bundle's documents get the page token, the bridge's port and the page
@@ -127,12 +134,12 @@ void ShellApplication::openPageChannel() {
     // WebKit's reply may only be answered and released on the main thread,
     // whichever thread the channel answers on or drops its answer on.
     auto shared = mainThread_.shareDestroyedOnMain(std::move(reply));
-    channel->receive(viewLabel, message, [this, shared](std::optional<std::string> answer, std::string refusal) {
-      auto deliver = [shared, answer = std::move(answer), refusal = std::move(refusal)] {
+    channel->receive(viewLabel, message, [this, shared](std::optional<std::string> answer, std::string rejection) {
+      auto deliver = [shared, answer = std::move(answer), rejection = std::move(rejection)] {
         if (answer)
           shared->resolve(*answer);
         else
-          shared->reject(refusal);
+          shared->reject(rejection);
       };
       if (mainThread_.isMainThread())
         deliver();
@@ -155,11 +162,6 @@ void ShellApplication::makeDeviceServices() {
   }
   push_ = std::make_unique<platform::SimulatedPushService>(mainThread_, &badge_, std::move(push));
 
-  badge_.addControlCommands(*controlCommands_);
-  openedURLs_.addControlCommands(*controlCommands_);
-  vibrations_.addControlCommands(*controlCommands_);
-  alerts_->addControlCommands(*controlCommands_);
-  push_->addControlCommands(*controlCommands_);
 }
 
 void ShellApplication::startControlInterface() {

@@ -129,7 +129,7 @@ class ShellApplication {
   void makeDeviceServices();
   void startControlInterface();
   void openPageChannel();
-  void addPageCommands();
+  void makePageCommands();
   void startLiveReload();
 
   Settings settings_;

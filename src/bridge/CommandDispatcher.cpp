@@ -32,6 +32,7 @@ bool runGuarded(const TQW3CAction::Operation& operation, Invocation& invocation,
 bool CommandDispatcher::isSynchronous(const BridgeCall& call) { return call.invocation().flag("sync"); }
 
 CallOutcome CommandDispatcher::dispatch(const BridgeCall& call) {
+  CallsInFlight::Hold hold = calls_ ? calls_->begin() : nullptr;
   Invocation invocation = call.invocation();
   const std::string command(invocation.text("command"));
   size_t hash = command.find('#');
@@ -50,7 +51,7 @@ CallOutcome CommandDispatcher::dispatch(const BridgeCall& call) {
   module->setResult(std::nullopt);
 
   if (!invocation.flag("sync")) {
-    queue_.post([operation, command, queued = std::move(invocation)]() mutable {
+    queue_.post([operation, command, queued = std::move(invocation), hold = std::move(hold)]() mutable {
       runGuarded(*operation, queued, command);
     });
     return {net::HTTPStatus::ok, std::nullopt};

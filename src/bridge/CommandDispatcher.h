@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "bridge/CallsInFlight.h"
 #include "bridge/CommandDispatchQueue.h"
 #include "bridge/Invocation.h"
 #include "bridge/ModuleRegistry.h"
@@ -33,7 +34,10 @@ struct CallOutcome {
 
 class CommandDispatcher {
  public:
-  CommandDispatcher(ModuleRegistry& modules, CommandDispatchQueue& queue) : modules_(modules), queue_(queue) {}
+  // `calls` (may be null) counts each call until it has run, queued ones
+  // included; it must outlive the queue's tasks.
+  CommandDispatcher(ModuleRegistry& modules, CommandDispatchQueue& queue, CallsInFlight* calls = nullptr)
+      : modules_(modules), queue_(queue), calls_(calls) {}
 
   // Whether the call asks to be run at once.
   static bool isSynchronous(const BridgeCall& call);
@@ -46,6 +50,7 @@ class CommandDispatcher {
  private:
   ModuleRegistry& modules_;
   CommandDispatchQueue& queue_;
+  CallsInFlight* calls_;
 };
 
 }  // namespace tavero::bridge

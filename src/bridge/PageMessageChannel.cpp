@@ -43,8 +43,19 @@ std::optional<BridgeCall> readCall(const json::Value& entry) {
 }  // namespace
 
 PageMessageChannel::PageMessageChannel(CommandDispatcher& dispatcher, CommandDispatchQueue& queue,
-                                       std::string pageToken, std::function<bool()> isServing)
-    : dispatcher_(dispatcher), queue_(queue), pageToken_(std::move(pageToken)), isServing_(std::move(isServing)) {}
+                                       std::string pageToken, std::function<bool()> isServing, CallsInFlight* calls)
+    : dispatcher_(dispatcher),
+      queue_(queue),
+      pageToken_(std::move(pageToken)),
+      isServing_(std::move(isServing)),
+      calls_(calls) {}
+
+std::string PageMessageChannel::refusalAnswer(unsigned status, const std::string& reason) {
+  json::Object refusal;
+  refusal.set("status", json::Value(static_cast<int>(status)));
+  refusal.set("refusal", json::Value(reason));
+  return json::JsonCodec::jsonStringValueWithIndentLevel(refusal, json::JsonCodec::jsonDoNotIndent);
+}
 
 std::shared_ptr<SerialExecutor> PageMessageChannel::executorFor(const std::string& viewLabel) {
   std::lock_guard lock(executorsMutex_);
@@ -54,10 +65,6 @@ std::shared_ptr<SerialExecutor> PageMessageChannel::executorFor(const std::strin
 }
 
 void PageMessageChannel::receive(const std::string& viewLabel, const std::string& text, Reply reply) {
-  if (isServing_ && !isServing_()) {
-    reply(std::nullopt, "the shell is not serving (the application is in the background)");
-    return;
-  }
   // The token first, on the raw text: a message without it is not read.
   auto token = leadingMessageToken(text);
   if (!token || !pageTokensMatch(pageToken_, *token)) {
@@ -66,10 +73,18 @@ void PageMessageChannel::receive(const std::string& viewLabel, const std::string
     reply(std::nullopt, "refused: only the application's own documents may call the shell");
     return;
   }
+  if (isServing_ && !isServing_()) {
+    reply(refusalAnswer(503, "the shell is not serving (the application is in the background)"), {});
+    return;
+  }
+  // Counted from here until answered, waiting behind the view's earlier
+  // messages included.
+  CallsInFlight::Hold hold = calls_ ? calls_->begin() : nullptr;
   auto object = json::JsonCodec::dictionaryWithJSONString(text);
   const json::Value* calls = object ? object->find("calls") : nullptr;
   if (!calls || !calls->isArray() || calls->asArray().size() > kMaxCallsPerMessage) {
-    reply(std::nullopt, "a message holds a list of at most " + std::to_string(kMaxCallsPerMessage) + " calls");
+    reply(refusalAnswer(400, "a message holds a list of at most " + std::to_string(kMaxCallsPerMessage) + " calls"),
+          {});
     return;
   }
   auto message = std::make_shared<Message>();
@@ -82,7 +97,7 @@ void PageMessageChannel::receive(const std::string& viewLabel, const std::string
   // Calls that are only queued never wait: when nothing of this view is
   // under way, they are handed to the queue here and answered at once.
   if (queuedOnly && executor->runNowIfIdle([&] { reply(run(*message), {}); })) return;
-  executor->post([this, message, reply = std::move(reply)] { reply(run(*message), {}); });
+  executor->post([this, message, reply = std::move(reply), hold = std::move(hold)] { reply(run(*message), {}); });
 }
 
 std::string PageMessageChannel::run(const Message& message) {

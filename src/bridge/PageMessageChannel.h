@@ -6,6 +6,12 @@
 // and its answer the JSON text of an array with one entry per call, in
 // order:
 //   [{"status": 200, "result": <the synchronous answer, if any>}, {"status": 404}, ...]
+// A message without the page token is rejected (the page's promise fails):
+// whatever sent it learns nothing more. A message of the application's own
+// documents refused as a whole is answered with one object instead:
+//   {"status": 503, "refusal": "the shell is not serving ..."}
+// (400: not a list of calls; 503: the application is in the background),
+// so the page client can tell every call why.
 // Argument texts are read exactly as the HTTP bridge reads its query
 // values. The calls of a message run in order, and the messages of one view
 // run in the order they arrived, on the command dispatch queue; queued
@@ -21,6 +27,7 @@
 #include <optional>
 #include <string>
 
+#include "bridge/CallsInFlight.h"
 #include "bridge/CommandDispatcher.h"
 #include "bridge/SerialExecutor.h"
 
@@ -30,13 +37,18 @@ class PageMessageChannel {
  public:
   static constexpr size_t kMaxCallsPerMessage = 1024;
 
-  // Exactly one of the two: the answer's text, or why the message was refused.
-  using Reply = std::function<void(std::optional<std::string> answer, std::string refusal)>;
+  // Exactly one of the two: the answer's JSON text (the list of answers,
+  // or the refusal object), or why the message was rejected.
+  using Reply = std::function<void(std::optional<std::string> answer, std::string rejection)>;
 
   // `isServing` says whether the bridge serves now (not while the
-  // application is in the background).
+  // application is in the background). `calls` (may be null) counts each
+  // message from its arrival to its answer.
   PageMessageChannel(CommandDispatcher& dispatcher, CommandDispatchQueue& queue, std::string pageToken,
-                     std::function<bool()> isServing);
+                     std::function<bool()> isServing, CallsInFlight* calls = nullptr);
+
+  // The refusal object for a whole message (see above).
+  static std::string refusalAnswer(unsigned status, const std::string& reason);
 
   // `viewLabel` names the view the message came from.
   void receive(const std::string& viewLabel, const std::string& message, Reply reply);
@@ -50,6 +62,7 @@ class PageMessageChannel {
   CommandDispatchQueue& queue_;
   const std::string pageToken_;
   std::function<bool()> isServing_;
+  CallsInFlight* calls_;
 
   std::mutex executorsMutex_;  // guards executors_
   std::map<std::string, std::shared_ptr<SerialExecutor>> executors_;

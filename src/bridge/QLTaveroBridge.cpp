@@ -67,7 +67,7 @@ QLTaveroBridge::QLTaveroBridge(std::unique_ptr<net::QLWorkerThread> worker, Modu
       modules_(modules),
       options_(std::move(options)),
       peerVerifier_(options_.peerVerifier),
-      dispatcher_(modules_, *commandDispatchQueue_) {
+      dispatcher_(modules_, *commandDispatchQueue_, &calls_) {
   setConnectionDelegate(this);
   setPort(options_.port);
   setRequireEveryLoopbackFamily(true);
@@ -76,7 +76,8 @@ QLTaveroBridge::QLTaveroBridge(std::unique_ptr<net::QLWorkerThread> worker, Modu
   setLimits(limits);
   if (options_.policy.clients() == BridgeAccessPolicy::Clients::appPages)
     pageChannel_ = std::make_unique<PageMessageChannel>(dispatcher_, *commandDispatchQueue_,
-                                                        options_.policy.pageToken(), [this] { return isServing(); });
+                                                        options_.policy.pageToken(), [this] { return isServing(); },
+                                                        &calls_);
   if (auto ec = startServer())
     log::error("bridge: cannot listen on port " + std::to_string(options_.port) + ": " + ec.message());
 }
@@ -120,6 +121,8 @@ void QLTaveroBridge::stopServer() {
       pause();
     else
       stop();
+    // Kept-alive connections would otherwise go on being served.
+    closeAllConnections();
   });
 }
 
@@ -154,6 +157,12 @@ void QLTaveroBridge::didReceiveRequest(net::HTTPConnection& connection,
   bool isForm = message.method_string() == "POST" && isFormBody(message);
   if (message.method_string() != "GET" && !isForm) {
     request->setResponse(net::makeHTTPResponse(HTTPStatus::method_not_allowed));
+    return;
+  }
+  if (!serving_) {
+    // Read before the bridge stopped, or on a connection it has not closed yet.
+    log::refusal("bridge: refused a request: the application is in the background");
+    request->setResponse(answerForPage(HTTPStatus::service_unavailable));
     return;
   }
   dispatchRequest(connection, request);
@@ -196,7 +205,9 @@ void QLTaveroBridge::dispatchRequest(net::HTTPConnection& connection,
     executor = std::make_shared<SerialExecutor>(*commandDispatchQueue_);
     connection.setDelegateData(executor);
   }
-  executor->post([this, request, call = std::move(call)] { request->setResponse(answerForPage(dispatcher_.dispatch(call))); });
+  executor->post([this, request, call = std::move(call), hold = calls_.begin()] {
+    request->setResponse(answerForPage(dispatcher_.dispatch(call)));
+  });
 }
 
 }  // namespace tavero::bridge

@@ -25,6 +25,7 @@
 #include <system_error>
 
 #include "bridge/BridgeAccessPolicy.h"
+#include "bridge/CallsInFlight.h"
 #include "bridge/CommandDispatcher.h"
 #include "bridge/CommandDispatchQueue.h"
 #include "bridge/ModuleRegistry.h"
@@ -67,7 +68,9 @@ class QLTaveroBridge : public net::HTTPServer, private net::HTTPConnectionDelega
 
   // Opens the listener (a second call while listening changes nothing).
   std::error_code startServer();
-  // Stops serving; open connections and queued operations go on.
+  // Stops serving: new connections are refused, open ones closed (a request
+  // that comes in meanwhile is answered 503), channel messages refused.
+  // Queued operations go on.
   void stopServer();
   void restartServer();
   // Listening and not stopped: the page channel serves only then too.
@@ -75,6 +78,8 @@ class QLTaveroBridge : public net::HTTPServer, private net::HTTPConnectionDelega
 
   net::QLWorkerThread& worker() { return *worker_; }
   CommandDispatcher& dispatcher() { return dispatcher_; }
+  // The calls under way on either road (going to the background waits for them).
+  const CallsInFlight& callsInFlight() const { return calls_; }
   // The page channel of an application bridge (null for local tools).
   PageMessageChannel* pageChannel() { return pageChannel_.get(); }
 
@@ -97,6 +102,7 @@ class QLTaveroBridge : public net::HTTPServer, private net::HTTPConnectionDelega
   ModuleRegistry& modules_;
   const Options options_;
   std::shared_ptr<PeerVerifier> peerVerifier_;  // worker thread only (set before it listens)
+  CallsInFlight calls_;  // before the queue: queued operations hold it
   // Stopped first when the bridge goes, so that no queued operation outlives
   // the objects it uses.
   std::unique_ptr<CommandDispatchQueue> commandDispatchQueue_ = std::make_unique<CommandDispatchQueue>();

@@ -200,6 +200,17 @@ std::string ControlCommandRegistry::helpText() const {
   return text;
 }
 
+std::optional<std::string> ControlCommandRegistry::commandHelp(const std::vector<std::string>& words) const {
+  auto found = find(words);
+  auto* match = std::get_if<Match>(&found);
+  if (!match) return std::nullopt;
+  const ControlCommand& command = *match->command;
+  std::lock_guard lock(mutex_);  // for the event kinds
+  std::string usage =
+      command.name == "events" && !eventKinds_.empty() ? "events " + eventKindsUsage() : synopsis(command);
+  return "usage: tavero device " + usage + "\n  " + command.help + "\n";
+}
+
 ControlAnswer ControlCommandRegistry::events(ControlArguments& args) const {
   std::optional<std::string> kind = args.nextIfAny();
   args.end();

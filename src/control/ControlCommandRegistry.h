@@ -43,6 +43,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -105,6 +106,9 @@ class ControlCommandRegistry {
 
   // One line per command, "name usage   help", sorted by name.
   std::string helpText() const;
+  // "usage: tavero device NAME USAGE" and the help line of the command
+  // whose name `words` begin with; nullopt when no command's does.
+  std::optional<std::string> commandHelp(const std::vector<std::string>& words) const;
 
  private:
   using CommandPointer = std::shared_ptr<const ControlCommand>;

@@ -4,6 +4,7 @@
 // nothing, for an application without those modules.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "json/JsonValue.h"
@@ -13,7 +14,11 @@ namespace tavero::host {
 class AppEvents {
  public:
   virtual ~AppEvents() = default;
-  virtual void onDevicePause() {}
+  // `handlersRan` is called (on any thread) once the pages' pause handlers
+  // have run; the application waits for it before the bridge stops.
+  virtual void onDevicePause(std::function<void()> handlersRan) {
+    if (handlersRan) handlersRan();
+  }
   virtual void onDeviceResume() {}
   virtual void openURL(const std::string& /*url*/, const std::string& /*sourceApplication*/) {}
   virtual void didRegisterToReceiveRemoteNotifications(const std::string& /*tokenText*/) {}

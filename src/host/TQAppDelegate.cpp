@@ -10,11 +10,17 @@
 
 namespace tavero::host {
 
-TQAppDelegate::TQAppDelegate(base::MainThread& mainThread, platform::WebViewHost& host, TQEngine& engine,
-                             bridge::QLTaveroBridge* bridge, platform::HomeFolders home, AppEvents& events,
-                             platform::ApplicationBadge* badge)
+TQAppDelegate::TQAppDelegate(base::MainThread& mainThread, base::MainLoopTimers& timers,
+                             platform::WebViewHost& host, TQEngine& engine, bridge::QLTaveroBridge* bridge,
+                             platform::HomeFolders home, AppEvents& events, platform::ApplicationBadge* badge)
     : mainThread_(mainThread),
-      host_(host), engine_(engine), bridge_(bridge), home_(std::move(home)), events_(events), badge_(badge) {}
+      host_(host),
+      engine_(engine),
+      bridge_(bridge),
+      home_(std::move(home)),
+      events_(events),
+      badge_(badge),
+      pauseDrain_(bridge ? std::make_unique<PauseDrain>(timers, bridge->callsInFlight()) : nullptr) {}
 
 bool TQAppDelegate::didFinishLaunching() {
   if (badge_) badge_->setApplicationIconBadgeNumber(0);
@@ -38,15 +44,31 @@ void TQAppDelegate::preserveLocalStorage() {
 void TQAppDelegate::willResignActive() { preserveLocalStorage(); }
 
 void TQAppDelegate::didEnterBackground() {
-  events_.onDevicePause();
-  if (bridge_) bridge_->stopServer();
+  uint64_t pause = ++pauses_;
+  if (pauseDrain_) pauseDrain_->start([this] { bridge_->stopServer(); });
+  // The pages report from a bridge thread, perhaps after a later pause
+  // began or this delegate is gone: only the main thread (which outlives
+  // the delegate) is reached from there.
+  auto handlersRan = alive_.guard([this, pause] {
+    if (pause == pauses_ && pauseDrain_) pauseDrain_->handlersRan();
+  });
+  events_.onDevicePause([&mainThread = mainThread_, handlersRan] { mainThread.post(handlersRan); });
 }
 
 void TQAppDelegate::willEnterForeground() {
-  if (bridge_) {
+  if (pauseDrain_ && pauseDrain_->waiting()) {
+    pauseDrain_->cancel();
+    log::info("lifecycle: back in the foreground before the bridge stopped; it goes on serving");
+  } else if (bridge_) {
     if (auto ec = bridge_->startServer()) log::error("the bridge cannot listen again: " + ec.message());
   }
   events_.onDeviceResume();
+}
+
+bool TQAppDelegate::waitForBridgeToStop() {
+  if (!pauseDrain_) return true;
+  mainThread_.runUntil([this] { return !pauseDrain_->waiting(); }, PauseDrain::kLimit + std::chrono::seconds(1));
+  return !bridge_->isServing();
 }
 
 void TQAppDelegate::willTerminate() {

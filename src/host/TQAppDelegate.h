@@ -7,12 +7,16 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/AliveToken.h"
+#include "base/MainLoopTimers.h"
 #include "base/MainThread.h"
 #include "host/AppEvents.h"
+#include "host/PauseDrain.h"
 #include "host/TQEngine.h"
 #include "platform/ApplicationBadge.h"
 #include "platform/HomeFolders.h"
@@ -33,8 +37,8 @@ class TQAppDelegate : public platform::PushServiceDelegate {
   static constexpr std::chrono::milliseconds kLocalStorageCommitDelay{700};
 
   // `badge` may be null (no icon badge to clear).
-  TQAppDelegate(base::MainThread& mainThread, platform::WebViewHost& host, TQEngine& engine,
-                bridge::QLTaveroBridge* bridge, platform::HomeFolders home, AppEvents& events,
+  TQAppDelegate(base::MainThread& mainThread, base::MainLoopTimers& timers, platform::WebViewHost& host,
+                TQEngine& engine, bridge::QLTaveroBridge* bridge, platform::HomeFolders home, AppEvents& events,
                 platform::ApplicationBadge* badge = nullptr);
 
   // Clears the badge, restores the local storage (before any web view
@@ -43,8 +47,13 @@ class TQAppDelegate : public platform::PushServiceDelegate {
   bool didFinishLaunching();
 
   void willResignActive();       // backs up the local storage
-  void didEnterBackground();     // tells pages "pause", then closes the bridge
-  void willEnterForeground();    // opens the bridge, then tells pages "resume"
+  // Tells pages "pause"; the bridge stops once their pause handlers and
+  // the calls they made are done (PauseDrain), at most PauseDrain::kLimit
+  // later. Returns at once.
+  void didEnterBackground();
+  // Opens the bridge again (or, when it has not stopped yet, lets it go on
+  // serving), then tells pages "resume".
+  void willEnterForeground();
   void didBecomeActive() {}
   void willTerminate();          // lets the web view commit, then backs up the local storage
 
@@ -57,6 +66,14 @@ class TQAppDelegate : public platform::PushServiceDelegate {
   void didRegisterForRemoteNotificationsWithDeviceToken(const std::vector<uint8_t>& token) override;
   void didFailToRegisterForRemoteNotificationsWithError(const std::string& message) override;
   void didReceiveRemoteNotification(const json::Object& payload) override;
+
+  // Serves the main loop until the bridge has stopped after "pause", or the
+  // app came back first. True when the bridge is stopped.
+  bool waitForBridgeToStop();
+  // How long the last stop after "pause" waited for the pages.
+  std::optional<std::chrono::milliseconds> lastPauseWait() const {
+    return pauseDrain_ ? pauseDrain_->lastWait() : std::nullopt;
+  }
 
   // The last token text received; absent until registering succeeded.
   const std::optional<std::string>& token() const { return token_; }
@@ -80,6 +97,11 @@ class TQAppDelegate : public platform::PushServiceDelegate {
   // back at the next launch. Without this knowledge (say the restore
   // failed) a missing database says nothing, and the backup is kept.
   bool liveStorageSeen_ = false;
+
+  // Null without a bridge.
+  std::unique_ptr<PauseDrain> pauseDrain_;
+  uint64_t pauses_ = 0;  // the number of the last pause: late reports of earlier ones are ignored
+  base::AliveToken alive_;
 
   void preserveLocalStorage();
 };

@@ -6,7 +6,9 @@
 
 namespace tavero::modules {
 
-void ModuleAppEvents::onDevicePause() { modules_.sharedInstance<TQDevice>().onDevicePause(); }
+void ModuleAppEvents::onDevicePause(std::function<void()> handlersRan) {
+  modules_.sharedInstance<TQDevice>().onDevicePause(std::move(handlersRan));
+}
 
 void ModuleAppEvents::onDeviceResume() { modules_.sharedInstance<TQDevice>().onDeviceResume(); }
 

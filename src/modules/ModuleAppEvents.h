@@ -15,7 +15,7 @@ class ModuleAppEvents : public host::AppEvents {
   // `modules` holds the catalog's modules and must outlive this object.
   explicit ModuleAppEvents(bridge::ModuleRegistry& modules) : modules_(modules) {}
 
-  void onDevicePause() override;
+  void onDevicePause(std::function<void()> handlersRan) override;
   void onDeviceResume() override;
   void openURL(const std::string& url, const std::string& sourceApplication) override;
   void didRegisterToReceiveRemoteNotifications(const std::string& tokenText) override;

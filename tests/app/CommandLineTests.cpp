@@ -47,6 +47,33 @@ TEST(CommandLine, HelpAndVersionGoToStandardOutputAndSucceed) {
   }
 }
 
+// Every command and subcommand, with --help or -h anywhere after it: its
+// usage on standard output, exit status 0, nothing started or asked of an app.
+TEST(CommandLine, EveryCommandAnswersHelp) {
+  fs::path runtime = fs::temp_directory_path() / ("tavero-help-" + std::to_string(::getpid()));
+  fs::create_directories(runtime);
+  for (const char* flag : {"--help", "-h"}) {
+    for (auto args : {std::vector<std::string>{"install"}, {"install", "--take-schemes"}, {"uninstall"}, {"create"},
+                      {"uninstall", "org.example.notes"}, {"open-url"}, {"open-url", "notes://x"}, {"run"},
+                      {"serve"}, {"device"}, {"device", "app", "background"}, {"device", "alert", "press", "1"},
+                      {"device", "events"}, {"device", "store"}}) {
+      args.push_back(flag);
+      auto help = runTavero(args, {"XDG_RUNTIME_DIR=" + runtime.string()});
+      EXPECT_EQ(help.status, 0) << args.front() << " " << args[1];
+      EXPECT_NE(help.out.find("usage: tavero " + args.front()), std::string::npos) << help.out;
+    }
+  }
+  auto one = runTavero({"device", "alert", "press", "--help"}, {"XDG_RUNTIME_DIR=" + runtime.string()});
+  EXPECT_EQ(one.out.substr(0, one.out.find('\n')), "usage: tavero device alert press INDEX [--alert ID]");
+  auto group = runTavero({"device", "app", "-h"}, {"XDG_RUNTIME_DIR=" + runtime.string()});
+  EXPECT_NE(group.out.find("\napp background "), std::string::npos) << group.out;
+  EXPECT_NE(group.out.find("\napp terminate "), std::string::npos) << group.out;
+  auto unknown = runTavero({"device", "fly", "--help"}, {"XDG_RUNTIME_DIR=" + runtime.string()});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("no command \"fly\""), std::string::npos) << unknown.err;
+  fs::remove_all(runtime);
+}
+
 TEST(CommandLine, ACommandLineThatCannotBeUsedIsAUsageErrorOnStandardError) {
   for (auto args : {std::vector<std::string>{}, {"fly"}, {"run"}, {"run", "a", "b"}, {"run", "a", "--colour"},
                     {"run", "a", "--home"}, {"serve", "--port", "x"}, {"run", "a", "--port", "65536"},

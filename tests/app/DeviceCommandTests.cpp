@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "app/DeviceCommand.h"
+#include "app/DeviceCommandCatalogue.h"
 #include "control/ControlServer.h"
 #include "control/RunningShells.h"
 
@@ -62,7 +63,7 @@ class DeviceCommandTest : public ::testing::Test {
 };
 
 TEST_F(DeviceCommandTest, WithOneAppRunningNoOptionIsNeeded) {
-  EXPECT_EQ(device({"help"}), 1);
+  EXPECT_EQ(device({"badge"}), 1);
   EXPECT_NE(err_.str().find("no app is running"), std::string::npos) << err_.str();
 
   list(::getpid(), "org.example.notes", root_ / "home");
@@ -89,6 +90,25 @@ TEST_F(DeviceCommandTest, WithSeveralAppsRunningItListsThemAndTakesAChoice) {
   EXPECT_NE(err_.str().find("no running app has the bundle id \"org.example.none\""), std::string::npos);
 }
 
+// Without a running app, `help` lists what every app has (the same
+// registration with inert services); with one, it asks the app.
+TEST_F(DeviceCommandTest, HelpListsTheCommandsWithOrWithoutARunningApp) {
+  EXPECT_EQ(device({"help"}), 0);
+  EXPECT_EQ(out_.str(), DeviceCommandCatalogue().helpText());
+  for (const char* command : {"app background ", "alert press INDEX [--alert ID]", "store approve TRANSACTION",
+                              "geo fix LAT LON", "push deliver JSON", "events [badge|opened-urls|vibrations]",
+                              "picker pick [FILE]", "network "})
+    EXPECT_NE(out_.str().find(command), std::string::npos) << command << "\n" << out_.str();
+  EXPECT_NE(err_.str().find("no app is running"), std::string::npos) << err_.str();
+
+  list(::getpid(), "org.example.notes", root_ / "home");
+  EXPECT_EQ(device({"help"}), 0);
+  EXPECT_EQ(out_.str(), commands_.helpText());  // this test's server has its own few commands
+  // An app that is listed but gone: the list every app has.
+  EXPECT_EQ(device({"--home", (root_ / "elsewhere").string(), "help"}), 0);
+  EXPECT_EQ(out_.str(), DeviceCommandCatalogue().helpText());
+}
+
 TEST_F(DeviceCommandTest, RefusalsAndBadUsageExitNonZeroWithAMessage) {
   list(::getpid(), "org.example.notes", root_ / "home");
   EXPECT_EQ(device({"badge", "extra"}), 1);
@@ -105,7 +125,7 @@ TEST_F(DeviceCommandTest, TheBinarySaysWhenNoAppIsRunning) {
   std::string runtime = "XDG_RUNTIME_DIR=" + (root_ / "runtime").string();
   fs::create_directories(root_ / "runtime");
   const char* env[] = {runtime.c_str(), "TAVERO_LOG=error", nullptr};
-  const char* argv[] = {TAVERO_BINARY, "device", "help", nullptr};
+  const char* argv[] = {TAVERO_BINARY, "device", "events", nullptr};
   int errPipe[2];
   ASSERT_EQ(::pipe(errPipe), 0);
   posix_spawn_file_actions_t actions;

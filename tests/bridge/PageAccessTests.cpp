@@ -14,6 +14,7 @@
 
 #include "bridge/PageToken.h"
 #include "bridge/QLTaveroBridge.h"
+#include "json/JsonCodec.h"
 #include "log/RefusalLog.h"
 #include "support/IPv6Squatter.h"
 #include "support/LoopbackClient.h"
@@ -44,10 +45,22 @@ class RefusingVerifier : public PeerVerifier {
   std::string refusalReason() const override { return "this verifier refuses every peer"; }
 };
 
+// The channel's answer: the list of answers, the refusal of the whole
+// message (with its status), or its rejection.
 struct ChannelAnswer {
   std::optional<std::string> answer;
   std::string refusal;
+  int status = 0;  // of a refusal
 };
+
+ChannelAnswer readChannelAnswer(std::optional<std::string> text, std::string rejection) {
+  if (!text) return {std::nullopt, std::move(rejection), 0};
+  if (!text->starts_with('{')) return {std::move(text), {}, 0};
+  auto refusal = json::JsonCodec::dictionaryWithJSONString(*text);
+  if (!refusal || !refusal->find("refusal") || !refusal->find("status"))
+    return {std::nullopt, "unreadable: " + *text, 0};
+  return {std::nullopt, refusal->find("refusal")->asString(), static_cast<int>(refusal->find("status")->toInt64())};
+}
 
 class PageAccess : public ::testing::Test {
  protected:
@@ -75,8 +88,8 @@ class PageAccess : public ::testing::Test {
 
   ChannelAnswer send(const std::string& message, const std::string& view = "index.html") {
     std::promise<ChannelAnswer> done;
-    bridge_->pageChannel()->receive(view, message, [&](std::optional<std::string> answer, std::string refusal) {
-      done.set_value({std::move(answer), std::move(refusal)});
+    bridge_->pageChannel()->receive(view, message, [&](std::optional<std::string> answer, std::string rejection) {
+      done.set_value(readChannelAnswer(std::move(answer), std::move(rejection)));
     });
     auto future = done.get_future();
     EXPECT_EQ(future.wait_for(std::chrono::seconds(5)), std::future_status::ready);
@@ -225,22 +238,26 @@ TEST_F(PageAccess, TheChannelRunsTheCallsOfAMessageInOrderAndAnswersEachOne) {
 TEST_F(PageAccess, TheChannelRefusesMessagesWithoutTheTokenAndWhileStopped) {
   makeBridge();
   const std::string call = R"({"command": "Echo#text", "sync": true, "args": {"t": "x"}})";
+  // Without the token: rejected, with no status for web content to read.
   EXPECT_FALSE(send(message(call, "")).answer);
   EXPECT_FALSE(send(message(call, makePageToken())).answer);
-  EXPECT_FALSE(send("[1, 2]").answer);
+  EXPECT_EQ(send("[1, 2]").status, 0);
   // The token is read from the raw text, first member first: a message
   // whose token comes later, or is escaped, is not read any further.
   EXPECT_EQ(send(R"({"calls": [], "token": ")" + token_ + "\"}").refusal,
             "refused: only the application's own documents may call the shell");
   EXPECT_FALSE(send("{\"token\": \"\\u0061" + token_.substr(1) + "\", \"calls\": []}").answer);
   EXPECT_TRUE(send(" {\n\"token\"\t:\r\"" + token_ + "\", \"calls\": []}").answer);
-  EXPECT_FALSE(send("{\"token\": \"" + token_ + "\", \"calls\": 7}").answer);
+  EXPECT_EQ(send("{\"token\": \"" + token_ + "\", \"calls\": 7}").status, 400);
   std::string tooMany;
   for (size_t i = 0; i <= PageMessageChannel::kMaxCallsPerMessage; ++i) tooMany += (i ? "," : "") + call;
   EXPECT_FALSE(send(message(tooMany, token_)).answer);
 
   bridge_->stopServer();
-  EXPECT_FALSE(send(message(call, token_)).answer);
+  EXPECT_EQ(send(message(call, "")).status, 0) << "rejected, not told that the app is in the background";
+  ChannelAnswer stopped = send(message(call, token_));
+  EXPECT_EQ(stopped.status, 503);
+  EXPECT_EQ(stopped.refusal, "the shell is not serving (the application is in the background)");
   ASSERT_FALSE(bridge_->startServer());
   EXPECT_TRUE(send(message(call, token_)).answer);
 }
@@ -256,7 +273,7 @@ TEST_F(PageAccess, MessagesOfOneViewRunInArrivalOrder) {
         message(R"({"command": "Echo#text", "sync": true, "args": {"t": ")" + std::to_string(i) + "\"}}", token_),
         [&](std::optional<std::string> answer, std::string) {
           std::lock_guard lock(mutex);
-          answers.push_back(answer.value_or("refused"));
+          answers.push_back(answer.value_or("rejected"));
           changed.notify_all();
         });
   }
@@ -297,6 +314,23 @@ TEST_F(PageAccess, WhileStoppedThePortStaysOursAndConnectionsAreRefused) {
 
   ASSERT_FALSE(bridge_->startServer());
   EXPECT_EQ(bridge_->port(), port);
+  EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=x&__token=" + token_), 200);
+}
+
+// A synchronous call on a connection kept alive from before the stop is
+// not answered either: the connection is closed with the stop.
+TEST_F(PageAccess, StoppingClosesKeptAliveConnections) {
+  makeBridge();
+  const std::string request = testing::getRequest("/?command=Echo%23text&sync=true&t=x&__token=" + token_,
+                                                  bridge_->port());
+  LoopbackClient kept(bridge_->port());
+  kept.send(request);
+  auto first = kept.readAnswer();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->status, 200);
+  bridge_->stopServer();
+  EXPECT_TRUE(kept.waitForClose());
+  ASSERT_FALSE(bridge_->startServer());
   EXPECT_EQ(status("/?command=Echo%23text&sync=true&t=x&__token=" + token_), 200);
 }
 

@@ -3,7 +3,11 @@
 // control socket. The page (device-app) reports everything it hears.
 #include <sys/stat.h>
 
+#include <iostream>
+
+#include "app/DeviceCommandCatalogue.h"
 #include "e2e/EndToEndFixture.h"
+#include "host/PauseDrain.h"
 
 namespace tavero::app::e2e {
 namespace {
@@ -59,6 +63,10 @@ TEST_F(DeviceEventsEndToEnd, APageHearsPauseBeforeTheBridgeClosesAndResumeAfterI
   struct stat info {};
   ASSERT_EQ(::stat((home_ / "control.sock").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
+  // The running app lists the commands that `tavero device help` lists without one.
+  CommandOutput help = device(*shell, {"help"});
+  EXPECT_EQ(help.exitStatus, 0) << help.err;
+  EXPECT_EQ(help.out, DeviceCommandCatalogue().helpText());
 
   CommandOutput background = device(*shell, {"app", "background"});
   EXPECT_EQ(background.exitStatus, 0) << background.err;
@@ -83,6 +91,59 @@ TEST_F(DeviceEventsEndToEnd, APageHearsPauseBeforeTheBridgeClosesAndResumeAfterI
   shell->terminate();
   shell.reset();
   EXPECT_FALSE(fs::exists(home_ / "control.sock"));
+}
+
+// A pause handler that saves: its SQL transaction and file writes (each a
+// chain of calls and callbacks) are served before the bridge stops; a call
+// made once it stopped is refused, queued or blocking, with status 503.
+TEST_F(DeviceEventsEndToEnd, APauseHandlerSavesARowAndAFileBeforeTheBridgeStops) {
+  auto shell = makeShell("pause-app", [this](ShellApplication::Settings& settings) {
+    settings.runningShellsFolder = runtime() / "tavero";
+  });
+  ASSERT_TRUE(shell->launch());
+  ASSERT_TRUE(waitForState(*shell, [](const json::Object& state) { return isTrue(state, "ready"); }));
+
+  auto started = std::chrono::steady_clock::now();
+  CommandOutput background = device(*shell, {"app", "background"});
+  auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+  EXPECT_EQ(background.exitStatus, 0) << background.err;
+  EXPECT_NE(background.out.find("the bridge stopped"), std::string::npos) << background.out;
+  EXPECT_FALSE(bridgeListens(*shell));
+  std::cout << "[ figures  ] app background with a saving pause handler: " << took.count() << " ms: "
+            << background.out;
+  // Saved while the app went to the background, before anything resumed it.
+  bool fileWritten = false;
+  for (const auto& entry : fs::recursive_directory_iterator(home_))
+    if (entry.path().filename() == "draft.txt") fileWritten = fs::file_size(entry.path()) == 7;
+  EXPECT_TRUE(fileWritten);
+
+  shell->mainThread().runFor(std::chrono::milliseconds(2500));  // the page's late calls happen meanwhile
+  ASSERT_EQ(device(*shell, {"app", "foreground"}).exitStatus, 0);
+  auto state = waitForState(*shell, [](const json::Object& s) { return s.find("file")->isString(); });
+  ASSERT_TRUE(state);
+  EXPECT_EQ(*state->find("saved"), json::Value("draft 1")) << text(*state);
+  EXPECT_EQ(*state->find("row"), json::Value("draft 1")) << text(*state);
+  EXPECT_EQ(*state->find("file"), json::Value("draft 1")) << text(*state);
+  for (const char* late : {"lateSend", "lateSync"}) {
+    EXPECT_TRUE(state->find(late)->isNumber() && state->find(late)->toInt64() == 503) << late << ": " << text(*state);
+  }
+  shell->terminate();
+}
+
+// Without a page that watches, the bridge stops after the quiet time alone.
+TEST_F(DeviceEventsEndToEnd, WithoutPauseHandlersTheBridgeStopsAtOnce) {
+  auto shell = makeShell("bridge-app", [this](ShellApplication::Settings& settings) {
+    settings.runningShellsFolder = runtime() / "tavero";
+  });
+  ASSERT_TRUE(shell->launch());
+  auto started = std::chrono::steady_clock::now();
+  CommandOutput background = device(*shell, {"app", "background"});
+  auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+  EXPECT_EQ(background.exitStatus, 0) << background.err;
+  EXPECT_FALSE(bridgeListens(*shell));
+  EXPECT_LT(took, host::PauseDrain::kLimit);
+  std::cout << "[ figures  ] app background without pause handlers: " << took.count() << " ms: " << background.out;
+  shell->terminate();
 }
 
 TEST_F(DeviceEventsEndToEnd, APageRegistersForPushAndReceivesADeliveredPayloadWithTheBadgeCleared) {

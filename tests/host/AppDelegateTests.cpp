@@ -6,6 +6,7 @@
 
 #include "bridge/QLTaveroBridge.h"
 #include "host/TQAppDelegate.h"
+#include "support/ManualTimers.h"
 #include "support/QueueMainThread.h"
 #include "support/RecordingWebView.h"
 
@@ -18,9 +19,13 @@ namespace fs = std::filesystem;
 class RecordingEvents : public AppEvents {
  public:
   explicit RecordingEvents(bridge::QLTaveroBridge& bridge) : bridge_(bridge) {}
-  void onDevicePause() override { seen.push_back(listening() ? "pause, listening" : "pause, closed"); }
+  void onDevicePause(std::function<void()> handlersRan) override {
+    seen.push_back(listening() ? "pause, listening" : "pause, closed");
+    reports.push_back(std::move(handlersRan));
+  }
   void onDeviceResume() override { seen.push_back(listening() ? "resume, listening" : "resume, closed"); }
   std::vector<std::string> seen;
+  std::vector<std::function<void()>> reports;  // of each pause, for the test to call
 
  private:
   bool listening() { return bridge_.worker().performAndWait([&] { return bridge_.isListening(); }); }
@@ -48,6 +53,7 @@ class AppDelegate : public ::testing::Test {
   platform::BundleInfo bundle_;
   platform::HomeFolders home_;
   testing::QueueMainThread main_;
+  testing::ManualTimers timers_;
   testing::RecordingWebViewHost host_;
   bridge::ModuleRegistry modules_;
   bridge::QLTaveroBridge bridge_{modules_, 0};
@@ -57,7 +63,7 @@ TEST_F(AppDelegate, LaunchRestoresStorageBeforeAnyViewThenShowsAndWaitsForTheSta
   TQViewManager views(host_, bundle_.webappPath(), [] { return PageDeviceInformation{}; });
   TQEngine engine(main_, host_, views, bundle_);
   RecordingEvents events(bridge_);
-  TQAppDelegate delegate(main_, host_, engine, &bridge_, home_, events);
+  TQAppDelegate delegate(main_, timers_, host_, engine, &bridge_, home_, events);
   main_.onRunFor = [&](std::chrono::milliseconds) {
     // The restored file is in place by the time the first view exists.
     EXPECT_TRUE(fs::exists(home_.localStorageFolder() / "file__0.localstorage"));
@@ -68,22 +74,65 @@ TEST_F(AppDelegate, LaunchRestoresStorageBeforeAnyViewThenShowsAndWaitsForTheSta
   EXPECT_EQ(host_.contentView, host_.created.at(0));
 }
 
-TEST_F(AppDelegate, PagesHearPauseBeforeTheBridgeClosesAndResumeAfterItOpens) {
+// Fires the repeating (poll) timers `times` times, as the main loop would.
+void pollTimers(testing::ManualTimers& timers, int times) {
+  for (int i = 0; i < times; ++i)
+    for (const auto& timer : timers.active())
+      if (timer.repeats) timers.fire(timer.id);
+}
+constexpr int kQuietPolls = static_cast<int>(PauseDrain::kQuietTime / PauseDrain::kPollInterval);
+
+TEST_F(AppDelegate, TheBridgeServesThePauseHandlersAndStopsOnceTheyReportedAndWentQuiet) {
   TQViewManager views(host_, bundle_.webappPath(), [] { return PageDeviceInformation{}; });
   TQEngine engine(main_, host_, views, bundle_);
   RecordingEvents events(bridge_);
-  TQAppDelegate delegate(main_, host_, engine, &bridge_, home_, events);
+  TQAppDelegate delegate(main_, timers_, host_, engine, &bridge_, home_, events);
   delegate.didEnterBackground();
+  pollTimers(timers_, kQuietPolls * 2);
+  EXPECT_TRUE(bridge_.isServing()) << "the pages have not reported on their handlers";
+  ASSERT_EQ(events.reports.size(), 1u);
+  events.reports[0]();  // from a bridge thread in the shell: it reaches the main thread later
+  pollTimers(timers_, kQuietPolls);
+  EXPECT_TRUE(bridge_.isServing());
+  main_.runPending();
+  pollTimers(timers_, kQuietPolls);
+  EXPECT_FALSE(bridge_.isServing());
   EXPECT_FALSE(bridge_.worker().performAndWait([&] { return bridge_.isListening(); }));
+  ASSERT_TRUE(delegate.lastPauseWait());
+
   delegate.willEnterForeground();
+  EXPECT_TRUE(bridge_.isServing());
   EXPECT_EQ(events.seen, (std::vector<std::string>{"pause, listening", "resume, listening"}));
+}
+
+TEST_F(AppDelegate, ComingBackBeforeTheStopKeepsTheBridgeServingAndIgnoresTheOldPausesReport) {
+  TQViewManager views(host_, bundle_.webappPath(), [] { return PageDeviceInformation{}; });
+  TQEngine engine(main_, host_, views, bundle_);
+  RecordingEvents events(bridge_);
+  TQAppDelegate delegate(main_, timers_, host_, engine, &bridge_, home_, events);
+  delegate.didEnterBackground();
+  delegate.willEnterForeground();
+  EXPECT_TRUE(timers_.active().empty()) << "the stop is called off";
+  EXPECT_TRUE(bridge_.isServing());
+
+  delegate.didEnterBackground();
+  ASSERT_EQ(events.reports.size(), 2u);
+  events.reports[0]();  // the first pause's report comes late
+  main_.runPending();
+  pollTimers(timers_, kQuietPolls * 2);
+  EXPECT_TRUE(bridge_.isServing()) << "the second pause's handlers have not reported";
+  // The longest wait ends it whatever the pages do.
+  for (const auto& timer : timers_.active())
+    if (!timer.repeats) timers_.fire(timer.id);
+  EXPECT_FALSE(bridge_.isServing());
+  EXPECT_TRUE(delegate.waitForBridgeToStop());
 }
 
 TEST_F(AppDelegate, StorageThePagesEmptiedDoesNotComeBackFromTheBackup) {
   TQViewManager views(host_, bundle_.webappPath(), [] { return PageDeviceInformation{}; });
   TQEngine engine(main_, host_, views, bundle_);
   RecordingEvents events(bridge_);
-  TQAppDelegate delegate(main_, host_, engine, &bridge_, home_, events);
+  TQAppDelegate delegate(main_, timers_, host_, engine, &bridge_, home_, events);
   const fs::path backup = home_.documents() / ".file__0.localstorage";
 
   // Before a live database was ever seen, a missing one proves nothing.
@@ -135,7 +184,7 @@ TEST_F(AppDelegate, PushOutcomesReachThePagesAndANotificationClearsTheBadgeFirst
   TQEngine engine(main_, host_, views, bundle_);
   CountingBadge badge;
   BadgeCheckingEvents events(badge);
-  TQAppDelegate delegate(main_, host_, engine, &bridge_, home_, events, &badge);
+  TQAppDelegate delegate(main_, timers_, host_, engine, &bridge_, home_, events, &badge);
   EXPECT_FALSE(delegate.token());
 
   main_.onRunFor = [&](std::chrono::milliseconds) { host_.created.at(0)->finishLoad(); };

@@ -275,6 +275,15 @@ TEST_F(BundleTest, MissingKeysAndWrongTypesTakeTheDefaults) {
     EXPECT_TRUE(loggedLineContaining(key)) << key;
   }
   EXPECT_TRUE(loggedLineContaining("Info.plist has no CFBundleIdentifier; the folder name \"Empty\""));
+
+  // An empty (or blank) IndexPage would name the webapp folder: warned about, and index.html starts.
+  for (const char* blank : {"", " \t"}) {
+    fs::path folder = makeBundle("Blank", dictPlist(std::string("<key>IndexPage</key><string>") + blank + "</string>"));
+    auto read = platform::readBundle(folder);
+    EXPECT_EQ(std::get<platform::BundleInfo>(read).indexPage, std::nullopt);
+    EXPECT_TRUE(loggedLineContaining("\"" + (folder / "Info.plist").string() + "\": IndexPage is empty; the start "
+                                     "page is index.html"));
+  }
 }
 
 TEST_F(BundleTest, ReadsBinaryPlists) {

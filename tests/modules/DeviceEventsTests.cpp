@@ -41,6 +41,42 @@ TEST(TQDevice, TheLatestWatchChoosesTheIdAndThePageFromItsSource) {
   EXPECT_EQ(device.callbackPage(), "index.html");
 }
 
+// The wait for the page's report on its pause handlers: only a watcher that
+// said it reports is waited for, and only its report on this very pause
+// (or its replacement) ends the wait.
+TEST(TQDevice, APauseEndsWhenTheWatchingPageReportsOnThatPause) {
+  RecordingCallbacks callbacks;
+  TQDevice device(callbacks);
+  int ran = 0;
+  device.onDevicePause([&] { ++ran; });  // nobody watches
+  EXPECT_EQ(ran, 1);
+  test::call(device, "watch", {{"callback", "3"}});  // an older page that never reports
+  device.onDevicePause([&] { ++ran; });
+  EXPECT_EQ(ran, 2);
+
+  test::call(device, "watch", {{"callback", "4"}, {"acknowledgesPause", "true"}});
+  device.onDevicePause([&] { ++ran; });
+  EXPECT_EQ(ran, 2);
+  test::call(device, "paused", {{"pause", "0"}});  // not this pause
+  EXPECT_EQ(ran, 2);
+  test::call(device, "paused", {{"pause", "1"}});
+  EXPECT_EQ(ran, 3);
+  test::call(device, "paused", {{"pause", "1"}});  // reported twice: called once
+  EXPECT_EQ(ran, 3);
+
+  // Pause 2 goes unanswered; pause 3 ends it, and the late report of 2 does not end 3.
+  int second = 0, third = 0;
+  device.onDevicePause([&] { ++second; });
+  device.onDevicePause([&] { ++third; });
+  EXPECT_EQ(second, 1);
+  test::call(device, "paused", {{"pause", "2"}});
+  EXPECT_EQ(third, 0);
+  // A page that watches anew cannot report on the old page's pause.
+  test::call(device, "watch", {{"callback", "5"}, {"acknowledgesPause", "true"}});
+  EXPECT_EQ(third, 1);
+  EXPECT_EQ(callbacks.take().size(), 4u);  // every pause after the first watch reached the page
+}
+
 TEST(URLOpeningPolicy, PagesOpenWebMailAndAppLinksButNoFilesScriptsOrMalformedText) {
   for (const char* allowed : {"https://example.org/a?b=c#d", "HTTP://EXAMPLE.ORG", "mailto:kim@example.org",
                               "tel:+4912345", "otherapp://compose?to=kim", "x-app.v2+beta:go"}) {

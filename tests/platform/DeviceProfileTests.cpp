@@ -156,5 +156,37 @@ TEST_F(DeviceProfileFile, EveryErrorNamesTheFile) {
   EXPECT_NE(errorOf(loadDeviceProfile(machine(), wrongKind)).find("\"modelCode\""), std::string::npos);
 }
 
+// What the shell's reader forgives (a trailing comma, a comment before the
+// object) is read with a warning naming the file and the line; what it
+// cannot read (a comment inside the object) is refused naming the line.
+TEST_F(DeviceProfileFile, TextThatIsNotStrictJsonIsNamedByItsLine) {
+  std::vector<std::string> logged;
+  log::setSink([&](log::Level level, std::string_view line) {
+    if (level == log::Level::Warning) logged.emplace_back(line);
+  });
+  fs::path trailing = write("trailing.json", "{\n  \"name\": \"Kim\",\n  \"modelCode\": \"iPhone3,1\",\n}\n");
+  auto read = loadDeviceProfile(machine(), trailing);
+  fs::path leading = write("leading.json", "// Kim's phone\n{\"name\": \"Kim\"}");
+  auto readToo = loadDeviceProfile(machine(), leading);
+  fs::path strict = write("strict.json", "{\"name\": \"Kim\"}");
+  auto clean = loadDeviceProfile(machine(), strict);
+  log::setSink({});
+  ASSERT_TRUE(std::holds_alternative<DeviceInfo>(read)) << errorOf(read);
+  EXPECT_EQ(std::get<DeviceInfo>(read).modelCode, "iPhone3,1");
+  ASSERT_TRUE(std::holds_alternative<DeviceInfo>(readToo)) << errorOf(readToo);
+  ASSERT_TRUE(std::holds_alternative<DeviceInfo>(clean)) << errorOf(clean);
+  ASSERT_EQ(logged.size(), 2u);
+  EXPECT_EQ(logged[0], "device profile " + trailing.string() + ": line 3: a trailing comma, which JSON does not "
+                       "allow; read anyway, but other JSON tools will refuse this file");
+  EXPECT_NE(logged[1].find(leading.string() + ": line 1: a comment"), std::string::npos) << logged[1];
+
+  fs::path inside = write("inside.json", "{\n  \"name\": \"Kim\",\n  /* the model */ \"modelCode\": \"x\"}");
+  EXPECT_EQ(errorOf(loadDeviceProfile(machine(), inside)),
+            "device profile " + inside.string() + ": line 3: a comment, which JSON does not allow");
+  fs::path broken = write("broken.json", "{\n\"name\" \"Kim\"}");
+  EXPECT_NE(errorOf(loadDeviceProfile(machine(), broken)).find(": line 2: syntax error"), std::string::npos)
+      << errorOf(loadDeviceProfile(machine(), broken));
+}
+
 }  // namespace
 }  // namespace tavero::platform

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "json/JsonCodec.h"
+#include "log/Log.h"
 #include "platform/sim/DeviceProfileKeys.h"
 #include "platform/sim/MediaProfile.h"
 
@@ -65,6 +70,47 @@ TEST(MediaProfile, NamesTheOffendingKey) {
   EXPECT_EQ(errorOf(R"({"store": {"products": [{"identifier": "x", "price": "1e3"}]}})"),
             "\"store.products\"[0].price must be a decimal number like \"0.99\"");
   EXPECT_EQ(errorOf(R"({"store": {"canMakePayments": "yes"}})"), "\"store.canMakePayments\" must be true or false");
+}
+
+// Paths are checked at launch: a missing picture or contacts folder, or one
+// of the wrong kind, is named with its key; a profile that gives none or
+// good ones gets no warning.
+TEST(MediaProfile, PathsThatDoNotExistOrAreOfTheWrongKindAreWarnedAbout) {
+  namespace fs = std::filesystem;
+  fs::path folder = fs::temp_directory_path() / ("tavero-media-paths-" + std::to_string(::getpid()));
+  fs::create_directories(folder / "vcards");
+  { std::ofstream(folder / "cat.png") << "png"; }
+  EXPECT_TRUE(mediaProfileWarnings(MediaProfile{}).empty());
+
+  MediaProfile good;
+  good.cameraPicture = folder / "cat.png";
+  good.contactsFolder = folder / "vcards";
+  EXPECT_TRUE(mediaProfileWarnings(good).empty());
+
+  MediaProfile missing;
+  missing.cameraPicture = folder / "dog.png";
+  missing.contactsFolder = folder / "cat.png";  // a file, not a folder
+  EXPECT_EQ(mediaProfileWarnings(missing),
+            (std::vector<std::string>{"\"camera.picture\" names \"" + (folder / "dog.png").string() +
+                                          "\", which does not exist",
+                                      "\"contacts.folder\" names \"" + (folder / "cat.png").string() +
+                                          "\", which is not a folder"}));
+  MediaProfile aFolder;
+  aFolder.cameraPicture = folder / "vcards";
+  ASSERT_EQ(mediaProfileWarnings(aFolder).size(), 1u);
+  EXPECT_NE(mediaProfileWarnings(aFolder)[0].find("a folder, not a picture file"), std::string::npos);
+
+  // Loading the profile file logs them with the file's name.
+  { std::ofstream(folder / "profile.json") << R"({"camera": {"picture": "dog.png"}})"; }
+  std::vector<std::string> logged;
+  log::setSink([&](log::Level, std::string_view line) { logged.emplace_back(line); });
+  auto loaded = loadMediaProfile(folder / "profile.json");
+  log::setSink({});
+  EXPECT_TRUE(std::holds_alternative<MediaProfile>(loaded));
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].find("device profile " + (folder / "profile.json").string() + ": \"camera.picture\""), 0u)
+      << logged[0];
+  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -150,6 +150,13 @@ BundleInfo bundleFrom(plist_t dict, fs::path path) {
   std::string name = folderName(path);
   info.path = std::move(path);
   info.indexPage = stringValue(dict, "IndexPage");
+  plist_t indexPage = plist_dict_get_item(dict, "IndexPage");
+  if (indexPage && plist_get_node_type(indexPage) == PLIST_STRING &&
+      base::trimAsciiWhiteSpace(stringOf(indexPage)).empty()) {
+    // Would name the webapp folder itself: no page would load.
+    log::warning(quoted(info.path / "Info.plist") + ": IndexPage is empty; the start page is index.html");
+    info.indexPage.reset();
+  }
   if (auto orientations = stringArrayValue(dict, "UISupportedInterfaceOrientations")) {
     info.supportedOrientations = std::move(*orientations);
   }

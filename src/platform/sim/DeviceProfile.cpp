@@ -10,6 +10,7 @@
 #include "log/Log.h"
 #include "platform/DeviceInfo.h"
 #include "platform/sim/DeviceProfileKeys.h"
+#include "platform/sim/StrictJson.h"
 
 namespace tavero::platform {
 namespace {
@@ -82,11 +83,18 @@ std::variant<DeviceInfo, std::string> loadDeviceProfile(DeviceInfo base, const s
            std::error_code(content.error != 0 ? content.error : EIO, std::generic_category()).message() + ")";
   }
   const std::string& text = content.text;
+  auto departure = strictJsonDeparture(text);
+  if (departure && !json::JsonCodec::dictionaryWithJSONString(text))
+    return where + "line " + std::to_string(departure->line) + ": " + departure->what + ", which JSON does not allow";
   auto result = applyDeviceProfile(std::move(base), text);
   if (auto* error = std::get_if<std::string>(&result)) {
     *error = where + *error;
     return result;
   }
+  // Read anyway (the shell's reader forgives it), but other tools would not.
+  if (departure)
+    log::warning(where + "line " + std::to_string(departure->line) + ": " + departure->what +
+                 ", which JSON does not allow; read anyway, but other JSON tools will refuse this file");
   for (const auto& warning : deviceProfileWarnings(text)) log::warning(where + warning);
   return result;
 }

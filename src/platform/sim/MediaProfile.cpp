@@ -1,9 +1,12 @@
 #include "platform/sim/MediaProfile.h"
 
 #include <algorithm>
+#include <system_error>
+#include <vector>
 
 #include "base/FileRead.h"
 #include "json/JsonCodec.h"
+#include "log/Log.h"
 
 namespace tavero::platform {
 namespace {
@@ -104,7 +107,30 @@ const json::Object* section(const json::Object& profile, std::string_view key, E
   return value->ifObject();
 }
 
+// A path-valued key whose path is missing, or of the other kind: said at
+// launch, since the page would otherwise only fail when it uses it.
+void checkPath(const std::optional<fs::path>& path, std::string_view key, bool wantFolder,
+               std::vector<std::string>& warnings) {
+  if (!path) return;
+  std::error_code ec;
+  fs::file_status status = fs::status(*path, ec);
+  std::string named = "\"" + std::string(key) + "\" names \"" + path->string() + "\", ";
+  if (!fs::exists(status))
+    warnings.push_back(named + "which does not exist");
+  else if (wantFolder && !fs::is_directory(status))
+    warnings.push_back(named + "which is not a folder");
+  else if (!wantFolder && fs::is_directory(status))
+    warnings.push_back(named + "which is a folder, not a picture file");
+}
+
 }  // namespace
+
+std::vector<std::string> mediaProfileWarnings(const MediaProfile& media) {
+  std::vector<std::string> warnings;
+  checkPath(media.cameraPicture, "camera.picture", false, warnings);
+  checkPath(media.contactsFolder, "contacts.folder", true, warnings);
+  return warnings;
+}
 
 std::variant<MediaProfile, std::string> readMediaProfile(const json::Object& profile, const fs::path& profileFolder) {
   MediaProfile media;
@@ -147,7 +173,11 @@ std::variant<MediaProfile, std::string> loadMediaProfile(const fs::path& profile
   std::error_code ec;
   fs::path folder = fs::absolute(profileFile, ec).parent_path();
   auto media = readMediaProfile(*profile, folder);
-  if (auto* error = std::get_if<std::string>(&media)) *error = where + *error;
+  if (auto* error = std::get_if<std::string>(&media)) {
+    *error = where + *error;
+    return media;
+  }
+  for (const auto& warning : mediaProfileWarnings(std::get<MediaProfile>(media))) log::warning(where + warning);
   return media;
 }
 

@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "json/JsonValue.h"
 #include "platform/AddressBook.h"
@@ -41,7 +42,12 @@ struct MediaProfile {
 std::variant<MediaProfile, std::string> readMediaProfile(const json::Object& profile,
                                                          const std::filesystem::path& profileFolder);
 
-// readMediaProfile on a profile file.
+// One warning per path-valued key ("camera.picture", "contacts.folder")
+// whose path does not exist or is of the wrong kind, naming the key.
+std::vector<std::string> mediaProfileWarnings(const MediaProfile& media);
+
+// readMediaProfile on a profile file; its warnings are logged, with the
+// file's path.
 std::variant<MediaProfile, std::string> loadMediaProfile(const std::filesystem::path& profileFile);
 
 }  // namespace tavero::platform

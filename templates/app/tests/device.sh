@@ -16,7 +16,7 @@ trap '"$tavero" device --home "$home" app terminate >/dev/null 2>&1 || kill $she
 device() { "$tavero" device --home "$home" "$@"; }
 
 # The app answers on its control socket once it runs.
-for _ in $(seq 100); do device help >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do device alert list >/dev/null 2>&1 && break; sleep 0.1; done
 device page wait --timeout 30 "document.readyState === 'complete'" >/dev/null
 
 device geo fix 48.8584 2.2945 >/dev/null
