@@ -89,7 +89,8 @@ const tests = {
 
     bridge.failNext = true;
     await assert.rejects(Kio.camera.getPicture({}), (e) => e.code === Kio.TaveroError.SHELL_UNAVAILABLE &&
-                                                           /Camera#capture: Load failed/.test(e.message));
+                                                           e.status === 503 &&
+                                                           /Camera#capture: the shell is not serving/.test(e.message));
     bridge.failNext = true;
     await assert.rejects(Kio.files.requestFileSystem(), (e) => e.name === 'FileError' && e.code === 1000);
   },
