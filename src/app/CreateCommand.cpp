@@ -31,7 +31,8 @@ constexpr const char* kCreateHelp =
     "\n"
     "It writes Info.plist, webapp/ (index.html, app.js, style.css, app.json), device.json (a\n"
     "device profile for --device), types/tavero.d.ts and tsconfig.json (the page client's types,\n"
-    "for editors and tsc), README.md and tests/smoke.sh.\n"
+    "for editors and tsc), README.md, tests/smoke.sh (starts it headless) and tests/device.sh\n"
+    "(plays a position and waits for the page to show it).\n"
     "\n"
     "exit status:\n"
     "  0  the app was made\n"
@@ -107,6 +108,7 @@ void printMade(const AppIdentity& app, const fs::path& folder, const std::vector
       << "  tavero run . --device device.json        run it in a window\n"
       << "  tavero device geo fix 48.8584 2.2945     (from another terminal) move the device; the page follows\n"
       << "  tests/smoke.sh                           run it headless and check its start page loads\n"
+      << "  tests/device.sh                          play a position and wait for the page to show it\n"
       << "  tsc --noEmit -p .                        check its scripts against types/tavero.d.ts\n";
 }
 
