@@ -9,16 +9,7 @@ namespace {
 
 using WebSQLEndToEnd = EndToEndTest;
 
-// Under AddressSanitizer SQLCipher is loaded without RTLD_DEEPBIND, so it
-// cannot share the process with the web view's SQLite.
-#if defined(__SANITIZE_ADDRESS__)
-#define SKIP_UNDER_ADDRESS_SANITIZER() GTEST_SKIP() << "SQLCipher cannot share the process with the web view here"
-#else
-#define SKIP_UNDER_ADDRESS_SANITIZER() (void)0
-#endif
-
 TEST_F(WebSQLEndToEnd, PagesGetTheirTextsValuesCountsErrorsArgumentChecksAndResultObjectsAsWebSQLGivesThem) {
-  SKIP_UNDER_ADDRESS_SANITIZER();
   auto shell = makeShell("websql-app");
   ASSERT_TRUE(shell->launch());
   auto verdict = waitForVerdict(*shell, std::chrono::seconds(60));
@@ -37,7 +28,6 @@ TEST_F(WebSQLEndToEnd, PagesGetTheirTextsValuesCountsErrorsArgumentChecksAndResu
 }
 
 TEST_F(WebSQLEndToEnd, ATransactionAPageLeftOpenEndsWithItsDocument) {
-  SKIP_UNDER_ADDRESS_SANITIZER();
   auto shell = makeShell("websql-app", [](ShellApplication::Settings& settings) {
     settings.bundle.indexPage = "abandon.html";
   });

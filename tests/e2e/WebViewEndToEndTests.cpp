@@ -59,10 +59,6 @@ TEST_F(WebViewEndToEnd, LocalStorageSurvivesBackupWipeRestoreAndRelaunch) {
 }
 
 TEST_F(WebViewEndToEnd, APageUsesAnEncryptedDatabaseBesideTheWebViewsOwnSQLite) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "SQLCipher is loaded without RTLD_DEEPBIND under the sanitizer, so it cannot share the "
-                  "process with the web view's SQLite";
-#endif
   auto shell = makeShell("sql-app");
   ASSERT_TRUE(shell->launch());
   auto verdict = waitForVerdict(*shell);

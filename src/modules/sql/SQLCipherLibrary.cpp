@@ -13,8 +13,9 @@ constexpr const char* kLibraryName = "libsqlcipher.so.0";
 
 // RTLD_DEEPBIND makes SQLCipher's calls to its own sqlite3_* functions bind
 // to itself even when the system SQLite is already in the process. The
-// sanitizer runtimes refuse it; sanitizer test binaries do not load the web
-// view, so there is no second SQLite to confuse then.
+// sanitizer runtimes refuse it: AddressSanitizer builds link SQLCipher ahead
+// of every other library instead, so that the whole process uses its SQLite,
+// and ThreadSanitizer builds do not load the web view.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int kOpenFlags = RTLD_NOW | RTLD_LOCAL;
 #else
