@@ -30,7 +30,8 @@ void printUsage(std::ostream& out) {
          "  tavero device [--home DIR | --app BUNDLE-ID] COMMAND ...\n"
          "                                          drive a running app's device (\"tavero device help\")\n"
          "  tavero open-url URL [--from APP]       open the app that owns URL's scheme with it\n"
-         "  tavero install [--take-schemes] BUNDLE make BUNDLE a desktop app that opens its URL schemes\n"
+         "  tavero install [--take-schemes] BUNDLE\n"
+         "                                          make BUNDLE a desktop app that opens its URL schemes\n"
          "  tavero uninstall BUNDLE|BUNDLE-ID      remove it from the desktop again\n"
          "  tavero --version                       print the version\n"
          "\"tavero COMMAND --help\" describes a command.\n";
