@@ -23,7 +23,7 @@ std::filesystem::path MediaPlatform::defaultContactsFolder(const platform::HomeF
 MediaPlatform::MediaPlatform(const platform::MediaProfile& profile, const platform::HomeFolders& home,
                              const std::string& bundleIdentifier, bool withPicker)
     : tablet_(profile.tablet),
-      addressBook_(profile.contactsFolder.value_or(defaultContactsFolder(home)), profile.contactsAccess, processor_),
+      folderBook_(profile.contactsFolder.value_or(defaultContactsFolder(home)), profile.contactsAccess, processor_),
       store_(profile.store, paymentQueueFile(home)),
       userDefaults_(userDefaultsFile(home, bundleIdentifier)) {
   // Files written atomically in this home: what a kill cut short goes now.
@@ -34,8 +34,19 @@ MediaPlatform::MediaPlatform(const platform::MediaProfile& profile, const platfo
     picker_ = std::make_unique<platform::GtkImagePicker>(std::make_shared<const platform::SimulatedCamera>(profile.cameraPicture));
   else
     picker_ = std::make_unique<platform::ShootingImagePicker>(std::make_shared<const platform::SimulatedCamera>(profile.cameraPicture));
-  log::debug("media: contacts from " + addressBook_.folder().string() + ", user defaults in " +
-             userDefaults_.file().string());
+  if (profile.contactsSource == platform::ContactsSource::system) {
+    systemBook_ = std::make_unique<platform::EdsAddressBook>(
+        platform::EdsAddressBook::Options{.access = profile.contactsAccess}, processor_);
+    log::info("contacts: people come from the desktop's address books (Evolution Data Server)");
+  } else {
+    log::info("contacts: people come from the vCard folder " + folderBook_.folder().string());
+  }
+  log::debug("media: user defaults in " + userDefaults_.file().string());
+}
+
+platform::AddressBook& MediaPlatform::addressBook() {
+  if (systemBook_) return *systemBook_;
+  return folderBook_;
 }
 
 modules::MediaServices MediaPlatform::services(base::MainThread* mainThread) {
@@ -43,7 +54,7 @@ modules::MediaServices MediaPlatform::services(base::MainThread* mainThread) {
   services.mainThread = mainThread;
   services.imagePicker = mainThread ? picker_.get() : nullptr;
   services.imageProcessor = &processor_;
-  services.addressBook = &addressBook_;
+  services.addressBook = &addressBook();
   services.store = &store_;
   services.userDefaults = &userDefaults_;
   services.tablet = tablet_;
@@ -219,19 +230,34 @@ void MediaPlatform::addControlCommands(control::ControlCommandRegistry& commands
         args.end();
         if (answer != "granted" && answer != "denied")
           return ControlAnswer::error("contacts access is granted or denied, not \"" + answer + "\"");
-        media->addressBook_.setAccess(answer == "granted" ? platform::AddressBookAccess::granted
-                                                   : platform::AddressBookAccess::denied);
+        auto access = answer == "granted" ? platform::AddressBookAccess::granted : platform::AddressBookAccess::denied;
+        if (media->systemBook_)
+          media->systemBook_->setAccess(access);
+        else
+          media->folderBook_.setAccess(access);
         return ControlAnswer::value(json::Value("contacts access " + answer));
       },
   });
   commands.add({
       .name = "contacts list",
-      .help = "the people of the contacts folder, with the ids pages see",
+      .help = "the people pages see (of the contacts folder, or of the desktop's address books with "
+              "--contacts system), with their ids",
       .thread = ControlThread::Any,
       .handler = [media](ControlArguments& args) {
         args.end();
+        std::vector<platform::Person> people;
+        if (media->systemBook_) {
+          auto read = media->systemBook_->readPeople();
+          if (auto* why = std::get_if<std::string>(&read))
+            return ControlAnswer::error("the app reads the desktop's address books (--contacts system), which "
+                                        "cannot be read: the desktop's address book (Evolution Data Server) is "
+                                        "not available: " + *why);
+          people = std::get<std::vector<platform::Person>>(std::move(read));
+        } else {
+          people = media->folderBook_.people();
+        }
         json::Array list;
-        for (const auto& person : media->addressBook_.people()) {
+        for (const auto& person : people) {
           json::Object item;
           item.append("id", static_cast<int>(person.id));
           item.append("name", nameOf(person));

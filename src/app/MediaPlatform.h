@@ -1,6 +1,7 @@
 // The platform services behind the camera, contacts and purchase modules
 // for one app: the GdkPixbuf image processor, the GTK image picker with the
-// simulated camera (or, without a screen, a picker that shoots at once), the vCard address book, the simulated store with its
+// simulated camera (or, without a screen, a picker that shoots at once), the address book (the vCard
+// folder, or the desktop's through Evolution Data Server), the simulated store with its
 // payment queue in the home, and the user defaults file. Made from the
 // device profile's settings.
 //
@@ -14,6 +15,7 @@
 #include "control/ControlCommandRegistry.h"
 #include "modules/ModuleCatalog.h"
 #include "platform/HomeFolders.h"
+#include "platform/linux/EdsAddressBook.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/GdkPixbufImageProcessor.h"
 #include "platform/linux/GtkImagePicker.h"
@@ -43,7 +45,9 @@ class MediaPlatform {
   static void addControlCommands(control::ControlCommandRegistry& commands, MediaPlatform* media);
 
   platform::ImagePicker* picker() { return picker_.get(); }
-  platform::VCardAddressBook& addressBook() { return addressBook_; }
+  // The book pages read: the folder's, or the desktop's with ContactsSource::system.
+  platform::AddressBook& addressBook();
+  platform::VCardAddressBook& folderAddressBook() { return folderBook_; }
   platform::SimulatedStore& store() { return store_; }
   platform::FileUserDefaults& userDefaults() { return userDefaults_; }
 
@@ -56,7 +60,8 @@ class MediaPlatform {
   bool tablet_;
   platform::GdkPixbufImageProcessor processor_;
   std::unique_ptr<platform::ImagePicker> picker_;
-  platform::VCardAddressBook addressBook_;
+  platform::VCardAddressBook folderBook_;
+  std::unique_ptr<platform::EdsAddressBook> systemBook_;  // with ContactsSource::system
   platform::SimulatedStore store_;
   platform::FileUserDefaults userDefaults_;
 };

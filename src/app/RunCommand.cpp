@@ -32,7 +32,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tavero run BUNDLE [URL [--from APP]] [--home DIR] [--device FILE]\n"
-    "                  [--location simulated|system] [--headless] [--screenshot FILE] [--port N]\n"
+    "                  [--location simulated|system] [--contacts folder|system] [--headless]\n"
+    "                  [--screenshot FILE] [--port N]\n"
     "                  [--watch] [--dev-server URL] [--automation]\n";
 
 constexpr const char* kOptionsHelp =
@@ -46,6 +47,9 @@ constexpr const char* kOptionsHelp =
     "  --device FILE      a JSON device profile: the simulated device's name, model, ...\n"
     "  --location WHERE   simulated (default): positions from the profile and `tavero device geo`;\n"
     "                     system: the machine's own position through GeoClue\n"
+    "  --contacts WHERE   folder (default, or the profile's contacts.source): people from the\n"
+    "                     vCard folder; system: from the desktop's address books (Evolution\n"
+    "                     Data Server); without it on the session bus, access is denied\n"
     "  --headless         run on a private X display (Xvfb): nothing appears on screen, and URLs\n"
     "                     pages open are only recorded (tavero device events opened-urls)\n"
     "  --screenshot FILE  write a PNG of the start page once it has loaded, then exit; a start\n"
@@ -82,13 +86,18 @@ std::optional<platform::DeviceInfo> deviceFor(const RunOptions& options) {
 }
 
 std::optional<platform::MediaProfile> mediaFor(const RunOptions& options) {
-  if (!options.deviceProfile) return platform::MediaProfile{};
-  auto media = platform::loadMediaProfile(*options.deviceProfile);
-  if (auto* error = std::get_if<std::string>(&media)) {
-    std::cerr << "tavero run: " << *error << "\n";
-    return std::nullopt;
+  platform::MediaProfile media;
+  if (options.deviceProfile) {
+    auto profiled = platform::loadMediaProfile(*options.deviceProfile);
+    if (auto* error = std::get_if<std::string>(&profiled)) {
+      std::cerr << "tavero run: " << *error << "\n";
+      return std::nullopt;
+    }
+    media = std::get<platform::MediaProfile>(std::move(profiled));
   }
-  return std::get<platform::MediaProfile>(std::move(media));
+  if (options.systemContacts)
+    media.contactsSource = *options.systemContacts ? platform::ContactsSource::system : platform::ContactsSource::folder;
+  return media;
 }
 
 // The push settings of the device profile; a random token without one.
@@ -141,6 +150,13 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args) 
         return std::nullopt;
       }
       options.systemLocation = where == "system";
+    } else if (arg == "--contacts" && hasValue) {
+      const std::string& where = args[++i];
+      if (where != "folder" && where != "system") {
+        std::cerr << "tavero run: --contacts is folder or system, not \"" << where << "\"\n" << kUsage;
+        return std::nullopt;
+      }
+      options.systemContacts = where == "system";
     } else if (arg == "--screenshot" && hasValue) {
       options.screenshot = args[++i];
     } else if (arg == "--port" && hasValue) {

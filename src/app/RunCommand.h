@@ -19,6 +19,9 @@ struct RunOptions {
   // --location system: the machine's position through GeoClue instead of
   // the simulated device's.
   bool systemLocation = false;
+  // --contacts folder|system: the vCard folder, or the desktop's address
+  // books (Evolution Data Server); none: the device profile's contacts.source.
+  std::optional<bool> systemContacts;
   bool headless = false;  // on a private X display (Xvfb); nothing appears on screen
   // A PNG of the page once the start page has loaded; the shell exits after
   // writing it (documentation shots, smoke tests, launch benchmarks).

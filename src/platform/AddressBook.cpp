@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "log/Log.h"
+
 namespace tavero::platform {
 namespace {
 
@@ -94,6 +96,16 @@ std::string personDateText(PersonDate date) {
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d +0000", utc.tm_year + 1900, utc.tm_mon + 1,
                 utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
   return text;
+}
+
+std::optional<std::vector<uint8_t>> personThumbnail(const Person& person, const ImageProcessor& processor) {
+  if (!person.image) return std::nullopt;
+  auto thumbnail = processor.thumbnail(*person.image, kPersonThumbnailSide);
+  if (auto* error = std::get_if<std::string>(&thumbnail)) {
+    log::warning("contacts: the picture of person " + std::to_string(person.id) + " cannot be read: " + *error);
+    return std::nullopt;
+  }
+  return std::move(std::get<EncodedImage>(thumbnail).bytes);
 }
 
 }  // namespace tavero::platform

@@ -143,6 +143,13 @@ std::string englishLabel(std::string_view label);   // the label itself when it 
 // The property type each property of a vCard book holds.
 PropertyType personPropertyType(int32_t property);
 
+// The side of the square a person's thumbnail is fitted in.
+constexpr int kPersonThumbnailSide = 320;
+
+// The person's picture fitted in kPersonThumbnailSide squared, or none
+// without a picture or when it cannot be read (logged).
+std::optional<std::vector<uint8_t>> personThumbnail(const Person& person, const ImageProcessor& processor);
+
 // The platform's locale-free text of a date: "2001-03-24 10:45:32 +0000".
 std::string personDateText(PersonDate date);
 

@@ -91,6 +91,14 @@ TEST(CommandLine, RunKeepsTheBridgeOnPort3000UnlessToldOtherwise) {
   EXPECT_EQ(parseRunOptions({"bundle", "--port", "40123", "--headless"})->port, 40123);
 }
 
+TEST(CommandLine, RunTakesTheContactsFromTheProfileUnlessToldFolderOrSystem) {
+  EXPECT_FALSE(parseRunOptions({"bundle"})->systemContacts);
+  EXPECT_EQ(parseRunOptions({"bundle", "--contacts", "system"})->systemContacts, true);
+  EXPECT_EQ(parseRunOptions({"bundle", "--contacts", "folder"})->systemContacts, false);
+  EXPECT_FALSE(parseRunOptions({"bundle", "--contacts", "eds"}));
+  EXPECT_FALSE(parseRunOptions({"bundle", "--contacts"}));
+}
+
 class CommandLineFiles : public ::testing::Test {
  protected:
   void SetUp() override {

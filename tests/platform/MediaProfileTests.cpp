@@ -27,7 +27,7 @@ std::string errorOf(std::string_view text) {
 constexpr std::string_view kFullProfile = R"({
   "idiom": "tablet",
   "camera": {"picture": "shots/cat.jpg"},
-  "contacts": {"folder": "/srv/vcards", "access": "denied"},
+  "contacts": {"source": "system", "folder": "/srv/vcards", "access": "denied"},
   "store": {"canMakePayments": false, "policy": "approve", "failureMessage": "Declined",
             "productRequestFailure": "Offline",
             "products": [{"identifier": "coins", "title": "Coins", "description": "Gold", "price": "0.99",
@@ -42,6 +42,7 @@ TEST(MediaProfile, ReadsEverySectionAndTakesRelativePathsFromTheProfilesFolder) 
   EXPECT_EQ(media.cameraPicture, std::filesystem::path("/profiles/shots/cat.jpg"));
   EXPECT_EQ(media.contactsFolder, std::filesystem::path("/srv/vcards"));
   EXPECT_EQ(media.contactsAccess, AddressBookAccess::denied);
+  EXPECT_EQ(media.contactsSource, ContactsSource::system);
   EXPECT_FALSE(media.store.canMakePayments);
   EXPECT_EQ(media.store.policy, StorePolicy::approve);
   EXPECT_EQ(media.store.failureMessage, "Declined");
@@ -55,6 +56,7 @@ TEST(MediaProfile, ReadsEverySectionAndTakesRelativePathsFromTheProfilesFolder) 
   EXPECT_TRUE(unknownDeviceProfileKeys(*json::JsonCodec::dictionaryWithJSONString(kFullProfile)).empty());
   auto defaults = read("{}");
   EXPECT_FALSE(std::get<MediaProfile>(defaults).tablet);
+  EXPECT_EQ(std::get<MediaProfile>(defaults).contactsSource, ContactsSource::folder);
   EXPECT_EQ(std::get<MediaProfile>(defaults).store.policy, StorePolicy::manual);
 }
 
@@ -64,6 +66,8 @@ TEST(MediaProfile, NamesTheOffendingKey) {
   EXPECT_EQ(errorOf(R"({"camera": {"picture": ""}})"), "\"camera.picture\" must not be empty");
   EXPECT_EQ(errorOf(R"({"contacts": {"access": "maybe"}})"),
             "\"contacts.access\" must be \"granted\" or \"denied\", not \"maybe\"");
+  EXPECT_EQ(errorOf(R"({"contacts": {"source": "cloud"}})"),
+            "\"contacts.source\" must be \"folder\" or \"system\", not \"cloud\"");
   EXPECT_EQ(errorOf(R"({"store": {"policy": "steal"}})"),
             "\"store.policy\" must be \"approve\", \"fail\", \"cancel\" or \"manual\", not \"steal\"");
   EXPECT_EQ(errorOf(R"({"store": {"products": [{"title": "x"}]}})"), "\"store.products\"[0] needs an \"identifier\" text");

@@ -19,15 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int32_t idFor(std::string_view key, std::set<int32_t>& used) {
-  uint32_t hash = 2166136261u;  // FNV-1a
-  for (unsigned char c : key) hash = (hash ^ c) * 16777619u;
-  auto id = static_cast<int32_t>(hash & 0x7fffffffu);
-  if (id == 0) id = 1;
-  while (!used.insert(id).second) id = id == INT32_MAX ? 1 : id + 1;
-  return id;
-}
-
 // The cards of a text: each from a BEGIN:VCARD line to its END:VCARD line.
 std::vector<std::string> splitCards(std::string_view text) {
   std::vector<std::string> cards;
@@ -62,7 +53,7 @@ std::vector<Person> peopleOf(std::string_view text, std::string_view fileName, s
     if (!contact) continue;
     std::string uid = vCardUID(E_VCARD(contact));
     std::string key = uid.empty() ? std::string(fileName) + "#" + std::to_string(index) : "uid:" + uid;
-    people.push_back(personFromVCard(E_VCARD(contact), idFor(key, used)));
+    people.push_back(personFromVCard(E_VCARD(contact), personRecordId(key, used)));
     g_object_unref(contact);
     ++index;
   }
@@ -128,13 +119,7 @@ std::optional<Person> VCardAddressBook::person(int32_t id) {
 }
 
 std::optional<std::vector<uint8_t>> VCardAddressBook::thumbnailImageData(const Person& person) {
-  if (!person.image) return std::nullopt;
-  auto thumbnail = processor_.thumbnail(*person.image, kThumbnailSide);
-  if (auto* error = std::get_if<std::string>(&thumbnail)) {
-    log::warning("contacts: the picture of person " + std::to_string(person.id) + " cannot be read: " + *error);
-    return std::nullopt;
-  }
-  return std::move(std::get<EncodedImage>(thumbnail).bytes);
+  return personThumbnail(person, processor_);
 }
 
 }  // namespace tavero::platform

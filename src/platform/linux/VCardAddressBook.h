@@ -22,7 +22,7 @@ namespace tavero::platform {
 
 class VCardAddressBook : public AddressBook {
  public:
-  static constexpr int kThumbnailSide = 320;
+  static constexpr int kThumbnailSide = kPersonThumbnailSide;
   static constexpr std::uintmax_t kMaxFileBytes = 32 * 1024 * 1024;
 
   // `processor` makes the thumbnails; it must outlive the book.

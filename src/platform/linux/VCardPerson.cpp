@@ -407,6 +407,15 @@ class PersonBuilder {
 
 Person personFromVCard(EVCard* card, int32_t id) { return PersonBuilder(card).build(id); }
 
+int32_t personRecordId(std::string_view key, std::set<int32_t>& used) {
+  uint32_t hash = 2166136261u;  // FNV-1a
+  for (unsigned char c : key) hash = (hash ^ c) * 16777619u;
+  auto id = static_cast<int32_t>(hash & 0x7fffffffu);
+  if (id == 0) id = 1;
+  while (!used.insert(id).second) id = id == INT32_MAX ? 1 : id + 1;
+  return id;
+}
+
 std::string vCardUID(EVCard* card) {
   std::string uid;
   for (GList* item = e_vcard_get_attributes(card); item; item = item->next) {

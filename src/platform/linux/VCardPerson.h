@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,13 @@ Person personFromVCard(EVCard* card, int32_t id);
 
 // The card's UID, or empty when it has none.
 std::string vCardUID(EVCard* card);
+
+// The record identifier of the card named `key` (its UID, or its file and
+// place: whatever names it from one read to the next), unique among `used`,
+// which it joins. Made from a hash of `key`, so the same key gives the same
+// id in every read; two keys with one hash take the next free numbers in
+// reading order.
+int32_t personRecordId(std::string_view key, std::set<int32_t>& used);
 
 // A vCard date or date-time: 1980-04-12, 19800412, --04-12 (no year: the
 // year 1604), 2023-01-02T03:04:05Z, 20230102T030405+0100. Dates without a

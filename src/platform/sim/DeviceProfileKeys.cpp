@@ -10,7 +10,7 @@ const std::vector<DeviceProfileKey>& knownDeviceProfileKeys() {
   // One line per key or section, in alphabetical order.
   static const std::vector<DeviceProfileKey> keys = {
       {"camera", {{"picture"}}},
-      {"contacts", {{"access"}, {"folder"}}},
+      {"contacts", {{"access"}, {"folder"}, {"source"}}},
       {"genericModel"},
       {"idiom"},
       {"location",

@@ -125,6 +125,12 @@ void checkPath(const std::optional<fs::path>& path, std::string_view key, bool w
 
 }  // namespace
 
+std::optional<ContactsSource> contactsSourceNamed(std::string_view name) {
+  if (name == "folder") return ContactsSource::folder;
+  if (name == "system") return ContactsSource::system;
+  return std::nullopt;
+}
+
 std::vector<std::string> mediaProfileWarnings(const MediaProfile& media) {
   std::vector<std::string> warnings;
   checkPath(media.cameraPicture, "camera.picture", false, warnings);
@@ -147,6 +153,13 @@ std::variant<MediaProfile, std::string> readMediaProfile(const json::Object& pro
   if (error) return *error;
   if (const json::Object* contacts = section(profile, "contacts", error)) {
     if ((error = readPath(*contacts, "contacts", "folder", profileFolder, media.contactsFolder))) return *error;
+    std::string source;
+    if ((error = readText(*contacts, "contacts", "source", source))) return *error;
+    if (contacts->contains("source")) {
+      auto named = contactsSourceNamed(source);
+      if (!named) return "\"contacts.source\" must be \"folder\" or \"system\", not \"" + source + "\"";
+      media.contactsSource = *named;
+    }
     std::string access;
     if ((error = readText(*contacts, "contacts", "access", access))) return *error;
     if (contacts->contains("access")) {

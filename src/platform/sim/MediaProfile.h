@@ -3,8 +3,9 @@
 //   "idiom": "phone" (default) or "tablet": tablets show pickers in a popover
 //   "camera": {"picture": "shot.jpg"}: what the camera shoots (default: a
 //       generated test card with the time in it)
-//   "contacts": {"folder": "vcards", "access": "granted" | "denied"}
-//       (default: <home>/Contacts, granted)
+//   "contacts": {"source": "folder" | "system", "folder": "vcards",
+//       "access": "granted" | "denied"} (default: the folder <home>/Contacts,
+//       granted; "system": the desktop's address books, Evolution Data Server)
 //   "store": {"canMakePayments": true, "policy": "approve" | "fail" |
 //       "cancel" | "manual", "failureMessage": "...",
 //       "productRequestFailure": "...",
@@ -29,9 +30,13 @@
 
 namespace tavero::platform {
 
+// Where the people of the address book come from.
+enum class ContactsSource { folder, system };
+
 struct MediaProfile {
   bool tablet = false;
   std::optional<std::filesystem::path> cameraPicture;
+  ContactsSource contactsSource = ContactsSource::folder;
   std::optional<std::filesystem::path> contactsFolder;  // none: <home>/Contacts
   AddressBookAccess contactsAccess = AddressBookAccess::granted;
   StoreSettings store;
@@ -41,6 +46,9 @@ struct MediaProfile {
 // that no part of the shell reads are reported by DeviceProfileKeys).
 std::variant<MediaProfile, std::string> readMediaProfile(const json::Object& profile,
                                                          const std::filesystem::path& profileFolder);
+
+// ContactsSource by name ("folder", "system"), or none.
+std::optional<ContactsSource> contactsSourceNamed(std::string_view name);
 
 // One warning per path-valued key ("camera.picture", "contacts.folder")
 // whose path does not exist or is of the wrong kind, naming the key.
