@@ -249,9 +249,8 @@ void MediaPlatform::addControlCommands(control::ControlCommandRegistry& commands
         if (media->systemBook_) {
           auto read = media->systemBook_->readPeople();
           if (auto* why = std::get_if<std::string>(&read))
-            return ControlAnswer::error("the app reads the desktop's address books (--contacts system), which "
-                                        "cannot be read: the desktop's address book (Evolution Data Server) is "
-                                        "not available: " + *why);
+            return ControlAnswer::error("the app reads the desktop's address books (--contacts system), and "
+                                        "Evolution Data Server is not available: " + *why);
           people = std::get<std::vector<platform::Person>>(std::move(read));
         } else {
           people = media->folderBook_.people();
