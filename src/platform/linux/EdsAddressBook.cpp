@@ -6,7 +6,6 @@
 #pragma GCC diagnostic pop
 
 #include <algorithm>
-#include <map>
 #include <set>
 
 #include "base/FileRead.h"
@@ -68,6 +67,7 @@ std::vector<fs::path> canonicalFolders(std::vector<fs::path> folders) {
     std::error_code ec;
     fs::path canonical = fs::weakly_canonical(folder, ec);
     if (!ec) folder = canonical;
+    if (folder.has_parent_path() && folder.filename().empty()) folder = folder.parent_path();  // "dir/"
   }
   return folders;
 }
