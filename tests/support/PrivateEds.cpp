@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -198,18 +197,30 @@ bool PrivateEds::startBus() {
   for (auto& arg : argv) args.push_back(arg.data());
   args.push_back(nullptr);
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, addressPipe[1], 3);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   std::string log = (folder_ / "services.log").string();
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  int spawned = posix_spawn(&bus_, args[0], &actions, nullptr, args.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t parent = ::getpid();
+  bus_ = ::fork();
+  if (bus_ == 0) {
+    // Only async-signal-safe calls from here to execve. The bus ends with
+    // this process, however it ends (a test killed for its time too), and
+    // the services end with their bus.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
+    if (addressPipe[1] == 3)
+      ::fcntl(3, F_SETFD, 0);
+    else
+      ::dup2(addressPipe[1], 3);
+    int input = ::open("/dev/null", O_RDONLY);
+    int output = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (input < 0 || output < 0) ::_exit(127);
+    ::dup2(input, STDIN_FILENO);
+    ::dup2(output, STDOUT_FILENO);
+    ::dup2(output, STDERR_FILENO);
+    ::execve(args[0], args.data(), envp.data());
+    ::_exit(127);
+  }
   ::close(addressPipe[1]);
-  if (spawned != 0) {
-    bus_ = -1;
+  if (bus_ < 0) {
     ::close(addressPipe[0]);
     failure_ = "dbus-daemon cannot be started";
     return false;

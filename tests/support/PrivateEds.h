@@ -13,6 +13,8 @@
 // the subreaper of what the bus started, so after the bus is stopped the
 // services (and their own children) become its children, are told to end
 // (killed when they linger) and reaped. The temporary folder is removed.
+// A test process killed outright takes the bus with it (its parent-death
+// signal), and EDS's services end when their bus goes.
 #pragma once
 
 #include <sys/types.h>
