@@ -19,6 +19,7 @@ struct RunOptions {
   // --location system: the machine's position through GeoClue instead of
   // the simulated device's.
   bool systemLocation = false;
+  std::optional<bool> systemCamera;  // --camera system|simulated; unset: the profile's camera.source
   bool headless = false;  // on a private X display (Xvfb); nothing appears on screen
   // A PNG of the page once the start page has loaded; the shell exits after
   // writing it (documentation shots, smoke tests, launch benchmarks).
