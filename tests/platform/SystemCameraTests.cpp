@@ -1,14 +1,18 @@
 // The pure parts of the system camera: what a profile may name as the
 // camera, which source the pipeline starts with, and GStreamer's frames made
 // into pictures.
+#include <glib.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "platform/CameraDevice.h"
 #include "platform/linux/CameraFrames.h"
 #include "platform/linux/CameraSourceChoice.h"
+#include "platform/linux/GStreamerCamera.h"
+#include "platform/linux/GStreamerCameraView.h"
 #include "support/TestImages.h"
 
 namespace tavero::platform {
@@ -94,6 +98,80 @@ TEST(CameraFrames, AFrameBecomesAPNGOfItsSizeAndColours) {
 
   frame.rgb.pop_back();  // pixels that do not fill the size
   EXPECT_TRUE(framePNG(frame).empty());
+}
+
+// Serves the default main context until `done` holds or `limit` passes.
+bool serveUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (!done() && std::chrono::steady_clock::now() < end) {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    if (!done()) g_usleep(2000);
+  }
+  return done();
+}
+
+// The real pipeline with GStreamer's test source: frames come on the main
+// thread, the picture is the frame in view, and a view closed at any moment
+// stops its pipeline and tells its watchers nothing more.
+TEST(GStreamerCameraView, ShowsFramesTakesTheOneInViewAndStopsWhenClosedAtAnyMoment) {
+  GStreamerCamera camera(CameraDevice{CameraDevice::Kind::element, "videotestsrc"});
+  EXPECT_EQ(camera.description(), "system (GStreamer, videotestsrc)");
+  int frames = 0;
+  std::optional<std::string> failure;
+  PixelSize shown;
+  auto view = camera.open({.frame = [&](const CameraFrame& frame) { ++frames, shown = frame.size; },
+                           .failed = [&](const std::string& message) { failure = message; }});
+  EXPECT_FALSE(view->still());
+  // Nothing is told inside open(); before a frame there is nothing to take
+  // (unless the streaming thread was quicker than this line).
+  EXPECT_EQ(frames, 0);
+  auto early = view->takePicture();
+  if (const auto* message = std::get_if<std::string>(&early)) {
+    EXPECT_EQ(*message, "the camera has shown no picture yet");
+  }
+  ASSERT_TRUE(serveUntil([&] { return frames >= 3 || failure; })) << "no frames";
+  ASSERT_FALSE(failure) << *failure;
+  EXPECT_EQ(shown, (PixelSize{320, 240}));
+  auto picture = view->takePicture();
+  ASSERT_TRUE(std::holds_alternative<ImageData>(picture));
+  auto decoded = test::decode(std::get<std::vector<uint8_t>>(std::get<ImageData>(picture)));
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->width, 320);
+  EXPECT_TRUE(test::roughlyBlue(decoded->right));
+
+  view.reset();
+  int framesWhenClosed = frames;
+  EXPECT_TRUE(GStreamerCameraView::waitForBackgroundWork(std::chrono::seconds(5)));
+  serveUntil([] { return false; }, std::chrono::milliseconds(200));
+  EXPECT_EQ(frames, framesWhenClosed);
+
+  // Closed while the pipeline is still starting, and again after one turn.
+  for (int turns : {0, 1}) {
+    auto brief = camera.open({.frame = [&](const CameraFrame&) { ++frames; },
+                              .failed = [&](const std::string& message) { failure = message; }});
+    for (int turn = 0; turn < turns; ++turn) g_main_context_iteration(nullptr, FALSE);
+    brief.reset();
+    framesWhenClosed = frames;
+    EXPECT_TRUE(GStreamerCameraView::waitForBackgroundWork(std::chrono::seconds(5)));
+    serveUntil([] { return false; }, std::chrono::milliseconds(100));
+    EXPECT_TRUE(GStreamerCameraView::waitForBackgroundWork(std::chrono::seconds(5)));  // the late stop too
+    EXPECT_EQ(frames, framesWhenClosed);
+    EXPECT_FALSE(failure);
+  }
+}
+
+// A device that cannot be opened fails once, soon, with the page's text.
+TEST(GStreamerCameraView, ADeviceThatCannotBeOpenedFailsOnce) {
+  GStreamerCamera camera(CameraDevice{CameraDevice::Kind::deviceFile, "/dev/null"});
+  std::vector<std::string> failures;
+  auto view = camera.open({.frame = {}, .failed = [&](const std::string& message) { failures.push_back(message); }});
+  ASSERT_TRUE(serveUntil([&] { return !failures.empty(); }, std::chrono::seconds(5)));
+  serveUntil([] { return false; }, std::chrono::milliseconds(100));
+  EXPECT_EQ(failures, (std::vector<std::string>{"the picture could not be taken: the camera could not be started"}));
+  EXPECT_EQ(std::get<std::string>(view->takePicture()), "the picture could not be taken: the camera has stopped");
+  view.reset();
+  EXPECT_TRUE(GStreamerCameraView::waitForBackgroundWork(std::chrono::seconds(5)));
 }
 
 }  // namespace
