@@ -33,8 +33,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: tavero run BUNDLE [URL [--from APP]] [--home DIR] [--device FILE]\n"
     "                  [--location simulated|system] [--camera simulated|system] [--headless]\n"
-    "                  [--screenshot FILE] [--port N]"
-    "                  [--watch] [--dev-server URL] [--automation]\n";
+    "                  [--screenshot FILE] [--port N] [--watch] [--dev-server URL] [--automation]\n";
 
 constexpr const char* kOptionsHelp =
     "Runs the web application in BUNDLE, a folder with Info.plist and webapp/, in a window.\n"
