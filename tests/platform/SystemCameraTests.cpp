@@ -2,7 +2,11 @@
 // camera, which source the pipeline starts with, and GStreamer's frames made
 // into pictures.
 #include <glib.h>
+#include <gst/base/gstpushsrc.h>
+#include <gst/gst.h>
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include <chrono>
 #include <string>
@@ -13,6 +17,7 @@
 #include "platform/linux/CameraSourceChoice.h"
 #include "platform/linux/GStreamerCamera.h"
 #include "platform/linux/GStreamerCameraView.h"
+#include "log/Log.h"
 #include "support/TestImages.h"
 
 namespace tavero::platform {
@@ -159,6 +164,77 @@ TEST(GStreamerCameraView, ShowsFramesTakesTheOneInViewAndStopsWhenClosedAtAnyMom
     EXPECT_EQ(frames, framesWhenClosed);
     EXPECT_FALSE(failure);
   }
+}
+
+// A camera unplugged mid-preview: GStreamer's test source, which fails
+// after kGoodFrames frames the way a source that loses its device does. It
+// takes videotestsrc's name while the test runs.
+class UnpluggingTestSource {
+ public:
+  static constexpr int kGoodFrames = 5;
+
+  UnpluggingTestSource() {
+    GstElementFactory* original = gst_element_factory_find("videotestsrc");
+    originalType_ = gst_element_factory_get_element_type(
+        GST_ELEMENT_FACTORY(gst_plugin_feature_load(GST_PLUGIN_FEATURE(original))));
+    gst_object_unref(original);
+    GTypeQuery query;
+    g_type_query(originalType_, &query);
+    static GTypeInfo info{};
+    info.class_size = static_cast<guint16>(query.class_size);
+    info.instance_size = static_cast<guint16>(query.instance_size);
+    info.class_init = [](gpointer klass, gpointer) {
+      auto* push = GST_PUSH_SRC_CLASS(klass);
+      parentFill() = push->fill;
+      push->fill = fill;
+    };
+    static GType type = g_type_register_static(originalType_, "TaveroUnpluggingTestSrc", &info, GTypeFlags(0));
+    frames() = 0;
+    gst_element_register(nullptr, "videotestsrc", GST_RANK_NONE, type);
+  }
+  ~UnpluggingTestSource() { gst_element_register(nullptr, "videotestsrc", GST_RANK_NONE, originalType_); }
+
+ private:
+  using Fill = GstFlowReturn (*)(GstPushSrc*, GstBuffer*);
+  static Fill& parentFill() {
+    static Fill fill = nullptr;
+    return fill;
+  }
+  static std::atomic<int>& frames() {
+    static std::atomic<int> count{0};
+    return count;
+  }
+  static GstFlowReturn fill(GstPushSrc* source, GstBuffer* buffer) {
+    if (++frames() <= kGoodFrames) return parentFill()(source, buffer);
+    gst_element_message_full(GST_ELEMENT(source), GST_MESSAGE_ERROR, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ,
+                             g_strdup("The test camera was unplugged."), nullptr, __FILE__, G_STRFUNC, __LINE__);
+    return GST_FLOW_ERROR;
+  }
+
+  GType originalType_ = G_TYPE_INVALID;
+};
+
+TEST(GStreamerCameraView, ACameraFailingMidPreviewFailsOnceWithGStreamersErrorInTheLog) {
+  GStreamerCamera camera(CameraDevice{CameraDevice::Kind::element, "videotestsrc"});  // initialises GStreamer
+  UnpluggingTestSource unplugging;
+  std::vector<std::string> logged;
+  log::setSink([&](log::Level, std::string_view line) { logged.emplace_back(line); });
+  int frames = 0;
+  std::vector<std::string> failures;
+  auto view = camera.open({.frame = [&](const CameraFrame&) { ++frames; },
+                           .failed = [&](const std::string& message) { failures.push_back(message); }});
+  bool failed = serveUntil([&] { return !failures.empty(); });
+  serveUntil([] { return false; }, std::chrono::milliseconds(100));
+  log::setSink({});
+  ASSERT_TRUE(failed);
+  EXPECT_GE(frames, 1);
+  EXPECT_LE(frames, UnpluggingTestSource::kGoodFrames);
+  EXPECT_EQ(failures, (std::vector<std::string>{"the picture could not be taken: the camera stopped working"}));
+  bool loggedError = false;
+  for (const auto& line : logged) loggedError |= line.find("GStreamer error: The test camera was unplugged.") != std::string::npos;
+  EXPECT_TRUE(loggedError);
+  view.reset();
+  EXPECT_TRUE(GStreamerCameraView::waitForBackgroundWork(std::chrono::seconds(5)));
 }
 
 // A device that cannot be opened fails once, soon, with the page's text.
