@@ -26,7 +26,8 @@ namespace {
 // The system camera needs a screen to preview on; without one the simulated
 // camera shoots at once.
 std::shared_ptr<const platform::Camera> cameraFor(const platform::MediaProfile& profile, bool withPicker) {
-  if (profile.systemCamera && withPicker) return std::make_shared<const platform::GStreamerCamera>(profile.cameraDevice);
+  if (profile.systemCamera && withPicker)
+    return std::make_shared<const platform::GStreamerCamera>(profile.cameraDevice);
   if (profile.systemCamera) log::info("camera: no screen to preview the system camera on; the simulated camera shoots");
   return std::make_shared<const platform::SimulatedCamera>(profile.cameraPicture);
 }

@@ -16,9 +16,8 @@ bool isDeviceFilePath(std::string_view text) {
   if (!text.starts_with("/dev/") || text.size() > kLongestPath) return false;
   if (text.ends_with('/') || text.find('\0') != std::string_view::npos) return false;
   std::filesystem::path path(text);
-  return std::none_of(path.begin(), path.end(), [](const std::filesystem::path& step) {
-    return step == "." || step == "..";
-  });
+  return std::none_of(path.begin(), path.end(),
+                      [](const std::filesystem::path& step) { return step == "." || step == ".."; });
 }
 
 }  // namespace

@@ -55,9 +55,7 @@ class SystemCamera : public CameraEndToEnd {
   }
 
   // The pipelines the dialog started have all stopped.
-  static bool cameraStopped() {
-    return platform::GStreamerCameraView::waitForBackgroundWork(std::chrono::seconds(5));
-  }
+  static bool cameraStopped() { return platform::GStreamerCameraView::waitForBackgroundWork(std::chrono::seconds(5)); }
 };
 
 TEST_F(SystemCamera, TakesTheTestPatternAtItsSizeAndColours) {

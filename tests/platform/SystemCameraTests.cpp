@@ -7,17 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-
 #include <chrono>
 #include <string>
 #include <vector>
 
+#include "log/Log.h"
 #include "platform/CameraDevice.h"
 #include "platform/linux/CameraFrames.h"
 #include "platform/linux/CameraSourceChoice.h"
 #include "platform/linux/GStreamerCamera.h"
 #include "platform/linux/GStreamerCameraView.h"
-#include "log/Log.h"
 #include "support/TestImages.h"
 
 namespace tavero::platform {
@@ -34,13 +33,14 @@ TEST(CameraDevice, AcceptsDeviceFilesBelowDevAndTheAllowedElementsOnly) {
   EXPECT_EQ(std::get<CameraDevice>(parseCameraDevice("/dev/v4l/by-id/usb-Cam-video-index0")).kind,
             CameraDevice::Kind::deviceFile);
   for (auto element : cameraSourceElements())
-    EXPECT_EQ(std::get<CameraDevice>(parseCameraDevice(element)), (CameraDevice{CameraDevice::Kind::element, std::string(element)}));
+    EXPECT_EQ(std::get<CameraDevice>(parseCameraDevice(element)),
+              (CameraDevice{CameraDevice::Kind::element, std::string(element)}));
   // Pipelines, other elements, paths outside /dev (also by "..") and the
   // folder itself are refused.
-  for (std::string_view text : std::initializer_list<std::string_view>
-       {"videotestsrc ! filesink location=/home/x", "filesrc", "souphttpsrc", "VideoTestSrc", "", "/dev/", "/dev",
-        "/dev/../etc/passwd", "/dev/./video0", "/tmp/video0", "dev/video0", "/dev/video0/",
-        std::string_view("/dev/vid\0eo", 11)})
+  for (std::string_view text : std::initializer_list<std::string_view>{
+           "videotestsrc ! filesink location=/home/x", "filesrc", "souphttpsrc", "VideoTestSrc", "", "/dev/", "/dev",
+           "/dev/../etc/passwd", "/dev/./video0", "/tmp/video0", "dev/video0", "/dev/video0/",
+           std::string_view("/dev/vid\0eo", 11)})
     EXPECT_EQ(refusalOf(text), "refused") << text;
   EXPECT_EQ(refusalOf("/dev/" + std::string(5000, 'v')), "refused");
 }
@@ -231,7 +231,8 @@ TEST(GStreamerCameraView, ACameraFailingMidPreviewFailsOnceWithGStreamersErrorIn
   EXPECT_LE(frames, UnpluggingTestSource::kGoodFrames);
   EXPECT_EQ(failures, (std::vector<std::string>{"the picture could not be taken: the camera stopped working"}));
   bool loggedError = false;
-  for (const auto& line : logged) loggedError |= line.find("GStreamer error: The test camera was unplugged.") != std::string::npos;
+  for (const auto& line : logged)
+    loggedError |= line.find("GStreamer error: The test camera was unplugged.") != std::string::npos;
   EXPECT_TRUE(loggedError);
   view.reset();
   EXPECT_TRUE(GStreamerCameraView::waitForBackgroundWork(std::chrono::seconds(5)));

@@ -20,7 +20,8 @@ std::optional<CameraFrame> packedFrame(int width, int height, int stride, std::s
 
 std::vector<uint8_t> framePNG(const CameraFrame& frame) {
   const size_t row = static_cast<size_t>(frame.size.width) * 3;
-  if (frame.size.width <= 0 || frame.size.height <= 0 || frame.rgb.size() != row * static_cast<size_t>(frame.size.height))
+  if (frame.size.width <= 0 || frame.size.height <= 0 ||
+      frame.rgb.size() != row * static_cast<size_t>(frame.size.height))
     return {};
   GdkPixbuf* pixbuf = gdk_pixbuf_new_from_data(frame.rgb.data(), GDK_COLORSPACE_RGB, FALSE, 8, frame.size.width,
                                                frame.size.height, static_cast<int>(row), nullptr, nullptr);

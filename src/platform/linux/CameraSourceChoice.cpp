@@ -19,7 +19,8 @@ std::optional<CameraSource> chooseCameraSource(const std::optional<CameraDevice>
     return CameraSource{configured->name, {}, {}};
   }
   for (const char* preferred : {"pipewiresrc", "v4l2src"}) {
-    auto camera = std::find_if(found.begin(), found.end(), [&](const FoundCamera& c) { return c.element == preferred; });
+    auto camera =
+        std::find_if(found.begin(), found.end(), [&](const FoundCamera& c) { return c.element == preferred; });
     if (camera == found.end()) continue;
     std::optional<std::string> path;
     if (!camera->devicePath.empty()) path = camera->devicePath;

@@ -22,9 +22,9 @@ struct FoundCamera {
 };
 
 struct CameraSource {
-  std::string element;                     // "v4l2src", "pipewiresrc", "videotestsrc"
-  std::optional<std::string> devicePath;   // set as v4l2src's "device"
-  std::optional<size_t> found;             // the found camera to make the element from
+  std::string element;                    // "v4l2src", "pipewiresrc", "videotestsrc"
+  std::optional<std::string> devicePath;  // v4l2src's "device" (a found camera's element has it already)
+  std::optional<size_t> found;            // the found camera to make the element from
   bool operator==(const CameraSource&) const = default;
 
   // For the log: "v4l2src /dev/video0", "pipewiresrc (Integrated Camera)".

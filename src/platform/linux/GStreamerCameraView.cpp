@@ -21,14 +21,14 @@ namespace tavero::platform {
 // thread and the main-loop callbacks share. Fields marked "main" are touched
 // on the main thread only.
 struct GStreamerCameraView::Shared {
-  Camera::Watchers watchers;         // main
-  bool closed = false;               // main: the dialog is gone
-  bool failed = false;               // main: the failure has been told
-  bool sawFrame = false;             // main
-  GstElement* pipeline = nullptr;    // main: owned once started
-  guint busWatch = 0;                // main
-  guint firstFrameTimer = 0;         // main
-  std::string source;                // main: for the log, "v4l2src /dev/video0"
+  Camera::Watchers watchers;       // main
+  bool closed = false;             // main: the dialog is gone
+  bool failed = false;             // main: the failure has been told
+  bool sawFrame = false;           // main
+  GstElement* pipeline = nullptr;  // main: owned once started
+  guint busWatch = 0;              // main
+  guint firstFrameTimer = 0;       // main
+  std::string source;              // main: for the log, "v4l2src /dev/video0"
 
   std::mutex mutex;
   std::optional<CameraFrame> newest;  // under mutex
@@ -75,7 +75,8 @@ void onMainThread(std::function<void()> job) {
         (*static_cast<std::function<void()>*>(data))();
         return G_SOURCE_REMOVE;
       },
-      new std::function<void()>(std::move(job)), +[](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+      new std::function<void()>(std::move(job)),
+      +[](gpointer data) { delete static_cast<std::function<void()>*>(data); });
 }
 
 gpointer heldShared(const std::shared_ptr<Shared>& shared) { return new std::shared_ptr<Shared>(shared); }
@@ -132,8 +133,8 @@ GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
   std::optional<CameraFrame> frame;
   if (buffer && gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
       gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-    frame = packedFrame(GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info), GST_VIDEO_INFO_PLANE_STRIDE(&info, 0),
-                        std::span<const uint8_t>(map.data, map.size));
+    frame = packedFrame(GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
+                        GST_VIDEO_INFO_PLANE_STRIDE(&info, 0), std::span<const uint8_t>(map.data, map.size));
     gst_buffer_unmap(buffer, &map);
   }
   gst_sample_unref(sample);
