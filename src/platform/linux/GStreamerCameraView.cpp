@@ -31,8 +31,8 @@ struct GStreamerCameraView::Shared {
   std::string source;              // main: for the log, "v4l2src /dev/video0"
 
   std::mutex mutex;
-  std::optional<CameraFrame> newest;  // under mutex
-  bool frameQueued = false;           // under mutex: a delivery to the main thread is pending
+  std::shared_ptr<const CameraFrame> newest;  // under mutex; shared with the main thread, never changed
+  bool frameQueued = false;                   // under mutex: a delivery to the main thread is pending
 };
 
 namespace {
@@ -142,14 +142,14 @@ GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
   bool deliver = false;
   {
     std::lock_guard lock(shared->mutex);
-    shared->newest = std::move(frame);
+    shared->newest = std::make_shared<const CameraFrame>(std::move(*frame));
     deliver = !std::exchange(shared->frameQueued, true);
   }
   // One delivery at a time: a busy main thread skips frames instead of
   // queueing them.
   if (deliver) {
     onMainThread([shared = shared] {
-      std::optional<CameraFrame> shown;
+      std::shared_ptr<const CameraFrame> shown;
       {
         std::lock_guard lock(shared->mutex);
         shared->frameQueued = false;
@@ -368,7 +368,7 @@ GStreamerCameraView::~GStreamerCameraView() {
 
 std::variant<ImageData, std::string> GStreamerCameraView::takePicture() {
   if (shared_->failed) return std::string(kPrefix) + "the camera has stopped";
-  std::optional<CameraFrame> frame;
+  std::shared_ptr<const CameraFrame> frame;
   {
     std::lock_guard lock(shared_->mutex);
     frame = shared_->newest;
