@@ -3,6 +3,7 @@
 #include "base/AtomicFile.h"
 #include "log/Log.h"
 #include "platform/AddressBook.h"
+#include "platform/linux/GStreamerCamera.h"
 #include "platform/sim/SimulatedCamera.h"
 
 namespace tavero::app {
@@ -20,6 +21,19 @@ std::filesystem::path MediaPlatform::defaultContactsFolder(const platform::HomeF
   return home.contacts();
 }
 
+namespace {
+
+// The system camera needs a screen to preview on; without one the simulated
+// camera shoots at once.
+std::shared_ptr<const platform::Camera> cameraFor(const platform::MediaProfile& profile, bool withPicker) {
+  if (profile.systemCamera && withPicker)
+    return std::make_shared<const platform::GStreamerCamera>(profile.cameraDevice);
+  if (profile.systemCamera) log::info("camera: no screen to preview the system camera on; the simulated camera shoots");
+  return std::make_shared<const platform::SimulatedCamera>(profile.cameraPicture);
+}
+
+}  // namespace
+
 MediaPlatform::MediaPlatform(const platform::MediaProfile& profile, const platform::HomeFolders& home,
                              const std::string& bundleIdentifier, bool withPicker)
     : tablet_(profile.tablet),
@@ -30,10 +44,12 @@ MediaPlatform::MediaPlatform(const platform::MediaProfile& profile, const platfo
   base::removeInterruptedWrites(paymentQueueFile(home).parent_path());
   base::removeInterruptedWrites(userDefaultsFile(home, bundleIdentifier).parent_path());
   base::removeInterruptedWrites(home.documents(), "image-");  // the camera's pictures
+  auto camera = cameraFor(profile, withPicker);
+  log::info("camera: " + camera->description());
   if (withPicker)
-    picker_ = std::make_unique<platform::GtkImagePicker>(std::make_shared<const platform::SimulatedCamera>(profile.cameraPicture));
+    picker_ = std::make_unique<platform::GtkImagePicker>(std::move(camera));
   else
-    picker_ = std::make_unique<platform::ShootingImagePicker>(std::make_shared<const platform::SimulatedCamera>(profile.cameraPicture));
+    picker_ = std::make_unique<platform::ShootingImagePicker>(std::move(camera));
   if (profile.contactsSource == platform::ContactsSource::system) {
     systemBook_ = std::make_unique<platform::EdsAddressBook>(
         platform::EdsAddressBook::Options{.access = profile.contactsAccess}, processor_);

@@ -1,7 +1,9 @@
 // The platform services behind the camera, contacts and purchase modules
 // for one app: the GdkPixbuf image processor, the GTK image picker with the
-// simulated camera (or, without a screen, a picker that shoots at once), the address book (the vCard
-// folder, or the desktop's through Evolution Data Server), the simulated store with its
+// simulated camera or the system one (GStreamer; profile "camera.source")
+// (or, without a screen, a picker that shoots the simulated camera at once),
+// the address book (the vCard folder, or the desktop's through Evolution Data
+// Server), the simulated store with its
 // payment queue in the home, and the user defaults file. Made from the
 // device profile's settings.
 //

@@ -32,7 +32,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tavero run BUNDLE [URL [--from APP]] [--home DIR] [--device FILE]\n"
-    "                  [--location simulated|system] [--contacts folder|system] [--headless]\n"
+    "                  [--location simulated|system] [--camera simulated|system]\n"
+    "                  [--contacts folder|system] [--headless]\n"
     "                  [--screenshot FILE] [--port N] [--watch] [--dev-server URL] [--automation]\n";
 
 constexpr const char* kOptionsHelp =
@@ -49,6 +50,9 @@ constexpr const char* kOptionsHelp =
     "  --contacts WHERE   folder (default, or the profile's contacts.source): people from the\n"
     "                     vCard folder; system: from the desktop's address books (Evolution\n"
     "                     Data Server); without it on the session bus, access is denied\n"
+    "  --camera WHICH     simulated (default, or the profile's camera.source): the profile's\n"
+    "                     camera.picture or a test card; system: the machine's camera through\n"
+    "                     GStreamer (PipeWire, else V4L2; the profile's camera.device picks one)\n"
     "  --headless         run on a private X display (Xvfb): nothing appears on screen, and URLs\n"
     "                     pages open are only recorded (tavero device events opened-urls)\n"
     "  --screenshot FILE  write a PNG of the start page once it has loaded, then exit; a start\n"
@@ -156,6 +160,13 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args) 
         return std::nullopt;
       }
       options.systemContacts = where == "system";
+    } else if (arg == "--camera" && hasValue) {
+      const std::string& which = args[++i];
+      if (which != "simulated" && which != "system") {
+        std::cerr << "tavero run: --camera is simulated or system, not \"" << which << "\"\n" << kUsage;
+        return std::nullopt;
+      }
+      options.systemCamera = which == "system";
     } else if (arg == "--screenshot" && hasValue) {
       options.screenshot = args[++i];
     } else if (arg == "--port" && hasValue) {
@@ -303,6 +314,7 @@ int runApplication(const RunOptions& options) {
   settings.device = std::move(*device);
   settings.sensors = std::move(sensors);
   settings.media = std::move(*media);
+  if (options.systemCamera) settings.media.systemCamera = *options.systemCamera;
   settings.systemLocation = options.systemLocation;
   settings.port = options.port;
   settings.automation = options.automation;

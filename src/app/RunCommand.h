@@ -22,6 +22,7 @@ struct RunOptions {
   // --contacts folder|system: the vCard folder, or the desktop's address
   // books (Evolution Data Server); none: the device profile's contacts.source.
   std::optional<bool> systemContacts;
+  std::optional<bool> systemCamera;  // --camera system|simulated; unset: the profile's camera.source
   bool headless = false;  // on a private X display (Xvfb); nothing appears on screen
   // A PNG of the page once the start page has loaded; the shell exits after
   // writing it (documentation shots, smoke tests, launch benchmarks).

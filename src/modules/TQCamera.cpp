@@ -85,6 +85,11 @@ void TQCamera::finish(const Capture& capture, platform::PickerOutcome outcome) {
     callbacks_.invokeCallback(capture.failure, json::Value(std::string(kCancelText)), capture.page);
     return;
   }
+  if (const auto* failed = std::get_if<platform::PickerFailed>(&outcome)) {
+    log::warning("camera: " + failed->message);
+    callbacks_.invokeCallback(capture.failure, json::Value(failed->message), capture.page);
+    return;
+  }
   auto answer = result(capture, std::get<platform::ImageData>(outcome));
   if (auto* message = std::get_if<std::string>(&answer)) {
     log::warning("camera: " + *message);

@@ -34,8 +34,12 @@ struct PickerPresentation {
 };
 
 struct PickerCancelled {};
+// The camera could not be used: `message` is for the page.
+struct PickerFailed {
+  std::string message;
+};
 // The chosen or taken picture, still encoded as it was stored or shot.
-using PickerOutcome = std::variant<ImageData, PickerCancelled>;
+using PickerOutcome = std::variant<ImageData, PickerCancelled, PickerFailed>;
 
 class ImagePicker {
  public:

@@ -77,7 +77,8 @@ TEST(CommandLine, EveryCommandAnswersHelp) {
 TEST(CommandLine, ACommandLineThatCannotBeUsedIsAUsageErrorOnStandardError) {
   for (auto args : {std::vector<std::string>{}, {"fly"}, {"run"}, {"run", "a", "b"}, {"run", "a", "--colour"},
                     {"run", "a", "--home"}, {"serve", "--port", "x"}, {"run", "a", "--port", "65536"},
-                    {"run", "a", "--port", "-1"}, {"run", "a", "--port", ""}, {"run", "a", "--port"}}) {
+                    {"run", "a", "--port", "-1"}, {"run", "a", "--port", ""}, {"run", "a", "--port"},
+                    {"run", "a", "--camera", "webcam"}, {"run", "a", "--camera"}}) {
     auto outcome = runTavero(args);
     EXPECT_EQ(outcome.status, 2) << (args.empty() ? "(nothing)" : args.back());
     EXPECT_TRUE(outcome.out.empty()) << outcome.out;
@@ -97,6 +98,13 @@ TEST(CommandLine, RunTakesTheContactsFromTheProfileUnlessToldFolderOrSystem) {
   EXPECT_EQ(parseRunOptions({"bundle", "--contacts", "folder"})->systemContacts, false);
   EXPECT_FALSE(parseRunOptions({"bundle", "--contacts", "eds"}));
   EXPECT_FALSE(parseRunOptions({"bundle", "--contacts"}));
+}
+
+// --camera overrides the profile's camera.source only when given.
+TEST(CommandLine, RunTakesTheCameraFromTheProfileUnlessTold) {
+  EXPECT_FALSE(parseRunOptions({"bundle"})->systemCamera);
+  EXPECT_EQ(parseRunOptions({"bundle", "--camera", "system"})->systemCamera, true);
+  EXPECT_EQ(parseRunOptions({"bundle", "--camera", "simulated"})->systemCamera, false);
 }
 
 class CommandLineFiles : public ::testing::Test {

@@ -26,7 +26,7 @@ std::string errorOf(std::string_view text) {
 
 constexpr std::string_view kFullProfile = R"({
   "idiom": "tablet",
-  "camera": {"picture": "shots/cat.jpg"},
+  "camera": {"picture": "shots/cat.jpg", "source": "system", "device": "/dev/video2"},
   "contacts": {"source": "system", "folder": "/srv/vcards", "access": "denied"},
   "store": {"canMakePayments": false, "policy": "approve", "failureMessage": "Declined",
             "productRequestFailure": "Offline",
@@ -40,6 +40,8 @@ TEST(MediaProfile, ReadsEverySectionAndTakesRelativePathsFromTheProfilesFolder) 
   const auto& media = std::get<MediaProfile>(result);
   EXPECT_TRUE(media.tablet);
   EXPECT_EQ(media.cameraPicture, std::filesystem::path("/profiles/shots/cat.jpg"));
+  EXPECT_TRUE(media.systemCamera);
+  EXPECT_EQ(media.cameraDevice, (CameraDevice{CameraDevice::Kind::deviceFile, "/dev/video2"}));
   EXPECT_EQ(media.contactsFolder, std::filesystem::path("/srv/vcards"));
   EXPECT_EQ(media.contactsAccess, AddressBookAccess::denied);
   EXPECT_EQ(media.contactsSource, ContactsSource::system);
@@ -57,6 +59,8 @@ TEST(MediaProfile, ReadsEverySectionAndTakesRelativePathsFromTheProfilesFolder) 
   auto defaults = read("{}");
   EXPECT_FALSE(std::get<MediaProfile>(defaults).tablet);
   EXPECT_EQ(std::get<MediaProfile>(defaults).contactsSource, ContactsSource::folder);
+  EXPECT_FALSE(std::get<MediaProfile>(defaults).systemCamera);  // the simulated camera unless asked
+  EXPECT_FALSE(std::get<MediaProfile>(defaults).cameraDevice);
   EXPECT_EQ(std::get<MediaProfile>(defaults).store.policy, StorePolicy::manual);
 }
 
@@ -64,6 +68,13 @@ TEST(MediaProfile, NamesTheOffendingKey) {
   EXPECT_EQ(errorOf(R"({"idiom": "watch"})"), "\"idiom\" must be \"phone\" or \"tablet\", not \"watch\"");
   EXPECT_EQ(errorOf(R"({"camera": "cat.jpg"})"), "\"camera\" must be an object");
   EXPECT_EQ(errorOf(R"({"camera": {"picture": ""}})"), "\"camera.picture\" must not be empty");
+  EXPECT_EQ(errorOf(R"({"camera": {"source": "webcam"}})"),
+            "\"camera.source\" must be \"simulated\" or \"system\", not \"webcam\"");
+  EXPECT_EQ(errorOf(R"({"camera": {"source": 1}})"), "\"camera.source\" must be a string");
+  // A device is a device file or an allowed element, never a pipeline.
+  EXPECT_EQ(errorOf(R"({"camera": {"device": "videotestsrc ! filesink location=/tmp/x"}})"),
+            "\"camera.device\" must be a device file below /dev (\"/dev/video0\") or one of pipewiresrc, v4l2src, "
+            "videotestsrc, not \"videotestsrc ! filesink location=/tmp/x\"");
   EXPECT_EQ(errorOf(R"({"contacts": {"access": "maybe"}})"),
             "\"contacts.access\" must be \"granted\" or \"denied\", not \"maybe\"");
   EXPECT_EQ(errorOf(R"({"contacts": {"source": "cloud"}})"),
@@ -99,6 +110,13 @@ TEST(MediaProfile, PathsThatDoNotExistOrAreOfTheWrongKindAreWarnedAbout) {
                                           "\", which does not exist",
                                       "\"contacts.folder\" names \"" + (folder / "cat.png").string() +
                                           "\", which is not a folder"}));
+  MediaProfile noCamera;
+  noCamera.cameraDevice = CameraDevice{CameraDevice::Kind::deviceFile, "/dev/video-tavero-missing"};
+  EXPECT_EQ(mediaProfileWarnings(noCamera),
+            (std::vector<std::string>{"\"camera.device\" names \"/dev/video-tavero-missing\", which does not exist"}));
+  noCamera.cameraDevice = CameraDevice{CameraDevice::Kind::element, "videotestsrc"};
+  EXPECT_TRUE(mediaProfileWarnings(noCamera).empty());
+
   MediaProfile aFolder;
   aFolder.cameraPicture = folder / "vcards";
   ASSERT_EQ(mediaProfileWarnings(aFolder).size(), 1u);

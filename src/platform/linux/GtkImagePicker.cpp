@@ -11,6 +11,9 @@ namespace tavero::platform {
 namespace {
 
 constexpr int kTakePicture = 1;
+// The camera dialog's preview is scaled to fit this.
+constexpr int kPreviewWidth = 480;
+constexpr int kPreviewHeight = 360;
 
 // The application's window, for the dialog to belong to.
 GtkWindow* applicationWindow(GtkWidget* except) {
@@ -76,6 +79,7 @@ std::filesystem::path pickerStartFolder() {
 }
 
 GtkImagePicker::~GtkImagePicker() {
+  cameraView_.reset();
   if (dialog_) {
     g_signal_handlers_disconnect_by_data(dialog_, this);
     gtk_widget_destroy(dialog_);
@@ -98,23 +102,71 @@ GtkWidget* GtkImagePicker::makeFileChooser(ImageSource source) {
 GtkWidget* GtkImagePicker::makeCameraDialog() {
   GtkWidget* dialog = gtk_dialog_new_with_buttons("Camera", nullptr, GTK_DIALOG_DESTROY_WITH_PARENT, "_Cancel",
                                                   GTK_RESPONSE_CANCEL, "_Take Picture", kTakePicture, nullptr);
-  // The preview: what the camera would shoot now, scaled to fit.
+  gtk_dialog_set_response_sensitive(GTK_DIALOG(dialog), kTakePicture, FALSE);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
+  preview_ = gtk_image_new();
+  previewStatus_ = gtk_label_new("Starting the camera\u2026");
+  gtk_box_pack_start(GTK_BOX(box), preview_, TRUE, TRUE, 0);
+  gtk_box_pack_start(GTK_BOX(box), previewStatus_, FALSE, FALSE, 0);
+  gtk_container_add(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), box);
+  gtk_widget_show_all(box);
+  cameraView_ = camera_->open({
+      .frame = [this](const CameraFrame& frame) { showFrame(frame); },
+      .failed = [this](const std::string& message) { finish(PickerFailed{message}); },
+  });
+  if (auto still = cameraView_->still()) {
+    gtk_widget_hide(previewStatus_);
+    gtk_dialog_set_response_sensitive(GTK_DIALOG(dialog), kTakePicture, TRUE);
+    showStill(*still);
+  }
+  return dialog;
+}
+
+void GtkImagePicker::showStill(const ImageData& still) {
+  // What the camera would shoot now, scaled to fit.
   GdkPixbuf* preview = nullptr;
-  ImageData view = camera_->takePicture();
-  if (const auto* file = std::get_if<std::filesystem::path>(&view)) {
-    preview = gdk_pixbuf_new_from_file_at_scale(file->c_str(), 480, 360, TRUE, nullptr);
+  if (const auto* file = std::get_if<std::filesystem::path>(&still)) {
+    preview = gdk_pixbuf_new_from_file_at_scale(file->c_str(), kPreviewWidth, kPreviewHeight, TRUE, nullptr);
   } else {
-    const auto& bytes = std::get<std::vector<uint8_t>>(view);
+    const auto& bytes = std::get<std::vector<uint8_t>>(still);
     GInputStream* stream = g_memory_input_stream_new_from_data(bytes.data(), static_cast<gssize>(bytes.size()), nullptr);
-    preview = gdk_pixbuf_new_from_stream_at_scale(stream, 480, 360, TRUE, nullptr, nullptr);
+    preview = gdk_pixbuf_new_from_stream_at_scale(stream, kPreviewWidth, kPreviewHeight, TRUE, nullptr, nullptr);
     g_object_unref(stream);
   }
-  GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
-  GtkWidget* image = preview ? gtk_image_new_from_pixbuf(preview) : gtk_label_new("The camera shows nothing.");
-  if (preview) g_object_unref(preview);
-  gtk_container_add(GTK_CONTAINER(content), image);
-  gtk_widget_show_all(content);
-  return dialog;
+  if (!preview) {
+    gtk_label_set_text(GTK_LABEL(previewStatus_), "The camera shows nothing.");
+    gtk_widget_show(previewStatus_);
+    return;
+  }
+  gtk_image_set_from_pixbuf(GTK_IMAGE(preview_), preview);
+  g_object_unref(preview);
+}
+
+void GtkImagePicker::showFrame(const CameraFrame& frame) {
+  if (!dialog_ || !preview_) return;
+  if (gtk_widget_get_visible(previewStatus_)) {
+    gtk_widget_hide(previewStatus_);
+    gtk_dialog_set_response_sensitive(GTK_DIALOG(dialog_), kTakePicture, TRUE);
+  }
+  // The frame's pixels are borrowed for the scaling only.
+  GdkPixbuf* pixels = gdk_pixbuf_new_from_data(frame.rgb.data(), GDK_COLORSPACE_RGB, FALSE, 8, frame.size.width,
+                                               frame.size.height, frame.size.width * 3, nullptr, nullptr);
+  double scale = std::min({1.0, static_cast<double>(kPreviewWidth) / frame.size.width,
+                           static_cast<double>(kPreviewHeight) / frame.size.height});
+  GdkPixbuf* shown = gdk_pixbuf_scale_simple(pixels, std::max(1, static_cast<int>(frame.size.width * scale)),
+                                             std::max(1, static_cast<int>(frame.size.height * scale)),
+                                             GDK_INTERP_BILINEAR);
+  g_object_unref(pixels);
+  if (!shown) return;
+  gtk_image_set_from_pixbuf(GTK_IMAGE(preview_), shown);
+  g_object_unref(shown);
+}
+
+std::optional<std::string> GtkImagePicker::shootCamera() {
+  auto picture = cameraView_->takePicture();
+  if (auto* message = std::get_if<std::string>(&picture)) return *message;
+  finish(std::get<ImageData>(std::move(picture)));
+  return std::nullopt;
 }
 
 void GtkImagePicker::present(ImageSource source, const PickerPresentation& presentation, Done done) {
@@ -135,7 +187,7 @@ void GtkImagePicker::onResponse(GtkWidget* dialog, int response, void* data) {
   auto* self = static_cast<GtkImagePicker*>(data);
   if (dialog != self->dialog_) return;
   if (response == kTakePicture) {
-    self->finish(self->camera_->takePicture());
+    if (auto message = self->shootCamera()) log::info("picker: " + *message);
   } else if (response == GTK_RESPONSE_ACCEPT) {
     gchar* file = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
     if (file) {
@@ -160,8 +212,7 @@ std::optional<std::string> GtkImagePicker::pick(const std::optional<std::filesys
   if (!dialog_) return std::string("no picker is open");
   if (!file) {
     if (source_ != ImageSource::camera) return std::string("the photo library picker needs a file to pick");
-    finish(camera_->takePicture());
-    return std::nullopt;
+    return shootCamera();
   }
   std::error_code ec;
   if (!std::filesystem::is_regular_file(*file, ec)) return "no such file: " + file->string();
@@ -176,6 +227,8 @@ std::optional<std::string> GtkImagePicker::cancel() {
 }
 
 void GtkImagePicker::finish(PickerOutcome outcome) {
+  cameraView_.reset();  // stops the camera
+  preview_ = previewStatus_ = nullptr;
   GtkWidget* dialog = std::exchange(dialog_, nullptr);
   Done done = std::move(done_);
   done_ = nullptr;
@@ -183,7 +236,12 @@ void GtkImagePicker::finish(PickerOutcome outcome) {
     g_signal_handlers_disconnect_by_data(dialog, this);
     gtk_widget_destroy(dialog);
   }
-  log::info(std::holds_alternative<PickerCancelled>(outcome) ? "picker: cancelled" : "picker: picture chosen");
+  if (std::holds_alternative<PickerCancelled>(outcome))
+    log::info("picker: cancelled");
+  else if (const auto* failed = std::get_if<PickerFailed>(&outcome))
+    log::info("picker: closed, the camera failed: " + failed->message);
+  else
+    log::info("picker: picture chosen");
   if (done) done(std::move(outcome));
 }
 

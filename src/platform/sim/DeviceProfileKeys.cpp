@@ -9,7 +9,7 @@ namespace tavero::platform {
 const std::vector<DeviceProfileKey>& knownDeviceProfileKeys() {
   // One line per key or section, in alphabetical order.
   static const std::vector<DeviceProfileKey> keys = {
-      {"camera", {{"picture"}}},
+      {"camera", {{"device"}, {"picture"}, {"source"}}},
       {"contacts", {{"access"}, {"folder"}, {"source"}}},
       {"genericModel"},
       {"idiom"},

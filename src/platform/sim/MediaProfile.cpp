@@ -100,6 +100,26 @@ Error readStore(const json::Object& section, StoreSettings& store) {
   return std::nullopt;
 }
 
+Error readCamera(const json::Object& camera, const fs::path& profileFolder, MediaProfile& media) {
+  if (auto error = readPath(camera, "camera", "picture", profileFolder, media.cameraPicture)) return error;
+  std::string source;
+  if (auto error = readText(camera, "camera", "source", source)) return error;
+  if (camera.contains("source")) {
+    if (source != "simulated" && source != "system")
+      return "\"camera.source\" must be \"simulated\" or \"system\", not \"" + source + "\"";
+    media.systemCamera = source == "system";
+  }
+  std::string device;
+  if (auto error = readText(camera, "camera", "device", device)) return error;
+  if (camera.contains("device")) {
+    auto parsed = parseCameraDevice(device);
+    if (auto* accepted = std::get_if<std::string>(&parsed))
+      return "\"camera.device\" must be " + *accepted + ", not \"" + device + "\"";
+    media.cameraDevice = std::get<CameraDevice>(std::move(parsed));
+  }
+  return std::nullopt;
+}
+
 const json::Object* section(const json::Object& profile, std::string_view key, Error& error) {
   const json::Value* value = profile.find(key);
   if (!value) return nullptr;
@@ -135,6 +155,11 @@ std::vector<std::string> mediaProfileWarnings(const MediaProfile& media) {
   std::vector<std::string> warnings;
   checkPath(media.cameraPicture, "camera.picture", false, warnings);
   checkPath(media.contactsFolder, "contacts.folder", true, warnings);
+  if (media.cameraDevice && media.cameraDevice->kind == CameraDevice::Kind::deviceFile) {
+    std::error_code ec;
+    if (!fs::exists(media.cameraDevice->name, ec))
+      warnings.push_back("\"camera.device\" names \"" + media.cameraDevice->name + "\", which does not exist");
+  }
   return warnings;
 }
 
@@ -148,7 +173,7 @@ std::variant<MediaProfile, std::string> readMediaProfile(const json::Object& pro
     media.tablet = idiom == "tablet";
   }
   if (const json::Object* camera = section(profile, "camera", error)) {
-    if ((error = readPath(*camera, "camera", "picture", profileFolder, media.cameraPicture))) return *error;
+    if ((error = readCamera(*camera, profileFolder, media))) return *error;
   }
   if (error) return *error;
   if (const json::Object* contacts = section(profile, "contacts", error)) {

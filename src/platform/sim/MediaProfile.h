@@ -1,8 +1,12 @@
 // The device profile's settings for the camera, contacts and the store, and
 // the device's idiom:
 //   "idiom": "phone" (default) or "tablet": tablets show pickers in a popover
-//   "camera": {"picture": "shot.jpg"}: what the camera shoots (default: a
-//       generated test card with the time in it)
+//   "camera": {"picture": "shot.jpg"}: what the simulated camera shoots
+//       (default: a generated test card with the time in it);
+//       "source": "simulated" (default) | "system": the machine's camera
+//       through GStreamer; "device": the system camera to use, a device
+//       file below /dev or pipewiresrc | v4l2src | videotestsrc (default:
+//       the first camera found, PipeWire's before V4L2's)
 //   "contacts": {"source": "folder" | "system", "folder": "vcards",
 //       "access": "granted" | "denied"} (default: the folder <home>/Contacts,
 //       granted; "system": the desktop's address books, Evolution Data Server)
@@ -26,6 +30,7 @@
 
 #include "json/JsonValue.h"
 #include "platform/AddressBook.h"
+#include "platform/CameraDevice.h"
 #include "platform/sim/SimulatedStore.h"
 
 namespace tavero::platform {
@@ -37,6 +42,8 @@ struct MediaProfile {
   bool tablet = false;
   std::optional<std::filesystem::path> cameraPicture;
   ContactsSource contactsSource = ContactsSource::folder;
+  bool systemCamera = false;                 // "camera.source": "system"
+  std::optional<CameraDevice> cameraDevice;  // "camera.device"
   std::optional<std::filesystem::path> contactsFolder;  // none: <home>/Contacts
   AddressBookAccess contactsAccess = AddressBookAccess::granted;
   StoreSettings store;
@@ -50,8 +57,9 @@ std::variant<MediaProfile, std::string> readMediaProfile(const json::Object& pro
 // ContactsSource by name ("folder", "system"), or none.
 std::optional<ContactsSource> contactsSourceNamed(std::string_view name);
 
-// One warning per path-valued key ("camera.picture", "contacts.folder")
-// whose path does not exist or is of the wrong kind, naming the key.
+// One warning per path-valued key ("camera.picture", "contacts.folder",
+// "camera.device") whose path does not exist or is of the wrong kind, naming
+// the key.
 std::vector<std::string> mediaProfileWarnings(const MediaProfile& media);
 
 // readMediaProfile on a profile file; its warnings are logged, with the

@@ -6,8 +6,14 @@ namespace tavero::platform {
 
 void ShootingImagePicker::present(ImageSource source, const PickerPresentation&, Done done) {
   if (source == ImageSource::camera) {
-    log::info("picker: no screen; the simulated camera takes its picture");
-    done(camera_->takePicture());
+    log::info("picker: no screen; the camera takes its picture at once");
+    auto view = camera_->open({});
+    auto picture = view->takePicture();
+    if (auto* message = std::get_if<std::string>(&picture)) {
+      done(PickerFailed{*message});
+      return;
+    }
+    done(std::get<ImageData>(std::move(picture)));
     return;
   }
   log::info(std::string("picker: no screen to choose from the ") + std::string(imageSourceName(source)) +

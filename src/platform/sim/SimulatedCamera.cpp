@@ -25,6 +25,18 @@ std::string localTimeText() {
   return text.data();
 }
 
+class SimulatedCameraView : public CameraView {
+ public:
+  explicit SimulatedCameraView(const SimulatedCamera& camera) : camera_(camera), still_(camera.takePicture()) {}
+
+  std::optional<ImageData> still() const override { return still_; }
+  std::variant<ImageData, std::string> takePicture() override { return camera_.takePicture(); }
+
+ private:
+  const SimulatedCamera& camera_;
+  ImageData still_;
+};
+
 }  // namespace
 
 std::vector<uint8_t> testCardPNG(PixelSize size, const std::string& caption) {
@@ -59,6 +71,15 @@ std::vector<uint8_t> testCardPNG(PixelSize size, const std::string& caption) {
   cairo_surface_write_to_png_stream(surface, appendBytes, &png);
   cairo_surface_destroy(surface);
   return png;
+}
+
+std::unique_ptr<CameraView> SimulatedCamera::open(Watchers) const {
+  return std::make_unique<SimulatedCameraView>(*this);
+}
+
+std::string SimulatedCamera::description() const {
+  if (picture_) return "simulated (the picture " + picture_->string() + ")";
+  return "simulated (a test card with the time)";
 }
 
 ImageData SimulatedCamera::takePicture() const {

@@ -1,8 +1,9 @@
 // The simulated device's camera: what it "shoots" is the picture the device
 // profile names, or else a generated test card showing the time it was
-// taken (so two shots are told apart).
+// taken (so two shots are told apart). Its view shows that picture as a
+// still, and shoots a fresh one when the picture is taken.
 //
-// Thread rules: any thread; the picture path is fixed at construction.
+// Thread rules: takePicture() from any thread; open() as Camera.
 #pragma once
 
 #include <filesystem>
@@ -21,7 +22,10 @@ class SimulatedCamera : public Camera {
       : picture_(std::move(picture)) {}
 
   // The profile's picture file, or a PNG test card with the current time.
-  ImageData takePicture() const override;
+  ImageData takePicture() const;
+
+  std::unique_ptr<CameraView> open(Watchers watchers) const override;
+  std::string description() const override;
 
   const std::optional<std::filesystem::path>& picture() const { return picture_; }
 
