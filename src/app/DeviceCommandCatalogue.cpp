@@ -57,6 +57,7 @@ DeviceCommandCatalogue::DeviceCommandCatalogue()
                                                .vibrations = services_->vibrations,
                                                .alerts = services_->alerts,
                                                .push = services_->push,
+                                               .pushRefusal = std::nullopt,
                                                .pages = services_->pages});
 }
 

@@ -12,7 +12,7 @@ void addDeviceCommands(control::ControlCommandRegistry& commands, const DeviceSe
   services.openedURLs.addControlCommands(commands);
   services.vibrations.addControlCommands(commands);
   services.alerts.addControlCommands(commands);
-  services.push.addControlCommands(commands);
+  services.push.addControlCommands(commands, services.pushRefusal);
   services.pages.addControlCommands(commands);
 }
 

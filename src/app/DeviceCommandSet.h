@@ -4,6 +4,9 @@
 // (DeviceCommandCatalogue), so the two lists cannot differ.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "app/ApplicationLifecycle.h"
 #include "app/MediaPlatform.h"
 #include "app/PageCommands.h"
@@ -32,6 +35,8 @@ struct DeviceServices {
   platform::RecordingVibrator& vibrations;
   platform::GtkAlertPresenter& alerts;
   platform::SimulatedPushService& push;
+  // When push comes by another road: why the simulated push commands refuse.
+  std::optional<std::string> pushRefusal;
   PageCommands& pages;  // page eval, page wait, screenshot
 };
 

@@ -19,6 +19,10 @@ struct RunOptions {
   // --location system: the machine's position through GeoClue instead of
   // the simulated device's.
   bool systemLocation = false;
+  // --push unifiedpush|simulated and --notifications desktop|none; unset:
+  // the device profile's choice, else the defaults (see ServiceRoads.h).
+  std::optional<bool> unifiedPush;
+  std::optional<bool> desktopNotifications;
   bool headless = false;  // on a private X display (Xvfb); nothing appears on screen
   // A PNG of the page once the start page has loaded; the shell exits after
   // writing it (documentation shots, smoke tests, launch benchmarks).
