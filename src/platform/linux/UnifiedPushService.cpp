@@ -190,6 +190,9 @@ UnifiedPushService::~UnifiedPushService() {
     for (unsigned registration : objectRegistrations_) {
       if (registration) g_dbus_connection_unregister_object(connection_, registration);
     }
+    // Closing sends what is queued (the name's release) and frees the name
+    // at once, for the app's next start.
+    g_dbus_connection_close_sync(connection_, nullptr, nullptr);
     g_object_unref(connection_);
   }
   g_object_unref(cancellable_);
@@ -224,6 +227,7 @@ std::optional<std::string> UnifiedPushService::connectorBusName(const std::strin
       element += g_ascii_isalnum(c) || c == '_' ? c : '_';
   }
   finish();
+  if (elements.empty()) return std::nullopt;
   if (elements.size() < 2) elements.insert(elements.begin(), {"app", "tavero"});
   std::string name;
   for (const auto& part : elements) name += (name.empty() ? "" : ".") + part;
