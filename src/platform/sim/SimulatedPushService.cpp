@@ -138,7 +138,7 @@ void SimulatedPushService::addControlCommands(control::ControlCommandRegistry& c
   using control::ControlThread;
   commands.add({.name = "push token",
                 .usage = "HEX",
-                .help = "registering for push gives this device token (told at once to a registered app)",
+                .help = "simulated push: registering gives this device token (told at once to a registered app)",
                 .thread = ControlThread::Main,
                 .handler = [this, refusal](ControlArguments& args) {
                   if (refusal) return ControlAnswer::error(*refusal);
@@ -159,7 +159,7 @@ void SimulatedPushService::addControlCommands(control::ControlCommandRegistry& c
                 }});
   commands.add({.name = "push fail",
                 .usage = "MESSAGE",
-                .help = "registering for push fails with MESSAGE (told at once to a registered app)",
+                .help = "simulated push: registering fails with MESSAGE (told at once to a registered app)",
                 .thread = ControlThread::Main,
                 .handler = [this, refusal](ControlArguments& args) {
                   if (refusal) return ControlAnswer::error(*refusal);
@@ -176,7 +176,7 @@ void SimulatedPushService::addControlCommands(control::ControlCommandRegistry& c
                 }});
   commands.add({.name = "push deliver",
                 .usage = "JSON",
-                .help = "a push notification with the payload JSON (an object) reaches the app",
+                .help = "simulated push: a notification with the payload JSON (an object) reaches the app",
                 .thread = ControlThread::Main,
                 .handler = [this, refusal](ControlArguments& args) {
                   if (refusal) return ControlAnswer::error(*refusal);
