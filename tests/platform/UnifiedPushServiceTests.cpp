@@ -100,6 +100,7 @@ class UnifiedPush : public ::testing::Test {
   // Registers with `distributor` until the app has its token.
   void registerWith(UnifiedPushService& service) {
     delegate_.tokens.clear();
+    delegate_.failures.clear();
     service.registerForRemoteNotificationTypes(kPushAlert | kPushBadge);
     ASSERT_TRUE(serveUntil([&] { return !delegate_.tokens.empty() || !delegate_.failures.empty(); }));
     ASSERT_TRUE(delegate_.failures.empty()) << delegate_.failures.front();
@@ -183,6 +184,31 @@ TEST_F(UnifiedPush, RegisteringFailsClearlyWithoutADistributorOrWhenItRefuses) {
   EXPECT_TRUE(delegate_.tokens.empty());
 }
 
+TEST_F(UnifiedPush, TheAppsBusNameHeldByAnotherProgramFailsRegisteringUntilItIsFree) {
+  StandInDistributor distributor(bus_.address(), {});
+  ASSERT_TRUE(distributor.ready());
+  auto squatter = std::make_unique<BusPeer>(bus_.address());
+  guint owned = 0;
+  squatter->run([&](GDBusConnection* connection) {
+    owned = g_bus_own_name_on_connection(connection, "org.tavero.test.push_app", G_BUS_NAME_OWNER_FLAGS_NONE, nullptr,
+                                         nullptr, nullptr, nullptr);
+  });
+  squatter->call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId", nullptr);
+  ASSERT_TRUE(squatter->waitForAnswers(1));  // the name's request went first
+  auto service = makeService();
+  service->registerForRemoteNotificationTypes(kPushAlert);
+  ASSERT_TRUE(serveUntil([&] { return !delegate_.failures.empty(); }));
+  EXPECT_EQ(delegate_.failures[0],
+            "the bus name org.tavero.test.push_app belongs to another program (is the app running twice?)");
+  EXPECT_TRUE(distributor.registrations().empty());
+
+  squatter->run([&](GDBusConnection*) { g_bus_unown_name(owned); });
+  squatter.reset();
+  waitForTheNameToBeFree();
+  registerWith(*service);
+  EXPECT_EQ(distributor.registrations().size(), 1u);
+}
+
 TEST_F(UnifiedPush, TheDistributorTheEnvironmentNamesIsChosenAndAMissingOneIsNamed) {
   StandInDistributor first(bus_.address(), {.name = "aaa", .refusal = std::nullopt});
   StandInDistributor second(bus_.address(), {.name = "zzz", .refusal = std::nullopt});
@@ -208,6 +234,7 @@ TEST_F(UnifiedPush, HostileMessagesAndOtherPeersNeverReachTheApp) {
   auto service = makeService();
   registerWith(*service);
   testing::CapturedLog log;
+  ASSERT_TRUE(distributor.peer().waitForAnswers(1));  // to NewEndpoint
   size_t answers = distributor.peer().answers().size();
   const std::string huge = R"({"aps": {"alert": ")" + std::string(kMaxPushMessageBytes, 'x') + R"("}})";
   for (const std::string& body : {std::string(), huge, std::string("{\"aps\": {"), std::string("[1, 2]"),
@@ -275,6 +302,8 @@ TEST(PushMessages, OnlyAJsonObjectOfUtf8TextWithinTheLimitIsAPayload) {
   EXPECT_EQ(std::get<std::string>(pushPayloadFromMessage(limit + " ")),
             "the message has 4097 bytes, more than the 4096 a push message may have");
   EXPECT_EQ(std::get<std::string>(pushPayloadFromMessage("{\"a\": \"\xc0\xaf\"}")), "the message is not UTF-8 text");
+  const std::string nested = "{\"a\": " + std::string(1000, '[') + std::string(1000, ']') + "}";
+  EXPECT_EQ(std::get<std::string>(pushPayloadFromMessage(nested)), "the message is not a JSON object");
   for (const char* bad : {"", "null", "[{}]", "{\"a\": 1} trailing", "{\"a\":", "\"{}\""})
     EXPECT_EQ(std::get<std::string>(pushPayloadFromMessage(bad)), "the message is not a JSON object") << bad;
 }

@@ -95,6 +95,7 @@ struct UnifiedPushCallbacks {
   static void nameLost(GDBusConnection*, const char* name, gpointer self) {
     auto* service = static_cast<UnifiedPushService*>(self);
     bool had = std::exchange(service->nameAcquired_, false);
+    service->nameLost_ = true;
     service->fail(std::string("the bus name ") + name +
                   (had ? " was taken from the app" : " belongs to another program (is the app running twice?)"));
   }
@@ -262,6 +263,7 @@ void UnifiedPushService::startRegistration() {
   registered_ = false;
   if (token_.empty()) token_ = registrationToken();
   if (!exportConnector()) return;
+  if (nameLost_) ownBusName();  // another try: its owner may have gone
   if (nameAcquired_) chooseDistributor();  // else once the name is the app's
 }
 
@@ -292,10 +294,16 @@ bool UnifiedPushService::exportConnector() {
       return false;
     }
   }
+  ownBusName();
+  return true;
+}
+
+void UnifiedPushService::ownBusName() {
+  if (ownedName_) g_bus_unown_name(ownedName_);
+  nameLost_ = false;
   ownedName_ = g_bus_own_name_on_connection(connection_, busName_.c_str(), G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE,
                                             UnifiedPushCallbacks::nameAcquired, UnifiedPushCallbacks::nameLost, this,
                                             nullptr);
-  return true;
 }
 
 void UnifiedPushService::chooseDistributor() {

@@ -83,6 +83,7 @@ class UnifiedPushService : public PushService {
 
   void startRegistration();
   bool exportConnector();
+  void ownBusName();
   void chooseDistributor();
   void distributorsListed(const std::vector<std::string>& names);
   void distributorAppeared(const std::string& owner);
@@ -113,6 +114,7 @@ class UnifiedPushService : public PushService {
   unsigned ownedName_ = 0;
   unsigned objectRegistrations_[2] = {0, 0};
   bool nameAcquired_ = false;
+  bool nameLost_ = false;  // to another program: asked for again at the next registration
   std::string busName_;
   bool requested_ = false;   // the app asked to register
   bool inProgress_ = false;  // a registration is under way
