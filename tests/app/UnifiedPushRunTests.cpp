@@ -4,7 +4,8 @@
 // gets the endpoint as its token and the distributor's messages as
 // notifications; one that arrives in the background also appears on the
 // desktop, and clicking it brings the app back; without a distributor the
-// page hears why; the simulated push commands refuse.
+// page hears why, and without a notification server the log says so; the
+// simulated push commands refuse.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -133,6 +134,14 @@ TEST_F(UnifiedPushRun, WithoutADistributorThePageHearsWhyAndAVersionOneDistribut
   auto message = shell_->waitForLineContaining("push received ");
   ASSERT_TRUE(message) << shell_->allLines();
   EXPECT_NE(message->find("\"n\":3"), std::string::npos);
+
+  // No notification server on this bus: a log line, and the app goes on.
+  ASSERT_EQ(device({"app", "background"}), 0) << err_.str();
+  distributor.sendMessage(R"({"aps": {"alert": "Still there?"}, "n": 4})");
+  ASSERT_TRUE(shell_->waitForLineContaining("notifications: no desktop notifications")) << shell_->allLines();
+  EXPECT_EQ(device({"app", "foreground"}), 0) << err_.str();
+  ASSERT_TRUE(shell_->waitForLineContaining("page resumed")) << shell_->allLines();
+  EXPECT_TRUE(shell_->saidSomethingContaining("\"n\":4")) << shell_->allLines();
 }
 
 }  // namespace
