@@ -11,6 +11,7 @@
 #include "log/Log.h"
 #include "platform/PushDelivery.h"
 #include "platform/linux/SessionBusConnection.h"
+#include "platform/linux/UnifiedPushConnectorCall.h"
 
 namespace tavero::platform {
 namespace {
@@ -261,7 +262,10 @@ std::string UnifiedPushService::registrationToken() {
 void UnifiedPushService::startRegistration() {
   inProgress_ = true;
   registered_ = false;
-  if (token_.empty()) token_ = registrationToken();
+  if (token_.empty()) {
+    token_ = registrationToken();
+    endpoint_.reset();  // a new registration gets an endpoint of its own
+  }
   if (!exportConnector()) return;
   if (nameLost_) ownBusName();  // another try: its owner may have gone
   if (nameAcquired_) chooseDistributor();  // else once the name is the app's
@@ -433,68 +437,21 @@ void UnifiedPushService::connectorCalled(const std::string& sender, const std::s
     g_dbus_method_invocation_return_dbus_error(invocation, kAccessDenied, "only the distributor may call the connector");
     return;
   }
-  std::string token, endpoint, id;
-  std::string_view body;
-  GVariant* bytes = nullptr;
-  if (interface == kConnector2) {
-    GVariant* members = g_variant_get_child_value(parameters, 0);
-    GVariantDict dict;
-    g_variant_dict_init(&dict, members);
-    token = stringMember(&dict, "token");
-    endpoint = stringMember(&dict, "endpoint");
-    id = stringMember(&dict, "id");
-    bytes = g_variant_dict_lookup_value(&dict, "message", G_VARIANT_TYPE_BYTESTRING);
-    g_variant_dict_clear(&dict);
-    g_variant_unref(members);
-  } else if (method == "Message") {
-    const char* first = nullptr;
-    const char* third = nullptr;
-    g_variant_get(parameters, "(&s@ay&s)", &first, &bytes, &third);
-    token = first;
-    id = third;
-  } else if (method == "NewEndpoint") {
-    const char* first = nullptr;
-    const char* second = nullptr;
-    g_variant_get(parameters, "(&s&s)", &first, &second);
-    token = first;
-    endpoint = second;
-  } else {
-    const char* first = nullptr;
-    g_variant_get(parameters, "(&s)", &first);
-    token = first;
-  }
-  if (bytes) {
-    gsize size = 0;
-    const void* data = g_variant_get_fixed_array(bytes, &size, 1);
-    body = std::string_view(static_cast<const char*>(data), size);
-  }
-
+  UnifiedPushConnectorCall call(interface == kConnector2, method, parameters);
   // Version 1's Unregistered confirms the app's own request with no token.
-  bool confirmation = interface == kConnector1 && method == "Unregistered" && token.empty();
-  if (token != token_ && !confirmation) {
+  bool confirmation = interface == kConnector1 && method == "Unregistered" && call.token.empty();
+  if (token_.empty() || (call.token != token_ && !confirmation)) {
     log::warning("push: refused " + method + " for a registration that is not the app's");
-    if (bytes) g_variant_unref(bytes);
     g_dbus_method_invocation_return_dbus_error(invocation, kInvalidArgs, "unknown token");
     return;
   }
-  if (method == "Message") {
-    message(token, body);
-  } else if (method == "NewEndpoint") {
-    newEndpoint(token, endpoint);
-  } else {
-    unregistered(token);
-  }
-  if (bytes) g_variant_unref(bytes);
-
-  if (interface == kConnector2) {
-    GVariantBuilder answer;
-    g_variant_builder_init(&answer, G_VARIANT_TYPE("a{sv}"));
-    // The distributor drops a message the app acknowledged by its id.
-    if (method == "Message" && !id.empty()) g_variant_builder_add(&answer, "{sv}", "id", g_variant_new_string(id.c_str()));
-    g_dbus_method_invocation_return_value(invocation, g_variant_new("(a{sv})", &answer));
-  } else {
-    g_dbus_method_invocation_return_value(invocation, nullptr);
-  }
+  if (method == "Message")
+    message(call.token, call.body());
+  else if (method == "NewEndpoint")
+    newEndpoint(call.token, call.endpoint);
+  else
+    unregistered(call.token);
+  call.answer(invocation);
 }
 
 void UnifiedPushService::newEndpoint(const std::string&, const std::string& endpoint) {
