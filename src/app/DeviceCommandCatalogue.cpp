@@ -58,6 +58,7 @@ DeviceCommandCatalogue::DeviceCommandCatalogue()
                                                .alerts = services_->alerts,
                                                .push = services_->push,
                                                .pushRefusal = std::nullopt,
+                                               .pushStatus = nullptr,
                                                .pages = services_->pages});
 }
 

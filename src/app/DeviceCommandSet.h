@@ -4,6 +4,7 @@
 // (DeviceCommandCatalogue), so the two lists cannot differ.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -37,6 +38,8 @@ struct DeviceServices {
   platform::SimulatedPushService& push;
   // When push comes by another road: why the simulated push commands refuse.
   std::optional<std::string> pushRefusal;
+  // What `push status` answers (null only to list the commands).
+  std::function<json::Object()> pushStatus;
   PageCommands& pages;  // page eval, page wait, screenshot
 };
 

@@ -113,6 +113,7 @@ ShellApplication::ShellApplication(Settings settings)
                                                      .pushRefusal = unifiedPush_ ? std::optional<std::string>(
                                                                                       kSimulatedPushRefusal)
                                                                                 : std::nullopt,
+                                                     .pushStatus = [this] { return pushStatus(); },
                                                      .pages = *pageCommands_});
   startControlInterface();
   if (settings_.watchWebapp) startLiveReload();
@@ -205,6 +206,15 @@ void ShellApplication::makeDesktopNotifications() {
                 if (lifecycle_) lifecycle_->enterForeground();
               },
       });
+}
+
+json::Object ShellApplication::pushStatus() {
+  if (unifiedPush_) return unifiedPush_->status();
+  json::Object status;
+  status.set("source", "simulated");
+  status.set("registered", push_->registeredTypes().has_value());
+  status.set("token", delegate_ && delegate_->token() ? json::Value(*delegate_->token()) : json::Value());
+  return status;
 }
 
 platform::PushService& ShellApplication::pushService() {

@@ -129,6 +129,8 @@ class ShellApplication {
   platform::SimulatedPushService& push() { return *push_; }
   // The push service the pages use: the distributor's or the simulated one.
   platform::PushService& pushService();
+  // What `tavero device push status` answers.
+  json::Object pushStatus();
   // The simulated device's sensors and the network status, for the control
   // interface and tests.
   platform::SimulatedLocationService& location() { return location_; }

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "app/DeviceCommand.h"
+#include "json/JsonCodec.h"
 #include "support/ChildProcess.h"
 #include "support/PrivateSessionBus.h"
 #include "support/StandInDistributor.h"
@@ -90,6 +91,14 @@ TEST_F(UnifiedPushRun, ThePageGetsTheEndpointAndMessagesAndABackgroundOneOnTheDe
   EXPECT_EQ(fromHex(after(*token, "push token ")), "https://push.example.org/up/5Ew9jwBmf0SEYnJdE0Kq");
   EXPECT_EQ(distributor.registrations().at(0).service, "org.tavero.test.push_app");
   EXPECT_TRUE(shell_->saidSomethingContaining("push from a UnifiedPush distributor on the session bus"));
+
+  ASSERT_EQ(device({"push", "status"}), 0) << err_.str();
+  auto status = json::JsonCodec::dictionaryWithJSONString(out_.str());
+  ASSERT_TRUE(status) << out_.str();
+  EXPECT_EQ(status->find("source")->asString(), "unifiedpush");
+  EXPECT_EQ(status->find("distributor")->asString(), "org.unifiedpush.Distributor.standin");
+  EXPECT_TRUE(status->find("registered")->asBool());
+  EXPECT_EQ(status->find("endpoint")->asString(), "https://push.example.org/up/5Ew9jwBmf0SEYnJdE0Kq");
 
   EXPECT_EQ(device({"push", "deliver", "{}"}), 1);
   EXPECT_NE(err_.str().find("push comes from the UnifiedPush distributor"), std::string::npos) << err_.str();

@@ -202,6 +202,15 @@ UnifiedPushService::~UnifiedPushService() {
 
 void UnifiedPushService::setDelegate(PushServiceDelegate* delegate) { delegate_ = delegate; }
 
+json::Object UnifiedPushService::status() const {
+  json::Object status;
+  status.set("source", "unifiedpush");
+  status.set("distributor", distributor_.empty() ? json::Value() : json::Value(distributor_));
+  status.set("registered", registered_);
+  status.set("endpoint", endpoint_ ? json::Value(*endpoint_) : json::Value());
+  return status;
+}
+
 void UnifiedPushService::registerForRemoteNotificationTypes(unsigned types) {
   log::info("push: the app registers for remote notifications (kinds " + std::to_string(types) +
             ") through a UnifiedPush distributor");

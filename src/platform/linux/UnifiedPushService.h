@@ -38,6 +38,7 @@
 
 #include "base/AliveToken.h"
 #include "base/MainThread.h"
+#include "json/JsonValue.h"
 #include "platform/ApplicationBadge.h"
 #include "platform/PushService.h"
 
@@ -67,6 +68,9 @@ class UnifiedPushService : public PushService {
 
   // The endpoint the distributor gave, while the app is registered.
   const std::optional<std::string>& endpoint() const { return endpoint_; }
+  // For `tavero device push status`: {"source": "unifiedpush", "distributor":
+  // its bus name or null, "registered": bool, "endpoint": the URL or null}.
+  json::Object status() const;
 
   // The app's bus name for `bundleIdentifier`: each dot-separated element
   // with what a bus name cannot hold turned into "_" (and "_" before a
