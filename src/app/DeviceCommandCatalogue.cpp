@@ -57,6 +57,8 @@ DeviceCommandCatalogue::DeviceCommandCatalogue()
                                                .vibrations = services_->vibrations,
                                                .alerts = services_->alerts,
                                                .push = services_->push,
+                                               .pushRefusal = std::nullopt,
+                                               .pushStatus = nullptr,
                                                .pages = services_->pages});
 }
 

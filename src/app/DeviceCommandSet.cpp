@@ -12,7 +12,14 @@ void addDeviceCommands(control::ControlCommandRegistry& commands, const DeviceSe
   services.openedURLs.addControlCommands(commands);
   services.vibrations.addControlCommands(commands);
   services.alerts.addControlCommands(commands);
-  services.push.addControlCommands(commands);
+  services.push.addControlCommands(commands, services.pushRefusal);
+  commands.add({.name = "push status",
+                .help = "where push comes from, whether the app is registered, and its endpoint or token",
+                .thread = control::ControlThread::Main,
+                .handler = [status = services.pushStatus](control::ControlArguments& args) {
+                  args.end();
+                  return control::ControlAnswer::value(json::Value(status()));
+                }});
   services.pages.addControlCommands(commands);
 }
 

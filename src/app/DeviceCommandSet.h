@@ -4,6 +4,10 @@
 // (DeviceCommandCatalogue), so the two lists cannot differ.
 #pragma once
 
+#include <functional>
+#include <optional>
+#include <string>
+
 #include "app/ApplicationLifecycle.h"
 #include "app/MediaPlatform.h"
 #include "app/PageCommands.h"
@@ -32,6 +36,10 @@ struct DeviceServices {
   platform::RecordingVibrator& vibrations;
   platform::GtkAlertPresenter& alerts;
   platform::SimulatedPushService& push;
+  // When push comes by another road: why the simulated push commands refuse.
+  std::optional<std::string> pushRefusal;
+  // What `push status` answers (null only to list the commands).
+  std::function<json::Object()> pushStatus;
   PageCommands& pages;  // page eval, page wait, screenshot
 };
 

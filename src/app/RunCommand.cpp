@@ -11,6 +11,7 @@
 
 #include "app/BundlePath.h"
 #include "app/ExitStatus.h"
+#include "app/ServiceRoads.h"
 #include "app/ShellApplication.h"
 #include "base/FileRead.h"
 #include "control/ControlClient.h"
@@ -33,8 +34,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: tavero run BUNDLE [URL [--from APP]] [--home DIR] [--device FILE]\n"
     "                  [--location simulated|system] [--camera simulated|system]\n"
-    "                  [--contacts folder|system] [--headless]\n"
-    "                  [--screenshot FILE] [--port N] [--watch] [--dev-server URL] [--automation]\n";
+    "                  [--contacts folder|system] [--push simulated|unifiedpush]\n"
+    "                  [--notifications desktop|none] [--headless] [--screenshot FILE] [--port N]\n"
+    "                  [--watch] [--dev-server URL] [--automation]\n";
 
 constexpr const char* kOptionsHelp =
     "Runs the web application in BUNDLE, a folder with Info.plist and webapp/, in a window.\n"
@@ -53,6 +55,12 @@ constexpr const char* kOptionsHelp =
     "  --camera WHICH     simulated (default, or the profile's camera.source): the profile's\n"
     "                     camera.picture or a test card; system: the machine's camera through\n"
     "                     GStreamer (PipeWire, else V4L2; the profile's camera.device picks one)\n"
+    "  --push WHERE       simulated (default): tokens and notifications from the profile and\n"
+    "                     `tavero device push`; unifiedpush: a UnifiedPush distributor on the session\n"
+    "                     bus, whose endpoint (the URL the app server posts to) is the token\n"
+    "  --notifications HOW  desktop (default, except with --headless): push notifications that\n"
+    "                     arrive in the background and alerts shown while the window lacks the\n"
+    "                     focus also appear on the desktop; none: they do not\n"
     "  --headless         run on a private X display (Xvfb): nothing appears on screen, and URLs\n"
     "                     pages open are only recorded (tavero device events opened-urls)\n"
     "  --screenshot FILE  write a PNG of the start page once it has loaded, then exit; a start\n"
@@ -118,6 +126,24 @@ std::optional<platform::PushSettings> pushSettingsFor(const RunOptions& options)
   return std::get<platform::PushSettings>(std::move(settings));
 }
 
+// Which roads push and notifications take: the command line's choice over
+// the device profile's ("push": {"source"}, "notifications").
+std::optional<ServiceRoads> roadsFor(const RunOptions& options) {
+  std::optional<json::Object> profile;
+  if (options.deviceProfile) {
+    profile = json::JsonCodec::dictionaryWithJSONString(base::readFileText(*options.deviceProfile).value_or(""));
+  }
+  auto roads = serviceRoadsFor(profile ? &*profile : nullptr,
+                               {.unifiedPush = options.unifiedPush,
+                                .desktopNotifications = options.desktopNotifications,
+                                .headless = options.headless});
+  if (auto* error = std::get_if<std::string>(&roads)) {
+    std::cerr << "tavero run: device profile " << options.deviceProfile->string() << ": " << *error << "\n";
+    return std::nullopt;
+  }
+  return std::get<ServiceRoads>(roads);
+}
+
 // Hands the URL to the shell already running with `home`; the exit status.
 int handOverURL(const RunOptions& options, const std::filesystem::path& home) {
   std::vector<std::string> command = {"url", "open", *options.openURL};
@@ -167,6 +193,18 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args) 
         return std::nullopt;
       }
       options.systemCamera = which == "system";
+    } else if (arg == "--push" && hasValue) {
+      options.unifiedPush = unifiedPushFromName(args[++i]);
+      if (!options.unifiedPush) {
+        std::cerr << "tavero run: --push is simulated or unifiedpush, not \"" << args[i] << "\"\n" << kUsage;
+        return std::nullopt;
+      }
+    } else if (arg == "--notifications" && hasValue) {
+      options.desktopNotifications = desktopNotificationsFromName(args[++i]);
+      if (!options.desktopNotifications) {
+        std::cerr << "tavero run: --notifications is desktop or none, not \"" << args[i] << "\"\n" << kUsage;
+        return std::nullopt;
+      }
     } else if (arg == "--screenshot" && hasValue) {
       options.screenshot = args[++i];
     } else if (arg == "--port" && hasValue) {
@@ -276,6 +314,8 @@ int runApplication(const RunOptions& options) {
   if (!media) return 2;
   auto push = pushSettingsFor(options);
   if (!push) return 2;
+  auto roads = roadsFor(options);
+  if (!roads) return 2;
 
   // The server's pages get the page token: it must be this user's own.
   if (options.developmentServer) {
@@ -339,6 +379,9 @@ int runApplication(const RunOptions& options) {
   settings.runningShellsFolder = control::RunningShells::defaultFolder();
   settings.openURLsOnDesktop = !options.headless;
   settings.push = std::move(*push);
+  settings.unifiedPush = roads->unifiedPush;
+  settings.desktopNotifications = roads->desktopNotifications;
+  log::info("run: " + describeRoads(*roads));
   shell = std::make_unique<ShellApplication>(std::move(settings));
   // Also handles a signal that came before this line.
   shell->mainThread().onTerminationSignal([&](int signal) {

@@ -23,6 +23,10 @@ struct RunOptions {
   // books (Evolution Data Server); none: the device profile's contacts.source.
   std::optional<bool> systemContacts;
   std::optional<bool> systemCamera;  // --camera system|simulated; unset: the profile's camera.source
+  // --push unifiedpush|simulated and --notifications desktop|none; unset:
+  // the device profile's choice, else the defaults (see ServiceRoads.h).
+  std::optional<bool> unifiedPush;
+  std::optional<bool> desktopNotifications;
   bool headless = false;  // on a private X display (Xvfb); nothing appears on screen
   // A PNG of the page once the start page has loaded; the shell exits after
   // writing it (documentation shots, smoke tests, launch benchmarks).

@@ -12,10 +12,18 @@
 #include "modules/ModuleCatalog.h"
 #include "modules/TQOpenURL.h"
 #include "platform/linux/DesktopURLOpener.h"
+#include "platform/linux/FreedesktopNotifier.h"
 #include "platform/linux/GeoClueLocationService.h"
 #include "platform/linux/ProcessPeerVerifier.h"
 
 namespace tavero::app {
+namespace {
+
+constexpr const char* kSimulatedPushRefusal =
+    "push comes from the UnifiedPush distributor in this run (tavero run --push unifiedpush): "
+    "send the message to the app's endpoint instead";
+
+}  // namespace
 
 ShellApplication::ShellApplication(Settings settings)
     : settings_(std::move(settings)), hardware_(settings_.device), pageToken_(bridge::makePageToken()) {
@@ -60,8 +68,9 @@ ShellApplication::ShellApplication(Settings settings)
                  .mainThread = &mainThread_,
                  .urlOpener = desktopURLOpener_ ? desktopURLOpener_.get()
                                                 : static_cast<platform::URLOpener*>(&openedURLs_),
-                 .push = push_.get(),
-                 .alerts = alerts_.get(),
+                 .push = &pushService(),
+                 .alerts = notificationRelay_ ? static_cast<platform::AlertPresenter*>(notificationRelay_.get())
+                                              : alerts_.get(),
                  .vibrator = vibrator_.get(),
                  .updateApplicationScheme = [this] { views_->updateApplicationScheme(); }});
   if (settings_.extraModules) settings_.extraModules(modules_, *engine_);
@@ -83,7 +92,12 @@ ShellApplication::ShellApplication(Settings settings)
   if (settings_.developmentServer) engine_->setDevelopmentServer(settings_.developmentServer->url);
   delegate_ = std::make_unique<host::TQAppDelegate>(mainThread_, timers_, *webViewHost_, *engine_, bridge_.get(),
                                                     settings_.home, appEvents_, &badge_);
-  push_->setDelegate(delegate_.get());
+  platform::PushServiceDelegate* pushDelegate = delegate_.get();
+  if (notificationRelay_) {
+    notificationRelay_->setPushDelegate(delegate_.get());
+    pushDelegate = notificationRelay_.get();
+  }
+  pushService().setDelegate(pushDelegate);
   lifecycle_ = std::make_unique<ApplicationLifecycle>(*delegate_, settings_.onWindowClosed);
   makePageCommands();
   addDeviceCommands(*controlCommands_, DeviceServices{.lifecycle = lifecycle_.get(),
@@ -96,6 +110,10 @@ ShellApplication::ShellApplication(Settings settings)
                                                      .vibrations = vibrations_,
                                                      .alerts = *alerts_,
                                                      .push = *push_,
+                                                     .pushRefusal = unifiedPush_ ? std::optional<std::string>(
+                                                                                      kSimulatedPushRefusal)
+                                                                                : std::nullopt,
+                                                     .pushStatus = [this] { return pushStatus(); },
                                                      .pages = *pageCommands_});
   startControlInterface();
   if (settings_.watchWebapp) startLiveReload();
@@ -161,7 +179,46 @@ void ShellApplication::makeDeviceServices() {
     push = std::get<platform::PushSettings>(platform::pushSettingsFromProfile(nullptr));
   }
   push_ = std::make_unique<platform::SimulatedPushService>(mainThread_, &badge_, std::move(push));
+  if (settings_.unifiedPush) {
+    unifiedPush_ = std::make_unique<platform::UnifiedPushService>(
+        mainThread_, platform::UnifiedPushService::Options{
+                         .bundleIdentifier = settings_.bundle.bundleIdentifier,
+                         .displayName = settings_.bundle.displayName,
+                         .tokenFile = settings_.home.applicationSupport() / "unifiedpush-token",
+                         .badge = &badge_});
+  }
+  if (settings_.desktopNotifications) makeDesktopNotifications();
+}
 
+void ShellApplication::makeDesktopNotifications() {
+  notifier_ = std::make_unique<platform::FreedesktopNotifier>(settings_.bundle.displayName);
+  notificationRelay_ = std::make_unique<DesktopNotificationRelay>(
+      *notifier_, *alerts_, settings_.bundle.displayName,
+      DesktopNotificationRelay::Shell{
+          .inBackground = [this] { return lifecycle_ && lifecycle_->state() == ApplicationLifecycle::State::Background; },
+          .windowFocused = [this] { return webViewHost_->windowIsFocused(); },
+          .bringToFront =
+              [this] {
+                webViewHost_->presentWindow();
+                // Presenting a minimised window resumes the app through
+                // the window's state; one sent to the background by a
+                // command is resumed here.
+                if (lifecycle_) lifecycle_->enterForeground();
+              },
+      });
+}
+
+json::Object ShellApplication::pushStatus() {
+  if (unifiedPush_) return unifiedPush_->status();
+  json::Object status;
+  status.set("source", "simulated");
+  status.set("registered", push_->registeredTypes().has_value());
+  status.set("token", delegate_ && delegate_->token() ? json::Value(*delegate_->token()) : json::Value());
+  return status;
+}
+
+platform::PushService& ShellApplication::pushService() {
+  return unifiedPush_ ? static_cast<platform::PushService&>(*unifiedPush_) : *push_;
 }
 
 void ShellApplication::startControlInterface() {
@@ -197,7 +254,8 @@ ShellApplication::~ShellApplication() {
   webappWatcher_.reset();
   bundleWatcher_.reset();
   liveReload_.reset();
-  push_->setDelegate(nullptr);
+  pushService().setDelegate(nullptr);
+  if (notificationRelay_) notificationRelay_->setPushDelegate(nullptr);
   lifecycle_.reset();
   // The bridge goes first: no request may reach a module or the engine
   // while they are being taken down.

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "app/ApplicationLifecycle.h"
+#include "app/DesktopNotificationRelay.h"
 #include "app/DevelopmentServer.h"
 #include "app/MediaPlatform.h"
 #include "app/PageCommands.h"
@@ -28,6 +29,7 @@
 #include "host/TQViewManager.h"
 #include "modules/ModuleAppEvents.h"
 #include "platform/Bundle.h"
+#include "platform/DesktopNotifier.h"
 #include "platform/DeviceInfo.h"
 #include "platform/HomeFolders.h"
 #include "platform/linux/GLibMainLoopTimers.h"
@@ -35,6 +37,7 @@
 #include "platform/linux/GioFileWatcher.h"
 #include "platform/linux/GtkAlertPresenter.h"
 #include "platform/linux/NetlinkReachability.h"
+#include "platform/linux/UnifiedPushService.h"
 #include "platform/linux/WebKitWebViewHost.h"
 #include "platform/linux/WindowCueVibrator.h"
 #include "platform/sim/ForcedNetworkReachability.h"
@@ -93,6 +96,13 @@ class ShellApplication {
     std::optional<DevelopmentServer> developmentServer;
     // What registering for push notifications gives (absent: a random token).
     std::optional<platform::PushSettings> push;
+    // Push comes from a UnifiedPush distributor on the session bus instead
+    // of the simulated device (whose push commands then refuse).
+    bool unifiedPush = false;
+    // Push notifications that arrive in the background and alerts shown
+    // while the window lacks the focus also appear on the desktop
+    // (org.freedesktop.Notifications); off by default, as tests want.
+    bool desktopNotifications = false;
   };
 
   // REQUIRES: GTK initialised on this thread.
@@ -117,6 +127,10 @@ class ShellApplication {
   platform::RecordingVibrator& vibrations() { return vibrations_; }
   platform::GtkAlertPresenter& alerts() { return *alerts_; }
   platform::SimulatedPushService& push() { return *push_; }
+  // The push service the pages use: the distributor's or the simulated one.
+  platform::PushService& pushService();
+  // What `tavero device push status` answers.
+  json::Object pushStatus();
   // The simulated device's sensors and the network status, for the control
   // interface and tests.
   platform::SimulatedLocationService& location() { return location_; }
@@ -127,6 +141,7 @@ class ShellApplication {
  private:
   host::PageDeviceInformation pageDeviceInformation();
   void makeDeviceServices();
+  void makeDesktopNotifications();
   void startControlInterface();
   void openPageChannel();
   void makePageCommands();
@@ -156,7 +171,10 @@ class ShellApplication {
   platform::RecordingVibrator vibrations_;
   std::unique_ptr<platform::WindowCueVibrator> vibrator_;
   std::unique_ptr<platform::GtkAlertPresenter> alerts_;  // before the window goes
-  std::unique_ptr<platform::SimulatedPushService> push_;
+  std::unique_ptr<platform::SimulatedPushService> push_;  // made always: its commands are listed
+  std::unique_ptr<platform::UnifiedPushService> unifiedPush_;  // with Settings::unifiedPush
+  std::unique_ptr<platform::DesktopNotifier> notifier_;        // with Settings::desktopNotifications
+  std::unique_ptr<DesktopNotificationRelay> notificationRelay_;  // the same; goes before the notifier
   std::unique_ptr<host::TQViewManager> views_;
   std::unique_ptr<host::TQEngine> engine_;
   // After the engine and the services, so that modules (and the sensor

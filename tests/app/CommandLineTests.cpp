@@ -107,6 +107,19 @@ TEST(CommandLine, RunTakesTheCameraFromTheProfileUnlessTold) {
   EXPECT_EQ(parseRunOptions({"bundle", "--camera", "simulated"})->systemCamera, false);
 }
 
+TEST(CommandLine, RunChoosesThePushAndNotificationRoadsOnlyWhenTold) {
+  auto plain = parseRunOptions({"bundle"});
+  EXPECT_EQ(plain->unifiedPush, std::nullopt);
+  EXPECT_EQ(plain->desktopNotifications, std::nullopt);
+  auto chosen = parseRunOptions({"bundle", "--push", "unifiedpush", "--notifications", "none"});
+  EXPECT_EQ(chosen->unifiedPush, true);
+  EXPECT_EQ(chosen->desktopNotifications, false);
+  EXPECT_EQ(parseRunOptions({"bundle", "--push", "simulated"})->unifiedPush, false);
+  for (std::vector<std::string> bad : {std::vector<std::string>{"bundle", "--push", "apns"},
+                                       {"bundle", "--notifications", "on"}, {"bundle", "--push"}})
+    EXPECT_FALSE(parseRunOptions(bad)) << bad[1];
+}
+
 class CommandLineFiles : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -219,6 +219,16 @@ void WebKitWebViewHost::showWindow() {
   gtk_widget_show(window_);
 }
 
+void WebKitWebViewHost::presentWindow() {
+  base::requireMainThread("WebKitWebViewHost::presentWindow");
+  gtk_window_deiconify(GTK_WINDOW(window_));
+  gtk_window_present(GTK_WINDOW(window_));
+}
+
+bool WebKitWebViewHost::windowIsFocused() const {
+  return gtk_widget_get_visible(window_) && gtk_window_is_active(GTK_WINDOW(window_));
+}
+
 void WebKitWebViewHost::setContentView(WebView* view) {
   base::requireMainThread("WebKitWebViewHost::setContentView");
   if (content_) {

@@ -68,6 +68,11 @@ class WebKitWebViewHost : public WebViewHost {
   // thread when the file is written (or could not be).
   // The app's window, for dialogs and cues shown over it.
   GtkWindow* window() const;
+  // Brings the window to the front (shown, no longer minimised, focused),
+  // as clicking the app's notification does.
+  void presentWindow();
+  // Whether the window has the keyboard focus (the user is looking at it).
+  bool windowIsFocused() const;
 
   void snapshotContent(const std::filesystem::path& pngFile, std::function<void(bool ok)> done);
 

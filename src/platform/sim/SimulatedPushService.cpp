@@ -3,6 +3,7 @@
 #include <random>
 
 #include "log/Log.h"
+#include "platform/PushDelivery.h"
 
 namespace tavero::platform {
 namespace {
@@ -126,22 +127,21 @@ std::optional<std::string> SimulatedPushService::deliver(const json::Object& pay
   if (!registeredTypes()) {
     return std::string("the app has not registered for push notifications, or its registration failed");
   }
-  const json::Value* aps = payload.find("aps");
-  const json::Value* badge = aps && aps->isObject() ? aps->asObject().find("badge") : nullptr;
-  if (badge_ && badge && badge->isNumber()) badge_->setApplicationIconBadgeNumber(static_cast<int>(badge->toInt64()));
-  if (delegate_) delegate_->didReceiveRemoteNotification(payload);
+  deliverRemoteNotification(payload, badge_, delegate_);
   return std::nullopt;
 }
 
-void SimulatedPushService::addControlCommands(control::ControlCommandRegistry& commands) {
+void SimulatedPushService::addControlCommands(control::ControlCommandRegistry& commands,
+                                              std::optional<std::string> refusal) {
   using control::ControlAnswer;
   using control::ControlArguments;
   using control::ControlThread;
   commands.add({.name = "push token",
                 .usage = "HEX",
-                .help = "registering for push gives this device token (told at once to a registered app)",
+                .help = "simulated push: registering gives this device token (told at once to a registered app)",
                 .thread = ControlThread::Main,
-                .handler = [this](ControlArguments& args) {
+                .handler = [this, refusal](ControlArguments& args) {
+                  if (refusal) return ControlAnswer::error(*refusal);
                   std::string text = args.next("HEX");
                   args.end();
                   auto token = parseHexToken(text);
@@ -159,9 +159,10 @@ void SimulatedPushService::addControlCommands(control::ControlCommandRegistry& c
                 }});
   commands.add({.name = "push fail",
                 .usage = "MESSAGE",
-                .help = "registering for push fails with MESSAGE (told at once to a registered app)",
+                .help = "simulated push: registering fails with MESSAGE (told at once to a registered app)",
                 .thread = ControlThread::Main,
-                .handler = [this](ControlArguments& args) {
+                .handler = [this, refusal](ControlArguments& args) {
+                  if (refusal) return ControlAnswer::error(*refusal);
                   std::string message = args.rest("MESSAGE");
                   args.end();
                   bool wasRequested = [&] {
@@ -175,9 +176,10 @@ void SimulatedPushService::addControlCommands(control::ControlCommandRegistry& c
                 }});
   commands.add({.name = "push deliver",
                 .usage = "JSON",
-                .help = "a push notification with the payload JSON (an object) reaches the app",
+                .help = "simulated push: a notification with the payload JSON (an object) reaches the app",
                 .thread = ControlThread::Main,
-                .handler = [this](ControlArguments& args) {
+                .handler = [this, refusal](ControlArguments& args) {
+                  if (refusal) return ControlAnswer::error(*refusal);
                   json::Value payload = args.jsonValue("JSON");
                   args.end();
                   if (!payload.isObject()) throw control::ControlUsageError("JSON must be an object");

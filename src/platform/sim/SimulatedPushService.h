@@ -57,8 +57,10 @@ class SimulatedPushService : public PushService {
   void setDelegate(PushServiceDelegate* delegate) override;
   void registerForRemoteNotificationTypes(unsigned types) override;
 
-  // Adds `push token`, `push fail` and `push deliver`.
-  void addControlCommands(control::ControlCommandRegistry& commands);
+  // Adds `push token`, `push fail` and `push deliver`. With `refusal` (the
+  // app's push comes by another road) they change nothing and answer it as
+  // their error.
+  void addControlCommands(control::ControlCommandRegistry& commands, std::optional<std::string> refusal = std::nullopt);
 
   // The outcomes the control commands produce.
   void setToken(std::vector<uint8_t> token);
