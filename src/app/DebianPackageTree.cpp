@@ -107,6 +107,12 @@ std::string desktopEntryText(const PackagePlan& plan) {
   installed.iconFile.reset();  // named by the theme below, not by path
   auto entry = desktopEntryFor(installed, "/usr/bin/tavero");
   std::string text = std::get<DesktopEntry>(entry).text;  // the fixed paths have no control characters
+  // Unquoted: xdg-open's own launcher (desktops without a file manager of
+  // their own) splits Exec at spaces and keeps quotes. The paths are fixed
+  // and the identifier holds only letters, digits, "." and "-".
+  size_t exec = text.find("\nExec=");
+  size_t end = text.find('\n', exec + 1);
+  text.replace(exec + 1, end - exec - 1, "Exec=/usr/bin/tavero run " + installed.path.string() + " %u");
   if (plan.icon) text += "Icon=" + plan.bundle.bundleIdentifier + "\n";
   text += "Categories=Network;\n";
   return text;

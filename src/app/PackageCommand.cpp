@@ -148,7 +148,8 @@ std::optional<std::string> findIcon(PackagePlan& plan) {
   if (relative.is_absolute() || inTree == plan.files.end())
     return "CFBundleIconFile " + quotedText(named) + " is not a file in the bundle";
   fs::path file = plan.bundle.path / relative;
-  auto size = pngImageSize(base::readFileText(file, 64).value_or(""));
+  // Icons are small; a file this large is not one.
+  auto size = pngImageSize(base::readFileText(file, 16 * 1024 * 1024).value_or(""));
   if (!size) return "CFBundleIconFile " + quotedText(named) + " is not a PNG image; the desktop's icon theme needs one";
   bool themed = std::find(std::begin(kIconSizes), std::end(kIconSizes), size->width) != std::end(kIconSizes);
   if (size->width != size->height || !themed)
