@@ -18,7 +18,19 @@ bool hasControl(const std::string& text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
-std::string quoted(const fs::path& path) { return "\"" + path.string() + "\""; }
+// A path for messages, one line whatever its name holds.
+std::string quoted(const fs::path& path) {
+  std::string text = "\"";
+  for (char c : path.string()) {
+    if (c == '\n')
+      text += "\\n";
+    else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+      text += '?';
+    else
+      text += c;
+  }
+  return text + "\"";
+}
 
 // Where the link at `relative` points, relative to its own folder, when that
 // stays inside the bundle; else a message.
