@@ -183,6 +183,11 @@ std::optional<std::string> writePackageTree(const PackagePlan& plan, const fs::p
   }
   if (auto problem = tree.file(fs::path("usr/share/metainfo") / (id + ".metainfo.xml"), metainfoText(plan)))
     return problem;
+  // The entry runs /usr/bin/tavero, which the tavero package this one depends on holds.
+  std::string entryPath = "usr/share/applications/" + id + ".desktop";
+  if (auto problem = tree.file(fs::path("usr/share/lintian/overrides") / plan.package,
+                               plan.package + ": desktop-command-not-in-package usr/bin/tavero [" + entryPath + "]\n"))
+    return problem;
   DocFields doc{.package = plan.package,
                 .version = plan.version,
                 .maintainer = plan.maintainer,

@@ -4,6 +4,7 @@
 //   usr/share/applications/<id>.desktop              runs it with /usr/bin/tavero, opens its URL schemes
 //   usr/share/icons/hicolor/<N>x<N>/apps/<id>.png    its icon, when it has one
 //   usr/share/metainfo/<id>.metainfo.xml             AppStream
+//   usr/share/lintian/overrides/<package>            the entry's command is in the tavero package
 //   usr/share/doc/<package>/copyright, changelog.Debian.gz (changelog.gz when
 //                                                    the version has no Debian revision: a native package)
 //   DEBIAN/control, DEBIAN/md5sums

@@ -180,6 +180,9 @@ TEST_F(PackageFolder, WritesTheTreeWithFixedModesAndTimes) {
       << entry;
   EXPECT_NE(entry.find("\nMimeType=x-scheme-handler/notes;\n"), std::string::npos) << entry;
   EXPECT_EQ(entry.find(root_.string()), std::string::npos);
+  EXPECT_EQ(readAll(stage / "usr/share/lintian/overrides/org.example.notes"),
+            "org.example.notes: desktop-command-not-in-package usr/bin/tavero "
+            "[usr/share/applications/org.example.notes.desktop]\n");
   // A revision: not a native package, so Debian's changelog name.
   EXPECT_TRUE(fs::exists(stage / "usr/share/doc/org.example.notes/changelog.Debian.gz"));
   std::string control = readAll(stage / "DEBIAN/control");
