@@ -11,6 +11,7 @@
 #include "app/DesktopEntry.h"
 #include "app/DeviceCommand.h"
 #include "app/ExitStatus.h"
+#include "app/PackageCommand.h"
 #include "app/RunCommand.h"
 #include "app/ServeCommand.h"
 #include "control/RunningShells.h"
@@ -33,6 +34,8 @@ void printUsage(std::ostream& out) {
          "  tavero install [--take-schemes] BUNDLE\n"
          "                                          make BUNDLE a desktop app that opens its URL schemes\n"
          "  tavero uninstall BUNDLE|BUNDLE-ID      remove it from the desktop again\n"
+         "  tavero package BUNDLE --deb [--output DIR]\n"
+         "                                          make a Debian package of the app in BUNDLE\n"
          "  tavero --version                       print the version\n"
          "\"tavero COMMAND --help\" describes a command.\n";
 }
@@ -80,6 +83,7 @@ int main(int argc, char** argv) {
   if (command == "device") {
     return runDevice(args, tavero::control::RunningShells::defaultFolder(), std::cout, std::cerr);
   }
+  if (command == "package") return runPackage(args, std::cout, std::cerr);
   if (command == "install" || command == "uninstall" || command == "open-url") {
     std::error_code ec;
     tavero::platform::GioSchemeHandlers schemeHandlers;

@@ -31,6 +31,15 @@ struct BundleInfo {
   // "CFBundleIconFile" (else the first of "CFBundleIconFiles"): an image
   // file inside the bundle folder, as a path relative to it.
   std::optional<std::string> iconFile;
+  // What `tavero package` reads besides the above (nothing when absent or
+  // empty): "CFBundleVersion", "TaveroPackageMaintainer" ("Name <mail>"),
+  // "TaveroPackageDescription", "TaveroPackageLicense" (an SPDX expression)
+  // and "NSHumanReadableCopyright".
+  std::optional<std::string> bundleVersion;
+  std::optional<std::string> packageMaintainer;
+  std::optional<std::string> packageDescription;
+  std::optional<std::string> packageLicense;
+  std::optional<std::string> copyright;
 
   // The folder with app.json and the pages.
   std::filesystem::path webappPath() const { return path / "webapp"; }

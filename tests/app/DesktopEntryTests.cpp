@@ -186,6 +186,10 @@ TEST_F(DesktopEntryTest, InstallRegistersTheSchemesAndUninstallTakesThemBack) {
       << "[Desktop Entry]\nType=Application\nName=Editor\nExec=/bin/true %f\nMimeType=text/plain;\n";
   std::ofstream(applications / "mimeinfo.cache")
       << "[MIME Cache]\nx-scheme-handler/notes=other.desktop;\ntext/plain=editor.desktop;\n";
+  // Another application's entry, which the cache keeps whether install
+  // edits it or update-desktop-database (desktop-file-utils) rebuilds it.
+  std::ofstream(applications / "editor.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Editor\nExec=/bin/true %f\nMimeType=text/plain;\n";
   // The desktop ignores entries whose program does not exist: the real one.
   ASSERT_TRUE(std::holds_alternative<DesktopEntry>(installDesktopEntry(notes, applications, TAVERO_BINARY)));
   ASSERT_TRUE(std::holds_alternative<DesktopEntry>(installDesktopEntry(notes, applications, TAVERO_BINARY)));

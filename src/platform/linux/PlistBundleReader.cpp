@@ -174,6 +174,11 @@ BundleInfo bundleFrom(plist_t dict, fs::path path) {
   info.allowsDownloads = boolValue(dict, "TaveroAllowsDownloads");
   info.urlSchemes = urlSchemesOf(dict);
   info.iconFile = iconFileOf(dict);
+  info.bundleVersion = stringValue(dict, "CFBundleVersion");
+  info.packageMaintainer = stringValue(dict, "TaveroPackageMaintainer");
+  info.packageDescription = stringValue(dict, "TaveroPackageDescription");
+  info.packageLicense = stringValue(dict, "TaveroPackageLicense");
+  info.copyright = stringValue(dict, "NSHumanReadableCopyright");
   return info;
 }
 
