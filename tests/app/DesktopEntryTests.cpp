@@ -180,10 +180,6 @@ TEST_F(DesktopEntryTest, InstallRegistersTheSchemesAndUninstallTakesThemBack) {
                                "<array><string>notes</string></array></dict></array>");
   fs::path applications = root_ / "data" / "applications";
   fs::create_directories(applications);
-  // Another app's entry and the cache listing it: whether update-desktop-database
-  // rebuilds the cache or it is edited by hand, the other app's line stays.
-  std::ofstream(applications / "editor.desktop")
-      << "[Desktop Entry]\nType=Application\nName=Editor\nExec=/bin/true %f\nMimeType=text/plain;\n";
   std::ofstream(applications / "mimeinfo.cache")
       << "[MIME Cache]\nx-scheme-handler/notes=other.desktop;\ntext/plain=editor.desktop;\n";
   // Another application's entry, which the cache keeps whether install
