@@ -37,14 +37,16 @@ void LocalMessageConnection::close() {
   boost::system::error_code ignored;
   socket_.close(ignored);
   helloTimer_.cancel();
-  writes_.clear();
+  // The answers waiting stay until the write under way (if any) has
+  // finished: it still reads the first of them.
   // Last: it may release this connection's owner's reference.
   if (onClosed_) std::exchange(onClosed_, nullptr)();
 }
 
 void LocalMessageConnection::readMore() {
   // Past the limit of requests under way, the shell reads nothing more
-  // from this connection until answers have gone out.
+  // from this connection until answers have gone out: a flood waits in the
+  // kernel's buffers and the sender's.
   if (reading_ || !isOpen() || unanswered_ >= options_->maxUnanswered) return;
   reading_ = true;
   socket_.async_read_some(boost::asio::buffer(readBuffer_),
@@ -57,7 +59,15 @@ void LocalMessageConnection::readMore() {
 
 void LocalMessageConnection::handleBytes(size_t count) {
   reader_.append(std::string_view(readBuffer_.data(), count));
-  while (auto frame = reader_.next()) {
+  handleFrames();
+}
+
+// Hands on the whole frames read, up to the limit of requests under way;
+// the rest wait in the reader until answers have gone out.
+void LocalMessageConnection::handleFrames() {
+  while (isOpen() && unanswered_ < options_->maxUnanswered) {
+    auto frame = reader_.next();
+    if (!frame) break;
     if (!handleFrame(std::move(*frame))) return close();
   }
   if (reader_.broken()) {
@@ -108,7 +118,7 @@ void LocalMessageConnection::answer(uint32_t id, bool rejected, std::string text
   }
   writes_.push_back(MessageFrame::encode(id, rejected ? MessageFrame::kRejectionTag : MessageFrame::kAnswerTag, text));
   writeNext();
-  readMore();
+  handleFrames();
 }
 
 void LocalMessageConnection::writeNext() {
@@ -117,7 +127,7 @@ void LocalMessageConnection::writeNext() {
   boost::asio::async_write(socket_, boost::asio::buffer(writes_.front()),
                            [self = shared_from_this()](const boost::system::error_code& ec, size_t) {
                              self->writing_ = false;
-                             if (ec) return self->close();
+                             if (ec || !self->isOpen()) return self->close();
                              self->writes_.pop_front();
                              self->writeNext();
                            });

@@ -31,6 +31,7 @@ class LocalMessageConnection : public std::enable_shared_from_this<LocalMessageC
  private:
   void readMore();
   void handleBytes(size_t count);
+  void handleFrames();
   bool handleFrame(wire::MessageFrame frame);
   void answer(uint32_t id, bool rejected, std::string text);
   void writeNext();
