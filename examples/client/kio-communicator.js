@@ -160,10 +160,11 @@ Kio.device = Kio.device || {};
         else call.resolve(call.sync ? (answer.result === undefined ? null : answer.result) : undefined);
       });
     }, (error) => {
-      // Rejected without the page token (403), or the channel itself failed
-      // (the document is going away, say).
+      // Rejected without the page token (403), the native road's connection
+      // lost (503), or the channel itself failed (the document is going
+      // away, say).
       const reason = String(error && error.message || error);
-      const status = reason.indexOf('refused') >= 0 ? 403 : 500;
+      const status = error && error.status || (reason.indexOf('refused') >= 0 ? 403 : 500);
       for (const call of batch) call.reject(refusal(call.command, status, reason));
     });
   }
@@ -177,8 +178,11 @@ Kio.device = Kio.device || {};
       const answer = new Promise((resolve, reject) => { settle = {resolve: resolve, reject: reject}; });
       const sent = native.calls.post(message, (kind, text) => {
         if (kind === 0) return settle.resolve(text);
-        if (kind !== 1) native.failed = true;
-        settle.reject(new Error(kind === 1 ? text : notServing));
+        if (kind === 1) return settle.reject(new Error(text));
+        native.failed = true;
+        const lost = new Error(notServing);
+        lost.status = 503;
+        settle.reject(lost);
       });
       if (sent) return answer;
       native.failed = true;

@@ -59,6 +59,10 @@ class WebSite : private net::HTTPConnectionDelegate {
     const frame = query.get('frame');
     const report = (key, value) => { new Image().src = '/report?' + frame + '.' + key + '=' + encodeURIComponent(String(value)); };
     report('globals', [typeof window.__taveroBridge, typeof window.Kio, typeof window.device].join());
+    // The web process extension's function: not in this window, and the
+    // app's page (another origin) keeps its own out of reach.
+    const parentNative = (() => { try { return typeof parent.__taveroNative; } catch (e) { return 'blocked'; } })();
+    report('native', [typeof window.__taveroNative, parentNative].join());
     const command = 'http://127.0.0.1:' + query.get('bridge') + '/?command=Attack%23record&sync=true&from=';
     new Image().src = command + 'image';
     fetch(command + 'nocors', {mode: 'no-cors'}).catch(() => {});
@@ -89,6 +93,7 @@ class WebSite : private net::HTTPConnectionDelegate {
         tried = true;
         setTimeout(() => {
           report('globals', [typeof window.__taveroBridge, JSON.stringify(device)].join());
+          report('native', typeof window.__taveroNative);
           setTimeout(() => history.back(), 200);
         }, 500);
       }
@@ -238,6 +243,7 @@ TEST_F(BridgeSecurityEndToEnd, AFramedWebSiteGetsNoCommandCarriedOutAndPagesRead
     const std::string name(frame);
     EXPECT_EQ(site.reports(name + ".globals"), std::vector<std::string>{"undefined,undefined,undefined"}) << frame;
     EXPECT_EQ(site.reports(name + ".channel"), std::vector<std::string>{"refused"}) << frame;
+    EXPECT_EQ(site.reports(name + ".native"), std::vector<std::string>{"undefined,blocked"}) << frame;
     // Refused without CORS consent: the site cannot even read the refusal.
     EXPECT_EQ(site.reports(name + ".read"), std::vector<std::string>{"failed"}) << frame;
   }
@@ -276,6 +282,7 @@ TEST_F(BridgeSecurityEndToEnd, AWebSiteTheAppNavigatesToGetsNothingMeantForTheAp
   EXPECT_TRUE(site.reports("invoke").empty()) << site.reports("invoke").front();
   EXPECT_TRUE(site.reports("device").empty()) << site.reports("device").front();
   EXPECT_EQ(site.reports("globals"), std::vector<std::string>{"undefined,"});
+  EXPECT_EQ(site.reports("native"), std::vector<std::string>{"undefined"});
 
   // Back on its own page, the app sets its callback up anew and gets answers.
   auto verdict = waitForVerdict(*shell);

@@ -2,6 +2,8 @@
 // view: bundle documents take that road for queued and synchronous calls,
 // no other frame gets its function, and with the extension switched off
 // pages take the message channel as before.
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "EndToEndFixture.h"
@@ -64,6 +66,28 @@ TEST_F(NativeCallsEndToEnd, WithTheExtensionSwitchedOffPagesCallOnTheMessageChan
   EXPECT_EQ(member(*verdict, "road"), "channel") << text(*verdict);
   expectCallsAnswered(*verdict);
   shell->terminate();
+}
+
+TEST_F(NativeCallsEndToEnd, WhenTheExtensionCannotReachTheShellCallsGoOnTheChannelAndHTTP) {
+  // Short: a socket's path has room for 107 bytes.
+  const fs::path runtime = fs::temp_directory_path() / ("tavero-rt-" + std::to_string(::getpid()));
+  auto shell = makeShell("native-app", [&](ShellApplication::Settings& settings) {
+    settings.runningShellsFolder = runtime;
+  });
+  // The extension is loaded and the page gets its function, but the socket
+  // is gone: the first call finds out, and every call still gets through.
+  const fs::path socket = runtime / ("calls-" + std::to_string(::getpid()) + ".sock");
+  ASSERT_TRUE(fs::exists(socket));
+  fs::remove(socket);
+  ASSERT_TRUE(shell->launch());
+  auto verdict = waitForVerdict(*shell);
+  ASSERT_TRUE(verdict) << "the page never reported";
+  EXPECT_EQ(member(*verdict, "road"), "native") << text(*verdict);
+  EXPECT_EQ(member(*verdict, "roadAfter"), "channel") << text(*verdict);
+  expectCallsAnswered(*verdict);
+  shell->terminate();
+  shell.reset();
+  fs::remove_all(runtime);
 }
 
 }  // namespace
