@@ -35,13 +35,20 @@ std::optional<fs::path> NativeCallRoad::extensionFolder() {
   if (switchedOff()) return std::nullopt;
   std::error_code ec;
   const fs::path program = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    // <prefix>/bin/tavero -> <prefix>/<libdir>/tavero/web-extensions
-    fs::path installed = program.parent_path().parent_path() / TAVERO_INSTALL_LIBDIR / "tavero" / "web-extensions";
-    if (holdsExtension(installed)) return installed;
+  if (ec) return std::nullopt;
+  // <prefix>/bin/tavero -> <prefix>/<libdir>/tavero/web-extensions
+  fs::path installed = program.parent_path().parent_path() / TAVERO_INSTALL_LIBDIR / "tavero" / "web-extensions";
+  if (holdsExtension(installed)) return installed;
+  // Run from a build tree (build/src/app/tavero, build/tests/e2e/...,
+  // build/bench/...): its root, which holds CMakeCache.txt, has the module
+  // in web-extensions/. Found from the program's place, so that the
+  // installed program names no build folder.
+  fs::path folder = program.parent_path();
+  for (int up = 0; up < 3 && folder.has_relative_path(); ++up) {
+    folder = folder.parent_path();
+    if (fs::is_regular_file(folder / "CMakeCache.txt", ec) && holdsExtension(folder / "web-extensions"))
+      return folder / "web-extensions";
   }
-  const fs::path built = TAVERO_BUILD_WEB_EXTENSIONS;
-  if (holdsExtension(built)) return built;
   return std::nullopt;
 }
 

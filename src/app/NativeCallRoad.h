@@ -37,8 +37,9 @@ class NativeCallRoad {
                                               const Settings& settings);
 
   // The folder holding the extension module: the installed one beside the
-  // program (<prefix>/<libdir>/tavero/web-extensions), else the build
-  // tree's; nothing when neither has it or TAVERO_WEB_EXTENSION=off.
+  // program (<prefix>/<libdir>/tavero/web-extensions), else the one of the
+  // build tree the program runs from (<build>/web-extensions); nothing when
+  // neither has it or TAVERO_WEB_EXTENSION=off.
   static std::optional<std::filesystem::path> extensionFolder();
   // A folder only this user may enter (mode 0700, owned by the user, not a
   // link), made when missing; why not otherwise.
