@@ -15,6 +15,7 @@ class NativeCallsEndToEnd : public EndToEndTest {
  protected:
   void TearDown() override {
     ::unsetenv("TAVERO_WEB_EXTENSION");
+    ::unsetenv("WEBKIT_FORCE_SANDBOX");
     EndToEndTest::TearDown();
   }
 
@@ -54,6 +55,21 @@ TEST_F(NativeCallsEndToEnd, BundleDocumentsCallThroughTheExtensionAndNoOtherFram
     const json::Value* native = frames->asObject().find(frame);
     EXPECT_TRUE(native && *native == json::Value("undefined")) << frame << " in " << text(*verdict);
   }
+  shell->terminate();
+}
+
+// WebKit's bubblewrap sandbox shows the web process only some folders: the
+// socket's must be among them.
+TEST_F(NativeCallsEndToEnd, InsideTheWebProcessSandboxPagesStillCallThroughTheExtension) {
+  if (std::system("bwrap --ro-bind / / true >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "bubblewrap cannot run here";
+  ::setenv("WEBKIT_FORCE_SANDBOX", "1", 1);
+  auto shell = makeShell("native-app");
+  ASSERT_TRUE(shell->launch());
+  auto verdict = waitForVerdict(*shell);
+  ASSERT_TRUE(verdict) << "the page never reported";
+  EXPECT_EQ(member(*verdict, "roadAfter"), "native") << text(*verdict);
+  expectCallsAnswered(*verdict);
   shell->terminate();
 }
 

@@ -217,8 +217,11 @@ void WebKitWebViewHost::useWebExtension(WebExtension extension) {
   const bool first = !webExtension_;
   webExtension_ = std::move(extension);
   webkit_web_context_set_web_extensions_directory(context_, webExtension_->folder.c_str());
-  if (webkit_web_context_get_sandbox_enabled(context_))
+  // Read-only is enough: connecting to a socket writes nothing to its file.
+  if (webkit_web_context_get_sandbox_enabled(context_)) {
     webkit_web_context_add_path_to_sandbox(context_, webExtension_->socketPath.parent_path().c_str(), TRUE);
+    log::debug("web view: the web process sandbox sees " + webExtension_->socketPath.parent_path().string());
+  }
   if (first) g_signal_connect(context_, "initialize-web-extensions", G_CALLBACK(initializeWebExtensions), this);
 }
 
