@@ -19,6 +19,14 @@ constexpr int kLost = 2;
 
 int kindOf(const MessageFrame& frame) { return frame.tag == MessageFrame::kAnswerTag ? kAnswer : kRejected; }
 
+// Said once per connection: the page client then takes its other roads.
+void reportFailure(const ShellSocket& socket, bool& reported) {
+  if (reported || !socket.failed()) return;
+  reported = true;
+  g_warning("tavero web extension: the connection to the shell failed (%s); pages call on the message channel",
+            socket.failure().c_str());
+}
+
 void callDone(JSCValue* done, int kind, const std::string& text) {
   JSCValue* result = jsc_value_function_call(done, G_TYPE_INT, kind, G_TYPE_STRING, text.c_str(), G_TYPE_NONE);
   if (result) g_object_unref(result);
@@ -63,25 +71,38 @@ gboolean NativeCalls::post(const char* message, JSCValue* done, PageCall* call) 
 }
 
 char* NativeCalls::postSync(const char* message, PageCall* call) {
-  ShellSocket& socket = call->calls->sync_;
-  if (!message || !socket.ensureConnected()) return nullptr;
-  const uint32_t id = call->calls->nextId_++;
-  if (!socket.write(id, call->page, message)) return nullptr;
+  NativeCalls& calls = *call->calls;
+  ShellSocket& socket = calls.sync_;
+  if (!message) return nullptr;
+  const uint32_t id = calls.takeId();
+  if (!socket.ensureConnected() || !socket.write(id, call->page, message)) {
+    reportFailure(socket, calls.syncFailureReported_);
+    return nullptr;
+  }
   // One call at a time on this connection: the next frame is its answer.
   auto frame = socket.read();
   if (!frame || frame->id != id) {
     socket.fail();
+    reportFailure(socket, calls.syncFailureReported_);
     return g_strdup_printf("%d", kLost);
   }
   std::string answer = std::to_string(kindOf(*frame)) + frame->body;
   return g_strndup(answer.data(), answer.size());
 }
 
+// Ids go round past 2^32 calls; 0 is the hello's.
+uint32_t NativeCalls::takeId() {
+  if (nextId_ == 0) nextId_ = 1;
+  return nextId_++;
+}
+
 bool NativeCalls::send(uint32_t page, const char* message, JSCValue* done) {
-  if (!async_.ensureConnected()) return false;
+  if (!async_.ensureConnected()) {
+    reportFailure(async_, asyncFailureReported_);
+    return false;
+  }
   watchAnswers();
-  uint32_t id = nextId_++;
-  if (id == 0) id = nextId_++;
+  const uint32_t id = takeId();
   if (!async_.write(id, page, message)) {
     failAll();
     return false;
@@ -120,6 +141,7 @@ void NativeCalls::readAnswers() {
 void NativeCalls::failAll() {
   if (watch_) g_source_remove(std::exchange(watch_, 0));
   async_.fail();
+  reportFailure(async_, asyncFailureReported_);
   auto waiting = std::move(waiting_);
   waiting_.clear();
   for (auto& [id, done] : waiting) callDone(done, kLost, "the connection to the shell was lost");

@@ -39,6 +39,7 @@ class NativeCalls {
   static gboolean post(const char* message, JSCValue* done, PageCall* call);
   static char* postSync(const char* message, PageCall* call);
 
+  uint32_t takeId();
   bool send(uint32_t page, const char* message, JSCValue* done);
   void watchAnswers();
   void readAnswers();
@@ -49,6 +50,8 @@ class NativeCalls {
   uint32_t nextId_ = 1;
   std::map<uint32_t, JSCValue*> waiting_;  // id -> done, referenced
   unsigned watch_ = 0;
+  bool asyncFailureReported_ = false;
+  bool syncFailureReported_ = false;
 };
 
 }  // namespace tavero::webextension

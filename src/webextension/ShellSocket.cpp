@@ -19,6 +19,7 @@ ShellSocket::~ShellSocket() {
 }
 
 void ShellSocket::fail() {
+  if (failure_.empty()) failure_ = errno ? std::strerror(errno) : "closed by the shell";
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   failed_ = true;
@@ -30,12 +31,14 @@ bool ShellSocket::ensureConnected() {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (socketPath_.empty() || socketPath_.size() >= sizeof(address.sun_path)) {
-    failed_ = true;
+    errno = ENAMETOOLONG;
+    fail();
     return false;
   }
   std::memcpy(address.sun_path, socketPath_.data(), socketPath_.size());
   // Non-blocking, so that reading what is there never waits; writes and
   // blocking reads wait with poll.
+  errno = 0;
   fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
     fail();
@@ -53,6 +56,7 @@ bool ShellSocket::write(uint32_t id, uint32_t tag, std::string_view body) {
     if (count > 0) {
       sent += static_cast<size_t>(count);
     } else if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
+      errno = 0;
       pollfd waiting{.fd = fd_, .events = POLLOUT, .revents = 0};
       ::poll(&waiting, 1, -1);
     } else {
@@ -74,6 +78,7 @@ bool ShellSocket::readAvailable(std::vector<wire::MessageFrame>& frames) {
     }
     if (count < 0 && errno == EINTR) continue;
     const bool open = count < 0 && errno == EAGAIN;
+    if (count == 0) errno = 0;  // the shell closed it
     while (auto frame = reader_.next()) frames.push_back(std::move(*frame));
     if (!open || reader_.broken()) {
       fail();
@@ -91,10 +96,14 @@ std::optional<wire::MessageFrame> ShellSocket::read() {
     if (::poll(&waiting, 1, -1) < 0 && errno != EINTR) break;
     char buffer[64 * 1024];
     ssize_t count = ::recv(fd_, buffer, sizeof(buffer), 0);
-    if (count > 0)
+    if (count > 0) {
       reader_.append(std::string_view(buffer, static_cast<size_t>(count)));
-    else if (count == 0 || (errno != EAGAIN && errno != EINTR))
+    } else if (count == 0) {
+      errno = 0;  // the shell closed it
       break;
+    } else if (errno != EAGAIN && errno != EINTR) {
+      break;
+    }
   }
   fail();
   return std::nullopt;

@@ -42,12 +42,15 @@ class ShellSocket {
   bool readAvailable(std::vector<wire::MessageFrame>& frames);
 
   void fail();
+  // Why the socket failed (errno's words), empty while it has not.
+  const std::string& failure() const { return failure_; }
 
  private:
   std::string socketPath_;
   std::string token_;
   int fd_ = -1;
   bool failed_ = false;
+  std::string failure_;
   wire::FrameReader reader_;
 };
 
