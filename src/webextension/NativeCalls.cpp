@@ -20,8 +20,9 @@ constexpr int kLost = 2;
 int kindOf(const MessageFrame& frame) { return frame.tag == MessageFrame::kAnswerTag ? kAnswer : kRejected; }
 
 // Said once per connection: the page client then takes its other roads.
+// The shell closing it is no failure: it does so when the app ends.
 void reportFailure(const ShellSocket& socket, bool& reported) {
-  if (reported || !socket.failed()) return;
+  if (reported || !socket.failed() || socket.closedByShell()) return;
   reported = true;
   g_warning("tavero web extension: the connection to the shell failed (%s); pages call on the message channel",
             socket.failure().c_str());

@@ -19,7 +19,7 @@ ShellSocket::~ShellSocket() {
 }
 
 void ShellSocket::fail() {
-  if (failure_.empty()) failure_ = errno ? std::strerror(errno) : "closed by the shell";
+  if (failure_.empty()) failure_ = errno ? std::strerror(errno) : kClosedByShell;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   failed_ = true;

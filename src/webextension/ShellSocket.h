@@ -44,8 +44,10 @@ class ShellSocket {
   void fail();
   // Why the socket failed (errno's words), empty while it has not.
   const std::string& failure() const { return failure_; }
+  bool closedByShell() const { return failure_ == kClosedByShell; }
 
  private:
+  static constexpr const char* kClosedByShell = "closed by the shell";
   std::string socketPath_;
   std::string token_;
   int fd_ = -1;
