@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -220,6 +221,14 @@ class BridgeSecurityEndToEnd : public EndToEndTest {
   std::atomic<int> attackCalls_{0};
 };
 
+// Pages call on the message channel and HTTP, as without the web process
+// extension, while it lives: for the checks of the HTTP bridge itself.
+class HTTPRoadsOnly {
+ public:
+  HTTPRoadsOnly() { ::setenv("TAVERO_WEB_EXTENSION", "off", 1); }
+  ~HTTPRoadsOnly() { ::unsetenv("TAVERO_WEB_EXTENSION"); }
+};
+
 TEST_F(BridgeSecurityEndToEnd, AFramedWebSiteGetsNoCommandCarriedOutAndPagesReadOnlyTheirOwnFiles) {
   WebSite site;
   auto shell = makeAttackedShell("attack-app", site.address());
@@ -359,6 +368,7 @@ TEST_F(BridgeSecurityEndToEnd, NoPageLoadsWhenTheWebViewsContentRulesCannotBeHad
 using testing::IPv6Squatter;
 
 TEST_F(BridgeSecurityEndToEnd, APortAnotherProgramHoldsNeverSeesThePagesRequests) {
+  HTTPRoadsOnly httpRoads;  // the page's sendSync goes to the port the shell took
   IPv6Squatter squatter;
   if (!squatter.ok()) GTEST_SKIP() << "this machine has no IPv6 loopback";
   auto shell = makeAttackedShell("squat-app", "", squatter.port());
@@ -374,6 +384,7 @@ TEST_F(BridgeSecurityEndToEnd, APortAnotherProgramHoldsNeverSeesThePagesRequests
 }
 
 TEST_F(BridgeSecurityEndToEnd, AConnectionFloodBeforeLaunchLeavesTheAppWorking) {
+  HTTPRoadsOnly httpRoads;  // the page's sendSync goes through the flooded listener
   auto shell = makeAttackedShell("squat-app", "");
   const uint16_t port = shell->bridge().port();
   // Another program opens many connections and sends half a request on each.
