@@ -25,10 +25,14 @@
 // gets them called as before; the promise then has a handler of its own, so
 // that its rejection is not reported as unhandled.
 //
-// Calls travel on the shell's message channel when there is one: the calls
-// a page makes in one task go to the shell together, and their answers
-// come back in order. Without the channel (a page not run by the shell's
-// web view) each call is one GET to the shell's HTTP bridge. Either way the
+// Calls take the fastest road the document has (road(), the one place that
+// chooses): the shell's web process extension, whose function carries them
+// from the web process straight to the shell (synchronous ones too), else
+// the shell's message channel; on either, the calls a page makes in one
+// task go to the shell together, and their answers come back in order.
+// When the extension's connection fails, calls go the channel's way.
+// Without either (a page not run by the shell's web view) each call is one
+// GET to the shell's HTTP bridge. Either way the
 // shell's page token goes with every call: it is what tells the shell that
 // the call comes from the application and not from web content it shows.
 var Kio = window.Kio || {};
@@ -62,6 +66,17 @@ Kio.device = Kio.device || {};
   const handlers = window.webkit && window.webkit.messageHandlers;
   const channel = shell && handlers && handlers.tavero;
   const maxCallsPerMessage = 512;
+
+  // The web process extension's function, given to the bundle's documents
+  // only; taken from the window before the page's own scripts run.
+  const native = shell && window.__taveroNative ? {calls: window.__taveroNative, failed: false} : null;
+  if (window.__taveroNative) delete window.__taveroNative;
+
+  // The road calls take: 'native', 'channel' or 'http'.
+  function road() {
+    if (native && !native.failed) return 'native';
+    return channel ? 'channel' : 'http';
+  }
 
   // Each document numbers its callbacks from a random point: an answer the
   // shell sends for a document that is gone (a watch it had not ended yet)
@@ -133,7 +148,7 @@ Kio.device = Kio.device || {};
       token: shell.token,
       calls: batch.map((call) => ({command: call.command, sync: call.sync, args: call.texts})),
     });
-    channel.postMessage(message).then((text) => {
+    post(message).then((text) => {
       const answers = JSON.parse(text);
       if (!Array.isArray(answers)) {  // the whole message refused: {status, refusal}
         for (const call of batch) call.reject(refusal(call.command, answers.status, answers.refusal));
@@ -145,12 +160,56 @@ Kio.device = Kio.device || {};
         else call.resolve(call.sync ? (answer.result === undefined ? null : answer.result) : undefined);
       });
     }, (error) => {
-      // Rejected without the page token (403), or the channel itself failed
-      // (the document is going away, say).
+      // Rejected without the page token (403), the native road's connection
+      // lost (503), or the channel itself failed (the document is going
+      // away, say).
       const reason = String(error && error.message || error);
-      const status = reason.indexOf('refused') >= 0 ? 403 : 500;
+      const status = error && error.status || (reason.indexOf('refused') >= 0 ? 403 : 500);
       for (const call of batch) call.reject(refusal(call.command, status, reason));
     });
+  }
+
+  // Sends a message of calls on the native road or the channel; a promise of
+  // the answer's text. A lost native connection fails the calls under way
+  // (the shell may have run them) and sends later ones on the channel.
+  function post(message) {
+    if (road() === 'native') {
+      let settle = null;
+      const answer = new Promise((resolve, reject) => { settle = {resolve: resolve, reject: reject}; });
+      const sent = native.calls.post(message, (kind, text) => {
+        if (kind === 0) return settle.resolve(text);
+        if (kind === 1) return settle.reject(new Error(text));
+        native.failed = true;
+        const lost = new Error(notServing);
+        lost.status = 503;
+        settle.reject(lost);
+      });
+      if (sent) return answer;
+      native.failed = true;
+    }
+    return channel.postMessage(message);
+  }
+
+  // A synchronous call on the native road: its result, or undefined when it
+  // could not be sent (then the caller takes another road).
+  function postSync(command, texts) {
+    const reply = native.calls.postSync(JSON.stringify({
+      token: shell.token, calls: [{command: command, sync: true, args: texts}]}));
+    if (reply === null || reply === undefined) {
+      native.failed = true;
+      return undefined;
+    }
+    const kind = reply.charAt(0), text = reply.slice(1);
+    if (kind === '1') throw refusal(command, 403, text);
+    if (kind !== '0') {
+      native.failed = true;
+      throw refusal(command, 503, notServing);
+    }
+    const answers = JSON.parse(text);
+    if (!Array.isArray(answers)) throw refusal(command, answers.status, answers.refusal);
+    const answer = answers[0] || {status: 500};
+    if (answer.status !== 200) throw refusal(command, answer.status);
+    return answer.result === undefined ? null : answer.result;
   }
 
   // Sends a command; resolves with the parsed answer of a sync call (null
@@ -162,7 +221,7 @@ Kio.device = Kio.device || {};
     options = options || {};
     const texts = argumentTexts(args, options.keepCallbacks);
     const sync = !!options.sync;
-    if (channel) {
+    if (road() !== 'http') {
       return new Promise((resolve, reject) => {
         if (pending.length === 0) queueMicrotask(flush);
         pending.push({command: command, sync: sync, texts: texts, resolve: resolve, reject: reject});
@@ -184,7 +243,12 @@ Kio.device = Kio.device || {};
   // synchronously. Returns the parsed answer or throws. It holds the page
   // still while the shell works: prefer send().
   function sendSync(command, args) {
-    const body = query(command, argumentTexts(args, false), true);
+    const texts = argumentTexts(args, false);
+    if (road() === 'native') {
+      const result = postSync(command, texts);
+      if (result !== undefined) return result;
+    }
+    const body = query(command, texts, true);
     const request = new XMLHttpRequest();
     try {
       // Long arguments go in a form body: a request line has a size limit.
@@ -323,7 +387,8 @@ Kio.device = Kio.device || {};
   const communicator = Object.freeze({send: send, sendSync: sendSync, invoke: invoke, callback: callback, forget: forget,
                                       call: call, report: report, expect: expect, expectRange: expectRange,
                                       oneOf: oneOf, integerIn: integerIn, notNegative: notNegative,
-                                      codeOf: codeOf, request: request, settle: settle, ordered: !!channel});
+                                      codeOf: codeOf, request: request, settle: settle, road: road,
+                                      ordered: road() !== 'http'});
   Kio.TaveroError = TaveroError;
   Object.defineProperty(Kio.device, 'Communicator', {value: communicator, enumerable: true, writable: false,
                                                      configurable: !shell});

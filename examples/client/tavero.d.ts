@@ -87,7 +87,13 @@ interface TaveroCommunicator {
   /** Hands a promise's outcome to the page's callbacks; returns the promise. */
   settle<T>(promise: Promise<T>, success?: ((value: T) => void) | null, failure?: ((reason: any) => void) | null,
             asFailure?: (error: any) => unknown): Promise<T>;
-  /** True when calls travel on the message channel, in order. */
+  /**
+   * The road calls take now: the web process extension straight to the shell
+   * ('native'), the message channel, or HTTP; 'native' gives way to 'channel'
+   * when its connection fails.
+   */
+  road(): 'native' | 'channel' | 'http';
+  /** True when calls travel on the extension or the message channel, in order. */
   readonly ordered: boolean;
 }
 

@@ -165,6 +165,11 @@ void ShellApplication::openPageChannel() {
         mainThread_.post(std::move(deliver));
     });
   });
+  nativeCalls_ = NativeCallRoad::open(
+      *bridge_, *webViewHost_,
+      {.pageToken = pageToken_,
+       .runtimeFolder = settings_.runningShellsFolder.value_or(control::RunningShells::defaultFolder()),
+       .onlyShellProcesses = settings_.onlyShellClients});
 }
 
 void ShellApplication::makeDeviceServices() {
@@ -260,6 +265,7 @@ ShellApplication::~ShellApplication() {
   // The bridge goes first: no request may reach a module or the engine
   // while they are being taken down.
   webViewHost_->setPageMessageHandler({});
+  nativeCalls_.reset();
   delegate_.reset();
   bridge_.reset();
   // The store reports on a thread of its own; none may reach a module

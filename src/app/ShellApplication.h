@@ -16,6 +16,7 @@
 #include "app/DesktopNotificationRelay.h"
 #include "app/DevelopmentServer.h"
 #include "app/MediaPlatform.h"
+#include "app/NativeCallRoad.h"
 #include "app/PageCommands.h"
 #include "bridge/CallbackDelivery.h"
 #include "bridge/ModuleRegistry.h"
@@ -181,6 +182,9 @@ class ShellApplication {
   // streams and timers they run) end before what they deliver through.
   bridge::ModuleRegistry modules_;
   std::unique_ptr<bridge::QLTaveroBridge> bridge_;
+  // Page calls through the web process extension (null: off); it serves on
+  // the bridge's worker thread, so it goes before the bridge.
+  std::unique_ptr<NativeCallRoad> nativeCalls_;
   modules::ModuleAppEvents appEvents_{modules_};
   std::unique_ptr<host::TQAppDelegate> delegate_;
   // With Settings::watchWebapp; the watchers go before the reloader they report to.

@@ -20,8 +20,10 @@ let unhandled = [];
 process.on('unhandledRejection', (reason) => unhandled.push(reason));
 
 // A page with the client loaded; `calls` holds what it sent, `failNext`
-// makes the next request fail as a network error would.
-function page() {
+// makes the next request fail as a network error would. `globals` are what
+// the shell gives the window before the client runs (the page token, the
+// message channel, the web process extension's function).
+function page(globals) {
   const calls = [];
   const bridge = {failNext: false};
   const window = {
@@ -37,6 +39,7 @@ function page() {
       return Promise.resolve({ok: true, status: 200, text: () => Promise.resolve('')});
     },
   };
+  Object.assign(window, globals || {});
   window.window = window;
   const context = vm.createContext(window);
   const scripts = fs.readdirSync(clientDir).filter((name) => name.endsWith('.js') && name !== 'kio-communicator.js');
@@ -54,11 +57,103 @@ function page() {
 
 const settled = () => new Promise((resolve) => setTimeout(resolve, 0));
 
+// A page run by the shell with the web process extension: `native` holds
+// the messages its function was given (and the answers to hand back),
+// `channel` those of the message channel, `xhr` the synchronous requests.
+function nativePage() {
+  const native = {sent: [], sendable: true, syncAnswers: []};
+  const channel = {sent: []};
+  const xhr = {sent: []};
+  const globals = {
+    __taveroBridge: {token: 'T', port: 3000},
+    webkit: {messageHandlers: {tavero: {postMessage: (message) => {
+      channel.sent.push(JSON.parse(message));
+      return Promise.resolve(JSON.stringify([{status: 200, result: 'by channel'}]));
+    }}}},
+    __taveroNative: {
+      post: (message, done) => {
+        if (!native.sendable) return false;
+        native.sent.push({message: JSON.parse(message), done: done});
+        return true;
+      },
+      postSync: (message) => {
+        native.sent.push({message: JSON.parse(message)});
+        return native.syncAnswers.shift();
+      },
+    },
+    XMLHttpRequest: class {
+      open(method, url) { xhr.sent.push(url); }
+      send() { this.status = 200; this.responseText = '"by XHR"'; }
+    },
+  };
+  return Object.assign(page(globals), {native, channel, xhr});
+}
+
 function throwsRange(fn, pattern) {
   assert.throws(fn, (error) => error.name === 'RangeError' && error.code === 1001 && pattern.test(error.message));
 }
 
 const tests = {
+  async theExtensionsRoadCarriesBatchesAndHandsBackAnswersRefusalsAndLosses() {
+    const {Kio, native, channel, window} = nativePage();
+    const Communicator = Kio.device.Communicator;
+    assert.strictEqual(Communicator.road(), 'native');
+    assert.strictEqual(window.__taveroNative, undefined);  // taken before the page's scripts run
+    const first = Communicator.send('SQLite#getVersion', {databaseId: 1}, {sync: true});
+    const second = Communicator.send('Bench#ping', {});
+    await settled();
+    assert.strictEqual(native.sent.length, 1);  // one message for the task's calls
+    const message = native.sent[0].message;
+    assert.strictEqual(message.token, 'T');
+    assert.deepStrictEqual(message.calls.map((call) => [call.command, call.sync]),
+                           [['SQLite#getVersion', true], ['Bench#ping', false]]);
+    native.sent[0].done(0, JSON.stringify([{status: 200, result: '1.0'}, {status: 200}]));
+    assert.strictEqual(await first, '1.0');
+    assert.strictEqual(await second, undefined);
+
+    const refused = Communicator.send('Bench#ping', {});
+    await settled();
+    native.sent[1].done(1, 'refused: only the application\'s own documents may call the shell');
+    await assert.rejects(refused, (e) => e.code === 1000 && e.status === 403);
+
+    // The shell went away with a call under way: that call fails (it may
+    // have been carried out), later ones take the channel.
+    const lost = Communicator.send('Bench#ping', {});
+    await settled();
+    native.sent[2].done(2, 'the connection to the shell was lost');
+    await assert.rejects(lost, (e) => e.code === 1000 && e.status === 503);
+    assert.strictEqual(Communicator.road(), 'channel');
+    assert.strictEqual(await Communicator.send('Bench#ping', {}, {sync: true}), 'by channel');
+    assert.strictEqual(native.sent.length, 3);
+  },
+
+  async callsTheExtensionCannotSendGoOnTheChannelAndSyncCallsOnHTTP() {
+    const unsent = nativePage();
+    unsent.native.sendable = false;  // its socket could not be reached
+    assert.strictEqual(await unsent.Kio.device.Communicator.send('Bench#ping', {}, {sync: true}), 'by channel');
+    assert.strictEqual(unsent.channel.sent.length, 1);
+    assert.strictEqual(unsent.Kio.device.Communicator.road(), 'channel');
+
+    const {Kio, native, xhr} = nativePage();
+    const Communicator = Kio.device.Communicator;
+    native.syncAnswers = ['0' + JSON.stringify([{status: 200, result: {rows: [1, 2]}}]),
+                          '0' + JSON.stringify([{status: 404}]),
+                          '0' + JSON.stringify({status: 503, refusal: 'the shell is not serving'}),
+                          '1refused: only the application\'s own documents may call the shell',
+                          null];
+    assert.strictEqual(JSON.stringify(Communicator.sendSync('SQLite#executeStatement', {sql: 'SELECT 1'})),
+                       '{"rows":[1,2]}');
+    assert.strictEqual(native.sent[0].message.calls[0].args.sql, 'SELECT 1');
+    assert.throws(() => Communicator.sendSync('Bench#nothing', {}), (e) => e.code === 1000 && e.status === 404);
+    assert.throws(() => Communicator.sendSync('Bench#ping', {}), (e) => e.status === 503 && /not serving/.test(e.message));
+    assert.throws(() => Communicator.sendSync('Bench#ping', {}), (e) => e.code === 1000 && e.status === 403);
+    assert.strictEqual(xhr.sent.length, 0);
+    // Not sent at all: the same call goes by HTTP, and so do later ones.
+    assert.strictEqual(Communicator.sendSync('Bench#ping', {}), 'by XHR');
+    assert.strictEqual(xhr.sent.length, 1);
+    assert.strictEqual(Communicator.road(), 'channel');
+  },
+
   async cameraPromiseResolvesThePictureAndCallbacksGetWhatTheyAlwaysGot() {
     const {Kio, answer, last} = page();
     const picture = Kio.camera.getPicture({sourceType: 0});

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -59,6 +60,10 @@ class WebSite : private net::HTTPConnectionDelegate {
     const frame = query.get('frame');
     const report = (key, value) => { new Image().src = '/report?' + frame + '.' + key + '=' + encodeURIComponent(String(value)); };
     report('globals', [typeof window.__taveroBridge, typeof window.Kio, typeof window.device].join());
+    // The web process extension's function: not in this window, and the
+    // app's page (another origin) keeps its own out of reach.
+    const parentNative = (() => { try { return typeof parent.__taveroNative; } catch (e) { return 'blocked'; } })();
+    report('native', [typeof window.__taveroNative, parentNative].join());
     const command = 'http://127.0.0.1:' + query.get('bridge') + '/?command=Attack%23record&sync=true&from=';
     new Image().src = command + 'image';
     fetch(command + 'nocors', {mode: 'no-cors'}).catch(() => {});
@@ -89,6 +94,7 @@ class WebSite : private net::HTTPConnectionDelegate {
         tried = true;
         setTimeout(() => {
           report('globals', [typeof window.__taveroBridge, JSON.stringify(device)].join());
+          report('native', typeof window.__taveroNative);
           setTimeout(() => history.back(), 200);
         }, 500);
       }
@@ -215,6 +221,14 @@ class BridgeSecurityEndToEnd : public EndToEndTest {
   std::atomic<int> attackCalls_{0};
 };
 
+// Pages call on the message channel and HTTP, as without the web process
+// extension, while it lives: for the checks of the HTTP bridge itself.
+class HTTPRoadsOnly {
+ public:
+  HTTPRoadsOnly() { ::setenv("TAVERO_WEB_EXTENSION", "off", 1); }
+  ~HTTPRoadsOnly() { ::unsetenv("TAVERO_WEB_EXTENSION"); }
+};
+
 TEST_F(BridgeSecurityEndToEnd, AFramedWebSiteGetsNoCommandCarriedOutAndPagesReadOnlyTheirOwnFiles) {
   WebSite site;
   auto shell = makeAttackedShell("attack-app", site.address());
@@ -238,6 +252,7 @@ TEST_F(BridgeSecurityEndToEnd, AFramedWebSiteGetsNoCommandCarriedOutAndPagesRead
     const std::string name(frame);
     EXPECT_EQ(site.reports(name + ".globals"), std::vector<std::string>{"undefined,undefined,undefined"}) << frame;
     EXPECT_EQ(site.reports(name + ".channel"), std::vector<std::string>{"refused"}) << frame;
+    EXPECT_EQ(site.reports(name + ".native"), std::vector<std::string>{"undefined,blocked"}) << frame;
     // Refused without CORS consent: the site cannot even read the refusal.
     EXPECT_EQ(site.reports(name + ".read"), std::vector<std::string>{"failed"}) << frame;
   }
@@ -276,6 +291,7 @@ TEST_F(BridgeSecurityEndToEnd, AWebSiteTheAppNavigatesToGetsNothingMeantForTheAp
   EXPECT_TRUE(site.reports("invoke").empty()) << site.reports("invoke").front();
   EXPECT_TRUE(site.reports("device").empty()) << site.reports("device").front();
   EXPECT_EQ(site.reports("globals"), std::vector<std::string>{"undefined,"});
+  EXPECT_EQ(site.reports("native"), std::vector<std::string>{"undefined"});
 
   // Back on its own page, the app sets its callback up anew and gets answers.
   auto verdict = waitForVerdict(*shell);
@@ -352,6 +368,7 @@ TEST_F(BridgeSecurityEndToEnd, NoPageLoadsWhenTheWebViewsContentRulesCannotBeHad
 using testing::IPv6Squatter;
 
 TEST_F(BridgeSecurityEndToEnd, APortAnotherProgramHoldsNeverSeesThePagesRequests) {
+  HTTPRoadsOnly httpRoads;  // the page's sendSync goes to the port the shell took
   IPv6Squatter squatter;
   if (!squatter.ok()) GTEST_SKIP() << "this machine has no IPv6 loopback";
   auto shell = makeAttackedShell("squat-app", "", squatter.port());
@@ -367,6 +384,7 @@ TEST_F(BridgeSecurityEndToEnd, APortAnotherProgramHoldsNeverSeesThePagesRequests
 }
 
 TEST_F(BridgeSecurityEndToEnd, AConnectionFloodBeforeLaunchLeavesTheAppWorking) {
+  HTTPRoadsOnly httpRoads;  // the page's sendSync goes through the flooded listener
   auto shell = makeAttackedShell("squat-app", "");
   const uint16_t port = shell->bridge().port();
   // Another program opens many connections and sends half a request on each.

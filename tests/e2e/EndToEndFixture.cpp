@@ -22,6 +22,8 @@ TQProbe::TQProbe(bridge::CallbackDelivery& callbacks) {
     answer.append("page", call.pageName());
     callbacks.invokeCallback(call.integer("success"), json::Value(std::move(answer)), call.pageName());
   });
+  // Answers a synchronous call with its "value" text.
+  addOperation("text", [](bridge::Invocation& call) { call.setResult(std::string(call.text("value"))); });
   addOperation("verdict", [this](bridge::Invocation& call) {
     std::lock_guard lock(mutex_);
     const json::Value* verdict = call.arguments().find("verdict");

@@ -29,7 +29,8 @@ struct CommandOutput {
 };
 
 // What pages report: "Probe#echo" calls back with the value and the page's
-// name, "Probe#verdict" hands the page's findings to the test.
+// name, "Probe#text" answers a synchronous call with its value, and
+// "Probe#verdict" hands the page's findings to the test.
 class TQProbe : public bridge::TQW3CAction {
  public:
   explicit TQProbe(bridge::CallbackDelivery& callbacks);

@@ -25,6 +25,10 @@ for file in bin/tavero share/tavero/client/kio-communicator.js share/tavero/clie
   [ -s "$prefix/$file" ] || fail "$file is not installed"
 done
 [ -x "$prefix/bin/tavero" ] || fail "bin/tavero is not executable"
+# The web process extension, in <libdir>/tavero/web-extensions (libdir may
+# carry the machine's multiarch folder).
+extension=$(find "$prefix" -path '*/tavero/web-extensions/libtavero-web-extension.so')
+[ -n "$extension" ] || fail "the web process extension is not installed"
 grep -q '^\.SS "tavero run"' "$prefix/share/man/man1/tavero.1" ||
   fail "the man page does not describe tavero run"
 for tree in "$source_dir" "$build_dir"; do
@@ -38,8 +42,10 @@ cat >"$work/use-installed.sh" <<'SCRIPT'
 set -eu
 work=$1
 cd "$work"
-timeout 120 "$work/prefix/bin/tavero" run "$work/demo" --headless --port 0 --home "$work/home" \
-  --screenshot "$work/shot.png"
+TAVERO_LOG=debug timeout 120 "$work/prefix/bin/tavero" run "$work/demo" --headless --port 0 --home "$work/home" \
+  --screenshot "$work/shot.png" 2>"$work/run.log"
+grep -q "native calls: pages call through the web process extension in $work/prefix/" "$work/run.log" ||
+  { echo "install-test: the installed web process extension is not used" >&2; grep "native calls" "$work/run.log" >&2; exit 1; }
 printf '\211PNG\r\n\032\n' >"$work/png-signature"
 cmp -s -n 8 "$work/png-signature" "$work/shot.png" || { echo "install-test: shot.png is no PNG" >&2; exit 1; }
 

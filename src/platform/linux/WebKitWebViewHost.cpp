@@ -212,6 +212,32 @@ void WebKitWebViewHost::setBundleDocuments(BundleDocuments documents) {
                                 [gate](WebKitUserContentFilter* filter) { gate->open(filter); });
 }
 
+void WebKitWebViewHost::useWebExtension(WebExtension extension) {
+  base::requireMainThread("WebKitWebViewHost::useWebExtension");
+  const bool first = !webExtension_;
+  webExtension_ = std::move(extension);
+  webkit_web_context_set_web_extensions_directory(context_, webExtension_->folder.c_str());
+  // Read-only is enough: connecting to a socket writes nothing to its file.
+  if (webkit_web_context_get_sandbox_enabled(context_)) {
+    webkit_web_context_add_path_to_sandbox(context_, webExtension_->socketPath.parent_path().c_str(), TRUE);
+    log::debug("web view: the web process sandbox sees " + webExtension_->socketPath.parent_path().string());
+  }
+  if (first) g_signal_connect(context_, "initialize-web-extensions", G_CALLBACK(initializeWebExtensions), this);
+}
+
+// Each new web process gets the settings as they are when it starts.
+void WebKitWebViewHost::initializeWebExtensions(WebKitWebContext* context, void* self) {
+  auto* host = static_cast<WebKitWebViewHost*>(self);
+  GVariantBuilder patterns;
+  g_variant_builder_init(&patterns, G_VARIANT_TYPE("as"));
+  if (host->bundle_)
+    for (const auto& pattern : host->bundle_->urlPatterns) g_variant_builder_add(&patterns, "s", pattern.c_str());
+  const std::string developmentOrigin = host->bundle_ ? host->bundle_->developmentOrigin : std::string();
+  webkit_web_context_set_web_extensions_initialization_user_data(
+      context, g_variant_new("(ssass)", host->webExtension_->socketPath.c_str(),
+                             host->webExtension_->pageToken.c_str(), &patterns, developmentOrigin.c_str()));
+}
+
 void WebKitWebViewHost::setPageMessageHandler(PageMessageHandler handler) { *messageHandler_ = std::move(handler); }
 
 void WebKitWebViewHost::showWindow() {

@@ -64,6 +64,18 @@ class WebKitWebViewHost : public WebViewHost {
   void setBundleDocuments(BundleDocuments documents) override;
   void setPageMessageHandler(PageMessageHandler handler) override;
 
+  // The shell's web process extension (src/webextension): WebKit loads the
+  // modules of `folder` into every web process started from now on, and
+  // gives them the socket of page calls, the page token and the bundle
+  // documents' rule as set then (setBundleDocuments). The socket's folder is
+  // made visible to the web process sandbox when that is on.
+  struct WebExtension {
+    std::filesystem::path folder;
+    std::filesystem::path socketPath;
+    std::string pageToken;
+  };
+  void useWebExtension(WebExtension extension);
+
   // Writes a PNG of what the window shows; `done(ok)` runs on the main
   // thread when the file is written (or could not be).
   // The app's window, for dialogs and cues shown over it.
@@ -89,8 +101,11 @@ class WebKitWebViewHost : public WebViewHost {
   // The view a new automation session drives: the window's content, once.
   WebKitWebView* viewForAutomation();
 
+  static void initializeWebExtensions(WebKitWebContext* context, void* self);
+
   Options options_;
   WebKitWebContext* context_;
+  std::optional<WebExtension> webExtension_;
   std::unique_ptr<DownloadGuard> downloads_;
   GtkWidget* window_;
   WebKitPageView* content_ = nullptr;  // not owned

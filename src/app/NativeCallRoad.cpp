@@ -1,0 +1,121 @@
+#include "app/NativeCallRoad.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "bridge/PageToken.h"
+#include "log/Log.h"
+#include "platform/linux/ProcessAncestry.h"
+
+namespace tavero::app {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kExtensionModule = "libtavero-web-extension.so";
+
+bool switchedOff() {
+  const char* value = std::getenv("TAVERO_WEB_EXTENSION");
+  return value && (std::strcmp(value, "off") == 0 || std::strcmp(value, "0") == 0);
+}
+
+bool holdsExtension(const fs::path& folder) {
+  std::error_code ec;
+  return fs::is_regular_file(folder / kExtensionModule, ec);
+}
+
+}  // namespace
+
+std::optional<fs::path> NativeCallRoad::extensionFolder() {
+  if (switchedOff()) return std::nullopt;
+  std::error_code ec;
+  const fs::path program = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return std::nullopt;
+  // <prefix>/bin/tavero -> <prefix>/<libdir>/tavero/web-extensions
+  fs::path installed = program.parent_path().parent_path() / TAVERO_INSTALL_LIBDIR / "tavero" / "web-extensions";
+  if (holdsExtension(installed)) return installed;
+  // Run from a build tree (build/src/app/tavero, build/tests/e2e/...,
+  // build/bench/...): its root, which holds CMakeCache.txt, has the module
+  // in web-extensions/. Found from the program's place, so that the
+  // installed program names no build folder.
+  fs::path folder = program.parent_path();
+  for (int up = 0; up < 3 && folder.has_relative_path(); ++up) {
+    folder = folder.parent_path();
+    if (fs::is_regular_file(folder / "CMakeCache.txt", ec) && holdsExtension(folder / "web-extensions"))
+      return folder / "web-extensions";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> NativeCallRoad::makePrivateRuntimeFolder(const fs::path& folder) {
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    std::error_code ec;
+    fs::create_directories(folder.parent_path(), ec);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+      return "cannot make " + folder.string() + ": " + std::strerror(errno);
+  }
+  struct stat info {};
+  if (::lstat(folder.c_str(), &info) != 0) return "cannot read " + folder.string() + ": " + std::strerror(errno);
+  if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0)
+    return folder.string() + " is not a private folder of this user (mode 0700)";
+  return std::nullopt;
+}
+
+std::unique_ptr<NativeCallRoad> NativeCallRoad::open(bridge::QLTaveroBridge& bridge,
+                                                     platform::WebKitWebViewHost& host, const Settings& settings) {
+  if (switchedOff()) {
+    log::info("native calls: off (TAVERO_WEB_EXTENSION=off); pages use the message channel");
+    return nullptr;
+  }
+  auto folder = extensionFolder();
+  bridge::PageMessageChannel* channel = bridge.pageChannel();
+  if (!folder || !channel) {
+    log::info("native calls: the web process extension is not installed; pages use the message channel");
+    return nullptr;
+  }
+  if (auto error = makePrivateRuntimeFolder(settings.runtimeFolder)) {
+    log::warning("native calls: " + *error + "; pages use the message channel");
+    return nullptr;
+  }
+  const uid_t user = ::geteuid();
+  const pid_t shell = ::getpid();
+  net::LocalMessageServer::Options options{
+      .socketPath = settings.runtimeFolder / ("calls-" + std::to_string(shell) + ".sock"),
+      .acceptPeer =
+          [user, shell, onlyShell = settings.onlyShellProcesses](const net::LocalMessageServer::Peer& peer) {
+            return peer.uid == user && (!onlyShell || platform::isDescendantProcess(peer.pid, shell));
+          },
+      .acceptHello = [token = settings.pageToken](std::string_view presented) {
+        return bridge::pageTokensMatch(token, presented);
+      },
+      .onRequest =
+          [channel](const net::LocalMessageServer::Peer& peer, uint32_t page, std::string message,
+                    net::LocalMessageServer::Reply reply) {
+            // The calls of one page run in order, as on the message channel.
+            channel->receive("page " + std::to_string(page) + " of process " + std::to_string(peer.pid), message,
+                             [reply = std::move(reply)](std::optional<std::string> answer, std::string rejection) {
+                               if (answer)
+                                 reply(false, std::move(*answer));
+                               else
+                                 reply(true, std::move(rejection));
+                             });
+          },
+  };
+  auto server = net::LocalMessageServer::start(bridge.worker(), std::move(options));
+  if (auto* error = std::get_if<std::string>(&server)) {
+    log::warning("native calls: " + *error + "; pages use the message channel");
+    return nullptr;
+  }
+  auto road = std::unique_ptr<NativeCallRoad>(
+      new NativeCallRoad(std::move(std::get<std::unique_ptr<net::LocalMessageServer>>(server))));
+  host.useWebExtension({.folder = *folder, .socketPath = road->socketPath(), .pageToken = settings.pageToken});
+  log::debug("native calls: pages call through the web process extension in " + folder->string());
+  return road;
+}
+
+}  // namespace tavero::app

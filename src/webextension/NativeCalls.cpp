@@ -1,0 +1,151 @@
+#include "webextension/NativeCalls.h"
+
+#include <glib-unix.h>
+#include <jsc/jsc.h>
+
+#include <utility>
+#include <vector>
+
+namespace tavero::webextension {
+
+using wire::MessageFrame;
+
+namespace {
+
+// What done(kind, text) and postSync's first character say.
+constexpr int kAnswer = 0;
+constexpr int kRejected = 1;
+constexpr int kLost = 2;
+
+int kindOf(const MessageFrame& frame) { return frame.tag == MessageFrame::kAnswerTag ? kAnswer : kRejected; }
+
+// Said once per connection: the page client then takes its other roads.
+// The shell closing it is no failure: it does so when the app ends.
+void reportFailure(const ShellSocket& socket, bool& reported) {
+  if (reported || !socket.failed() || socket.closedByShell()) return;
+  reported = true;
+  g_warning("tavero web extension: the connection to the shell failed (%s); pages call on the message channel",
+            socket.failure().c_str());
+}
+
+void callDone(JSCValue* done, int kind, const std::string& text) {
+  JSCValue* result = jsc_value_function_call(done, G_TYPE_INT, kind, G_TYPE_STRING, text.c_str(), G_TYPE_NONE);
+  if (result) g_object_unref(result);
+  // An exception the page's function threw stays in its context; the next
+  // answers must still reach theirs.
+  jsc_context_clear_exception(jsc_value_get_context(done));
+  g_object_unref(done);
+}
+
+}  // namespace
+
+struct NativeCalls::PageCall {
+  NativeCalls* calls;
+  uint32_t page;
+};
+
+NativeCalls::NativeCalls(std::string socketPath, std::string token) : async_(socketPath, token), sync_(socketPath, token) {}
+
+void NativeCalls::installInto(JSCContext* context, uint64_t page) {
+  auto pageCall = [this, page] { return new PageCall{this, static_cast<uint32_t>(page)}; };
+  auto release = [](gpointer data) { delete static_cast<PageCall*>(data); };
+  JSCValue* post = jsc_value_new_function(context, "post", G_CALLBACK(NativeCalls::post), pageCall(), release,
+                                          G_TYPE_BOOLEAN, 2, G_TYPE_STRING, JSC_TYPE_VALUE);
+  JSCValue* postSync = jsc_value_new_function(context, "postSync", G_CALLBACK(NativeCalls::postSync), pageCall(),
+                                              release, G_TYPE_STRING, 1, G_TYPE_STRING);
+  JSCValue* object = jsc_value_new_object(context, nullptr, nullptr);
+  jsc_value_object_set_property(object, "post", post);
+  jsc_value_object_set_property(object, "postSync", postSync);
+  // Not enumerable and deletable: the page client takes it and removes it
+  // before the page's own scripts run.
+  JSCValue* global = jsc_context_get_global_object(context);
+  jsc_value_object_define_property_data(global, "__taveroNative", JSC_VALUE_PROPERTY_CONFIGURABLE, object);
+  g_object_unref(global);
+  g_object_unref(object);
+  g_object_unref(postSync);
+  g_object_unref(post);
+}
+
+gboolean NativeCalls::post(const char* message, JSCValue* done, PageCall* call) {
+  if (!message || !done || !jsc_value_is_function(done)) return FALSE;
+  return call->calls->send(call->page, message, done);
+}
+
+char* NativeCalls::postSync(const char* message, PageCall* call) {
+  NativeCalls& calls = *call->calls;
+  ShellSocket& socket = calls.sync_;
+  if (!message) return nullptr;
+  const uint32_t id = calls.takeId();
+  if (!socket.ensureConnected() || !socket.write(id, call->page, message)) {
+    reportFailure(socket, calls.syncFailureReported_);
+    return nullptr;
+  }
+  // One call at a time on this connection: the next frame is its answer.
+  auto frame = socket.read();
+  if (!frame || frame->id != id) {
+    socket.fail();
+    reportFailure(socket, calls.syncFailureReported_);
+    return g_strdup_printf("%d", kLost);
+  }
+  std::string answer = std::to_string(kindOf(*frame)) + frame->body;
+  return g_strndup(answer.data(), answer.size());
+}
+
+// Ids go round past 2^32 calls; 0 is the hello's.
+uint32_t NativeCalls::takeId() {
+  if (nextId_ == 0) nextId_ = 1;
+  return nextId_++;
+}
+
+bool NativeCalls::send(uint32_t page, const char* message, JSCValue* done) {
+  if (!async_.ensureConnected()) {
+    reportFailure(async_, asyncFailureReported_);
+    return false;
+  }
+  watchAnswers();
+  const uint32_t id = takeId();
+  if (!async_.write(id, page, message)) {
+    failAll();
+    return false;
+  }
+  waiting_[id] = JSC_VALUE(g_object_ref(done));
+  return true;
+}
+
+void NativeCalls::watchAnswers() {
+  if (watch_ || async_.fd() < 0) return;
+  watch_ = g_unix_fd_add(
+      async_.fd(), static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
+      [](int, GIOCondition, gpointer self) -> gboolean {
+        auto* calls = static_cast<NativeCalls*>(self);
+        calls->readAnswers();
+        return calls->watch_ ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+      },
+      this);
+}
+
+void NativeCalls::readAnswers() {
+  std::vector<MessageFrame> frames;
+  const bool open = async_.readAvailable(frames);
+  for (auto& frame : frames) {
+    auto found = waiting_.find(frame.id);
+    if (found == waiting_.end()) continue;
+    JSCValue* done = found->second;
+    waiting_.erase(found);
+    callDone(done, kindOf(frame), frame.body);
+  }
+  if (!open) failAll();
+}
+
+// The connection is gone: the calls under way get no answer (the shell may
+// have carried them out), and later ones take the page's other road.
+void NativeCalls::failAll() {
+  if (watch_) g_source_remove(std::exchange(watch_, 0));
+  async_.fail();
+  reportFailure(async_, asyncFailureReported_);
+  auto waiting = std::move(waiting_);
+  waiting_.clear();
+  for (auto& [id, done] : waiting) callDone(done, kLost, "the connection to the shell was lost");
+}
+
+}  // namespace tavero::webextension
