@@ -1,5 +1,6 @@
 #include "bridge/PageMessageChannel.h"
 
+#include <limits>
 #include <vector>
 
 #include "bridge/BridgeQuery.h"
@@ -76,12 +77,14 @@ std::optional<std::vector<int>> readAnswerIds(const json::Object& call) {
   const json::Value* answers = call.find("answers");
   if (!answers) return ids;
   if (!answers->isArray() || answers->asArray().size() > CallbackReplies::kMaxIdsPerCall) return std::nullopt;
-  for (const auto& id : answers->asArray()) {
-    if (!id.isString()) return std::nullopt;
-    const std::string& text = id.asString();
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+  for (const auto& entry : answers->asArray()) {
+    if (!entry.isString()) return std::nullopt;
+    const std::string& text = entry.asString();
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
       return std::nullopt;
-    ids.push_back(std::stoi(text));
+    long long id = std::stoll(text);
+    if (id > std::numeric_limits<int>::max()) return std::nullopt;  // callback ids are ints
+    ids.push_back(static_cast<int>(id));
   }
   return ids;
 }

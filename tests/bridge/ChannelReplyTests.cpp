@@ -124,13 +124,19 @@ TEST_F(ChannelReply, HostileAndLargeTextsComeBackExactly) {
 
 TEST_F(ChannelReply, MalformedAnswerListsRefuseTheCallAndRunNothing) {
   for (const char* answers : {R"("12")", R"(["1", "2", "3"])", R"(["-1"])", R"(["1e3"])", R"([12])",
-                              R"(["1234567890"])", R"([""])"}) {
+                              R"(["2147483648"])", R"(["12345678901"])", R"([""])"}) {
     auto reply = send(std::string(R"({"command": "Later#keep", "answers": )") + answers +
                       R"(, "args": {"success": "12"}})");
     EXPECT_EQ(reply, R"([{"status" : 400}])") << answers;
   }
   EXPECT_TRUE(kept_.empty());
   EXPECT_EQ(bridge_->callbackReplies().waiting(), 0u);
+}
+
+TEST_F(ChannelReply, IdsUpToTheLargestIntAreTaken) {
+  // Pages number their callbacks from a random point below 2^30.
+  EXPECT_EQ(send(echo(2147483647, 1073741824, R"(, "t": "high")")),
+            R"([{"status" : 200, "answer" : {"callback" : "2147483647", "value" : "high"}}])");
 }
 
 TEST_F(ChannelReply, TheReplyWaitsForALateAnswerWhileLaterMessagesGoOn) {
