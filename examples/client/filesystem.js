@@ -101,7 +101,9 @@
         Communicator.forget(success);
         reject(new FileError(message));
       });
-      Communicator.send('FileSystem#' + operation, Object.assign({success: success, failure: failure}, args))
+      // One of the two answers, once: on the channel it comes in the reply.
+      Communicator.send('FileSystem#' + operation, Object.assign({success: success, failure: failure}, args),
+                        {answers: ['success', 'failure']})
         .catch((error) => {
           Communicator.forget(success);
           Communicator.forget(failure);

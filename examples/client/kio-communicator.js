@@ -146,7 +146,7 @@ Kio.device = Kio.device || {};
     if (pending.length) queueMicrotask(flush);
     const message = JSON.stringify({
       token: shell.token,
-      calls: batch.map((call) => ({command: call.command, sync: call.sync, args: call.texts})),
+      calls: batch.map(callEntry),
     });
     post(message).then((text) => {
       const answers = JSON.parse(text);
@@ -154,11 +154,7 @@ Kio.device = Kio.device || {};
         for (const call of batch) call.reject(refusal(call.command, answers.status, answers.refusal));
         return;
       }
-      batch.forEach((call, i) => {
-        const answer = answers[i] || {status: 500};
-        if (answer.status !== 200) call.reject(refusal(call.command, answer.status));
-        else call.resolve(call.sync ? (answer.result === undefined ? null : answer.result) : undefined);
-      });
+      batch.forEach((call, i) => settleCall(call, answers[i] || {status: 500}));
     }, (error) => {
       // Rejected without the page token (403), the native road's connection
       // lost (503), or the channel itself failed (the document is going
@@ -212,11 +208,42 @@ Kio.device = Kio.device || {};
     return answer.result === undefined ? null : answer.result;
   }
 
+  // A pending call as the message carries it. A queued call answering once
+  // through the callback ids in `answers` asks for that answer in the reply.
+  function callEntry(call) {
+    const entry = {command: call.command, sync: call.sync, args: call.texts};
+    if (call.answers) entry.answers = call.answers;
+    return entry;
+  }
+
+  // Hands a call its entry of the shell's answer: refusal, result, and the
+  // callback answer the reply carries ({callback, value}, as a callback
+  // script would have given it). Every road that carries messages of calls
+  // ends here.
+  function settleCall(call, answer) {
+    if (answer.status !== 200) return call.reject(refusal(call.command, answer.status));
+    call.resolve(call.sync ? (answer.result === undefined ? null : answer.result) : undefined);
+    if (answer.answer && typeof answer.answer === 'object') invoke(answer.answer.callback, [answer.answer.value]);
+  }
+
+  // The callback ids (texts) a queued call answers once through, when the
+  // page named them with send's `answers` option: the keys of `args` that
+  // hold them ("success", "failure"). Null without.
+  function answerIds(keys, texts) {
+    if (!Array.isArray(keys)) return null;
+    const ids = keys.map((key) => texts[key]).filter((id) => typeof id === 'string' && /^[0-9]+$/.test(id));
+    return ids.length ? ids : null;
+  }
+
   // Sends a command; resolves with the parsed answer of a sync call (null
   // for an empty answer), or undefined for a queued one. Rejects when the
   // shell refuses the call. On the message channel (`ordered`) the shell
   // carries out a page's sync calls in the order they were made; without it
   // each call is a request of its own, and requests may overtake each other.
+  // Options: sync; keepCallbacks (function arguments answer repeatedly);
+  // answers, the keys of `args` whose callback ids a queued call answers
+  // exactly once through (its success and failure): on the channel that
+  // answer comes in the message's reply instead of a callback script.
   function send(command, args, options) {
     options = options || {};
     const texts = argumentTexts(args, options.keepCallbacks);
@@ -224,7 +251,8 @@ Kio.device = Kio.device || {};
     if (road() !== 'http') {
       return new Promise((resolve, reject) => {
         if (pending.length === 0) queueMicrotask(flush);
-        pending.push({command: command, sync: sync, texts: texts, resolve: resolve, reject: reject});
+        pending.push({command: command, sync: sync, texts: texts, answers: answerIds(options.answers, texts),
+                      resolve: resolve, reject: reject});
       });
     }
     const body = query(command, texts, sync);

@@ -56,6 +56,12 @@ interface TaveroSendOptions {
   sync?: boolean;
   /** Function arguments answer repeatedly (watches) until forgotten. */
   keepCallbacks?: boolean;
+  /**
+   * Keys of `args` whose callback ids a queued call answers exactly once
+   * through (its success and failure): on the shell's channel that answer
+   * comes in the reply to the call instead of a callback script.
+   */
+  answers?: string[];
 }
 
 interface TaveroCommunicator {

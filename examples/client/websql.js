@@ -476,7 +476,7 @@
         readOnly: request.readOnly ? 'true' : 'false',
         success: ids.success,
         failure: ids.failure,
-      }).catch((e) => {
+      }, {answers: ['success', 'failure']}).catch((e) => {
         if (settle()) failed(new SQLError(codes.UNKNOWN_ERR, 'Could not create transaction: ' + e.message));
       });
     });

@@ -1,5 +1,6 @@
 #include "bridge/PageMessageChannel.h"
 
+#include <limits>
 #include <vector>
 
 #include "bridge/BridgeQuery.h"
@@ -13,9 +14,80 @@ namespace tavero::bridge {
 // One message, read: its calls, or the reason one of them cannot be read.
 struct PageMessageChannel::Message {
   std::vector<std::optional<BridgeCall>> calls;  // empty: the call was malformed (400)
+  std::vector<std::vector<int>> answers;          // per call: the ids it answers through the reply
+};
+
+// The answer entries of one message, sent as its reply once every entry is
+// there: the entries of plain calls as they run, those of calls answered
+// through the reply when their answer comes (on whichever thread), and one
+// more count for the run itself.
+class PageMessageChannel::PendingAnswer {
+ public:
+  PendingAnswer(size_t entries, Reply reply) : entries_(entries), reply_(std::move(reply)) {}
+
+  // One more entry to wait for before the reply goes.
+  void awaitOne() {
+    std::lock_guard lock(mutex_);
+    ++waiting_;
+  }
+  // Fills entry `index` unless it is filled already.
+  void fill(size_t index, std::string entry) {
+    std::unique_lock lock(mutex_);
+    if (entries_[index]) return;
+    entries_[index] = std::move(entry);
+    if (--waiting_ == 0) sendLocked(lock);
+  }
+  // One wait less: the run has made every entry it makes itself, or an
+  // entry awaited will be made by the run after all.
+  void release() {
+    std::unique_lock lock(mutex_);
+    if (--waiting_ == 0) sendLocked(lock);
+  }
+  void put(size_t index, std::string entry) {
+    std::lock_guard lock(mutex_);
+    entries_[index] = std::move(entry);
+  }
+
+ private:
+  void sendLocked(std::unique_lock<std::mutex>& lock) {
+    std::string answer = "[";
+    for (auto& entry : entries_) {
+      if (answer.size() > 1) answer += ", ";
+      answer += *entry;
+    }
+    answer += "]";
+    Reply reply = std::move(reply_);
+    lock.unlock();
+    reply(std::move(answer), {});
+  }
+
+  std::mutex mutex_;  // guards everything below
+  std::vector<std::optional<std::string>> entries_;
+  size_t waiting_ = 1;  // the run itself
+  Reply reply_;
 };
 
 namespace {
+
+// The callback ids a call answers once through the reply: "answers", a list
+// of at most CallbackReplies::kMaxIdsPerCall ids in decimal text. Nullopt
+// when the list is malformed.
+std::optional<std::vector<int>> readAnswerIds(const json::Object& call) {
+  std::vector<int> ids;
+  const json::Value* answers = call.find("answers");
+  if (!answers) return ids;
+  if (!answers->isArray() || answers->asArray().size() > CallbackReplies::kMaxIdsPerCall) return std::nullopt;
+  for (const auto& entry : answers->asArray()) {
+    if (!entry.isString()) return std::nullopt;
+    const std::string& text = entry.asString();
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+      return std::nullopt;
+    long long id = std::stoll(text);
+    if (id > std::numeric_limits<int>::max()) return std::nullopt;  // callback ids are ints
+    ids.push_back(static_cast<int>(id));
+  }
+  return ids;
+}
 
 // A call's arguments from its "args" texts, with "command" and "sync" among
 // them as an HTTP query would have them.
@@ -43,12 +115,14 @@ std::optional<BridgeCall> readCall(const json::Value& entry) {
 }  // namespace
 
 PageMessageChannel::PageMessageChannel(CommandDispatcher& dispatcher, CommandDispatchQueue& queue,
-                                       std::string pageToken, std::function<bool()> isServing, CallsInFlight* calls)
+                                       std::string pageToken, std::function<bool()> isServing, CallsInFlight* calls,
+                                       CallbackReplies* replies)
     : dispatcher_(dispatcher),
       queue_(queue),
       pageToken_(std::move(pageToken)),
       isServing_(std::move(isServing)),
-      calls_(calls) {}
+      calls_(calls),
+      replies_(replies) {}
 
 std::string PageMessageChannel::refusalAnswer(unsigned status, const std::string& reason) {
   json::Object refusal;
@@ -90,31 +164,57 @@ void PageMessageChannel::receive(const std::string& viewLabel, const std::string
   auto message = std::make_shared<Message>();
   bool queuedOnly = true;
   for (const auto& entry : calls->asArray()) {
-    message->calls.push_back(readCall(entry));
+    auto ids = entry.isObject() ? readAnswerIds(entry.asObject()) : std::vector<int>();
+    message->calls.push_back(ids ? readCall(entry) : std::nullopt);
+    message->answers.push_back(ids ? std::move(*ids) : std::vector<int>());
     if (message->calls.back() && CommandDispatcher::isSynchronous(*message->calls.back())) queuedOnly = false;
   }
   auto executor = executorFor(viewLabel);
   // Calls that are only queued never wait: when nothing of this view is
   // under way, they are handed to the queue here and answered at once.
-  if (queuedOnly && executor->runNowIfIdle([&] { reply(run(*message), {}); })) return;
-  executor->post([this, message, reply = std::move(reply), hold = std::move(hold)] { reply(run(*message), {}); });
+  if (queuedOnly && executor->runNowIfIdle([&] { run(*message, reply); })) return;
+  executor->post([this, message, reply = std::move(reply), hold = std::move(hold)] { run(*message, reply); });
 }
 
-std::string PageMessageChannel::run(const Message& message) {
-  std::string answer = "[";
-  for (const auto& call : message.calls) {
-    if (answer.size() > 1) answer += ", ";
-    if (!call) {
-      log::refusal("bridge: a call on the page channel without a command or with arguments that are not texts");
-      answer += "{\"status\" : 400}";
-      continue;
-    }
-    CallOutcome outcome = dispatcher_.dispatch(*call);
-    answer += "{\"status\" : " + std::to_string(static_cast<unsigned>(outcome.status));
-    if (outcome.body) answer += ", \"result\" : " + *outcome.body;
-    answer += "}";
+void PageMessageChannel::run(const Message& message, Reply reply) {
+  auto pending = std::make_shared<PendingAnswer>(message.calls.size(), std::move(reply));
+  for (size_t i = 0; i < message.calls.size(); ++i) {
+    std::string entry = dispatchEntry(message, i, pending);
+    if (!entry.empty()) pending->put(i, std::move(entry));
   }
-  return answer + "]";
+  pending->release();
+}
+
+// Runs call `index`; its entry, or "" when the entry comes with the call's
+// answer (filled into `pending` then).
+std::string PageMessageChannel::dispatchEntry(const Message& message, size_t index,
+                                              const std::shared_ptr<PendingAnswer>& pending) {
+  const auto& call = message.calls[index];
+  if (!call) {
+    log::refusal("bridge: a call on the page channel without a command, with arguments that are not texts or "
+                 "with a malformed list of answer ids");
+    return "{\"status\" : 400}";
+  }
+  const std::vector<int>& ids = message.answers[index];
+  bool viaReply = false;
+  if (replies_ && !ids.empty() && !CommandDispatcher::isSynchronous(*call)) {
+    pending->awaitOne();
+    viaReply = replies_->expect(ids, [pending, index](std::string answer) {
+      pending->fill(index, "{\"status\" : 200, \"answer\" : " + answer + "}");
+    });
+    if (!viaReply) pending->release();  // answered by callback script
+  }
+  CallOutcome outcome = dispatcher_.dispatch(*call);
+  std::string entry = "{\"status\" : " + std::to_string(static_cast<unsigned>(outcome.status));
+  if (outcome.body) entry += ", \"result\" : " + *outcome.body;
+  entry += "}";
+  if (!viaReply) return entry;
+  if (outcome.status != net::HTTPStatus::ok) {
+    // The operation did not run: nobody will answer its ids.
+    replies_->forget(ids);
+    pending->fill(index, std::move(entry));
+  }
+  return {};
 }
 
 }  // namespace tavero::bridge

@@ -12,6 +12,13 @@
 //   {"status": 503, "refusal": "the shell is not serving ..."}
 // (400: not a list of calls; 503: the application is in the background),
 // so the page client can tell every call why.
+// A queued call may name callback ids it answers once through ("answers":
+// ["12", "13"], its success and failure ids): its entry then waits for that
+// answer, {"status": 200, "answer": {"callback": "12", "value": ...}}, and
+// the message's reply goes when every such entry has its answer (see
+// CallbackReplies). Without a table of replies, or when the table refuses
+// the ids, the entry is answered at once and the answer comes as a callback
+// script.
 // Argument texts are read exactly as the HTTP bridge reads its query
 // values. The calls of a message run in order, and the messages of one view
 // run in the order they arrived, on the command dispatch queue; queued
@@ -27,6 +34,7 @@
 #include <optional>
 #include <string>
 
+#include "bridge/CallbackReplies.h"
 #include "bridge/CallsInFlight.h"
 #include "bridge/CommandDispatcher.h"
 #include "bridge/SerialExecutor.h"
@@ -43,9 +51,11 @@ class PageMessageChannel {
 
   // `isServing` says whether the bridge serves now (not while the
   // application is in the background). `calls` (may be null) counts each
-  // message from its arrival to its answer.
+  // message from its arrival until its calls ran. `replies` (may be null)
+  // holds the callback ids whose answers go in the reply.
   PageMessageChannel(CommandDispatcher& dispatcher, CommandDispatchQueue& queue, std::string pageToken,
-                     std::function<bool()> isServing, CallsInFlight* calls = nullptr);
+                     std::function<bool()> isServing, CallsInFlight* calls = nullptr,
+                     CallbackReplies* replies = nullptr);
 
   // The refusal object for a whole message (see above).
   static std::string refusalAnswer(unsigned status, const std::string& reason);
@@ -55,14 +65,17 @@ class PageMessageChannel {
 
  private:
   struct Message;
+  class PendingAnswer;
   std::shared_ptr<SerialExecutor> executorFor(const std::string& viewLabel);
-  std::string run(const Message& message);
+  void run(const Message& message, Reply reply);
+  std::string dispatchEntry(const Message& message, size_t index, const std::shared_ptr<PendingAnswer>& pending);
 
   CommandDispatcher& dispatcher_;
   CommandDispatchQueue& queue_;
   const std::string pageToken_;
   std::function<bool()> isServing_;
   CallsInFlight* calls_;
+  CallbackReplies* replies_;
 
   std::mutex executorsMutex_;  // guards executors_
   std::map<std::string, std::shared_ptr<SerialExecutor>> executors_;

@@ -77,7 +77,7 @@ QLTaveroBridge::QLTaveroBridge(std::unique_ptr<net::QLWorkerThread> worker, Modu
   if (options_.policy.clients() == BridgeAccessPolicy::Clients::appPages)
     pageChannel_ = std::make_unique<PageMessageChannel>(dispatcher_, *commandDispatchQueue_,
                                                         options_.policy.pageToken(), [this] { return isServing(); },
-                                                        &calls_);
+                                                        &calls_, &callbackReplies_);
   if (auto ec = startServer())
     log::error("bridge: cannot listen on port " + std::to_string(options_.port) + ": " + ec.message());
 }

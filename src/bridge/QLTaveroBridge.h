@@ -25,6 +25,7 @@
 #include <system_error>
 
 #include "bridge/BridgeAccessPolicy.h"
+#include "bridge/CallbackReplies.h"
 #include "bridge/CallsInFlight.h"
 #include "bridge/CommandDispatcher.h"
 #include "bridge/CommandDispatchQueue.h"
@@ -80,6 +81,9 @@ class QLTaveroBridge : public net::HTTPServer, private net::HTTPConnectionDelega
   CommandDispatcher& dispatcher() { return dispatcher_; }
   // The calls under way on either road (going to the background waits for them).
   const CallsInFlight& callsInFlight() const { return calls_; }
+  // Callback ids answered through the page channel's replies: module
+  // answers go here first (see CallbackReplies).
+  CallbackReplies& callbackReplies() { return callbackReplies_; }
   // The page channel of an application bridge (null for local tools).
   PageMessageChannel* pageChannel() { return pageChannel_.get(); }
 
@@ -103,6 +107,7 @@ class QLTaveroBridge : public net::HTTPServer, private net::HTTPConnectionDelega
   const Options options_;
   std::shared_ptr<PeerVerifier> peerVerifier_;  // worker thread only (set before it listens)
   CallsInFlight calls_;  // before the queue: queued operations hold it
+  CallbackReplies callbackReplies_;  // before the queue: queued operations answer into it
   // Stopped first when the bridge goes, so that no queued operation outlives
   // the objects it uses.
   std::unique_ptr<CommandDispatchQueue> commandDispatchQueue_ = std::make_unique<CommandDispatchQueue>();

@@ -171,6 +171,9 @@ void TQEngine::setActiveViewController(std::unique_ptr<TQViewController> control
 }
 
 void TQEngine::invokeCallback(int callbackId, const std::optional<json::Value>& value, std::string_view page) {
+  // A call that asked for its answer in its message's reply gets it there:
+  // no script to form and evaluate.
+  if (bridge_ && bridge_->callbackReplies().take(callbackId, value)) return;
   // The view registry belongs to the main thread, so the view is looked up
   // there too; the caller only formats the script and queues it.
   mainThread_.post(alive_.guard([this, page = std::string(page), script = callbackScript(callbackId, value),

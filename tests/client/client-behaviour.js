@@ -23,7 +23,10 @@ process.on('unhandledRejection', (reason) => unhandled.push(reason));
 // makes the next request fail as a network error would. `globals` are what
 // the shell gives the window before the client runs (the page token, the
 // message channel, the web process extension's function).
-function page(globals) {
+// With `channel`, the page has the shell's message channel instead:
+// channel(message) answers each message (its parsed JSON) with a promise
+// of the reply's text.
+function page(globals, channel) {
   const calls = [];
   const bridge = {failNext: false};
   const window = {
@@ -41,6 +44,14 @@ function page(globals) {
   };
   Object.assign(window, globals || {});
   window.window = window;
+  if (channel) {
+    window.__taveroBridge = {token: 'token', port: 1};
+    window.webkit = {messageHandlers: {tavero: {postMessage: (text) => {
+      const message = JSON.parse(text);
+      for (const call of message.calls) calls.push({command: call.command, args: call.args, answers: call.answers});
+      return channel(message);
+    }}}};
+  }
   const context = vm.createContext(window);
   const scripts = fs.readdirSync(clientDir).filter((name) => name.endsWith('.js') && name !== 'kio-communicator.js');
   for (const name of ['kio-communicator.js', ...scripts.sort()]) {
@@ -152,6 +163,45 @@ const tests = {
     assert.strictEqual(Communicator.sendSync('Bench#ping', {}), 'by XHR');
     assert.strictEqual(xhr.sent.length, 1);
     assert.strictEqual(Communicator.road(), 'channel');
+  },
+
+  async fileAnswersInTheReplyReachThePageWithoutScriptsAndOldRepliesStillWork() {
+    // The shell answers each call's success id in the reply; the byte
+    // values 0-255 as text and a hostile text come back exactly.
+    const all = Array.from({length: 256}, (_, i) => String.fromCharCode(i)).join('') + '</script>\u2028';
+    let fail = false;
+    const replying = (message) => Promise.resolve(JSON.stringify(message.calls.map((call) => {
+      if (!call.answers) return {status: 200};
+      if (fail) return {status: 200, answer: {callback: call.args.failure, value: all}};
+      return {status: 200, answer: {callback: call.args.success, value: {id: 1, root: {fullPath: '/', name: ''}}}};
+    })));
+    const {Kio, calls} = page(null, replying);
+    const fs = await Kio.files.requestFileSystem();
+    assert.strictEqual(fs.root.fullPath, '/');
+    assert.deepStrictEqual(calls[0].answers, [calls[0].args.success, calls[0].args.failure]);
+    fail = true;
+    await assert.rejects(Kio.files.requestFileSystem(), (e) => e.name === 'FileError' && e.message === all);
+
+    // A shell that ignores "answers" answers by callback script later.
+    let held = null;
+    const {Kio: other, last} = page(null, (message) => {
+      held = message;
+      return Promise.resolve(JSON.stringify(message.calls.map(() => ({status: 200}))));
+    });
+    const request = other.files.requestFileSystem();
+    await settled();
+    other.device.Communicator.invoke(last('FileSystem#requestFileSystem').args.success,
+                                     [{id: 2, root: {fullPath: '/', name: ''}}]);
+    assert.strictEqual((await request).root.fullPath, '/');
+    assert.ok(held.calls[0].answers);
+
+    // A refused call fails and forgets both ids: a later answer for them
+    // reaches nobody.
+    const {Kio: refused, last: lastRefused} = page(null, (message) =>
+      Promise.resolve(JSON.stringify(message.calls.map(() => ({status: 503})))));
+    await assert.rejects(refused.files.requestFileSystem(), (e) => e.code === 1000);
+    const ids = lastRefused('FileSystem#requestFileSystem').args;
+    refused.device.Communicator.invoke(ids.success, [{id: 3, root: {fullPath: '/', name: ''}}]);
   },
 
   async cameraPromiseResolvesThePictureAndCallbacksGetWhatTheyAlwaysGot() {

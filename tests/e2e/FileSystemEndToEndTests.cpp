@@ -54,5 +54,26 @@ TEST_F(FileSystemEndToEnd, APageWritesAFileAndReadsItBackAfterTheShellIsMadeAgai
   shell->terminate();
 }
 
+// Answers in the channel's reply: a document that goes away while its read
+// is under way leaves nothing behind that breaks the next one; a frame's
+// read is answered in the frame, the top page's in the top page; hostile
+// text comes back as text, and bytes that are not UTF-8 read as "".
+TEST_F(FileSystemEndToEnd, RepliesReachTheDocumentThatAskedAndCarryAnyText) {
+  const fs::path root = platform::HomeFolders{home_}.applicationSupport() / "file_systems" / "file__0";
+  fs::create_directories(root);
+  {
+    std::ofstream bytes(root / "bytes.bin", std::ios::binary);
+    for (int i = 0; i < 256; ++i) bytes.put(static_cast<char>(255 - i));
+  }
+  auto shell = makeShell("reply-app");
+  ASSERT_TRUE(shell->launch());
+  auto verdict = waitForVerdict(*shell, std::chrono::seconds(60));
+  ASSERT_TRUE(verdict) << "the page never reported";
+  expectAllTrue(*verdict, {"topRead", "frameRead", "untouched"});
+  EXPECT_EQ(stringIn(*verdict, "notUTF8"), "") << text(*verdict);
+  EXPECT_EQ(shell->bridge().callbackReplies().waiting(), 0u);
+  shell->terminate();
+}
+
 }  // namespace
 }  // namespace tavero::app::e2e
