@@ -23,6 +23,7 @@
 
 #include "host/CallbackScript.h"
 #include "modules/TQFileSystem.h"
+#include "BenchLine.h"
 #include "PageBench.h"
 
 using namespace tavero;
@@ -172,5 +173,7 @@ int main(int argc, char** argv) {
   std::printf("  the module's operations in process (no bridge, no page):  %.3f ms\n", median(inModuleMs));
   std::printf("  bridge / plain file I/O: %.0f\n", median(pageMs) / median(directMs));
   std::printf("  module in process / plain file I/O: %.1f\n", median(inModuleMs) / median(directMs));
+  bench::printBenchLine("files_page_1mib", median(pageMs), "ms", "plain_file_io", median(directMs));
+  bench::printBenchLine("files_module_1mib", median(inModuleMs), "ms", "plain_file_io", median(directMs));
   return 0;
 }
