@@ -4,7 +4,8 @@
 //   BENCH <name> <median> <unit> <baseline-name> <baseline-median> <ratio>
 //
 // The ratio is median / baseline median; lower is better for every figure.
-// A figure without a baseline prints "-" for the last three fields.
+// A figure without a baseline prints "-" for the last three fields; one whose
+// baseline is zero prints "-" for the ratio.
 #pragma once
 
 #include <cstdio>
@@ -13,8 +14,11 @@ namespace tavero::bench {
 
 inline void printBenchLine(const char* name, double median, const char* unit, const char* baselineName,
                            double baselineMedian) {
-  std::printf("BENCH %s %.4g %s %s %.4g %.3f\n", name, median, unit, baselineName, baselineMedian,
-              median / baselineMedian);
+  if (baselineMedian > 0)
+    std::printf("BENCH %s %.4g %s %s %.4g %.3f\n", name, median, unit, baselineName, baselineMedian,
+                median / baselineMedian);
+  else  // a baseline of zero (an idle process's CPU) gives no ratio
+    std::printf("BENCH %s %.4g %s %s %.4g -\n", name, median, unit, baselineName, baselineMedian);
   std::fflush(stdout);
 }
 

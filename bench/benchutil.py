@@ -71,6 +71,8 @@ def bench_line(name, median, unit, baseline_name=None, baseline_median=None):
     """Prints the figure in the form scripts/bench collects."""
     if baseline_name is None:
         print(f"BENCH {name} {median:.4g} {unit} - - -", flush=True)
+    elif baseline_median <= 0:
+        print(f"BENCH {name} {median:.4g} {unit} {baseline_name} {baseline_median:.4g} -", flush=True)
     else:
         print(f"BENCH {name} {median:.4g} {unit} {baseline_name} {baseline_median:.4g} {median / baseline_median:.3f}",
               flush=True)
