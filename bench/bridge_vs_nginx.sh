@@ -86,3 +86,6 @@ echo "median of $rounds rounds, wrk -t1 -c8 -d${seconds}s:"
 echo "  tavero serve (sync command): $bridge_rps req/s, p99 $bridge_p99 ms"
 echo "  nginx (static file):         $nginx_rps req/s, p99 $nginx_p99 ms"
 echo "  bridge / nginx:              $ratio"
+# Lower is better in the summary: time per request (the inverse of the rate).
+awk -v b="$bridge_rps" -v n="$nginx_rps" 'BEGIN {printf "BENCH bridge_time_per_request %.4g us nginx_static_file %.4g %.3f\n", 1e6 / b, 1e6 / n, n / b}'
+awk -v b="$bridge_p99" -v n="$nginx_p99" 'BEGIN {printf "BENCH bridge_p99 %.4g ms nginx_static_file %.4g %.3f\n", b, n, b / n}'

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchLine.h"
 #include "PageBench.h"
 
 using namespace tavero;
@@ -76,5 +77,6 @@ int main() {
   std::printf("median invokeCallback -> page -> sync acknowledgement: %.3f ms\n", roundTrip);
   std::printf("mean sync acknowledgement alone (timed in the page): %.3f ms\n", bench->pingMeanMs);
   std::printf("delivery, median round trip less mean acknowledgement: %.3f ms\n", roundTrip - bench->pingMeanMs);
+  bench::printBenchLine("callback_round_trip", roundTrip, "ms", "page_sync_ack", bench->pingMeanMs);
   return 0;
 }

@@ -17,6 +17,7 @@
 #include <variant>
 #include <vector>
 
+#include "BenchLine.h"
 #include "platform/linux/EdsAddressBook.h"
 #include "platform/linux/GdkPixbufImageProcessor.h"
 #include "platform/linux/VCardAddressBook.h"
@@ -95,5 +96,6 @@ int main(int argc, char** argv) {
   std::printf("  EDS (EdsAddressBook::people):        %.1f ms\n", median(fromEds));
   std::printf("  vCard folder (VCardAddressBook, baseline): %.1f ms\n", median(fromFolder));
   std::printf("  EDS / folder: %.2f\n", median(fromEds) / median(fromFolder));
+  bench::printBenchLine("contacts_eds_500", median(fromEds), "ms", "contacts_folder_500", median(fromFolder));
   return 0;
 }

@@ -23,6 +23,7 @@
 
 #include "host/CallbackScript.h"
 #include "modules/TQFileSystem.h"
+#include "BenchLine.h"
 #include "PageBench.h"
 
 using namespace tavero;
@@ -174,5 +175,7 @@ int main(int argc, char** argv) {
   std::printf("  page / the module in process: %.1fx\n", median(pageMs) / median(inModuleMs));
   std::printf("  page / plain file I/O: %.0fx\n", median(pageMs) / median(directMs));
   std::printf("  module in process / plain file I/O: %.1f\n", median(inModuleMs) / median(directMs));
+  bench::printBenchLine("files_page_1mib", median(pageMs), "ms", "files_module_1mib", median(inModuleMs));
+  bench::printBenchLine("files_module_1mib", median(inModuleMs), "ms", "plain_file_io", median(directMs));
   return 0;
 }

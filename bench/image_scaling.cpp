@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchLine.h"
 #include "platform/linux/GdkPixbufImageProcessor.h"
 
 namespace {
@@ -109,5 +110,7 @@ int main(int argc, char** argv) {
               median(wholeMemory));
   std::printf("ratio (Tavero / baseline): time %.3f, memory %.3f\n", median(atSizeTime) / median(wholeTime),
               median(atSizeMemory) / median(wholeMemory));
+  tavero::bench::printBenchLine("image_scale_time", median(atSizeTime), "s", "decoded_whole", median(wholeTime));
+  tavero::bench::printBenchLine("image_scale_memory", median(atSizeMemory), "MiB", "decoded_whole", median(wholeMemory));
   return 0;
 }

@@ -17,6 +17,9 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from benchutil import bench_line
+
 build_dir = sys.argv[1] if len(sys.argv) > 1 else "build"
 runs = int(sys.argv[2]) if len(sys.argv) > 2 else 12
 tavero = os.path.join(build_dir, "src/app/tavero")
@@ -94,6 +97,7 @@ try:
           % (statistics.median(watched), min(watched), max(watched), runs))
     print("page reloading itself (floor):    median %.0f ms (min %.0f, max %.0f)"
           % (statistics.median(itself), min(itself), max(itself)))
+    bench_line("live_reload", statistics.median(watched), "ms", "page_self_reload", statistics.median(itself))
 finally:
     shell.terminate()
     shell.wait(timeout=30)

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "modules/TQMotion.h"
+#include "BenchLine.h"
 #include "PageBench.h"
 #include "platform/sim/SimulatedMotionService.h"
 
@@ -215,5 +216,7 @@ int main(int argc, char** argv) {
   std::printf("shell CPU: %.2f%% (idle %.2f%%, ratio %.1fx)\n", shellCpu, shellIdleCpu,
               shellIdleCpu > 0 ? shellCpu / shellIdleCpu : 0.0);
   std::printf("web view processes CPU: %.2f%% (idle %.2f%%)\n", webCpu, webIdleCpu);
+  bench::printBenchLine("motion_delivery", median, "ms", "page_sync_ack", bench->pingMeanMs);
+  bench::printBenchLine("motion_shell_cpu", shellCpu, "%", "shell_idle_cpu", shellIdleCpu);
   return 0;
 }

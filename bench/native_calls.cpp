@@ -17,6 +17,7 @@
 #include <mutex>
 #include <vector>
 
+#include "BenchLine.h"
 #include "PageBench.h"
 
 using namespace tavero;
@@ -110,5 +111,7 @@ int main() {
     std::printf("  %-26s %.4f\n", name, medians[name]);
   std::printf("native queued call vs bare channel: ratio %.2f (goal at most 0.5)\n", medians["nativeQueued"] / bare);
   std::printf("native sync call vs bare channel: ratio %.2f (goal at most 1)\n", medians["nativeSync"] / bare);
+  for (const char* name : {"nativeQueued", "nativeSync", "channelQueued", "channelSync", "httpSyncXHR"})
+    bench::printBenchLine((std::string("page_call_") + name).c_str(), medians[name], "ms", "bare_channel", bare);
   return 0;
 }

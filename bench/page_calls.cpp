@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "BenchLine.h"
 #include "PageBench.h"
 
 using namespace tavero;
@@ -81,5 +82,8 @@ int main() {
   std::printf("channel sync call vs HTTP sync XHR: ratio %.2f\n", medians["channelSync"] / medians["httpSyncXHR"]);
   std::printf("overlapped channel queued calls vs HTTP fetches: ratio %.2f\n",
               medians["channelQueuedOverlapped"] / medians["httpFetchQueuedOverlapped"]);
+  bench::printBenchLine("page_call_channel_queued", medians["channelQueued"], "ms", "http_fetch_queued",
+                        medians["httpFetchQueued"]);
+  bench::printBenchLine("page_call_channel_sync", medians["channelSync"], "ms", "http_sync_xhr", medians["httpSyncXHR"]);
   return 0;
 }

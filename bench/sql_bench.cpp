@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "json/JsonCodec.h"
+#include "BenchLine.h"
 #include "modules/sql/SQLCipherLibrary.h"
 #include "modules/sql/SQLConnection.h"
 #include "modules/sql/SQLStatementRunner.h"
@@ -160,6 +161,7 @@ int main(int argc, char** argv) {
   std::printf("transaction (create, begin, INSERT, commit) over HTTP, median of %d:\n", rounds);
   std::printf("  plain:     %.3f ms\n  encrypted: %.3f ms\n  encrypted / plain: %.2f\n", median(plainMs),
               median(secretMs), median(secretMs) / median(plainMs));
+  bench::printBenchLine("sql_encrypted_transaction", median(secretMs), "ms", "plain_transaction", median(plainMs));
 
   // 10,000 rows, made in process (page SQL may not use WITH RECURSIVE).
   const auto* library = modules::sql::SQLCipherLibrary::get();
@@ -192,6 +194,7 @@ int main(int argc, char** argv) {
   std::printf("SELECT of 10,000 rows (%zu bytes of JSON), median of 20:\n", bytes);
   std::printf("  through the bridge:      %.2f ms\n  in process (C API + JSON): %.2f ms\n  bridge / in process: %.2f\n",
               median(bridgeMs), median(directMs), median(bridgeMs) / median(directMs));
+  bench::printBenchLine("sql_select_10k_rows", median(bridgeMs), "ms", "in_process", median(directMs));
   std::filesystem::remove_all(home);
   return 0;
 }

@@ -19,6 +19,7 @@
 
 #include "json/JsonCodec.h"
 #include "modules/TQSQLite.h"
+#include "BenchLine.h"
 #include "PageBench.h"
 
 using namespace tavero;
@@ -212,5 +213,12 @@ int main(int argc, char** argv) {
   std::printf("encrypted / plain from the page: inserts %.2fx, reads %.2fx\n",
               median(page["encrypted"].insertMs) / median(page["plain"].insertMs),
               median(page["encrypted"].readMs) / median(page["plain"].readMs));
+  for (const char* mode : {"plain", "encrypted"}) {
+    std::string name = std::string("websql_") + mode;
+    bench::printBenchLine((name + "_insert_2000").c_str(), median(page[mode].insertMs), "ms", "in_process",
+                          median(inProcess[mode].insertMs));
+    bench::printBenchLine((name + "_read_2000").c_str(), median(page[mode].readMs), "ms", "in_process",
+                          median(inProcess[mode].readMs));
+  }
   return 0;
 }

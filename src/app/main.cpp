@@ -49,6 +49,11 @@ int main(int argc, char** argv) {
   // answers took stayed with the process.
   mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+  // The shell's own threads (bridge workers, control socket, simulated
+  // sensors, store, GLib's and WebKit's) allocate little; sharing two
+  // arenas instead of one each keeps their partly used heaps out of the
+  // shell's peak memory (about 1.3 MB less on the demo).
+  mallopt(M_ARENA_MAX, 2);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     printUsage(std::cerr);

@@ -79,6 +79,15 @@ inline const char* findQuoteOrBackslash(const char* p, const char* end) {
   return p;
 }
 
+// Numbers with up to this many digits (and no exponent) take the short
+// path: 10^19 - 1 fits in 64 bits.
+constexpr size_t kShortNumberDigits = 19;
+
+inline uint64_t accumulateShort(uint64_t value, const char* digits, size_t count) {
+  for (size_t i = 0; i < count; ++i) value = value * 10 + static_cast<uint64_t>(digits[i] - '0');
+  return value;
+}
+
 inline int hexValue(char c) {
   if (isDigit(c)) return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -124,7 +133,23 @@ void appendUtf8(std::string& s, uint32_t cp) {
   s.append(buf, n);
 }
 
+// The element stack a finished scanner leaves to the next one on its thread,
+// unless it grew beyond this many elements (640 KiB).
+constexpr size_t kKeptElements = 16 * 1024;
+thread_local std::vector<Value> spareElements;
+
 }  // namespace
+
+JsonScanner::JsonScanner(std::string_view text)
+    : elements_(std::move(spareElements)), begin_(text.data()), cur_(text.data()), end_(text.data() + text.size()) {
+  elements_.clear();
+}
+
+JsonScanner::~JsonScanner() {
+  if (elements_.capacity() > kKeptElements) return;
+  elements_.clear();
+  spareElements = std::move(elements_);
+}
 
 bool JsonScanner::scanJSONWhiteSpace() {
   const char* p = skipSpace(cur_, end_);
@@ -258,20 +283,23 @@ bool JsonScanner::scanJSONArray(Array& array) {
   const char* start = cur_;
   ++depth_;
   scanBeginArray();  // a missing "[" is allowed
+  const size_t base = elements_.size();
   for (;;) {
-    array.emplace_back();
-    if (!scanJSONValue(array.back())) {
-      array.pop_back();
-      break;
-    }
+    Value element;
+    if (!scanJSONValue(element)) break;  // may grow elements_ for nested arrays
+    elements_.push_back(std::move(element));
     skipOptionalComma();
   }
   --depth_;
-  if (!scanEndArray()) {
-    cur_ = start;
-    return false;
+  const bool closed = scanEndArray();
+  if (closed) {
+    auto first = elements_.begin() + static_cast<ptrdiff_t>(base);
+    array.reserve(array.size() + static_cast<size_t>(elements_.end() - first));
+    array.insert(array.end(), std::make_move_iterator(first), std::make_move_iterator(elements_.end()));
   }
-  return true;
+  elements_.erase(elements_.begin() + static_cast<ptrdiff_t>(base), elements_.end());
+  if (!closed) cur_ = start;
+  return closed;
 }
 
 bool JsonScanner::scanJSONString(std::string& string) {
@@ -438,6 +466,14 @@ JsonScanner::NumberScan JsonScanner::scanNumberText(Decimal& number, const char*
   }
 
   numberEnd = p;
+  // Most numbers are short and have no exponent: their digits fit in 64 bits
+  // and the Decimal is made directly, as makeDecimal would make it.
+  if (exponent == 0 && intCount + fracCount <= kShortNumberDigits) {
+    uint64_t digits = accumulateShort(0, intDigits, intCount);
+    digits = accumulateShort(digits, fracDigits, fracCount);
+    number = digits == 0 ? Decimal{} : Decimal{digits, -static_cast<int>(fracCount), negative};
+    return NumberScan::exact;
+  }
   if (!detail::makeDecimal(negative, intDigits, intCount, fracDigits, fracCount, exponent, number)) {
     return NumberScan::tooLarge;
   }

@@ -19,8 +19,10 @@ class JsonScanner {
   // text cannot exhaust the stack.
   static constexpr int kMaxDepth = 512;
 
-  explicit JsonScanner(std::string_view text)
-      : begin_(text.data()), cur_(text.data()), end_(text.data() + text.size()) {}
+  explicit JsonScanner(std::string_view text);
+  ~JsonScanner();
+  JsonScanner(const JsonScanner&) = delete;
+  JsonScanner& operator=(const JsonScanner&) = delete;
 
   size_t position() const { return static_cast<size_t>(cur_ - begin_); }
 
@@ -35,7 +37,8 @@ class JsonScanner {
   // repeated key keeps its first position and its last value.
   bool scanJSONObject(Object& object);
   // The opening "[" is optional; elements may be separated by "," or just
-  // white space, and one trailing comma is allowed.
+  // white space, and one trailing comma is allowed. The elements are
+  // appended to `array` only when the whole array has been read.
   bool scanJSONArray(Array& array);
   // A quoted string, appended to `string` with its escapes decoded.
   bool scanJSONString(std::string& string);
@@ -76,6 +79,10 @@ class JsonScanner {
   // are gathered here and then moved into a vector of exactly their size,
   // instead of growing each object's vector one member at a time.
   std::vector<Object::Member> members_;
+  // Elements of the arrays being read, innermost last, gathered the same way:
+  // each array is then allocated once at its size. Kept per thread between
+  // reads (up to a limit), so that reading a long array does not regrow it.
+  std::vector<Value> elements_;
   const char* begin_;
   const char* cur_;
   const char* end_;

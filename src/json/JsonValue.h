@@ -21,7 +21,10 @@ __extension__ typedef unsigned __int128 Uint128;
 // An exact decimal number: (negative ? -1 : 1) * mantissa * 10^exponent.
 // The reader produces these. The mantissa holds at most 38 significant digits;
 // the reader keeps the exponent within [-128, 127].
-struct Decimal {
+// Aligned to 8 bytes, not the 16 of its 128-bit mantissa, so that a Value
+// is 40 bytes instead of 48: documents of many numbers and strings take less
+// memory, and reading them touches less.
+struct [[gnu::packed, gnu::aligned(8)]] Decimal {
   Uint128 mantissa = 0;
   int exponent = 0;
   bool negative = false;

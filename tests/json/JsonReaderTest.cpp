@@ -4,6 +4,7 @@
 
 #include "json/JsonCodec.h"
 #include "json/JsonScanner.h"
+#include "json/NumberText.h"
 
 namespace tavero::json {
 namespace {
@@ -134,6 +135,120 @@ TEST(JsonReader, NestingIsBounded) {
   EXPECT_FALSE(JsonCodec::arrayWithJSONString(nested(JsonScanner::kMaxDepth + 1)));
   EXPECT_FALSE(JsonCodec::arrayWithJSONString(std::string(1'000'000, '[')));
   EXPECT_FALSE(JsonCodec::dictionaryWithJSONString(std::string(1'000'000, '{')));
+
+  // Objects and arrays count alike toward the limit.
+  auto mixed = [](int depth) {
+    std::string open, close;
+    for (int i = 0; i < depth; ++i) {
+      open += i % 2 ? "{\"k\":" : "[";
+      close.insert(0, i % 2 ? "}" : "]");
+    }
+    return open + "1" + close;
+  };
+  EXPECT_TRUE(JsonCodec::arrayWithJSONString(mixed(JsonScanner::kMaxDepth)));
+  EXPECT_FALSE(JsonCodec::arrayWithJSONString(mixed(JsonScanner::kMaxDepth + 1)));
+  EXPECT_FALSE(JsonCodec::arrayWithJSONString(mixed(JsonScanner::kMaxDepth + 2)));
+}
+
+// Short numbers are made without makeDecimal; they must come out exactly as
+// makeDecimal makes them (same mantissa, exponent and sign, not only the
+// same value), or the text written back would change.
+TEST(JsonReader, ShortNumbersMatchTheGeneralPath) {
+  auto viaReader = [](const std::string& text) {
+    auto a = JsonCodec::arrayWithJSONString("[" + text + "]");
+    return a && a->size() == 1 && a->front().kind() == Value::Kind::Decimal ? a->front().asDecimal()
+                                                                             : Decimal{999, 999, true};
+  };
+  auto viaMakeDecimal = [](const std::string& text) {
+    std::string_view t = text;
+    bool negative = t.front() == '-';
+    if (negative) t.remove_prefix(1);
+    size_t dot = t.find('.');
+    std::string_view intPart = t.substr(0, dot), fracPart = dot == t.npos ? "" : t.substr(dot + 1);
+    while (!intPart.empty() && intPart.front() == '0') intPart.remove_prefix(1);
+    Decimal d{999, 999, true};
+    EXPECT_TRUE(detail::makeDecimal(negative, intPart.data(), intPart.size(), fracPart.data(), fracPart.size(), 0, d));
+    return d;
+  };
+  for (std::string text : {"0", "-0", "-0.0", "0.000", "7", "-7", "100", "1.50", "-123.456", "0.0000000000000000001",
+                           "9999999999999999999", "-999999999.9999999999", "18446744073709551615",
+                           "99999999999999999999", "12345678901234567890.5", "000123.4500"}) {
+    Decimal read = viaReader(text), made = viaMakeDecimal(text);
+    EXPECT_TRUE(read.mantissa == made.mantissa && read.exponent == made.exponent && read.negative == made.negative)
+        << text;
+  }
+  // 19 digits take the short path, 20 the general one; both are exact.
+  EXPECT_EQ(viaReader("9999999999999999999").toInt64(), std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(viaReader("-1234567890123456789").toInt64(), -1234567890123456789);
+  Uint128 twentyDigits = viaReader("12345678901234567890").mantissa;  // a copy: the field is packed
+  EXPECT_TRUE(twentyDigits == u128("12345678901234567890"));
+  EXPECT_EQ(viaReader("1.5e0"), (Decimal{15, -1, false}));
+}
+
+// Arrays are gathered on the reader's own stack and handed over whole.
+TEST(JsonReader, ArraysAreHandedOverWhole) {
+  JsonScanner nested("[1, [2, [3, []]], {\"k\": [4, {\"m\": [5]}]}, \"s\"]");
+  Array array{Value("kept")};
+  ASSERT_TRUE(nested.scanJSONArray(array));
+  auto whole = JsonCodec::arrayWithJSONString("[\"kept\", 1, [2, [3, []]], {\"k\": [4, {\"m\": [5]}]}, \"s\"]");
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(array, *whole);
+  ASSERT_EQ(array.size(), 5u);
+  EXPECT_EQ(readArray(JsonCodec::jsonStringForValue(array[2])), "[2, [3, []]]");
+  EXPECT_EQ(array[3].asObject().find("k")->asArray()[1].asObject().find("m")->asArray().size(), 1u);
+
+  // A read that fails leaves the array as it was and the position where it was.
+  for (const char* text : {"[1, [2, 3]", "[1, {\"a\": [2]}", "[[[1]]", "[1, 2 x]"}) {
+    JsonScanner broken(text);
+    Array untouched{Value(true)};
+    EXPECT_FALSE(broken.scanJSONArray(untouched)) << text;
+    EXPECT_EQ(untouched, Array{Value(true)}) << text;
+    EXPECT_EQ(broken.position(), 0u) << text;
+  }
+
+  // The gathering stack is kept between reads on a thread: a long array, a
+  // failed read and a short one after it each read what they hold.
+  std::string longArray = "[";
+  for (int i = 0; i < 20'000; ++i) longArray += std::to_string(i) + ",";
+  longArray += "[\"end\"]]";
+  for (int round = 0; round < 2; ++round) {
+    auto read = JsonCodec::arrayWithJSONString(longArray);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->size(), 20'001u);
+    EXPECT_EQ((*read)[19'999].toInt64(), 19'999);
+    EXPECT_EQ((*read)[20'000], Value(Array{Value("end")}));
+    EXPECT_FALSE(JsonCodec::arrayWithJSONString("[1, 2, [3, 4"));
+    EXPECT_EQ(readArray("[[1], 2]"), "[[1], 2]");
+  }
+}
+
+TEST(JsonReader, EscapesAtEveryPlaceOfTheEightByteScan) {
+  // The string scan looks at 8 bytes at a time; an escape or the closing
+  // quote may fall on any byte of a block.
+  for (size_t before = 0; before < 20; ++before) {
+    std::string run(before, 'a');
+    EXPECT_EQ(readString("\"" + run + "\""), run) << before;
+    EXPECT_EQ(readString("\"" + run + "\\\"b\""), run + "\"b") << before;
+    EXPECT_EQ(readString("\"" + run + "\\\\\""), run + "\\") << before;
+    EXPECT_EQ(readString("\"" + run + "\\ud83d\\ude00" + run + "\""), run + "\U0001F600" + run) << before;
+    EXPECT_EQ(readString("\"" + run + "\\ud83d\""), run + "\uFFFD") << before;
+    EXPECT_EQ(readString("\"" + run + "\\u00"), "nothing") << before;
+    EXPECT_EQ(readString("\"" + run), "nothing") << before;
+  }
+}
+
+TEST(JsonReader, InvalidUTF8IsKeptAsItCame) {
+  // The reader does not check UTF-8: bytes that are not well-formed reach
+  // the modules as they came, which check what they take from pages.
+  const std::string invalid = "\xc3\x28 \xa0\xa1 \xed\xa0\x80 \xf0\x28\x8c\xbc \xff\xfe \xc0\xaf";
+  EXPECT_EQ(readString("\"" + invalid + "\""), invalid);
+  EXPECT_EQ(readString("\"" + invalid + "\\n\xff\""), invalid + "\n\xff");
+  auto object = JsonCodec::dictionaryWithJSONString("{\"\xff" + invalid + "\": \"\xfe\"}");
+  ASSERT_TRUE(object);
+  EXPECT_EQ(object->begin()->key, "\xff" + invalid);
+  EXPECT_EQ(object->begin()->value, Value("\xfe"));
+  // A lone lead byte just before the closing quote does not swallow it.
+  EXPECT_EQ(readString("\"abc\xe2\""), "abc\xe2");
 }
 
 TEST(JsonScanner, FailedScansKeepThePosition) {
