@@ -22,7 +22,7 @@ if not driver_binary:
     sys.exit(SKIP)
 try:
     from selenium import webdriver
-    from selenium.common.exceptions import WebDriverException
+    from selenium.common.exceptions import StaleElementReferenceException, WebDriverException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.remote.remote_connection import RemoteConnection
     from selenium.webdriver.support.ui import WebDriverWait
@@ -81,7 +81,9 @@ class DemoSession:
         except BaseException:
             self.__exit__()  # the driver and an app it may have started end here too
             raise
-        self.wait = WebDriverWait(self.driver, 15)
+        # The demo redraws its lists when an answer comes: an element found
+        # just before a redraw is stale, and the wait looks again.
+        self.wait = WebDriverWait(self.driver, 15, ignored_exceptions=[StaleElementReferenceException])
         return self
 
     def __exit__(self, *exception):
