@@ -30,6 +30,8 @@
 // their calls starts where the previous one ended, and calls made before
 // the previous one answered wait for it. Positions, lengths and sizes count
 // bytes of UTF-8; a read whose stretch ends inside a character gives "".
+// Binary data: write() takes an ArrayBuffer, a typed array or a Blob, and
+// readAsArrayBuffer() / readArrayBuffer(length) answer ArrayBuffers.
 (function (global) {
   'use strict';
 
@@ -130,6 +132,56 @@
   function lastComponent(path) {
     const parts = path.split('/').filter((part) => part !== '');
     return parts.length ? parts[parts.length - 1] : '';
+  }
+
+  // Binary data travels to and from the shell as base64, which is what
+  // btoa writes; the bytes are handed over in pieces so that no call gets
+  // more arguments than the engine takes.
+  function base64OfBytes(bytes) {
+    if (typeof bytes.toBase64 === 'function') return bytes.toBase64();
+    let binary = '';
+    for (let i = 0; i < bytes.length; i += 0x8000) {
+      binary += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+    }
+    return global.btoa(binary);
+  }
+
+  function arrayBufferOfBase64(text) {
+    if (typeof Uint8Array.fromBase64 === 'function') return Uint8Array.fromBase64(text).buffer;
+    const binary = global.atob(text);
+    const bytes = new Uint8Array(binary.length);
+    for (let i = 0; i < binary.length; ++i) bytes[i] = binary.charCodeAt(i);
+    return bytes.buffer;
+  }
+
+  function isBlob(data) {
+    return data !== null && typeof data === 'object' && typeof data.arrayBuffer === 'function' &&
+      typeof data.size === 'number';
+  }
+
+  // What FileWriter.write sends for `data`: a promise of {data, encoding}.
+  // Text goes as it is; an ArrayBuffer, a typed array or DataView, or a
+  // Blob goes as base64 of its bytes.
+  function writableContent(data) {
+    if (typeof data === 'string') return Promise.resolve({data: data});
+    if (data instanceof ArrayBuffer || Object.prototype.toString.call(data) === '[object ArrayBuffer]') {
+      return Promise.resolve({data: base64OfBytes(new Uint8Array(data)), encoding: 'base64'});
+    }
+    if (ArrayBuffer.isView(data)) {
+      const bytes = new Uint8Array(data.buffer, data.byteOffset, data.byteLength);
+      return Promise.resolve({data: base64OfBytes(bytes), encoding: 'base64'});
+    }
+    return data.arrayBuffer().then((buffer) => ({data: base64OfBytes(new Uint8Array(buffer)), encoding: 'base64'}),
+                                   (error) => {
+                                     throw new FileError('Could not write: the Blob could not be read (' +
+                                                         String(error && error.message || error) + ')',
+                                                         codes.NOT_READABLE_ERR);
+                                   });
+  }
+
+  function isWritable(data) {
+    return typeof data === 'string' || data instanceof ArrayBuffer || ArrayBuffer.isView(data) || isBlob(data) ||
+      Object.prototype.toString.call(data) === '[object ArrayBuffer]';
   }
 
   // Runs `work` after everything queued before it, whether that worked or not.
@@ -293,12 +345,19 @@
       return Math.max(0, Math.min(target, this.length));
     }
 
-    // Writes `text` at the position, over what is there; past the end it
-    // appends. The position moves past the written bytes.
-    write(text, success, failure) {
-      Communicator.expect(text, 'string', 'the text', 'FileWriter.write', false);
+    // Writes `data` at the position, over what is there; past the end it
+    // appends. `data` is text (written as UTF-8), or bytes: an ArrayBuffer,
+    // a typed array or DataView, or a Blob. The position moves past the
+    // written bytes.
+    write(data, success, failure) {
+      if (!isWritable(data)) {
+        throw new TypeError('FileWriter.write: the data must be a string, an ArrayBuffer, a typed array or a Blob, not ' +
+                            (data === null ? 'null' : typeof data));
+      }
       checkCallbacks('FileWriter.write', success, failure);
-      const written = this.queue.run(() => this.entry.ask('write', {offset: this.position, data: String(text)})
+      const content = writableContent(data);
+      const written = this.queue.run(() => content.then((sent) =>
+        this.entry.ask('write', Object.assign({offset: this.position}, sent)))
         .then((position) => {
           this.position = position;
           this.length = Math.max(this.length, position);
@@ -330,26 +389,47 @@
       Communicator.expect(length, 'number', 'length', 'FileContentReader.read', true);
       if (length < 0) throw new RangeError('FileContentReader.read: length must not be negative, not ' + length);
       checkCallbacks('FileContentReader.read', success, failure);
-      return answer(this.readBytes(length === undefined || length === null ? null : Math.floor(length)),
+      return answer(this.readBytes(length === undefined || length === null ? null : Math.floor(length), false),
                     success, failure);
     }
 
     readAsText(success, failure) {
       checkCallbacks('FileContentReader.readAsText', success, failure);
-      return answer(this.readBytes(null), success, failure);
+      return answer(this.readBytes(null, false), success, failure);
     }
 
-    // `count` bytes, or the rest of the file for null. The shell reads to
-    // the end when asked for 0 bytes, so an empty read never reaches it.
-    readBytes(count) {
+    // The same as read(), as an ArrayBuffer of the bytes: any bytes, also
+    // a stretch that ends inside a character.
+    readArrayBuffer(length, success, failure) {
+      Communicator.expect(length, 'number', 'length', 'FileContentReader.readArrayBuffer', true);
+      if (length < 0) {
+        throw new RangeError('FileContentReader.readArrayBuffer: length must not be negative, not ' + length);
+      }
+      checkCallbacks('FileContentReader.readArrayBuffer', success, failure);
+      return answer(this.readBytes(length === undefined || length === null ? null : Math.floor(length), true),
+                    success, failure);
+    }
+
+    // The rest of the file as an ArrayBuffer.
+    readAsArrayBuffer(success, failure) {
+      checkCallbacks('FileContentReader.readAsArrayBuffer', success, failure);
+      return answer(this.readBytes(null, true), success, failure);
+    }
+
+    // `count` bytes, or the rest of the file for null, as text or as an
+    // ArrayBuffer. The shell reads to the end when asked for 0 bytes, so an
+    // empty read never reaches it.
+    readBytes(count, binary) {
       return this.queue.run(() => {
-        if (count === 0) return '';
+        if (count === 0) return binary ? new ArrayBuffer(0) : '';
         // The shell counts only the low 32 bits of a length; it answers at
         // most 256 MiB anyway.
         const length = count === null ? 0 : Math.min(count, 0xffffffff);
-        return this.entry.ask('read', {offset: this.position, length: length}).then((result) => {
+        const args = binary ? {offset: this.position, length: length, encoding: 'base64'} :
+          {offset: this.position, length: length};
+        return this.entry.ask('read', args).then((result) => {
           this.position = result.offset;
-          return result.data;
+          return binary ? arrayBufferOfBase64(result.data) : result.data;
         });
       });
     }

@@ -396,14 +396,20 @@ interface TaveroFileCursor {
 
 interface TaveroFileWriter extends TaveroFileCursor {
   length: number;
-  write(text: string, success?: TaveroSuccess<number>, failure?: TaveroFailure): Promise<number>;
+  /** Text is written as UTF-8; bytes (ArrayBuffer, typed array, DataView, Blob) as they are. */
+  write(data: string | ArrayBuffer | ArrayBufferView | Blob, success?: TaveroSuccess<number>,
+        failure?: TaveroFailure): Promise<number>;
   truncate(size: number, success?: TaveroSuccess<number>, failure?: TaveroFailure): Promise<number>;
 }
 
 interface TaveroFileContentReader extends TaveroFileCursor {
   read(length?: number | null, success?: TaveroSuccess<string>, failure?: TaveroFailure): Promise<string>;
   readAsText(success?: TaveroSuccess<string>, failure?: TaveroFailure): Promise<string>;
-  readBytes(count: number | null): Promise<string>;
+  /** The same as read(), as the bytes themselves. */
+  readArrayBuffer(length?: number | null, success?: TaveroSuccess<ArrayBuffer>,
+                  failure?: TaveroFailure): Promise<ArrayBuffer>;
+  readAsArrayBuffer(success?: TaveroSuccess<ArrayBuffer>, failure?: TaveroFailure): Promise<ArrayBuffer>;
+  readBytes(count: number | null, binary: boolean): Promise<string | ArrayBuffer>;
 }
 
 interface TaveroFileEntry extends TaveroEntry {

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "base/PrivateFiles.h"
+#include "json/Base64.h"
 #include "json/Utf8.h"
 #include "log/Log.h"
 #include "modules/OptionCheck.h"
@@ -29,6 +30,19 @@ namespace {
 // Positions the page passes are compared as unsigned values: a negative
 // one counts as very large, so it stands past the end.
 bool isBelow(int64_t position, uint64_t limit) { return static_cast<uint64_t>(position) < limit; }
+
+// How a read's or write's data travels: as the text itself (UTF-8), or as
+// base64 of any bytes, which a page asks for to read and write binary data.
+enum class ContentEncoding { text, base64 };
+
+// The call's "encoding"; nothing (and a logged refusal) for an unknown one.
+std::optional<ContentEncoding> contentEncoding(const Invocation& call, std::string_view operation) {
+  const std::string_view encoding = call.text("encoding");
+  if (encoding.empty()) return ContentEncoding::text;
+  if (encoding == "base64") return ContentEncoding::base64;
+  OptionCheck(call, "files").refuse(std::string(operation) + ": encoding must be \"base64\" or absent");
+  return std::nullopt;
+}
 
 // The page's message for a write or truncate the system refused: a full
 // disk or an exhausted quota is said as the system says it (the page
@@ -288,6 +302,9 @@ void TQFileSystem::read(Invocation& call) {
   auto length = handle ? handle->length() : files::Result<uint64_t>(handle.error());
   if (!length) return request->fail("Could not read: not readable");
 
+  auto encoding = contentEncoding(call, "read");
+  if (!encoding) return request->fail(std::string(OptionCheck::kRefusedPrefix) + "encoding must be \"base64\" or absent");
+
   const int64_t offset = call.longLong("offset");
   const int64_t wanted = call.longLong("length");
   const uint64_t position = isBelow(offset, *length) ? static_cast<uint64_t>(offset) : *length;
@@ -300,9 +317,13 @@ void TQFileSystem::read(Invocation& call) {
   }
   json::Object answer;
   answer.append("offset", static_cast<int64_t>(position + bytes->size()));
-  // Bytes that do not form whole UTF-8 characters (a stretch that ends
-  // inside one, say) give the empty text; the offset still moves past them.
-  answer.append("data", json::isValidUTF8(*bytes) ? std::move(*bytes) : std::string());
+  if (*encoding == ContentEncoding::base64) {
+    answer.append("data", json::ql_base64_encode(std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()), false));
+  } else {
+    // Bytes that do not form whole UTF-8 characters (a stretch that ends
+    // inside one, say) give the empty text; the offset still moves past them.
+    answer.append("data", json::isValidUTF8(*bytes) ? std::move(*bytes) : std::string());
+  }
   request->succeed(json::Value(std::move(answer)));
 }
 
@@ -315,9 +336,20 @@ void TQFileSystem::write(Invocation& call) {
   auto length = handle ? handle->length() : files::Result<uint64_t>(handle.error());
   if (!length) return request->fail(writeFailure("write", length.error()));
 
+  auto encoding = contentEncoding(call, "write");
+  if (!encoding) return request->fail(std::string(OptionCheck::kRefusedPrefix) + "encoding must be \"base64\" or absent");
+  std::optional<std::string> decoded;
+  if (*encoding == ContentEncoding::base64) {
+    decoded = json::base64Decode(call.text("data"));
+    if (!decoded) {
+      OptionCheck(call, "files").refuse("data is not base64");
+      return request->fail(std::string(OptionCheck::kRefusedPrefix) + "data is not base64");
+    }
+  }
+
   const int64_t offset = call.longLong("offset");
   const uint64_t position = isBelow(offset, *length) ? static_cast<uint64_t>(offset) : *length;
-  const std::string_view data = call.text("data");
+  const std::string_view data = decoded ? std::string_view(*decoded) : call.text("data");
   if (auto error = handle->writeAt(position, data)) {
     // The bytes written before the failure stay: a write is not undone.
     log::warning("files: a write to " + path->text() + " failed: " + error.message());

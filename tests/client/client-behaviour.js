@@ -204,6 +204,75 @@ const tests = {
     refused.device.Communicator.invoke(ids.success, [{id: 3, root: {fullPath: '/', name: ''}}]);
   },
 
+  // Bytes go to the shell as base64 and come back as ArrayBuffers; text and
+  // bytes keep their order in one writer; a Blob that cannot be read fails
+  // the write as unreadable.
+  async binaryWritesAndReadsCarryAnyBytesInOrder() {
+    let file = Buffer.alloc(0);
+    const shell = (call) => {
+      const args = call.args;
+      if (call.command === 'FileSystem#requestFileSystem') return {id: 'fs1'};
+      if (call.command === 'FileSystem#getEntry') return '/bin';
+      if (call.command === 'FileSystem#seek') return Math.min(Number(args.offset), file.length);
+      if (call.command === 'FileSystem#write') {
+        const bytes = args.encoding === 'base64' ? Buffer.from(args.data, 'base64') : Buffer.from(args.data, 'utf8');
+        const offset = Math.min(Number(args.offset), file.length);
+        const grown = Buffer.alloc(Math.max(file.length, offset + bytes.length));
+        file.copy(grown);
+        bytes.copy(grown, offset);
+        file = grown;
+        return offset + bytes.length;
+      }
+      if (call.command === 'FileSystem#read') {
+        const from = Math.min(Number(args.offset), file.length);
+        const to = Number(args.length) > 0 ? Math.min(file.length, from + Number(args.length)) : file.length;
+        const piece = file.subarray(from, to);
+        if (args.encoding === 'base64') return {offset: to, data: piece.toString('base64')};
+        try {
+          return {offset: to, data: new TextDecoder('utf-8', {fatal: true}).decode(piece)};
+        } catch (e) {
+          return {offset: to, data: ''};  // as the shell: bytes that are not whole characters read as ""
+        }
+      }
+      throw new Error('unexpected ' + call.command);
+    };
+    const replying = (message) => Promise.resolve(JSON.stringify(message.calls.map((call) =>
+      ({status: 200, answer: {callback: call.args.success, value: shell(call)}}))));
+    const {Kio, calls} = page({atob: atob, btoa: btoa}, replying);
+    const fs = await Kio.files.requestFileSystem();
+    const entry = await fs.root.getFile('bin', {create: true});
+    const writer = await entry.createWriter();
+    const all = Uint8Array.from({length: 256}, (_, i) => 255 - i);
+    const view = new DataView(all.buffer, 10, 3);
+    const writes = [writer.write(all.buffer), writer.write('\u00e9'), writer.write(all.subarray(1, 3)), writer.write(view),
+                    writer.write(new Blob([Uint8Array.of(0, 1)]))];
+    all[1] = 7;  // changed after the call: the write keeps what it was given
+    assert.deepStrictEqual(await Promise.all(writes), [256, 258, 260, 263, 265]);
+    const expected = Buffer.concat([Buffer.from(Uint8Array.from({length: 256}, (_, i) => 255 - i)), Buffer.from('\u00e9'),
+                                    Buffer.from([254, 253]), Buffer.from([245, 244, 243]), Buffer.from([0, 1])]);
+    assert.ok(file.equals(expected));
+    assert.strictEqual(calls.filter((call) => call.args.encoding === 'base64').length, 4);
+
+    const reader = await entry.createFileReader();
+    const first = await reader.readArrayBuffer(2);
+    assert.strictEqual(Object.prototype.toString.call(first), '[object ArrayBuffer]');
+    assert.deepStrictEqual(Array.from(new Uint8Array(first)), [255, 254]);
+    assert.strictEqual((await reader.readArrayBuffer(0)).byteLength, 0);
+    await reader.seek(256);
+    assert.strictEqual(await reader.read(1), '');  // half of "é" as text is nothing...
+    await reader.seek(256);
+    assert.deepStrictEqual(Array.from(new Uint8Array(await reader.readArrayBuffer(1))), [0xc3]);  // ...as bytes it is a byte
+    await reader.seek(0);
+    assert.ok(Buffer.from(await reader.readAsArrayBuffer()).equals(expected));
+
+    assert.throws(() => writer.write(12), (e) => e.name === 'TypeError' && /ArrayBuffer/.test(e.message));
+    assert.throws(() => writer.write({}), (e) => e.name === 'TypeError');
+    assert.throws(() => reader.readArrayBuffer(-1), (e) => e.name === 'RangeError');
+    const broken = {size: 3, arrayBuffer: () => Promise.reject(new Error('gone'))};
+    await assert.rejects(writer.write(broken), (e) => e.name === 'FileError' && e.code === 4 && /gone/.test(e.message));
+    assert.strictEqual(await writer.write('z'), 266);  // the writer goes on after the failed write
+  },
+
   async cameraPromiseResolvesThePictureAndCallbacksGetWhatTheyAlwaysGot() {
     const {Kio, answer, last} = page();
     const picture = Kio.camera.getPicture({sourceType: 0});

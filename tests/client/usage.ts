@@ -67,8 +67,12 @@ async function files(): Promise<string> {
   const entry = await fs.root.getFile('notes.txt', {create: true});
   const writer = await entry.createWriter();
   await writer.write('hello');
+  await writer.write(new Uint8Array([0xff, 0x00]));
   const reader = await entry.createFileReader();
-  return reader.readAsText();
+  const bytes: ArrayBuffer = await reader.readArrayBuffer(5);
+  // @ts-expect-error: a number is neither text nor bytes
+  await writer.write(42);
+  return bytes.byteLength + (await reader.readAsText());
 }
 
 async function rest(): Promise<void> {

@@ -57,7 +57,8 @@ TEST_F(FileSystemEndToEnd, APageWritesAFileAndReadsItBackAfterTheShellIsMadeAgai
 // Answers in the channel's reply: a document that goes away while its read
 // is under way leaves nothing behind that breaks the next one; a frame's
 // read is answered in the frame, the top page's in the top page; hostile
-// text comes back as text, and bytes that are not UTF-8 read as "".
+// text comes back as text, and bytes that are not UTF-8 read as "" as
+// text and exactly as an ArrayBuffer.
 TEST_F(FileSystemEndToEnd, RepliesReachTheDocumentThatAskedAndCarryAnyText) {
   const fs::path root = platform::HomeFolders{home_}.applicationSupport() / "file_systems" / "file__0";
   fs::create_directories(root);
@@ -71,6 +72,16 @@ TEST_F(FileSystemEndToEnd, RepliesReachTheDocumentThatAskedAndCarryAnyText) {
   ASSERT_TRUE(verdict) << "the page never reported";
   expectAllTrue(*verdict, {"topRead", "frameRead", "untouched"});
   EXPECT_EQ(stringIn(*verdict, "notUTF8"), "") << text(*verdict);
+  std::string bytes, numbers;
+  for (int i = 0; i < 256; ++i) {
+    bytes.push_back(static_cast<char>(255 - i));
+    numbers += (i ? " " : "") + std::to_string(255 - i);
+  }
+  // As an ArrayBuffer the same bytes read exactly, and go back as a Blob and a typed array.
+  EXPECT_EQ(stringIn(*verdict, "bytes"), numbers);
+  const json::Value* copied = verdict->find("copiedLength");
+  EXPECT_TRUE(copied && copied->toInt64() == 256) << text(*verdict);
+  EXPECT_EQ(base::readFileText(root / "copy.bin"), bytes);
   EXPECT_EQ(shell->bridge().callbackReplies().waiting(), 0u);
   shell->terminate();
 }

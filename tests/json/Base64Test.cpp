@@ -36,5 +36,24 @@ TEST(Base64, WrapsAfterEveryEighteenFullGroups) {
   EXPECT_EQ(encode(std::string(108, '\0'), false), line + line);
 }
 
+TEST(Base64, DecodesWhatItEncodesForEveryLengthAndByte) {
+  std::string bytes;
+  for (int i = 0; i < 300; ++i) {
+    EXPECT_EQ(base64Decode(encode(bytes)), bytes) << "length " << i;
+    bytes.push_back(static_cast<char>((i * 151 + 7) & 0xff));
+  }
+}
+
+// A page's text is refused unless it is exactly what btoa writes: one text
+// per byte string, so nothing odd slips through as a different file.
+TEST(Base64, RefusesAnythingButPaddedUnwrappedBase64) {
+  EXPECT_EQ(base64Decode(""), "");
+  for (const char* bad : {"Y", "YQ", "YQ=", "YQ===", "====", "Y===", "YQ==YQ==", "YW=j", "YWJj\n", "YW Jj", "YWJ\0",
+                          "YWJ-", "YWJ_", "Y\xc3\xa9" "A", "YR==", "YWJ="}) {
+    EXPECT_FALSE(base64Decode(bad)) << bad;
+  }
+  EXPECT_FALSE(base64Decode(std::string("YWJ\0", 4)));
+}
+
 }  // namespace
 }  // namespace tavero::json

@@ -8,6 +8,7 @@
 
 #include <thread>
 
+#include "json/Base64.h"
 #include "log/Log.h"
 #include "modules/FileSystemFixture.h"
 
@@ -84,6 +85,44 @@ TEST_P(FileSystemContents, TextThatLooksLikeJSONIsWrittenAndReadBackAsText) {
   EXPECT_EQ(write("/json", 0, object), std::to_string(object.size()));
   EXPECT_EQ(write("/json", -1, "[3]"), std::to_string(object.size() + 3));
   EXPECT_EQ(read("/json", 0, 0), std::to_string(object.size() + 3) + "|" + object + "[3]");
+}
+
+// Binary contents travel as base64 both ways: any bytes, a stretch ending
+// inside a UTF-8 character included; text that is not exactly base64 is
+// refused before the file is touched.
+TEST_P(FileSystemContents, Base64ReadsAndWritesCarryAnyBytesAndRefuseAnythingElse) {
+  std::string bytes;
+  for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(255 - i));
+  makeFile("bin", "");
+  auto writeBase64 = [&](int64_t offset, const std::string& data) {
+    return succeeded("write", {{"path", "/bin"}, {"offset", std::to_string(offset)}, {"data", data}, {"encoding", "base64"}});
+  };
+  auto readBase64 = [&](int64_t offset, int64_t length) {
+    auto delivered = run("read", {{"path", "/bin"}, {"offset", std::to_string(offset)},
+                                  {"length", std::to_string(length)}, {"encoding", "base64"}});
+    if (delivered.size() != 1 || delivered[0].id == kFailure) return std::string("<failed>");
+    const json::Object& answer = delivered[0].value->asObject();
+    return std::to_string(answer.find("offset")->toInt64()) + "|" + answer.find("data")->asString();
+  };
+  const std::string encoded = json::ql_base64_encode(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), false);
+  EXPECT_EQ(writeBase64(0, encoded), "256");
+  EXPECT_EQ(contentOf(root_ / "bin"), bytes);
+  EXPECT_EQ(readBase64(0, 0), "256|" + encoded);
+  EXPECT_EQ(readBase64(254, 10), "256|AQA=");  // the last two bytes, 0x01 0x00
+  EXPECT_EQ(writeBase64(1, "w6k="), "3");      // "é" over bytes 1 and 2
+  EXPECT_EQ(readBase64(0, 2), "2|/8M=");  // 0xff, then the first byte of "é"
+  EXPECT_EQ(readBase64(300, 0), "256|");
+
+  const std::string before = contentOf(root_ / "bin");
+  for (const char* bad : {"w6k", "w6k=\n", "w 6k=", "w6k=w6k=", "-_-_"}) {
+    EXPECT_EQ(failed("write", {{"path", "/bin"}, {"offset", "0"}, {"data", bad}, {"encoding", "base64"}}),
+              "Refused: data is not base64")
+        << bad;
+  }
+  EXPECT_EQ(failed("write", {{"path", "/bin"}, {"data", "x"}, {"encoding", "utf-16"}}),
+            "Refused: encoding must be \"base64\" or absent");
+  EXPECT_EQ(failed("read", {{"path", "/bin"}, {"encoding", "hex"}}), "Refused: encoding must be \"base64\" or absent");
+  EXPECT_EQ(contentOf(root_ / "bin"), before);
 }
 
 TEST_P(FileSystemContents, TruncateCutsOrExtendsWithZerosAndKeepsThePositionInside) {
