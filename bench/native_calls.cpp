@@ -18,34 +18,13 @@
 #include <vector>
 
 #include "BenchLine.h"
+#include "CallTimings.h"
 #include "PageBench.h"
 
 using namespace tavero;
 
 namespace {
 
-class TQBench : public bridge::TQW3CAction {
- public:
-  explicit TQBench(bridge::CallbackDelivery& callbacks) {
-    addOperation("ping", [](bridge::Invocation&) {});
-    addOperation("echo", [&callbacks](bridge::Invocation& call) {
-      callbacks.invokeCallback(call.integer("success"), json::Value(true), call.pageName());
-    });
-    addOperation("results", [this](bridge::Invocation& call) {
-      std::lock_guard lock(mutex);
-      const json::Value* value = call.arguments().find("results");
-      if (value && value->isObject()) results = value->asObject();
-    });
-  }
-  std::mutex mutex;
-  std::optional<json::Object> results;
-};
-
-double median(const json::Value& samples) {
-  std::vector<double> values;
-  for (const auto& sample : samples.asArray()) values.push_back(sample.toDouble());
-  return bench::median(std::move(values));
-}
 // The bare channel's median round trip, from bare_channel beside this
 // program; 0 when it cannot be had.
 double bareChannelMedian() {
@@ -73,25 +52,8 @@ int main() {
   const double bareBefore = bareChannelMedian();
   if (bareBefore <= 0) return std::fprintf(stderr, "bare_channel gave no median\n"), 1;
 
-  auto settings = bench::pageBenchSettings("native-calls-app", std::filesystem::temp_directory_path() / "tavero-native-calls-bench");
-  settings.port = 0;
-  TQBench* bench = nullptr;
-  bench::addProbe<TQBench>(settings, bench, [](bridge::CallbackDelivery& callbacks) {
-    return std::make_unique<TQBench>(callbacks);
-  });
-  app::ShellApplication shell(std::move(settings));
-  if (!bench::launchWithProbe(shell)) return 1;
-  std::optional<json::Object> results;
-  shell.mainThread().runUntil(
-      [&] {
-        if (!bench) return false;
-        std::lock_guard lock(bench->mutex);
-        results = bench->results;
-        return results.has_value();
-      },
-      std::chrono::minutes(5));
-  shell.terminate();
-  if (!results) return std::fprintf(stderr, "the page did not report\n"), 1;
+  std::optional<json::Object> results = bench::pageCallTimings("native-calls-app");
+  if (!results) return 1;
   const double bareAfter = bareChannelMedian();
   if (bareAfter <= 0) return std::fprintf(stderr, "bare_channel gave no median\n"), 1;
   const double bare = (bareBefore + bareAfter) / 2;
@@ -99,9 +61,7 @@ int main() {
   std::printf("the page client's road: %s\n",
               road && road->isArray() && !road->asArray().empty() ? road->asArray()[0].asString().c_str() : "?");
 
-  std::map<std::string, double> medians;
-  for (const auto& member : *results)
-    if (member.key != "road") medians[member.key] = median(member.value);
+  std::map<std::string, double> medians = bench::mediansOf(*results, "road");
   std::printf("page call round trips, median of runs of 1,000 calls (ms per call):\n");
   std::printf("  %-26s %.4f (before the page %.4f, after %.4f)\n", "bareWebKitChannel", bare, bareBefore, bareAfter);
   for (const char* name : {"nativeQueued", "nativeSync", "channelQueued", "channelSync", "httpSyncXHR"})

@@ -12,36 +12,10 @@
 #include <vector>
 
 #include "BenchLine.h"
+#include "CallTimings.h"
 #include "PageBench.h"
 
 using namespace tavero;
-
-namespace {
-
-class TQBench : public bridge::TQW3CAction {
- public:
-  explicit TQBench(bridge::CallbackDelivery& callbacks) {
-    addOperation("ping", [](bridge::Invocation&) {});
-    addOperation("echo", [&callbacks](bridge::Invocation& call) {
-      callbacks.invokeCallback(call.integer("success"), json::Value(true), call.pageName());
-    });
-    addOperation("results", [this](bridge::Invocation& call) {
-      std::lock_guard lock(mutex);
-      const json::Value* value = call.arguments().find("results");
-      if (value && value->isObject()) results = value->asObject();
-    });
-  }
-  std::mutex mutex;
-  std::optional<json::Object> results;
-};
-
-double median(const json::Value& samples) {
-  std::vector<double> values;
-  for (const auto& sample : samples.asArray()) values.push_back(sample.toDouble());
-  return bench::median(std::move(values));
-}
-
-}  // namespace
 
 int main() {
   // The page client's roads before the web process extension: native_calls
@@ -49,29 +23,9 @@ int main() {
   setenv("TAVERO_WEB_EXTENSION", "off", 1);
   std::unique_ptr<platform::XvfbDisplay> xvfb;
   if (!bench::prepareDisplay(xvfb)) return 1;
-
-  auto settings = bench::pageBenchSettings("page-calls-app", std::filesystem::temp_directory_path() / "tavero-page-calls-bench");
-  settings.port = 0;
-  TQBench* bench = nullptr;
-  bench::addProbe<TQBench>(settings, bench, [](bridge::CallbackDelivery& callbacks) {
-    return std::make_unique<TQBench>(callbacks);
-  });
-  app::ShellApplication shell(std::move(settings));
-  if (!bench::launchWithProbe(shell)) return 1;
-  std::optional<json::Object> results;
-  shell.mainThread().runUntil(
-      [&] {
-        if (!bench) return false;
-        std::lock_guard lock(bench->mutex);
-        results = bench->results;
-        return results.has_value();
-      },
-      std::chrono::minutes(5));
-  shell.terminate();
-  if (!results) return std::fprintf(stderr, "the page did not report\n"), 1;
-
-  std::map<std::string, double> medians;
-  for (const auto& member : *results) medians[member.key] = median(member.value);
+  std::optional<json::Object> results = bench::pageCallTimings("page-calls-app");
+  if (!results) return 1;
+  std::map<std::string, double> medians = bench::mediansOf(*results);
   std::printf("page call round trips, median of runs of 200 calls (ms per call):\n");
   for (const char* road : {"channelQueued", "channelSync", "channelCallback", "httpFetchQueued", "httpSyncXHR"})
     std::printf("  %-26s %.4f\n", road, medians[road]);
