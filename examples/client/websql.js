@@ -198,22 +198,26 @@
     return '[' + Array.from(args, argumentText).join(',') + ']';
   }
 
-  // Rows as the shell answers them (arrays of column values); item(i) makes
-  // a fresh object keyed by column name each time, so a page that changes
-  // one changes nothing else.
+  // Rows as the shell answers them: one array of values per column; item(i)
+  // makes a fresh object keyed by column name each time, so a page that
+  // changes one changes nothing else.
   class SQLResultSetRowList {
-    constructor(names, rows) {
+    constructor(names, columns) {
       Object.defineProperty(this, '_names', {value: names});
-      Object.defineProperty(this, '_rows', {value: rows});
+      Object.defineProperty(this, '_columns', {value: columns});
+      Object.defineProperty(this, '_length', {value: columns.length && Array.isArray(columns[0]) ? columns[0].length : 0});
     }
-    get length() { return this._rows.length; }
+    get length() { return this._length; }
     item(index) {
       const i = Number(index);
-      if (!(i >= 0 && i < this._rows.length && Math.floor(i) === i)) return null;
-      const values = this._rows[i];
+      if (!(i >= 0 && i < this._length && Math.floor(i) === i)) return null;
       const names = this._names;
+      const columns = this._columns;
       const row = {};
-      for (let column = 0; column < names.length; column++) row[names[column]] = values[column];
+      for (let column = 0; column < names.length; column++) {
+        const values = columns[column];
+        row[names[column]] = Array.isArray(values) ? values[i] : undefined;
+      }
       return row;
     }
   }
@@ -223,12 +227,12 @@
   class SQLResultSet {
     constructor(answer) {
       const names = Array.isArray(answer.names) ? answer.names : [];
-      const rows = Array.isArray(answer.rows) ? answer.rows : [];
+      const columns = Array.isArray(answer.columns) ? answer.columns : [];
       Object.defineProperty(this, '_answer', {value: {
         inserted: typeof answer.insertId === 'number',
         insertId: answer.insertId,
         rowsAffected: typeof answer.rowsAffected === 'number' ? answer.rowsAffected : 0,
-        rows: new SQLResultSetRowList(names, rows),
+        rows: new SQLResultSetRowList(names, columns),
       }});
     }
     get insertId() {

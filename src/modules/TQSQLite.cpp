@@ -318,7 +318,8 @@ bool TQSQLite::versionMatches(const Invocation& call) {
 }
 
 SQLStatementRunner::Answer TQSQLite::runStatement(sql::SQLTransaction& transaction, std::string_view sql,
-                                                  const json::Value* arguments, bool versionMatches) {
+                                                  const json::Value* arguments, bool versionMatches,
+                                                  SQLStatementRunner::Layout layout) {
   transaction.lastUsed = now();
   if (!versionMatches)
     return {SQLStatementRunner::errorAnswer("version mismatch", SQLStatementRunner::kVersionError)};
@@ -337,7 +338,7 @@ SQLStatementRunner::Answer TQSQLite::runStatement(sql::SQLTransaction& transacti
     return {SQLStatementRunner::errorAnswer("the transaction was rolled back after an error",
                                             SQLStatementRunner::kDatabaseError)};
   }
-  auto answer = SQLStatementRunner::run(*transaction.connection, sql, arguments, resultLimitBytes_);
+  auto answer = SQLStatementRunner::run(*transaction.connection, sql, arguments, resultLimitBytes_, layout);
   transaction.lastUsed = now();
   return answer;
 }
@@ -352,7 +353,8 @@ void TQSQLite::executeStatement(Invocation& call) {
     call.setResult(SQLStatementRunner::errorAnswer("not authorized", SQLStatementRunner::kSyntaxError));
     return;
   }
-  auto answer = runStatement(*held->transaction, call.text("sqlStatement"), call.arguments().find("arguments"), matches);
+  auto answer = runStatement(*held->transaction, call.text("sqlStatement"), call.arguments().find("arguments"), matches,
+                             SQLStatementRunner::Layout::rows);
   if (answer.resultBytes >= kLargeResultBytes) housekeeper_.releaseMemorySoon();
   call.setResult(std::move(answer.value));
 }
@@ -407,7 +409,8 @@ void TQSQLite::executeBatch(Invocation& call) {
   for (const auto& statement : statements) {
     // At least one statement runs, so that every batch makes progress.
     if (!results.empty() && answered >= resultLimitBytes_) break;
-    auto answer = runStatement(transaction, statement.sql, statement.arguments, matches);
+    auto answer = runStatement(transaction, statement.sql, statement.arguments, matches,
+                               SQLStatementRunner::Layout::columns);
     answered += answer.resultBytes;
     const bool statementFailed = answer.value.isObject() && answer.value.asObject().contains("error");
     failed = failed || statementFailed;

@@ -94,7 +94,8 @@ class TQSQLite : public bridge::TQW3CAction {
   //   version         checked as executeStatement checks it
   //   commit          "true": commit once every statement ran without error
   // Answers {transactionId, results: [one answer per statement run, as
-  // executeStatement's, null for a quiet one that succeeded], committed:
+  // executeStatement's but with "columns" for "rows" (see
+  // SQLStatementRunner::Layout), null for a quiet one that succeeded], committed:
   // true | commitError: "..."}. Statements run in order; one failing does
   // not stop the rest (the page decides whether the transaction goes on).
   // Once the answers of a batch reach the result limit, the statements after
@@ -146,7 +147,8 @@ class TQSQLite : public bridge::TQW3CAction {
   // Runs one page statement in `transaction`, after the checks every
   // statement gets. REQUIRES: the transaction's mutex held.
   sql::SQLStatementRunner::Answer runStatement(sql::SQLTransaction& transaction, std::string_view sql,
-                                               const json::Value* arguments, bool versionMatches);
+                                               const json::Value* arguments, bool versionMatches,
+                                               sql::SQLStatementRunner::Layout layout);
   // Whether the call's "version" is empty or the database's version.
   bool versionMatches(const bridge::Invocation& call);
   // COMMIT, and the transaction ends: empty, or why it failed.

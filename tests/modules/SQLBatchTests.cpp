@@ -39,20 +39,20 @@ class SQLBatch : public SQLite {
   }
 };
 
-TEST_F(SQLBatch, OneCallOpensRunsInOrderAndCommitsAnsweringNullForQuietStatements) {
+TEST_F(SQLBatch, OneCallOpensRunsInOrderAndCommitsAnsweringNullForQuietStatementsAndValuesByColumn) {
   open("notes");
   auto answer = batch(R"j([["CREATE TABLE n (v)", null, true], ["INSERT INTO n VALUES (?)", ["a"], true],
-                          ["INSERT INTO n VALUES (?)", ["b"]], ["SELECT group_concat(v) FROM n"]])j",
+                          ["INSERT INTO n VALUES (?)", ["b"]], ["SELECT v, rowid FROM n ORDER BY rowid"]])j",
                       {{"commit", "true"}});
   EXPECT_EQ(field(answer, "transactionId"), "1");
-  EXPECT_EQ(results(answer), "[null, null, { \"insertId\" : 2, \"rowsAffected\" : 1, \"names\" : [], \"rows\" : []}, "
-                             "{ \"rowsAffected\" : 0, \"names\" : [\"group_concat(v)\"], \"rows\" : [[\"a,b\"]]}]");
+  EXPECT_EQ(results(answer), "[null, null, { \"insertId\" : 2, \"rowsAffected\" : 1, \"names\" : [], \"columns\" : []}, "
+                             "{ \"rowsAffected\" : 0, \"names\" : [\"v\", \"rowid\"], \"columns\" : [[\"a\", \"b\"], [1, 2]]}]");
   ASSERT_TRUE(has(answer, "committed"));
   EXPECT_EQ(*answer->asObject().find("committed"), json::Value(true));
   // Committed and ended: the id answers nothing now, and the rows stay.
   EXPECT_FALSE(batch("[[\"SELECT 1\"]]", {{"transactionId", "1"}}));
   EXPECT_EQ(results(batch("[[\"SELECT count(*) FROM n\"]]", {{"readOnly", "true"}, {"commit", "true"}})),
-            "[{ \"rowsAffected\" : 0, \"names\" : [\"count(*)\"], \"rows\" : [[2]]}]");
+            "[{ \"rowsAffected\" : 0, \"names\" : [\"count(*)\"], \"columns\" : [[2]]}]");
 }
 
 TEST_F(SQLBatch, AFailingStatementIsAnsweredEvenWhenQuietTheRestRunAndNothingIsCommitted) {
@@ -67,7 +67,7 @@ TEST_F(SQLBatch, AFailingStatementIsAnsweredEvenWhenQuietTheRestRunAndNothingIsC
   EXPECT_FALSE(has(answer, "committed"));
   // Still open: the page decides. A later batch continues it.
   EXPECT_EQ(results(batch("[[\"SELECT group_concat(v) FROM n\"]]", {{"transactionId", t}, {"commit", "true"}})),
-            "[{ \"rowsAffected\" : 0, \"names\" : [\"group_concat(v)\"], \"rows\" : [[\"1,2\"]]}]");
+            "[{ \"rowsAffected\" : 0, \"names\" : [\"group_concat(v)\"], \"columns\" : [[\"1,2\"]]}]");
 }
 
 TEST_F(SQLBatch, AReadBatchRefusesWritesAndVersionsAreCheckedForEveryStatement) {
@@ -118,7 +118,7 @@ TEST_F(SQLBatch, IdsOfAnotherOriginUnknownIdsAndEndedTransactionsRunNothing) {
   EXPECT_FALSE(batch("[[\"SELECT 1\"]]", {{"__source", site}}));  // its database id opens nothing for the site
   EXPECT_FALSE(batch("[[\"SELECT 1\"]]", {{"transactionId", "99"}}));
   EXPECT_EQ(results(batch("[[\"SELECT count(*) FROM n\"]]", {{"transactionId", t}})),
-            "[{ \"rowsAffected\" : 0, \"names\" : [\"count(*)\"], \"rows\" : [[0]]}]");  // still the app's, still open
+            "[{ \"rowsAffected\" : 0, \"names\" : [\"count(*)\"], \"columns\" : [[0]]}]");  // still the app's, still open
 
   sqlite_->pageDocumentEnded("index.html");
   EXPECT_EQ(text(batch("[[\"SELECT 1\"]]", {{"transactionId", t}})),
@@ -135,7 +135,7 @@ TEST_F(SQLBatch, ATransactionThatCannotBeginIsGoneAndSaysWhy) {
   EXPECT_FALSE(batch("[[\"SELECT 1\"]]", {{"transactionId", "3"}}));  // the one that could not begin
   ASSERT_FALSE(rollback(holder));
   EXPECT_EQ(results(batch("[[\"SELECT count(*) FROM n\"]]", {{"readOnly", "true"}, {"commit", "true"}})),
-            "[{ \"rowsAffected\" : 0, \"names\" : [\"count(*)\"], \"rows\" : [[0]]}]");
+            "[{ \"rowsAffected\" : 0, \"names\" : [\"count(*)\"], \"columns\" : [[0]]}]");
 }
 
 TEST_F(SQLBatch, StatementsPastTheResultLimitAreLeftForTheNextCallAndNothingIsCommitted) {
