@@ -248,6 +248,20 @@
   const transactionRuns = new WeakMap();  // SQLTransaction -> its TransactionRun
   const trailingBlanks = /\s+$/;
 
+  // A statement as the JSON text of its SQL. The shell refuses anything
+  // after a final semicolon, even blanks: they go. Pages run the same
+  // statement many times in a row, so the last one's text is kept.
+  const lastSql = {statement: null, text: ''};
+  function sqlText(sqlStatement) {
+    if (typeof sqlStatement === 'string' && sqlStatement === lastSql.statement) return lastSql.text;
+    const text = JSON.stringify(String(sqlStatement).replace(trailingBlanks, ''));
+    if (typeof sqlStatement === 'string') {
+      lastSql.statement = sqlStatement;
+      lastSql.text = text;
+    }
+    return text;
+  }
+
   // The most statements one batch call carries (the shell takes as many),
   // and about the most text: more go in several calls.
   const maxBatchStatements = 5000;
@@ -263,13 +277,11 @@
       if (arguments.length === 0) throw notEnoughArguments();
       const success = optionalCallback(successCallback, 3, 'callback', 'SQLTransaction.executeSql');
       const error = optionalCallback(errorCallback, 4, 'errorCallback', 'SQLTransaction.executeSql');
-      // The shell refuses anything after a final semicolon, even blanks.
-      const sql = String(sqlStatement).replace(trailingBlanks, '');
       const statement = {
         // Its entry of a batch (see TransactionRun.send), made now: the page
         // may change the array of arguments once the call returned. Without
         // callbacks only a failure matters, and the shell answers nothing else.
-        entry: '[' + JSON.stringify(sql) + ',' + argumentsText(args) + (success || error ? ']' : ',true]'),
+        entry: '[' + sqlText(sqlStatement) + ',' + argumentsText(args) + (success || error ? ']' : ',true]'),
         success: success,
         error: error,
       };
