@@ -275,13 +275,16 @@
     // called throw.
     executeSql(sqlStatement, args, successCallback, errorCallback) {
       if (arguments.length === 0) throw notEnoughArguments();
+      // Read in the order WebKit reads them: statement, arguments, callbacks.
+      const sql = sqlText(sqlStatement);
+      const values = argumentsText(args);
       const success = optionalCallback(successCallback, 3, 'callback', 'SQLTransaction.executeSql');
       const error = optionalCallback(errorCallback, 4, 'errorCallback', 'SQLTransaction.executeSql');
       const statement = {
         // Its entry of a batch (see TransactionRun.send), made now: the page
         // may change the array of arguments once the call returned. Without
         // callbacks only a failure matters, and the shell answers nothing else.
-        entry: '[' + sqlText(sqlStatement) + ',' + argumentsText(args) + (success || error ? ']' : ',true]'),
+        entry: '[' + sql + ',' + values + (success || error ? ']' : ',true]'),
         success: success,
         error: error,
       };
