@@ -82,13 +82,10 @@ class TQBench : public bridge::TQW3CAction {
   bool finished_ = false;
 };
 
-// Keeps the value of the latest callback (the transaction id).
-class LatestCallback : public bridge::CallbackDelivery {
+// The module answers nothing through callbacks here.
+class NoCallbacks : public bridge::CallbackDelivery {
  public:
-  void invokeCallback(int, const std::optional<json::Value>& value, std::string_view) override {
-    latest = value && value->isString() ? value->asString() : "";
-  }
-  std::string latest;
+  void invokeCallback(int, const std::optional<json::Value>&, std::string_view) override {}
 };
 
 // The page's work on a TQSQLite of this process: each call as the bridge
@@ -101,24 +98,22 @@ class InProcess {
     Args open = {{"name", "bench-" + mode + "-" + std::to_string(number)}, {"__source", "file:///bench/index.html"}};
     if (mode == "encrypted") open.emplace_back("passphrase", "bench passphrase");
     std::string db = call("openDatabase", open).asObject().find("id")->asString();
-    transaction(db, false, [&](const std::string& t) {
-      statement(t, db, "CREATE TABLE item (id INTEGER PRIMARY KEY, name TEXT, price REAL, note TEXT)", json::Array{});
-    });
+    batch(db, false, {statement("CREATE TABLE item (id INTEGER PRIMARY KEY, name TEXT, price REAL, note TEXT)",
+                                json::Array{}, true)});
 
     auto start = Clock::now();
-    transaction(db, false, [&](const std::string& t) {
-      for (int i = 0; i < kRows; ++i) {
-        statement(t, db, "INSERT INTO item (id, name, price, note) VALUES (?, ?, ?, ?)",
-                  json::Array{i, "item " + std::to_string(i), i * 1.25,
-                              "a short note about item number " + std::to_string(i)});
-      }
-    });
+    json::Array inserts;
+    for (int i = 0; i < kRows; ++i) {
+      inserts.push_back(statement("INSERT INTO item (id, name, price, note) VALUES (?, ?, ?, ?)",
+                                  json::Array{i, "item " + std::to_string(i), i * 1.25,
+                                              "a short note about item number " + std::to_string(i)},
+                                  true));
+    }
+    batch(db, false, std::move(inserts));
     times.insertMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
 
     start = Clock::now();
-    transaction(db, true, [&](const std::string& t) {
-      statement(t, db, "SELECT id, name, price, note FROM item", json::Array{});
-    });
+    batch(db, true, {statement("SELECT id, name, price, note FROM item", json::Array{}, false)});
     times.readMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
   }
 
@@ -135,28 +130,23 @@ class InProcess {
     answered_ += json::JsonCodec::jsonStringForValue(*invocation.result()).size();  // what the bridge would send
     return *invocation.result();
   }
-  template <class Body>
-  void transaction(const std::string& db, bool readOnly, Body body) {
-    callbacks_.latest.clear();
-    call("createTransaction", {{"databaseId", db}, {"readOnly", readOnly ? "true" : "false"}, {"success", "1"}});
-    const std::string t = callbacks_.latest;
-    if (t.empty()) std::fprintf(stderr, "in-process: no transaction\n"), std::exit(1);
-    call("beginTransaction", {{"transactionId", t}});
-    body(t);
-    call("commitTransaction", {{"transactionId", t}});
+  static json::Value statement(const char* sql, json::Array arguments, bool quiet) {
+    return json::Array{sql, std::move(arguments), quiet};
   }
-  void statement(const std::string& t, const std::string& db, const char* sql, json::Array arguments) {
-    json::Value answer = call("executeStatement", {{"transactionId", t},
-                                                   {"databaseId", db},
-                                                   {"sqlStatement", sql},
-                                                   {"arguments", std::move(arguments)}});
-    if (answer.isObject() && answer.asObject().contains("error")) {
-      std::fprintf(stderr, "in-process statement failed: %s\n", json::JsonCodec::jsonStringForValue(answer).c_str());
+  // One transaction in one call: opened, its statements run, committed.
+  void batch(const std::string& db, bool readOnly, json::Array statements) {
+    json::Value answer = call("executeBatch", {{"databaseId", db},
+                                               {"readOnly", readOnly ? "true" : "false"},
+                                               {"statements", std::move(statements)},
+                                               {"commit", "true"}});
+    const json::Value* committed = answer.isObject() ? answer.asObject().find("committed") : nullptr;
+    if (!committed) {
+      std::fprintf(stderr, "in-process batch failed: %s\n", json::JsonCodec::jsonStringForValue(answer).c_str());
       std::exit(1);
     }
   }
 
-  LatestCallback callbacks_;
+  NoCallbacks callbacks_;
   modules::TQSQLite sqlite_;
   size_t answered_ = 0;
 };

@@ -13,10 +13,12 @@
 // Kio.sql.openDatabase is always defined; window.openDatabase (and
 // window.SQLError) only where the web view has none of its own.
 //
-// Transactions run asynchronously: a transaction's statements go to the
-// shell without waiting for each other, the page's statement callbacks see
-// their results in order, and the transactions of one database run one
-// after another. Only openDatabase and db.version wait for the shell.
+// Transactions run asynchronously: the statements a transaction's callbacks
+// queue go to the shell together, in one call that also opens the
+// transaction (and commits it when no callback of the page can add more),
+// the page's statement callbacks see their results in order, and the
+// transactions of one database run one after another. Only openDatabase and
+// db.version wait for the shell.
 (function (global) {
   'use strict';
 
@@ -172,30 +174,50 @@
     return JSON.stringify(String(value));
   }
 
+  // Whether JSON.stringify writes every value of `args` as argumentText
+  // would: texts, finite numbers, null and undefined.
+  function plainValues(args) {
+    for (let i = 0; i < args.length; i++) {
+      const value = args[i];
+      const type = typeof value;
+      if (type === 'string' || value === null || value === undefined) continue;
+      if (type === 'number' && isFinite(value)) continue;
+      return false;
+    }
+    return true;
+  }
+
   // The statement's arguments as the JSON array text the shell binds.
   function argumentsText(args) {
     if (args === undefined || args === null) return '[]';
     if (typeof args !== 'object' || typeof args.length !== 'number') {
       throw new TypeError('executeSql: the arguments must be an array');
     }
+    // The usual arguments in one native call rather than one per value.
+    if (Array.isArray(args) && plainValues(args)) return JSON.stringify(args);
     return '[' + Array.from(args, argumentText).join(',') + ']';
   }
 
-  // Rows as the shell answers them (arrays of column values); item(i) makes
-  // a fresh object keyed by column name each time, so a page that changes
-  // one changes nothing else.
+  // Rows as the shell answers them: one array of values per column; item(i)
+  // makes a fresh object keyed by column name each time, so a page that
+  // changes one changes nothing else.
   class SQLResultSetRowList {
-    constructor(names, rows) {
+    constructor(names, columns) {
       Object.defineProperty(this, '_names', {value: names});
-      Object.defineProperty(this, '_rows', {value: rows});
+      Object.defineProperty(this, '_columns', {value: columns});
+      Object.defineProperty(this, '_length', {value: columns.length && Array.isArray(columns[0]) ? columns[0].length : 0});
     }
-    get length() { return this._rows.length; }
+    get length() { return this._length; }
     item(index) {
       const i = Number(index);
-      if (!(i >= 0 && i < this._rows.length && Math.floor(i) === i)) return null;
-      const values = this._rows[i];
+      if (!(i >= 0 && i < this._length && Math.floor(i) === i)) return null;
+      const names = this._names;
+      const columns = this._columns;
       const row = {};
-      this._names.forEach((name, column) => { row[name] = values[column]; });
+      for (let column = 0; column < names.length; column++) {
+        const values = columns[column];
+        row[names[column]] = Array.isArray(values) ? values[i] : undefined;
+      }
       return row;
     }
   }
@@ -205,12 +227,12 @@
   class SQLResultSet {
     constructor(answer) {
       const names = Array.isArray(answer.names) ? answer.names : [];
-      const rows = Array.isArray(answer.rows) ? answer.rows : [];
+      const columns = Array.isArray(answer.columns) ? answer.columns : [];
       Object.defineProperty(this, '_answer', {value: {
         inserted: typeof answer.insertId === 'number',
         insertId: answer.insertId,
         rowsAffected: typeof answer.rowsAffected === 'number' ? answer.rowsAffected : 0,
-        rows: new SQLResultSetRowList(names, rows),
+        rows: new SQLResultSetRowList(names, columns),
       }});
     }
     get insertId() {
@@ -224,6 +246,26 @@
   }
 
   const transactionRuns = new WeakMap();  // SQLTransaction -> its TransactionRun
+  const trailingBlanks = /\s+$/;
+
+  // A statement as the JSON text of its SQL. The shell refuses anything
+  // after a final semicolon, even blanks: they go. Pages run the same
+  // statement many times in a row, so the last one's text is kept.
+  const lastSql = {statement: null, text: ''};
+  function sqlText(sqlStatement) {
+    if (typeof sqlStatement === 'string' && sqlStatement === lastSql.statement) return lastSql.text;
+    const text = JSON.stringify(String(sqlStatement).replace(trailingBlanks, ''));
+    if (typeof sqlStatement === 'string') {
+      lastSql.statement = sqlStatement;
+      lastSql.text = text;
+    }
+    return text;
+  }
+
+  // The most statements one batch call carries (the shell takes as many),
+  // and about the most text: more go in several calls.
+  const maxBatchStatements = 5000;
+  const maxBatchText = 8 * 1024 * 1024;
 
   // What the page's callbacks receive to queue statements with.
   class SQLTransaction {
@@ -233,12 +275,18 @@
     // called throw.
     executeSql(sqlStatement, args, successCallback, errorCallback) {
       if (arguments.length === 0) throw notEnoughArguments();
+      // Read in the order WebKit reads them: statement, arguments, callbacks.
+      const sql = sqlText(sqlStatement);
+      const values = argumentsText(args);
+      const success = optionalCallback(successCallback, 3, 'callback', 'SQLTransaction.executeSql');
+      const error = optionalCallback(errorCallback, 4, 'errorCallback', 'SQLTransaction.executeSql');
       const statement = {
-        // The shell refuses anything after a final semicolon, even blanks.
-        sql: String(sqlStatement).replace(/\s+$/, ''),
-        args: argumentsText(args),
-        success: optionalCallback(successCallback, 3, 'callback', 'SQLTransaction.executeSql'),
-        error: optionalCallback(errorCallback, 4, 'errorCallback', 'SQLTransaction.executeSql'),
+        // Its entry of a batch (see TransactionRun.send), made now: the page
+        // may change the array of arguments once the call returned. Without
+        // callbacks only a failure matters, and the shell answers nothing else.
+        entry: '[' + sql + ',' + values + (success || error ? ']' : ',true]'),
+        success: success,
+        error: error,
       };
       const run = transactionRuns.get(this);
       if (!run || !run.open) {
@@ -251,20 +299,23 @@
 
   // One transaction from begin to commit or rollback.
   //
-  // Its calls go to the shell without waiting for each other's answers: the
-  // shell carries out one page's calls in the order they were sent, so each
-  // statement runs after the ones queued before it, as Web SQL runs them,
-  // while the page stays free to paint and take input. Answers are taken in
-  // that same order, and each statement's callback runs once its own answer
-  // is there. A statement that fails the transaction may have later ones
-  // behind it, already run by the shell: the rollback that follows them
-  // undoes them too, and their callbacks are never called.
+  // The transaction callback runs first, in a task of its own; the
+  // statements it queues then go to the shell in one call (executeBatch)
+  // that also opens and begins the transaction, and commits it when none
+  // of them has a callback (no page code can queue more). Each statement's
+  // callback runs with its own result, in order; the statements those
+  // callbacks queue go in the next call, after the ones queued before. The
+  // shell runs a batch's statements one after another whatever their
+  // outcome: a statement that fails the transaction may have later ones
+  // behind it, already run, and the rollback that follows undoes them too
+  // (their callbacks are never called). A version change opens the
+  // transaction and checks the version before its callback runs.
   class TransactionRun {
-    constructor(database, transactionId, request) {
+    constructor(database, request) {
       this.database = database;
-      this.id = transactionId;
+      this.id = null;  // the shell's id once the transaction is open
       this.request = request;
-      this.queue = [];  // statements sent, oldest first, waiting for their callbacks
+      this.unsent = [];  // statements queued and not sent yet, oldest first
       this.open = false;  // true while a page callback may queue statements
       this.versionSet = false;  // true once a version change asked for the new version
       this.transaction = new SQLTransaction();
@@ -286,18 +337,7 @@
     }
 
     // Queues a statement the page gave executeSql.
-    add(statement) {
-      const change = this.request.change;
-      statement.outcome = this.call('executeStatement', {
-        transactionId: this.id,
-        databaseId: this.database._id,
-        // A version change is checked once at its start, not per statement.
-        version: change ? '' : this.database._expectedVersion,
-        sqlStatement: statement.sql,
-        arguments: statement.args,
-      });
-      this.queue.push(statement);
-    }
+    add(statement) { this.unsent.push(statement); }
 
     // Calls a page callback that may queue statements; its return value,
     // or {thrown} when it threw.
@@ -314,25 +354,67 @@
     }
 
     async fail(error) {
-      await this.call('rollbackTransaction', {transactionId: this.id});
+      if (this.id !== null) await this.call('rollbackTransaction', {transactionId: this.id});
       if (this.versionSet) await this.restoreVersion();
       this.request.failed(error);
     }
 
-    // The SQLError of a step whose answer is null on success and a message
-    // otherwise, or null.
-    async step(operation, fallback) {
-      const outcome = await this.call(operation, {transactionId: this.id});
-      if (outcome.refused) return new SQLError(codes.UNKNOWN_ERR, fallback + ': ' + outcome.refused.message);
-      return outcome.answer === null ? null : errorFrom(outcome.answer);
+    // The first statements of the unsent ones that one call carries.
+    takeBatch() {
+      let count = 0;
+      let size = 0;
+      while (count < this.unsent.length && count < maxBatchStatements) {
+        size += this.unsent[count].entry.length;
+        if (count > 0 && size > maxBatchText) break;
+        count++;
+      }
+      return this.unsent.splice(0, count);
     }
 
-    // A statement's answer as {result} or {error}.
-    static resultOf(outcome) {
-      if (outcome.refused) {
-        return {error: new SQLError(codes.UNKNOWN_ERR, 'Could not execute statement: ' + outcome.refused.message)};
-      }
+    // Sends `statements` in one call, opening the transaction first when it
+    // is not open yet; with `commit`, the shell commits once they all ran
+    // without error. {opened: SQLError} when the transaction could not be
+    // opened, else {results: [{result} or {error}, one per statement run],
+    // committed, commitError}.
+    async send(statements, commit) {
+      const opening = this.id === null;
+      const args = {
+        databaseId: this.database._id,
+        // A version change is checked once at its start, not per statement.
+        version: this.request.change ? '' : this.database._expectedVersion,
+        statements: '[' + statements.map((statement) => statement.entry).join(',') + ']',
+        commit: commit ? 'true' : 'false',
+      };
+      if (opening) args.readOnly = this.request.readOnly ? 'true' : 'false';
+      else args.transactionId = this.id;
+      const outcome = await this.call('executeBatch', args);
       const answer = outcome.answer;
+      const valid = !outcome.refused && answer !== null && typeof answer === 'object';
+      if (opening && !(valid && answer.error === undefined && answer.transactionId !== undefined)) {
+        const reason = outcome.refused ? 'Could not create transaction: ' + outcome.refused.message
+          : valid && answer.error !== undefined ? String(answer.error)
+          : 'Could not create transaction: the SQL module did not answer';
+        return {opened: outcome.refused ? new SQLError(codes.UNKNOWN_ERR, reason) : errorFrom(reason)};
+      }
+      if (opening) this.id = String(answer.transactionId);
+      let common = null;  // the one outcome of every statement of a call that did not run them
+      if (outcome.refused) {
+        common = {error: new SQLError(codes.UNKNOWN_ERR, 'Could not execute statement: ' + outcome.refused.message)};
+      } else if (!valid || (answer.error === undefined && !Array.isArray(answer.results))) {
+        common = {error: new SQLError(codes.DATABASE_ERR, 'Could not execute statement: the SQL module did not answer')};
+      } else if (answer.error !== undefined) {
+        common = {error: statementError(answer)};
+      }
+      if (common) return {results: statements.map(() => common)};
+      const results = answer.results.slice(0, statements.length).map((entry, i) => TransactionRun.resultOf(entry, statements[i]));
+      return {results: results, committed: answer.committed === true,
+              commitError: answer.commitError === undefined ? null : errorFrom(answer.commitError)};
+    }
+
+    // A statement's entry of a batch answer as {result} or {error}; null
+    // is the answer to a statement without callbacks that succeeded.
+    static resultOf(answer, statement) {
+      if (answer === null && !statement.success && !statement.error) return {result: null};
       if (answer === null || typeof answer !== 'object') {
         return {error: new SQLError(codes.DATABASE_ERR, 'Could not execute statement: the SQL module did not answer')};
       }
@@ -340,17 +422,37 @@
       return {result: new SQLResultSet(answer)};
     }
 
+    // Runs the callbacks of the statements that have results; the
+    // transaction's SQLError when one of them fails it, else null.
+    settle(statements, results) {
+      for (let i = 0; i < results.length; i++) {
+        const statement = statements[i];
+        const outcome = results[i];
+        if (outcome.error) {
+          // Without an error callback the statement's error fails the
+          // transaction. An error callback that throws or answers a true
+          // value fails it too; one that answers nothing or a false value
+          // lets it go on, as WebKit's and Chromium's Web SQL did (pages
+          // were written against them).
+          if (!statement.error) return outcome.error;
+          const verdict = this.callPage(statement.error, this.transaction, outcome.error);
+          if ('thrown' in verdict || verdict.value) return callbackFailure();
+        } else if (statement.success) {
+          const verdict = this.callPage(statement.success, this.transaction, outcome.result);
+          if ('thrown' in verdict) return callbackFailure();
+        }
+      }
+      return null;
+    }
+
     async run() {
       const request = this.request;
       const change = request.change;
 
-      const began = this.step('beginTransaction', 'Could not begin transaction');
-      const version = change ? this.call('getVersion', {databaseId: this.database._id}) : null;
-      const beginError = await began;
-      if (beginError) return this.fail(beginError);
-
       if (change) {
-        const outcome = await version;
+        const opened = await this.send([], false);
+        if (opened.opened) return this.fail(opened.opened);
+        const outcome = await this.call('getVersion', {databaseId: this.database._id});
         const current = outcome.refused ? null : outcome.answer;
         if (current !== change.oldVersion) {
           return this.fail(new SQLError(codes.VERSION_ERR,
@@ -367,22 +469,22 @@
         }
       }
 
-      while (this.queue.length) {
-        const statement = this.queue.shift();
-        const outcome = TransactionRun.resultOf(await statement.outcome);
-        if (outcome.error) {
-          // Without an error callback the statement's error fails the
-          // transaction. An error callback that throws or answers a true
-          // value fails it too; one that answers nothing or a false value
-          // lets it go on, as WebKit's and Chromium's Web SQL did (pages
-          // were written against them).
-          if (!statement.error) return this.fail(outcome.error);
-          const verdict = this.callPage(statement.error, this.transaction, outcome.error);
-          if ('thrown' in verdict || verdict.value) return this.fail(callbackFailure());
-        } else if (statement.success) {
-          const verdict = this.callPage(statement.success, this.transaction, outcome.result);
-          if ('thrown' in verdict) return this.fail(callbackFailure());
-        }
+      // The statements, a batch at a time, until no callback queues more.
+      for (;;) {
+        const statements = this.takeBatch();
+        if (statements.length === 0 && this.id !== null) break;
+        // No page code runs between these statements and the commit: the
+        // shell may commit as soon as they succeed.
+        const commit = !change && this.unsent.length === 0 && statements.every((s) => !s.success && !s.error);
+        const sent = await this.send(statements, commit);
+        if (sent.opened) return this.fail(sent.opened);
+        // Statements the shell left for a later call (its answer was full)
+        // go before any the callbacks queue now.
+        this.unsent.unshift(...statements.slice(sent.results.length));
+        const failure = this.settle(statements, sent.results);
+        if (failure) return this.fail(failure);
+        if (sent.commitError) return this.fail(sent.commitError);
+        if (sent.committed) return this.succeed();
       }
 
       if (change) {
@@ -391,11 +493,24 @@
         if (set.answer !== true) return this.fail(new SQLError(codes.UNKNOWN_ERR, 'Could not set the database version'));
       }
 
-      const commitError = await this.step('commitTransaction', 'Could not commit transaction');
-      if (commitError) return this.fail(commitError);
+      if (request.readOnly && this.ordered) {
+        // A read transaction has nothing to commit: it ends in the shell
+        // while its success callback runs. Later calls of the page, the
+        // database's next transaction among them, follow its end.
+        this.call('commitTransaction', {transactionId: this.id});
+        return this.succeed();
+      }
+      const outcome = await this.call('commitTransaction', {transactionId: this.id});
+      if (outcome.refused) {
+        return this.fail(new SQLError(codes.UNKNOWN_ERR, 'Could not commit transaction: ' + outcome.refused.message));
+      }
+      if (outcome.answer !== null) return this.fail(errorFrom(outcome.answer));
+      return this.succeed();
+    }
 
-      if (change) this.database._expectedVersion = change.newVersion;
-      request.succeeded();
+    succeed() {
+      if (this.request.change) this.database._expectedVersion = this.request.change.newVersion;
+      this.request.succeeded();
       return undefined;
     }
 
@@ -430,13 +545,13 @@
     else transactionQueues.delete(databaseId);
   }
 
-  // Asks the shell for a transaction once the database's earlier ones have
-  // ended; runs it once the shell created it. Returns a promise that
-  // resolves once it committed and rejects with its SQLError, after the
-  // page's callbacks ran. It never counts as unhandled: pages that use the
-  // callbacks need not look at it.
+  // Runs a transaction once the database's earlier ones have ended, its
+  // callback in a task after the one that asked for it. Returns a promise
+  // that resolves once it committed and rejects with its SQLError, after
+  // the page's callbacks ran. It never counts as unhandled: pages that use
+  // the callbacks need not look at it.
   function startTransaction(database, request) {
-    const bridge = communicator();
+    communicator();  // throws at once without the bridge client
     const outcome = new Promise((resolve, reject) => {
       request.succeeded = () => {
         notify(request.successCallback);
@@ -449,35 +564,10 @@
     });
     outcome.catch(() => {});
     enqueueTransaction(database._id, () => {
-      let settled = false;
-      const ids = {};
-      const settle = () => {
-        if (settled) return false;
-        settled = true;
-        bridge.forget(ids.success);
-        bridge.forget(ids.failure);
-        return true;
-      };
-      const failed = (error) => {
-        transactionEnded(database._id);
-        request.failed(error);
-      };
-      ids.success = bridge.callback((transactionId) => {
-        if (!settle()) return;
-        new TransactionRun(database, String(transactionId), request).run()
+      queueMicrotask(() => {
+        new TransactionRun(database, request).run()
           .catch(report)
           .then(() => transactionEnded(database._id));
-      });
-      ids.failure = bridge.callback((message) => {
-        if (settle()) failed(errorFrom(message));
-      });
-      bridge.send('SQLite#createTransaction', {
-        databaseId: database._id,
-        readOnly: request.readOnly ? 'true' : 'false',
-        success: ids.success,
-        failure: ids.failure,
-      }, {answers: ['success', 'failure']}).catch((e) => {
-        if (settle()) failed(new SQLError(codes.UNKNOWN_ERR, 'Could not create transaction: ' + e.message));
       });
     });
     return outcome;

@@ -3,7 +3,9 @@
 #include "base/PrivateFiles.h"
 #include "bridge/ArgumentRules.h"
 #include "log/Log.h"
+#include "log/RefusalLog.h"
 #include "modules/OriginIdentifier.h"
+#include "modules/sql/SQLStatementBatch.h"
 
 namespace tavero::modules {
 
@@ -54,6 +56,7 @@ TQSQLite::TQSQLite(bridge::CallbackDelivery& callbacks, std::filesystem::path da
   addOperation("commitTransaction", [this](Invocation& call) { commitTransaction(call); });
   addOperation("rollbackTransaction", [this](Invocation& call) { rollbackTransaction(call); });
   addOperation("executeStatement", [this](Invocation& call) { executeStatement(call); });
+  addOperation("executeBatch", [this](Invocation& call) { executeBatch(call); });
 }
 
 TQSQLite::~TQSQLite() {
@@ -194,35 +197,43 @@ TQSQLite::Connected TQSQLite::connect(const std::filesystem::path& file, const s
   return {std::move(connection), {}, keyedWhileEmpty};
 }
 
-void TQSQLite::createTransaction(Invocation& call) {
+std::optional<TQSQLite::Opened> TQSQLite::openTransaction(Invocation& call) {
   const std::string databaseId(call.text("databaseId"));
   const bool readOnly = call.flag("readOnly");
-  const int success = call.integer("success");
-  const int failure = call.integer("failure");
   const std::string origin = callerOrigin(call);
   auto passphrase = passphraseOf(databaseId, origin);
-  if (!registry_ || !passphrase) return;
+  if (!registry_ || !passphrase) return std::nullopt;
 
   const std::filesystem::path file = databaseFile(databaseId);
   Connected connected = connect(file, *passphrase, readOnly);
-  if (!connected.connection) {
-    callbacks_.invokeCallback(failure, json::Value("Could not create transaction: " + connected.error));
-    return;
-  }
+  if (!connected.connection) return Opened{{}, connected.error};
   auto transaction = std::make_shared<sql::SQLTransaction>(std::move(connected.connection), file, *passphrase,
                                                            readOnly, call.pageName(), origin, now());
   transaction->keyedWhileEmpty = connected.keyedWhileEmpty;
   std::string id = transactions_.add(std::move(transaction));
   housekeeper_.transactionAdded();
-  callbacks_.invokeCallback(success, json::Value(id));
+  return Opened{std::move(id), {}};
+}
+
+void TQSQLite::createTransaction(Invocation& call) {
+  auto opened = openTransaction(call);
+  if (!opened) return;
+  if (!opened->error.empty())
+    callbacks_.invokeCallback(call.integer("failure"), json::Value("Could not create transaction: " + opened->error));
+  else
+    callbacks_.invokeCallback(call.integer("success"), json::Value(opened->id));
 }
 
 std::optional<TQSQLite::Use> TQSQLite::use(Invocation& call,
                                              const std::function<void(const std::string&)>& answerEnded) {
+  return use(std::string(call.text("transactionId")), callerOrigin(call), answerEnded);
+}
+
+std::optional<TQSQLite::Use> TQSQLite::use(const std::string& id, const std::string& origin,
+                                             const std::function<void(const std::string&)>& answerEnded) {
   if (!registry_) return std::nullopt;
-  const std::string id(call.text("transactionId"));
   auto transaction = transactions_.find(id);
-  if (transaction && transaction->origin != callerOrigin(call)) return std::nullopt;
+  if (transaction && transaction->origin != origin) return std::nullopt;
   if (!transaction) {
     if (auto reason = transactions_.endedReason(id)) answerEnded(*reason);
     return std::nullopt;
@@ -271,19 +282,21 @@ void TQSQLite::beginTransaction(Invocation& call) {
   transaction.lastUsed = now();
 }
 
+std::string TQSQLite::commit(const std::string& id, sql::SQLTransaction& transaction) {
+  transaction.lastUsed = now();
+  if (!transaction.connection->exec("COMMIT")) return transaction.connection->errorMessage();
+  // Only the caller that removes the entry ends the transaction: a second
+  // commit waiting for this one finds nothing.
+  transactions_.remove(id);
+  transaction.connection.reset();
+  return {};
+}
+
 void TQSQLite::commitTransaction(Invocation& call) {
   auto held = use(call, [&](const std::string& reason) { call.setResult("Could not commit transaction: " + reason); });
   if (!held) return;
-  sql::SQLTransaction& transaction = *held->transaction;
-  transaction.lastUsed = now();
-  if (!transaction.connection->exec("COMMIT")) {
-    call.setResult("Could not commit transaction: " + transaction.connection->errorMessage());
-    return;
-  }
-  // Only the caller that removes the entry ends the transaction: a second
-  // commit waiting for this one finds nothing.
-  transactions_.remove(std::string(call.text("transactionId")));
-  transaction.connection.reset();
+  if (std::string failure = commit(std::string(call.text("transactionId")), *held->transaction); !failure.empty())
+    call.setResult("Could not commit transaction: " + failure);
 }
 
 void TQSQLite::rollbackTransaction(Invocation& call) {
@@ -299,43 +312,123 @@ void TQSQLite::rollbackTransaction(Invocation& call) {
   transaction->end("");
 }
 
+bool TQSQLite::versionMatches(const Invocation& call) {
+  const std::string version(call.text("version"));
+  return version.empty() || databaseVersionWithId(bridge::longLongValue(call.text("databaseId"))) == version;
+}
+
+SQLStatementRunner::Answer TQSQLite::runStatement(sql::SQLTransaction& transaction, std::string_view sql,
+                                                  const json::Value* arguments, bool versionMatches,
+                                                  SQLStatementRunner::Layout layout) {
+  transaction.lastUsed = now();
+  if (!versionMatches)
+    return {SQLStatementRunner::errorAnswer("version mismatch", SQLStatementRunner::kVersionError)};
+  if (SQLStatementRunner::isTransactionControl(sql)) {
+    // Refused like any statement the page may not run: SYNTAX_ERR.
+    return {SQLStatementRunner::errorAnswer("not authorized", SQLStatementRunner::kSyntaxError)};
+  }
+  if (transaction.beginFailed) {
+    // Run now, the statement would commit on its own: a later rollback
+    // could not undo it.
+    return {SQLStatementRunner::errorAnswer("the transaction could not begin", SQLStatementRunner::kDatabaseError)};
+  }
+  if (transaction.began && library_->get_autocommit(transaction.connection->handle()) != 0) {
+    // An error made SQLite roll the transaction back: pages send statements
+    // ahead of the answers, and these must not commit one by one.
+    return {SQLStatementRunner::errorAnswer("the transaction was rolled back after an error",
+                                            SQLStatementRunner::kDatabaseError)};
+  }
+  auto answer = SQLStatementRunner::run(*transaction.connection, sql, arguments, resultLimitBytes_, layout);
+  transaction.lastUsed = now();
+  return answer;
+}
+
 void TQSQLite::executeStatement(Invocation& call) {
   auto held = use(call, [&](const std::string& reason) {
     call.setResult(SQLStatementRunner::errorAnswer(reason, SQLStatementRunner::kDatabaseError));
   });
   if (!held) return;
-  sql::SQLTransaction& transaction = *held->transaction;
-  transaction.lastUsed = now();
-  const std::string version(call.text("version"));
-  if (!version.empty() && databaseVersionWithId(bridge::longLongValue(call.text("databaseId"))) != version) {
-    call.setResult(SQLStatementRunner::errorAnswer("version mismatch", SQLStatementRunner::kVersionError));
-    return;
-  }
-  const std::string_view sql = call.text("sqlStatement");
-  if (!call.arguments().contains("sqlStatement") || SQLStatementRunner::isTransactionControl(sql)) {
-    // Refused like any statement the page may not run: SYNTAX_ERR.
+  const bool matches = versionMatches(call);
+  if (matches && !call.arguments().contains("sqlStatement")) {
     call.setResult(SQLStatementRunner::errorAnswer("not authorized", SQLStatementRunner::kSyntaxError));
     return;
   }
-  if (transaction.beginFailed) {
-    // Run now, the statement would commit on its own: a later rollback
-    // could not undo it.
-    call.setResult(SQLStatementRunner::errorAnswer("the transaction could not begin",
-                                                   SQLStatementRunner::kDatabaseError));
-    return;
-  }
-  if (transaction.began && library_->get_autocommit(transaction.connection->handle()) != 0) {
-    // An error made SQLite roll the transaction back: pages send statements
-    // ahead of the answers, and these must not commit one by one.
-    call.setResult(SQLStatementRunner::errorAnswer("the transaction was rolled back after an error",
-                                                   SQLStatementRunner::kDatabaseError));
-    return;
-  }
-  auto answer = SQLStatementRunner::run(*transaction.connection, sql, call.arguments().find("arguments"),
-                                        resultLimitBytes_);
-  transaction.lastUsed = now();
+  auto answer = runStatement(*held->transaction, call.text("sqlStatement"), call.arguments().find("arguments"), matches,
+                             SQLStatementRunner::Layout::rows);
   if (answer.resultBytes >= kLargeResultBytes) housekeeper_.releaseMemorySoon();
   call.setResult(std::move(answer.value));
+}
+
+std::optional<std::string> TQSQLite::openAndBegin(Invocation& call) {
+  auto opened = openTransaction(call);
+  if (!opened) return std::nullopt;
+  if (!opened->error.empty()) {
+    call.setResult(errorObject("Could not create transaction: " + opened->error));
+    return std::nullopt;
+  }
+  auto transaction = transactions_.find(opened->id);
+  if (!transaction) return opened->id;  // ended already: using it answers why
+  std::lock_guard lock(transaction->mutex);
+  if (!transaction->connection) return opened->id;
+  if (std::string failure = begin(*transaction); !failure.empty()) {
+    // Nothing of it is the page's yet: it ends here.
+    if (transactions_.remove(opened->id)) transaction->end("");
+    call.setResult(errorObject("Could not begin transaction: " + failure));
+    return std::nullopt;
+  }
+  transaction->began = true;
+  return opened->id;
+}
+
+void TQSQLite::executeBatch(Invocation& call) {
+  if (!registry_) return;
+  auto read = sql::SQLStatementBatch::read(call.arguments().find("statements"));
+  if (auto* refusal = std::get_if<std::string>(&read)) {
+    log::refusal("SQL: refused a batch of statements: " + *refusal);
+    call.setResult(errorObject("Could not execute statements: " + *refusal));
+    return;
+  }
+  const auto& statements = std::get<std::vector<sql::BatchStatement>>(read);
+  std::string id(call.text("transactionId"));
+  if (id.empty()) {
+    auto opened = openAndBegin(call);
+    if (!opened) return;
+    id = std::move(*opened);
+  }
+  auto held = use(id, callerOrigin(call), [&](const std::string& reason) {
+    call.setResult(SQLStatementRunner::errorAnswer(reason, SQLStatementRunner::kDatabaseError));
+  });
+  if (!held) return;
+  sql::SQLTransaction& transaction = *held->transaction;
+  const bool matches = versionMatches(call);
+
+  json::Array results;
+  results.reserve(statements.size());
+  size_t answered = 0;
+  bool failed = false;
+  for (const auto& statement : statements) {
+    // At least one statement runs, so that every batch makes progress.
+    if (!results.empty() && answered >= resultLimitBytes_) break;
+    auto answer = runStatement(transaction, statement.sql, statement.arguments, matches,
+                               SQLStatementRunner::Layout::columns);
+    answered += answer.resultBytes;
+    const bool statementFailed = answer.value.isObject() && answer.value.asObject().contains("error");
+    failed = failed || statementFailed;
+    results.push_back(statement.quiet && !statementFailed ? json::Value() : std::move(answer.value));
+  }
+  if (answered >= kLargeResultBytes) housekeeper_.releaseMemorySoon();
+
+  json::Object result;
+  result.append("transactionId", id);
+  const bool allRan = results.size() == statements.size();
+  result.append("results", std::move(results));
+  if (call.flag("commit") && allRan && !failed) {
+    if (std::string failure = commit(id, transaction); failure.empty())
+      result.append("committed", true);
+    else
+      result.append("commitError", "Could not commit transaction: " + failure);
+  }
+  call.setResult(std::move(result));
 }
 
 void TQSQLite::pageDocumentEnded(std::string_view pageName) {

@@ -5,7 +5,8 @@
 // and checks its key; getVersion/setVersion read and change its version;
 // createTransaction opens a connection of the transaction's own, which
 // beginTransaction, executeStatement, commitTransaction and
-// rollbackTransaction then use. Ids travel as decimal text. Only databases
+// rollbackTransaction then use. executeBatch does the work of several of
+// these in one call (see there). Ids travel as decimal text. Only databases
 // opened in this run are recognised, and a database or transaction id only
 // by the origin that opened the database; other ids get an empty answer.
 //
@@ -85,6 +86,26 @@ class TQSQLite : public bridge::TQW3CAction {
   void commitTransaction(bridge::Invocation& call);
   void rollbackTransaction(bridge::Invocation& call);
   void executeStatement(bridge::Invocation& call);
+  // A transaction's statements in one call, so that a page pays one round
+  // trip for what would be many:
+  //   transactionId   the transaction; empty or absent: open a new one on
+  //                   databaseId (readOnly as createTransaction) and begin it
+  //   statements      [[sql, arguments, quiet], ...] (see SQLStatementBatch)
+  //   version         checked as executeStatement checks it
+  //   commit          "true": commit once every statement ran without error
+  // Answers {transactionId, results: [one answer per statement run, as
+  // executeStatement's but with "columns" for "rows" (see
+  // SQLStatementRunner::Layout), null for a quiet one that succeeded], committed:
+  // true | commitError: "..."}. Statements run in order; one failing does
+  // not stop the rest (the page decides whether the transaction goes on).
+  // Once the answers of a batch reach the result limit, the statements after
+  // are not run and have no entry: the page sends them again. {error} when
+  // the list is malformed (nothing runs), when the new transaction cannot be
+  // made ("Could not create transaction: ...") or begun ("Could not begin
+  // transaction: ...", and the transaction is gone), or, with the Web SQL
+  // code, when the shell ended the transaction. Unknown ids, and ids of
+  // another origin, get no answer.
+  void executeBatch(bridge::Invocation& call);
 
   // Rolls back the transactions that page `pageName` created (on the
   // module's own thread, once no call is using them); calls on them from
@@ -107,6 +128,32 @@ class TQSQLite : public bridge::TQW3CAction {
   // The call's transaction ("transactionId"), held; nothing when there is
   // none, after answering with answerEnded(reason) when the shell ended it.
   std::optional<Use> use(bridge::Invocation& call, const std::function<void(const std::string&)>& answerEnded);
+  // The same for transaction `id` of the page at `origin`.
+  std::optional<Use> use(const std::string& id, const std::string& origin,
+                         const std::function<void(const std::string&)>& answerEnded);
+
+  // A transaction made for the call's database ("databaseId", "readOnly"):
+  // its id, or `error` the page's reason it could not be made. Nothing when
+  // the database is not one the caller opened in this run.
+  struct Opened {
+    std::string id;
+    std::string error;
+  };
+  std::optional<Opened> openTransaction(bridge::Invocation& call);
+  // Opens and begins a transaction for executeBatch: its id, or nothing
+  // after answering the call (or leaving it unanswered for a database that
+  // is not the caller's).
+  std::optional<std::string> openAndBegin(bridge::Invocation& call);
+  // Runs one page statement in `transaction`, after the checks every
+  // statement gets. REQUIRES: the transaction's mutex held.
+  sql::SQLStatementRunner::Answer runStatement(sql::SQLTransaction& transaction, std::string_view sql,
+                                               const json::Value* arguments, bool versionMatches,
+                                               sql::SQLStatementRunner::Layout layout);
+  // Whether the call's "version" is empty or the database's version.
+  bool versionMatches(const bridge::Invocation& call);
+  // COMMIT, and the transaction ends: empty, or why it failed.
+  // REQUIRES: the transaction's mutex held.
+  std::string commit(const std::string& id, sql::SQLTransaction& transaction);
 
   // A transaction's connection, or why there is none.
   struct Connected {

@@ -100,6 +100,31 @@ function nativePage() {
   return Object.assign(page(globals), {native, channel, xhr});
 }
 
+
+// A fake SQL module for Web SQL transactions: executeBatch answers every
+// statement (an error for SQL naming "missing", null for a quiet one,
+// else one column "v"), commits when asked and nothing failed; every
+// commitTransaction waits for `release()`. `log` holds each call's command
+// and arguments.
+function fakeSQL() {
+  const log = [];
+  const held = [];
+  const answerOf = (call) => {
+    log.push({command: call.command, args: call.args});
+    if (call.command === 'SQLite#executeBatch') {
+      const statements = JSON.parse(call.args.statements);
+      const results = statements.map(([sql, , quiet]) => /missing/.test(sql) ? {error: 'no such table: missing', code: 5}
+        : quiet ? null : {rowsAffected: 0, names: ['v'], columns: [[sql]]});
+      const result = {transactionId: call.args.transactionId || '7', results: results};
+      if (call.args.commit === 'true' && !results.some((r) => r && r.error)) result.committed = true;
+      return Promise.resolve(result);
+    }
+    if (call.command === 'SQLite#commitTransaction') return new Promise((resolve) => held.push(() => resolve(undefined)));
+    return Promise.resolve(undefined);
+  };
+  return {log, answerOf, release: () => held.splice(0).forEach((resolve) => resolve())};
+}
+
 function throwsRange(fn, pattern) {
   assert.throws(fn, (error) => error.name === 'RangeError' && error.code === 1001 && pattern.test(error.message));
 }
@@ -396,6 +421,85 @@ const tests = {
     await assert.rejects(unseen, (e) => e.code === Kio.notification.NotificationError.NOT_SHOWN);
   },
 
+  async webSqlTransactionsTakeOneCallThatCommitsWhenNoStatementHasACallback() {
+    const sql = fakeSQL();
+    const {Kio} = page(null, (message) => Promise.all(message.calls.map(sql.answerOf))
+      .then((results) => JSON.stringify(results.map((result) => ({status: 200, result: result})))));
+    const db = new Kio.sql.Database('1', '');
+    const args = [1, 'a', Infinity, true, null, undefined, NaN];
+    let called = false;
+    const done = db.transaction((tx) => {
+      called = true;
+      tx.executeSql('INSERT INTO t VALUES (?, ?)  ', args);
+      args[0] = 99;  // bound when executeSql was called
+      tx.executeSql('INSERT INTO t VALUES (1)');
+    });
+    assert.strictEqual(called, false);  // the callback runs after the call returned
+    await done;
+    assert.deepStrictEqual(sql.log.map((call) => call.command), ['SQLite#executeBatch']);
+    const batch = sql.log[0].args;
+    assert.strictEqual(batch.transactionId, undefined);
+    assert.deepStrictEqual([batch.databaseId, batch.readOnly, batch.commit], ['1', 'false', 'true']);
+    assert.strictEqual(batch.statements, '[["INSERT INTO t VALUES (?, ?)",[1,"a",1e999,"true",null,null,null],true],' +
+                                         '["INSERT INTO t VALUES (1)",[],true]]');
+  },
+
+  async webSqlCallbacksRunInOrderAndQueueTheirStatementsForTheNextCall() {
+    const sql = fakeSQL();
+    const {Kio} = page(null, (message) => Promise.all(message.calls.map(sql.answerOf))
+      .then((results) => JSON.stringify(results.map((result) => ({status: 200, result: result})))));
+    const db = new Kio.sql.Database('1', '');
+    const seen = [];
+    const value = (result) => result.rows.item(0).v;
+    let ended = false;
+    const done = db.readTransaction((tx) => {
+      tx.executeSql('SELECT a', [], (tx, result) => {
+        seen.push(value(result));
+        tx.executeSql('SELECT c', [], (tx, result) => seen.push(value(result)));
+      });
+      tx.executeSql('SELECT b', [], (tx, result) => seen.push(value(result)));
+    }, null, () => { ended = true; });
+    await done;
+    // A read transaction ends without waiting for its end's answer.
+    assert.strictEqual(ended, true);
+    assert.deepStrictEqual(seen, ['SELECT a', 'SELECT b', 'SELECT c']);
+    assert.deepStrictEqual(sql.log.map((call) => [call.command, call.args.transactionId, call.args.commit]),
+                           [['SQLite#executeBatch', undefined, 'false'], ['SQLite#executeBatch', '7', 'false'],
+                            ['SQLite#commitTransaction', '7', undefined]]);
+    sql.release();
+
+    // A statement failing mid-batch fails the transaction with its error;
+    // the statements after it had no callbacks to run, and nothing commits.
+    const failed = await db.transaction((tx) => {
+      tx.executeSql('INSERT INTO t VALUES (1)');
+      tx.executeSql('INSERT INTO missing VALUES (1)');
+      tx.executeSql('INSERT INTO t VALUES (2)');
+    }).then(() => 'committed', (error) => [error.code, error.message]);
+    assert.deepStrictEqual(failed, [5, 'no such table: missing']);
+    assert.deepStrictEqual(sql.log.slice(3).map((call) => call.command), ['SQLite#executeBatch', 'SQLite#rollbackTransaction']);
+  },
+
+  async webSqlReadTransactionsOverHTTPWaitForTheirEnd() {
+    // Over HTTP calls may overtake each other: the read's end is waited for.
+    const sql = fakeSQL();
+    const fetch = (url) => {
+      const query = new URLSearchParams(String(url).split('?')[1]);
+      const call = {command: query.get('command'), args: Object.fromEntries(query)};
+      return sql.answerOf(call).then((result) => ({ok: true, status: 200,
+                                                   text: () => Promise.resolve(result === undefined ? '' : JSON.stringify(result))}));
+    };
+    const {Kio} = page({fetch: fetch});
+    const db = new Kio.sql.Database('1', '');
+    let ended = false;
+    db.readTransaction((tx) => tx.executeSql('SELECT a', [], () => {}), null, () => { ended = true; });
+    for (let i = 0; i < 5 && sql.log.length < 2; i++) await settled();
+    assert.deepStrictEqual(sql.log.map((call) => call.command), ['SQLite#executeBatch', 'SQLite#commitTransaction']);
+    assert.strictEqual(ended, false);
+    sql.release();
+    await settled();
+    assert.strictEqual(ended, true);
+  },
+
   async sqlErrorsAreErrorsWithTheirCodesAsEnumerableFields() {
     const {Kio, realm} = page();
     const error = new Kio.sql.SQLError(6, 'constraint failed');
@@ -406,9 +510,19 @@ const tests = {
   },
 };
 
+// A test whose promise never settles leaves node with nothing to do: it
+// would end quietly, as if every test had passed.
+let current = null;
+process.on('exit', (code) => {
+  if (current === null) return;
+  console.log('FAILED ' + current + ': it never finished');
+  process.exitCode = 1;
+});
+
 (async () => {
   let failures = 0;
   for (const [name, test] of Object.entries(tests)) {
+    current = name;
     try {
       await test();
       console.log('ok ' + name);
@@ -417,5 +531,6 @@ const tests = {
       console.log('FAILED ' + name + '\n' + (error && error.stack || error));
     }
   }
+  current = null;
   process.exit(failures ? 1 : 0);
 })();

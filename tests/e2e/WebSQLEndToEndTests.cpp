@@ -17,7 +17,8 @@ TEST_F(WebSQLEndToEnd, PagesGetTheirTextsValuesCountsErrorsArgumentChecksAndResu
   EXPECT_FALSE(verdict->contains("exception")) << text(*verdict);
   expectAllTrue(*verdict, {"textArguments", "rawKey", "controlCharacters", "infinity", "binding", "argumentCount",
                            "statementList", "counts", "resultObjects", "readOnly", "argumentChecks", "statementCodes",
-                           "openWhileWriting", "ordering", "errorCallbacks"});
+                           "openWhileWriting", "ordering", "errorCallbacks", "batches", "readThenWrite",
+                           "unknownDatabase", "hostileBatches"});
   // The passphrase "[1,2]" encrypted the first database.
   std::ifstream file(platform::HomeFolders{home_}.applicationSupport() / "sqlite_databases" / "1.db",
                      std::ios::binary);

@@ -162,7 +162,8 @@ bool SQLStatementRunner::isTransactionControl(std::string_view sql) {
 }
 
 SQLStatementRunner::Answer SQLStatementRunner::run(SQLConnection& connection, std::string_view sql,
-                                                   const json::Value* arguments, size_t resultLimitBytes) {
+                                                   const json::Value* arguments, size_t resultLimitBytes,
+                                                   Layout layout) {
   const SQLCipherLibrary& lib = connection.library();
   sqlite3* db = connection.handle();
   PageSQLAuthorizer* policy = connection.pagePolicy();
@@ -210,16 +211,21 @@ SQLStatementRunner::Answer SQLStatementRunner::run(SQLConnection& connection, st
 
   const int changesBefore = lib.total_changes(db);
   const sqlite3_int64 lastRowBefore = lib.last_insert_rowid(db);
-  json::Array rows;
+  // rows: one list per row; columns: one list per column.
+  json::Array answered(layout == Layout::columns ? static_cast<size_t>(columns) : 0, json::Value(json::Array{}));
   int stepped;
   while ((stepped = lib.step(raw)) == SQLITE_ROW) {
     cost += 4 + kValueOverheadBytes;  // "[", "]", ", " and the row's own array
     for (int c = 0; c < columns; ++c) cost += columnCost(lib, raw, c);
     if (cost > resultLimitBytes) return {tooLarge(resultLimitBytes), cost};
+    if (layout == Layout::columns) {
+      for (int c = 0; c < columns; ++c) answered[static_cast<size_t>(c)].asArray().push_back(column(lib, raw, c));
+      continue;
+    }
     json::Array row;
     row.reserve(static_cast<size_t>(columns));
     for (int c = 0; c < columns; ++c) row.push_back(column(lib, raw, c));
-    rows.emplace_back(std::move(row));
+    answered.emplace_back(std::move(row));
   }
   if (stepped != SQLITE_DONE) return {sqliteFailure(connection), cost};
 
@@ -231,7 +237,7 @@ SQLStatementRunner::Answer SQLStatementRunner::run(SQLConnection& connection, st
   if (inserted) result.append("insertId", static_cast<long long>(lib.last_insert_rowid(db)));
   result.append("rowsAffected", rowsAffected);
   result.append("names", std::move(names));
-  result.append("rows", std::move(rows));
+  result.append(layout == Layout::columns ? "columns" : "rows", std::move(answered));
   return {json::Value(std::move(result)), cost};
 }
 

@@ -42,6 +42,11 @@ class SQLStatementRunner {
     size_t resultBytes = 0;  // what the answer counted against the limit
   };
 
+  // How an answer holds its values: a list per row ("rows"), or a list per
+  // column ("columns", one list of every row's value for each name), which
+  // a page reads back with far fewer lists to make.
+  enum class Layout { rows, columns };
+
   // Prepares `sql` (exactly one statement, nothing after it), binds
   // `arguments` (a JSON array, or null for none; as many values as the
   // statement has parameters) to its parameters in order and steps it to
@@ -53,7 +58,7 @@ class SQLStatementRunner {
   // inserted a row. On a read-only connection (a read transaction) only
   // statements that change nothing, temporary tables included, may run.
   static Answer run(SQLConnection& connection, std::string_view sql, const json::Value* arguments,
-                    size_t resultLimitBytes = kResultLimitBytes);
+                    size_t resultLimitBytes = kResultLimitBytes, Layout layout = Layout::rows);
 };
 
 }  // namespace tavero::modules::sql
