@@ -251,13 +251,8 @@ Value& Value::operator=(const Value& other) {
   return *this;
 }
 
-Value& Value::operator=(Value&& other) noexcept {
+Value& Value::assignResources(Value&& other) noexcept {
   if (this == &other) return *this;
-  if (!holdsResources() && !other.holdsResources()) {
-    new (&raw_) Raw(other.raw_);
-    kind_ = other.kind_;
-    return *this;
-  }
   if (!holdsResources()) {  // nothing here to destroy, so `other` is not inside
     constructFrom(std::move(other));
     return *this;

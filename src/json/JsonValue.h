@@ -107,7 +107,12 @@ class Value {
   Value(const Value& other) { constructFrom(other); }
   Value(Value&& other) noexcept { constructFrom(std::move(other)); }
   Value& operator=(const Value& other);
-  Value& operator=(Value&& other) noexcept;
+  Value& operator=(Value&& other) noexcept {
+    if (holdsResources() || other.holdsResources()) return assignResources(std::move(other));
+    new (&raw_) Raw(other.raw_);
+    kind_ = other.kind_;
+    return *this;
+  }
   ~Value() {
     if (holdsResources()) destroyResources();
   }
@@ -169,6 +174,16 @@ class Value {
     }
   }
   void moveResourcesFrom(Value&& other) noexcept;
+  Value& assignResources(Value&& other) noexcept;
+
+  // Makes this value an empty string and returns it; for the reader, which
+  // then appends to it in place.
+  std::string& becomeString() {
+    if (holdsResources()) destroyResources();
+    new (&string_) std::string();
+    kind_ = Kind::String;
+    return string_;
+  }
 
   // The bytes of the plain kinds (the largest is Decimal), copied as one.
   struct Raw {
