@@ -184,12 +184,10 @@ bool JsonScanner::scanJSONValue(Value& value) {
       ok = scanJSONString(value.becomeString());
       break;
     case '{':
-      value = Value(Object());
-      ok = scanJSONObject(value.asObject());
+      ok = scanJSONObject(value.becomeObject());
       break;
     case '[':
-      value = Value(Array());
-      ok = scanJSONArray(value.asArray());
+      ok = scanJSONArray(value.becomeArray());
       break;
     case 't':
       if ((ok = scanWord("true", 4))) value = Value(true);

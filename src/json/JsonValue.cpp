@@ -215,12 +215,11 @@ bool operator==(const Object& a, const Object& b) {
 
 void Value::throwWrongKind() { throw std::bad_variant_access(); }
 
-void Value::destroyResources() noexcept {
-  switch (kind_) {
-    case Kind::String: string_.~basic_string(); break;
-    case Kind::Array: array_.~Array(); break;
-    case Kind::Object: object_.~Object(); break;
-    default: break;
+void Value::destroyContainer() noexcept {
+  if (kind_ == Kind::Array) {
+    array_.~Array();
+  } else if (kind_ == Kind::Object) {
+    object_.~Object();
   }
 }
 
@@ -234,12 +233,11 @@ void Value::constructFrom(const Value& other) {
   kind_ = other.kind_;  // after the copy, which may throw
 }
 
-void Value::moveResourcesFrom(Value&& other) noexcept {
-  switch (other.kind_) {
-    case Kind::String: new (&string_) std::string(std::move(other.string_)); break;
-    case Kind::Array: new (&array_) Array(std::move(other.array_)); break;
-    case Kind::Object: new (&object_) Object(std::move(other.object_)); break;
-    default: break;
+void Value::moveContainerFrom(Value&& other) noexcept {
+  if (other.kind_ == Kind::Array) {
+    new (&array_) Array(std::move(other.array_));
+  } else if (other.kind_ == Kind::Object) {
+    new (&object_) Object(std::move(other.object_));
   }
 }
 

@@ -163,7 +163,15 @@ class Value {
     if (kind_ != k) throwWrongKind();
   }
   [[noreturn]] static void throwWrongKind();
-  void destroyResources() noexcept;
+  // Strings, the most common of the kinds with resources, are handled inline.
+  void destroyResources() noexcept {
+    if (kind_ == Kind::String) {
+      string_.~basic_string();
+    } else {
+      destroyContainer();
+    }
+  }
+  void destroyContainer() noexcept;
   void constructFrom(const Value& other);
   void constructFrom(Value&& other) noexcept {
     kind_ = other.kind_;
@@ -173,16 +181,27 @@ class Value {
       moveResourcesFrom(std::move(other));
     }
   }
-  void moveResourcesFrom(Value&& other) noexcept;
+  void moveResourcesFrom(Value&& other) noexcept {
+    if (other.kind_ == Kind::String) {
+      new (&string_) std::string(std::move(other.string_));
+    } else {
+      moveContainerFrom(std::move(other));
+    }
+  }
+  void moveContainerFrom(Value&& other) noexcept;
   Value& assignResources(Value&& other) noexcept;
 
-  // Makes this value an empty string and returns it; for the reader, which
-  // then appends to it in place.
-  std::string& becomeString() {
+  // Make this value an empty string, array or object and return it; for the
+  // reader, which then fills it in place.
+  std::string& becomeString() { return become<std::string, Kind::String>(string_); }
+  Array& becomeArray() { return become<Array, Kind::Array>(array_); }
+  Object& becomeObject() { return become<Object, Kind::Object>(object_); }
+  template <class T, Kind K>
+  T& become(T& member) {
     if (holdsResources()) destroyResources();
-    new (&string_) std::string();
-    kind_ = Kind::String;
-    return string_;
+    new (&member) T();
+    kind_ = K;
+    return member;
   }
 
   // The bytes of the plain kinds (the largest is Decimal), copied as one.
