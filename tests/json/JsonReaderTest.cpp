@@ -222,12 +222,14 @@ TEST(JsonReader, ArraysAreHandedOverWhole) {
   }
 }
 
-TEST(JsonReader, EscapesAtEveryPlaceOfTheEightByteScan) {
-  // The string scan looks at 8 bytes at a time; an escape or the closing
-  // quote may fall on any byte of a block.
-  for (size_t before = 0; before < 20; ++before) {
+TEST(JsonReader, EscapesAtEveryPlaceOfTheBlockScan) {
+  // The string scan looks at 16 and then 8 bytes at a time; an escape or
+  // the closing quote may fall on any byte of either block, or in the bytes
+  // after the last whole block.
+  for (size_t before = 0; before < 40; ++before) {
     std::string run(before, 'a');
     EXPECT_EQ(readString("\"" + run + "\""), run) << before;
+    EXPECT_EQ(readString("\"" + run + "\u00e9\u20ac\U0001F600\""), run + "\u00e9\u20ac\U0001F600") << before;
     EXPECT_EQ(readString("\"" + run + "\\\"b\""), run + "\"b") << before;
     EXPECT_EQ(readString("\"" + run + "\\\\\""), run + "\\") << before;
     EXPECT_EQ(readString("\"" + run + "\\ud83d\\ude00" + run + "\""), run + "\U0001F600" + run) << before;
@@ -238,8 +240,8 @@ TEST(JsonReader, EscapesAtEveryPlaceOfTheEightByteScan) {
   // Escaped strings are decoded into room sized from the escaped text: runs
   // of every length between escapes, escapes that decode to 1 to 4 bytes and
   // raw multi-byte characters must all land in place.
-  for (size_t before = 0; before < 18; ++before) {
-    for (size_t after = 0; after < 18; after += 5) {
+  for (size_t before = 0; before < 34; ++before) {
+    for (size_t after = 0; after < 34; after += 5) {
       std::string a(before, 'a'), b(after, 'b');
       std::string text = a + "\\n" + b + "\\u00e9" + a + "\\u20ac" + b + "\\ud83d\\ude00" + a + "\\q" + b +
                          "\xc3\xa9" + a + "\\/";
