@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <type_traits>
 
 #include "json/Hex.h"
 #include "json/JsonScanner.h"
@@ -226,33 +225,38 @@ void writeIndent(Sink& out, int level) {
 void writeArray(Sink& out, const Array& array, int level);
 void writeObject(Sink& out, const Object& object, int level);
 
+template <class Integer>
+void writeInteger(Sink& out, Integer v) {
+  char* o = out.room(20);
+  out.advance(std::to_chars(o, o + 20, v).ptr);
+}
+
 void writeValue(Sink& out, const Value& value, int level) {
-  value.visit([&](const auto& v) {
-    using T = std::decay_t<decltype(v)>;
-    if constexpr (std::is_same_v<T, std::string>) {
-      writeQuoted(out, v);
-    } else if constexpr (std::is_same_v<T, Object>) {
-      writeObject(out, v, level + 1);
-    } else if constexpr (std::is_same_v<T, Array>) {
-      writeArray(out, v, level);
-    } else if constexpr (std::is_same_v<T, std::monostate>) {
-      out.write("null");
-    } else if constexpr (std::is_same_v<T, bool>) {
-      if (v) {
+  // A switch on the kind rather than Value::visit: the writer is the hottest
+  // user of values and this keeps every case inline here.
+  switch (value.kind()) {
+    case Value::Kind::String: writeQuoted(out, *value.ifString()); break;
+    case Value::Kind::Object: writeObject(out, *value.ifObject(), level + 1); break;
+    case Value::Kind::Array: writeArray(out, *value.ifArray(), level); break;
+    case Value::Kind::Null: out.write("null"); break;
+    case Value::Kind::Boolean:
+      if (value.asBool()) {
         out.write("true");
       } else {
         out.write("false");
       }
-    } else if constexpr (std::is_same_v<T, int32_t> || std::is_same_v<T, int64_t>) {
-      char* o = out.room(20);
-      out.advance(std::to_chars(o, o + 20, v).ptr);
-    } else if constexpr (std::is_same_v<T, double>) {
-      out.advance(detail::writeDoubleText(out.room(detail::kMaxDoubleTextLength), v));
-    } else {
-      static_assert(std::is_same_v<T, Decimal>);
-      out.advance(detail::writeDecimalText(out.room(detail::maxDecimalTextLength(v)), v));
+      break;
+    case Value::Kind::Int32:
+    case Value::Kind::Int64: writeInteger(out, value.toInt64()); break;
+    case Value::Kind::Double:
+      out.advance(detail::writeDoubleText(out.room(detail::kMaxDoubleTextLength), value.toDouble()));
+      break;
+    case Value::Kind::Decimal: {
+      const Decimal& d = value.asDecimal();
+      out.advance(detail::writeDecimalText(out.room(detail::maxDecimalTextLength(d)), d));
+      break;
     }
-  });
+  }
 }
 
 void writeArray(Sink& out, const Array& array, int level) {

@@ -7,6 +7,10 @@
 #include <iterator>
 #include <limits>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "json/NumberText.h"
 
 namespace tavero::json {
@@ -46,6 +50,8 @@ inline size_t unicodeSpaceLength(const char* p, const char* end) {
 inline const char* skipSpace(const char* p, const char* end) {
   while (p < end) {
     unsigned char c = static_cast<unsigned char>(*p);
+    // Most scans start at a printable ASCII character: one comparison.
+    if (static_cast<unsigned char>(c - '!') < 0x7F - '!') break;
     if (c == ' ' || (c >= '\t' && c <= '\r')) {
       ++p;
     } else if (c < 0x80) {
@@ -63,9 +69,20 @@ static_assert(std::endian::native == std::endian::little);  // see findQuoteOrBa
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 constexpr uint64_t kHighs = 0x8080808080808080ull;
 
-// The first '"' or '\\' in [p, end), or end. Works 8 bytes at a time; the
+// The first '"' or '\\' in [p, end), or end. Works 16 bytes at a time where
+// SSE2 is there (every x86-64), then 8 bytes at a time in a word, where the
 // lowest flagged byte of the zero-byte test is always exact.
 inline const char* findQuoteOrBackslash(const char* p, const char* end) {
+#ifdef __SSE2__
+  const __m128i quotes = _mm_set1_epi8('"');
+  const __m128i backslashes = _mm_set1_epi8('\\');
+  while (end - p >= 16) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, quotes), _mm_cmpeq_epi8(block, backslashes)));
+    if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    p += 16;
+  }
+#endif
   while (end - p >= 8) {
     uint64_t w;
     std::memcpy(&w, p, 8);
@@ -108,29 +125,24 @@ inline bool readHex4(const char* p, const char* end, uint32_t& unit) {
   return true;
 }
 
-void appendUtf8(std::string& s, uint32_t cp) {
-  char buf[4];
-  size_t n;
+// Writes `cp` as UTF-8 at o; returns the end.
+char* writeUtf8(char* o, uint32_t cp) {
   if (cp < 0x80) {
-    buf[0] = static_cast<char>(cp);
-    n = 1;
+    *o++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    buf[0] = static_cast<char>(0xC0 | cp >> 6);
-    buf[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 2;
+    *o++ = static_cast<char>(0xC0 | cp >> 6);
+    *o++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    buf[0] = static_cast<char>(0xE0 | cp >> 12);
-    buf[1] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-    buf[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 3;
+    *o++ = static_cast<char>(0xE0 | cp >> 12);
+    *o++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    *o++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    buf[0] = static_cast<char>(0xF0 | cp >> 18);
-    buf[1] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-    buf[2] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-    buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 4;
+    *o++ = static_cast<char>(0xF0 | cp >> 18);
+    *o++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+    *o++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    *o++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
-  s.append(buf, n);
+  return o;
 }
 
 // The element stack a finished scanner leaves to the next one on its thread,
@@ -186,16 +198,13 @@ bool JsonScanner::scanJSONValue(Value& value) {
   bool ok = false;
   switch (*cur_) {
     case '"':
-      value = Value(std::string());
-      ok = scanJSONString(value.asString());
+      ok = scanJSONString(value.becomeString());
       break;
     case '{':
-      value = Value(Object());
-      ok = scanJSONObject(value.asObject());
+      ok = scanJSONObject(value.becomeObject());
       break;
     case '[':
-      value = Value(Array());
-      ok = scanJSONArray(value.asArray());
+      ok = scanJSONArray(value.becomeArray());
       break;
     case 't':
       if ((ok = scanWord("true", 4))) value = Value(true);
@@ -231,9 +240,16 @@ bool JsonScanner::scanJSONObject(Object& object) {
   if (scanJSONString(members_.back().key)) {
     for (;;) {
       if (!scanNameSeparator()) break;
-      Value value;
-      if (!scanJSONValue(value)) break;  // may grow members_ for nested objects
-      members_.back().value = std::move(value);
+      cur_ = skipSpace(cur_, end_);
+      if (cur_ != end_ && (*cur_ == '{' || *cur_ == '[')) {
+        // Reading a nested object may grow members_ and move its entries:
+        // read it aside.
+        Value nested;
+        if (!scanJSONValue(nested)) break;
+        members_.back().value = std::move(nested);
+      } else if (!scanJSONValue(members_.back().value)) {
+        break;
+      }
       addMember(object, base, handedOver);
       skipOptionalComma();
       members_.emplace_back();
@@ -326,51 +342,60 @@ bool JsonScanner::scanJSONString(std::string& string) {
     cur_ = start;
     return false;
   }
-  string.reserve(string.size() + static_cast<size_t>(close - cur_));
+  return decodeEscapedString(string, p, close, start);
+}
 
+bool JsonScanner::decodeEscapedString(std::string& string, const char* p, const char* close,
+                                      const char* start) {
+  // The decoded text is written through a pointer into room made once: every
+  // escape decodes to at most as many bytes as its text has.
+  const size_t kept = string.size();
+  string.resize(kept + static_cast<size_t>(close - cur_));
+  char* const out = string.data();
+  char* o = out + kept;
+  const char* from = cur_;
   for (;;) {
-    string.append(cur_, static_cast<size_t>(p - cur_));
+    std::memcpy(o, from, static_cast<size_t>(p - from));
+    o += p - from;
     if (*p == '"') {
+      string.resize(static_cast<size_t>(o - out));
       cur_ = p + 1;
       return true;
     }
     // A backslash (never the last character: the closing quote follows).
-    char decoded;
+    from = p + 2;
     switch (p[1]) {
-      case '"': decoded = '"'; break;
-      case '/': decoded = '/'; break;
-      case '\\': decoded = '\\'; break;
-      case 'b': decoded = '\b'; break;
-      case 'f': decoded = '\f'; break;
-      case 'n': decoded = '\n'; break;
-      case 'r': decoded = '\r'; break;
-      case 't': decoded = '\t'; break;
+      case '"': *o++ = '"'; break;
+      case '/': *o++ = '/'; break;
+      case '\\': *o++ = '\\'; break;
+      case 'b': *o++ = '\b'; break;
+      case 'f': *o++ = '\f'; break;
+      case 'n': *o++ = '\n'; break;
+      case 'r': *o++ = '\r'; break;
+      case 't': *o++ = '\t'; break;
       case 'u':
-        cur_ = p + 2;
-        if (!scanUnicodeCharacterIntoString(string)) {
+        from = decodeUnicodeEscape(p + 2, o);
+        if (from == nullptr) {
+          string.resize(kept);
           cur_ = start;
           return false;
         }
-        p = findQuoteOrBackslash(cur_, end_);
-        continue;
+        break;
       default:
         // Not an escape: keep the backslash; the character after it is
         // copied with the next run.
-        string.push_back('\\');
-        cur_ = p + 1;
-        p = findQuoteOrBackslash(p + 2, end_);
-        continue;
+        *o++ = '\\';
+        from = p + 1;
+        break;
     }
-    string.push_back(decoded);
-    cur_ = p + 2;
-    p = findQuoteOrBackslash(cur_, end_);
+    p = findQuoteOrBackslash(from, end_);
   }
 }
 
-bool JsonScanner::scanUnicodeCharacterIntoString(std::string& string) {
+const char* JsonScanner::decodeUnicodeEscape(const char* p, char*& o) const {
   uint32_t unit;
-  if (!readHex4(cur_, end_, unit)) return false;
-  const char* p = cur_ + 4;
+  if (!readHex4(p, end_, unit)) return nullptr;
+  p += 4;
   uint32_t cp = unit;
   if (unit >= 0xD800 && unit <= 0xDBFF) {
     uint32_t low;
@@ -384,8 +409,17 @@ bool JsonScanner::scanUnicodeCharacterIntoString(std::string& string) {
   } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
     cp = 0xFFFD;  // low surrogate on its own
   }
-  appendUtf8(string, cp);
-  cur_ = p;
+  o = writeUtf8(o, cp);
+  return p;
+}
+
+bool JsonScanner::scanUnicodeCharacterIntoString(std::string& string) {
+  char buf[4];
+  char* o = buf;
+  const char* next = decodeUnicodeEscape(cur_, o);
+  if (next == nullptr) return false;
+  string.append(buf, static_cast<size_t>(o - buf));
+  cur_ = next;
   return true;
 }
 

@@ -67,6 +67,12 @@ class JsonScanner {
   NumberScan scanNumberText(Decimal& number, const char*& numberEnd);
   // scanJSONNumber, falling back to a double for numbers too large.
   bool scanNumberValue(Value& value);
+  // The escaped part of a string: `p` is its first backslash, `close` its
+  // closing quote, `start` where the scan began (restored on failure).
+  bool decodeEscapedString(std::string& string, const char* p, const char* close, const char* start);
+  // With p just after "\u": writes the character at o (moving o past it)
+  // and returns the end of the escape, or nullptr when it is malformed.
+  const char* decodeUnicodeEscape(const char* p, char*& o) const;
   bool scanCharacter(char c);
   bool scanWord(const char* word, size_t length);
   // Consumes a "," if it is the next character (after white space).

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <variant>
 
 #include "json/NumberText.h"
 
@@ -212,6 +213,56 @@ bool operator==(const Object& a, const Object& b) {
 // ---------------------------------------------------------------------------
 // Value
 
+void Value::throwWrongKind() { throw std::bad_variant_access(); }
+
+void Value::destroyContainer() noexcept {
+  if (kind_ == Kind::Array) {
+    array_.~Array();
+  } else if (kind_ == Kind::Object) {
+    object_.~Object();
+  }
+}
+
+void Value::constructFrom(const Value& other) {
+  switch (other.kind_) {
+    case Kind::String: new (&string_) std::string(other.string_); break;
+    case Kind::Array: new (&array_) Array(other.array_); break;
+    case Kind::Object: new (&object_) Object(other.object_); break;
+    default: new (&raw_) Raw(other.raw_); break;
+  }
+  kind_ = other.kind_;  // after the copy, which may throw
+}
+
+void Value::moveContainerFrom(Value&& other) noexcept {
+  if (other.kind_ == Kind::Array) {
+    new (&array_) Array(std::move(other.array_));
+  } else if (other.kind_ == Kind::Object) {
+    new (&object_) Object(std::move(other.object_));
+  }
+}
+
+Value& Value::operator=(const Value& other) {
+  if (this != &other) {
+    Value copy(other);
+    *this = std::move(copy);
+  }
+  return *this;
+}
+
+Value& Value::assignResources(Value&& other) noexcept {
+  if (this == &other) return *this;
+  if (!holdsResources()) {  // nothing here to destroy, so `other` is not inside
+    constructFrom(std::move(other));
+    return *this;
+  }
+  // `other` may live inside this value (an element of its array): take it
+  // out before this value's content is destroyed.
+  Value taken(std::move(other));
+  destroyResources();
+  constructFrom(std::move(taken));
+  return *this;
+}
+
 bool Value::isNumber() const {
   Kind k = kind();
   return k == Kind::Int32 || k == Kind::Int64 || k == Kind::Double || k == Kind::Decimal;
@@ -219,33 +270,47 @@ bool Value::isNumber() const {
 
 double Value::toDouble() const {
   switch (kind()) {
-    case Kind::Boolean: return std::get<bool>(data_) ? 1.0 : 0.0;
-    case Kind::Int32: return std::get<int32_t>(data_);
-    case Kind::Int64: return static_cast<double>(std::get<int64_t>(data_));
-    case Kind::Double: return std::get<double>(data_);
-    case Kind::Decimal: return std::get<Decimal>(data_).toDouble();
+    case Kind::Boolean: return boolean_ ? 1.0 : 0.0;
+    case Kind::Int32: return int32_;
+    case Kind::Int64: return static_cast<double>(int64_);
+    case Kind::Double: return double_;
+    case Kind::Decimal: return decimal_.toDouble();
     default: return 0.0;
   }
 }
 
 int64_t Value::toInt64() const {
   switch (kind()) {
-    case Kind::Boolean: return std::get<bool>(data_) ? 1 : 0;
-    case Kind::Int32: return std::get<int32_t>(data_);
-    case Kind::Int64: return std::get<int64_t>(data_);
+    case Kind::Boolean: return boolean_ ? 1 : 0;
+    case Kind::Int32: return int32_;
+    case Kind::Int64: return int64_;
     case Kind::Double: {
-      double d = std::get<double>(data_);
+      double d = double_;
       if (std::isnan(d)) return 0;
       // 2^63 is exactly representable; anything at or beyond it saturates.
       if (d >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
       if (d <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
       return static_cast<int64_t>(d);
     }
-    case Kind::Decimal: return std::get<Decimal>(data_).toInt64();
+    case Kind::Decimal: return decimal_.toInt64();
     default: return 0;
   }
 }
 
-bool operator==(const Value& a, const Value& b) { return a.data_ == b.data_; }
+bool operator==(const Value& a, const Value& b) {
+  if (a.kind_ != b.kind_) return false;
+  switch (a.kind_) {
+    case Value::Kind::Null: return true;
+    case Value::Kind::Boolean: return a.boolean_ == b.boolean_;
+    case Value::Kind::Int32: return a.int32_ == b.int32_;
+    case Value::Kind::Int64: return a.int64_ == b.int64_;
+    case Value::Kind::Double: return a.double_ == b.double_;
+    case Value::Kind::Decimal: return a.decimal_ == b.decimal_;
+    case Value::Kind::String: return a.string_ == b.string_;
+    case Value::Kind::Array: return a.array_ == b.array_;
+    case Value::Kind::Object: return a.object_ == b.object_;
+  }
+  return false;
+}
 
 }  // namespace tavero::json

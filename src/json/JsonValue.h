@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -85,58 +86,159 @@ class Object {
 
 class Value {
  public:
-  enum class Kind { Null, Boolean, Int32, Int64, Double, Decimal, String, Array, Object };
+  enum class Kind : uint8_t { Null, Boolean, Int32, Int64, Double, Decimal, String, Array, Object };
 
-  Value() = default;  // null
-  Value(std::nullptr_t) {}
-  Value(bool b) : data_(b) {}
-  Value(int i) : data_(int32_t{i}) {}
-  Value(long i) : data_(int64_t{i}) {}
-  Value(long long i) : data_(int64_t{i}) {}
-  Value(double d) : data_(d) {}
-  Value(Decimal d) : data_(d) {}
-  Value(std::string s) : data_(std::move(s)) {}
-  Value(std::string_view s) : data_(std::string(s)) {}
-  Value(const char* s) : data_(std::string(s)) {}
-  Value(Array a) : data_(std::move(a)) {}
-  Value(Object o) : data_(std::move(o)) {}
+  // The plain kinds zero all their bytes first, so that copying them as one
+  // block never reads bytes that were not written.
+  Value() noexcept : raw_{} {}  // null
+  Value(std::nullptr_t) noexcept : raw_{} {}
+  Value(bool b) noexcept : raw_{}, kind_(Kind::Boolean) { boolean_ = b; }
+  Value(int i) noexcept : raw_{}, kind_(Kind::Int32) { int32_ = i; }
+  Value(long i) noexcept : raw_{}, kind_(Kind::Int64) { int64_ = i; }
+  Value(long long i) noexcept : raw_{}, kind_(Kind::Int64) { int64_ = i; }
+  Value(double d) noexcept : raw_{}, kind_(Kind::Double) { double_ = d; }
+  Value(Decimal d) noexcept : raw_{}, kind_(Kind::Decimal) { new (&decimal_) Decimal(d); }
+  Value(std::string s) noexcept : string_(std::move(s)), kind_(Kind::String) {}
+  Value(std::string_view s) : string_(s), kind_(Kind::String) {}
+  Value(const char* s) : string_(s), kind_(Kind::String) {}
+  Value(Array a) noexcept : array_(std::move(a)), kind_(Kind::Array) {}
+  Value(Object o) noexcept : object_(std::move(o)), kind_(Kind::Object) {}
 
-  Kind kind() const { return static_cast<Kind>(data_.index()); }
-  bool isNull() const { return kind() == Kind::Null; }
-  bool isBool() const { return kind() == Kind::Boolean; }
+  Value(const Value& other) { constructFrom(other); }
+  Value(Value&& other) noexcept { constructFrom(std::move(other)); }
+  Value& operator=(const Value& other);
+  Value& operator=(Value&& other) noexcept {
+    if (holdsResources() || other.holdsResources()) return assignResources(std::move(other));
+    new (&raw_) Raw(other.raw_);
+    kind_ = other.kind_;
+    return *this;
+  }
+  ~Value() {
+    if (holdsResources()) destroyResources();
+  }
+
+  Kind kind() const { return kind_; }
+  bool isNull() const { return kind_ == Kind::Null; }
+  bool isBool() const { return kind_ == Kind::Boolean; }
   bool isNumber() const;  // Int32, Int64, Double or Decimal (not Boolean)
-  bool isString() const { return kind() == Kind::String; }
-  bool isArray() const { return kind() == Kind::Array; }
-  bool isObject() const { return kind() == Kind::Object; }
+  bool isString() const { return kind_ == Kind::String; }
+  bool isArray() const { return kind_ == Kind::Array; }
+  bool isObject() const { return kind_ == Kind::Object; }
 
-  // Typed access. REQUIRES: the value is of that kind.
-  bool asBool() const { return std::get<bool>(data_); }
-  const std::string& asString() const { return std::get<std::string>(data_); }
-  std::string& asString() { return std::get<std::string>(data_); }
-  const Array& asArray() const { return std::get<Array>(data_); }
-  Array& asArray() { return std::get<Array>(data_); }
-  const Object& asObject() const { return std::get<Object>(data_); }
-  Object& asObject() { return std::get<Object>(data_); }
-  const Decimal& asDecimal() const { return std::get<Decimal>(data_); }
+  // Typed access. REQUIRES: the value is of that kind; otherwise throws
+  // std::bad_variant_access.
+  bool asBool() const { return require(Kind::Boolean), boolean_; }
+  const std::string& asString() const { return require(Kind::String), string_; }
+  std::string& asString() { return require(Kind::String), string_; }
+  const Array& asArray() const { return require(Kind::Array), array_; }
+  Array& asArray() { return require(Kind::Array), array_; }
+  const Object& asObject() const { return require(Kind::Object), object_; }
+  Object& asObject() { return require(Kind::Object), object_; }
+  const Decimal& asDecimal() const { return require(Kind::Decimal), decimal_; }
 
   // Numeric value of any number kind, or of a boolean (1/0); 0 for other kinds.
   double toDouble() const;
   int64_t toInt64() const;
 
   // Pointer access: nullptr when the value is of another kind.
-  const std::string* ifString() const { return std::get_if<std::string>(&data_); }
-  const Array* ifArray() const { return std::get_if<Array>(&data_); }
-  const Object* ifObject() const { return std::get_if<Object>(&data_); }
+  const std::string* ifString() const { return kind_ == Kind::String ? &string_ : nullptr; }
+  const Array* ifArray() const { return kind_ == Kind::Array ? &array_ : nullptr; }
+  const Object* ifObject() const { return kind_ == Kind::Object ? &object_ : nullptr; }
 
   // Same kind and same content (numbers of different kinds are not equal).
   friend bool operator==(const Value& a, const Value& b);
 
+  // Calls `v` with the content: std::monostate for null, then bool, int32_t,
+  // int64_t, double, Decimal, std::string, Array or Object.
   template <class Visitor>
-  decltype(auto) visit(Visitor&& v) const { return std::visit(std::forward<Visitor>(v), data_); }
+  decltype(auto) visit(Visitor&& v) const;
 
  private:
-  std::variant<std::monostate, bool, int32_t, int64_t, double, Decimal, std::string, Array, Object> data_;
+  // The reader makes strings, arrays and objects in place.
+  friend class JsonScanner;
+
+  // The kinds that own memory; the others are plain bytes.
+  bool holdsResources() const { return kind_ >= Kind::String; }
+  void require(Kind k) const {
+    if (kind_ != k) throwWrongKind();
+  }
+  [[noreturn]] static void throwWrongKind();
+  // Strings, the most common of the kinds with resources, are handled inline.
+  void destroyResources() noexcept {
+    if (kind_ == Kind::String) {
+      string_.~basic_string();
+    } else {
+      destroyContainer();
+    }
+  }
+  void destroyContainer() noexcept;
+  void constructFrom(const Value& other);
+  void constructFrom(Value&& other) noexcept {
+    kind_ = other.kind_;
+    if (!other.holdsResources()) {
+      new (&raw_) Raw(other.raw_);
+    } else {
+      moveResourcesFrom(std::move(other));
+    }
+  }
+  void moveResourcesFrom(Value&& other) noexcept {
+    if (other.kind_ == Kind::String) {
+      new (&string_) std::string(std::move(other.string_));
+    } else {
+      moveContainerFrom(std::move(other));
+    }
+  }
+  void moveContainerFrom(Value&& other) noexcept;
+  Value& assignResources(Value&& other) noexcept;
+
+  // Make this value an empty string, array or object and return it; for the
+  // reader, which then fills it in place.
+  std::string& becomeString() { return become<std::string, Kind::String>(string_); }
+  Array& becomeArray() { return become<Array, Kind::Array>(array_); }
+  Object& becomeObject() { return become<Object, Kind::Object>(object_); }
+  template <class T, Kind K>
+  T& become(T& member) {
+    if (holdsResources()) destroyResources();
+    new (&member) T();
+    kind_ = K;
+    return member;
+  }
+
+  // The bytes of the plain kinds (the largest is Decimal), copied as one.
+  struct Raw {
+    uint64_t words[3];
+  };
+  static_assert(sizeof(Decimal) <= sizeof(Raw));
+
+  union {
+    Raw raw_;
+    bool boolean_;
+    int32_t int32_;
+    int64_t int64_;
+    double double_;
+    Decimal decimal_;
+    std::string string_;
+    Array array_;
+    Object object_;
+  };
+  Kind kind_ = Kind::Null;
 };
+
+template <class Visitor>
+decltype(auto) Value::visit(Visitor&& v) const {
+  switch (kind_) {
+    case Kind::Boolean: return v(boolean_);
+    case Kind::Int32: return v(int32_);
+    case Kind::Int64: return v(int64_);
+    case Kind::Double: return v(double_);
+    case Kind::Decimal: return v(decimal_);
+    case Kind::String: return v(string_);
+    case Kind::Array: return v(array_);
+    case Kind::Object: return v(object_);
+    case Kind::Null: break;
+  }
+  return v(std::monostate{});
+}
 
 struct Object::Member {
   std::string key;

@@ -222,18 +222,81 @@ TEST(JsonReader, ArraysAreHandedOverWhole) {
   }
 }
 
-TEST(JsonReader, EscapesAtEveryPlaceOfTheEightByteScan) {
-  // The string scan looks at 8 bytes at a time; an escape or the closing
-  // quote may fall on any byte of a block.
-  for (size_t before = 0; before < 20; ++before) {
+TEST(JsonReader, EscapesAtEveryPlaceOfTheBlockScan) {
+  // The string scan looks at 16 and then 8 bytes at a time; an escape or
+  // the closing quote may fall on any byte of either block, or in the bytes
+  // after the last whole block.
+  for (size_t before = 0; before < 40; ++before) {
     std::string run(before, 'a');
     EXPECT_EQ(readString("\"" + run + "\""), run) << before;
+    EXPECT_EQ(readString("\"" + run + "\u00e9\u20ac\U0001F600\""), run + "\u00e9\u20ac\U0001F600") << before;
     EXPECT_EQ(readString("\"" + run + "\\\"b\""), run + "\"b") << before;
     EXPECT_EQ(readString("\"" + run + "\\\\\""), run + "\\") << before;
     EXPECT_EQ(readString("\"" + run + "\\ud83d\\ude00" + run + "\""), run + "\U0001F600" + run) << before;
     EXPECT_EQ(readString("\"" + run + "\\ud83d\""), run + "\uFFFD") << before;
     EXPECT_EQ(readString("\"" + run + "\\u00"), "nothing") << before;
     EXPECT_EQ(readString("\"" + run), "nothing") << before;
+  }
+  // Escaped strings are decoded into room sized from the escaped text: runs
+  // of every length between escapes, escapes that decode to 1 to 4 bytes and
+  // raw multi-byte characters must all land in place.
+  for (size_t before = 0; before < 34; ++before) {
+    for (size_t after = 0; after < 34; after += 5) {
+      std::string a(before, 'a'), b(after, 'b');
+      std::string text = a + "\\n" + b + "\\u00e9" + a + "\\u20ac" + b + "\\ud83d\\ude00" + a + "\\q" + b +
+                         "\xc3\xa9" + a + "\\/";
+      std::string expected = a + "\n" + b + "\u00e9" + a + "\u20ac" + b + "\U0001F600" + a + "\\q" + b + "\u00e9" + a + "/";
+      EXPECT_EQ(readString("\"" + text + "\""), expected) << before << " " << after;
+      // Object keys take the same path.
+      auto object = JsonCodec::dictionaryWithJSONString("{\"" + text + "\": \"" + text + "\"}");
+      ASSERT_TRUE(object) << before << " " << after;
+      EXPECT_EQ(object->begin()->key, expected);
+      EXPECT_EQ(object->begin()->value, Value(expected));
+    }
+  }
+}
+
+TEST(JsonScanner, FailedStringScansLeaveTheStringAsItWas) {
+  // A malformed escape after a decoded part: nothing of it stays behind.
+  for (const char* text : {R"("ab\n\u12")", R"("ab\tcd\u00e9\uzzzz")", R"("ab\n)", "\"\\\\"}) {
+    JsonScanner scanner(text);
+    std::string string = "kept";
+    EXPECT_FALSE(scanner.scanJSONString(string)) << text;
+    EXPECT_EQ(string, "kept") << text;
+    EXPECT_EQ(scanner.position(), 0u) << text;
+  }
+  // A successful scan appends.
+  JsonScanner scanner(R"( "\u00e9\n")");
+  std::string string = "kept";
+  ASSERT_TRUE(scanner.scanJSONString(string));
+  EXPECT_EQ(string, "kept\u00e9\n");
+}
+
+TEST(JsonScanner, ValuesAreReadOverWhatTheyHeld) {
+  // Strings are read straight into the value, whatever it held before.
+  for (Value before : {Value(Object{}), Value(Array{1, "x"}), Value("old text longer than sixteen"), Value(2.5)}) {
+    Value value = before;
+    JsonScanner scanner(R"("new\tline")");
+    ASSERT_TRUE(scanner.scanJSONValue(value));
+    EXPECT_EQ(value, Value("new\tline"));
+  }
+  // A member whose value is a nested object or array is read aside while
+  // other members are gathered; many members around it keep their values.
+  std::string text = "{";
+  for (int i = 0; i < 40; ++i) {
+    text += "\"s" + std::to_string(i) + "\": \"v" + std::to_string(i) + "\", ";
+    text += "\"o" + std::to_string(i) + "\": {\"a\": [" + std::to_string(i) + ", {\"b\": \"c\"}]}, ";
+  }
+  text += "}";
+  auto object = JsonCodec::dictionaryWithJSONString(text);
+  ASSERT_TRUE(object);
+  ASSERT_EQ(object->size(), 80u);
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_EQ(*object->find("s" + std::to_string(i)), Value("v" + std::to_string(i)));
+    const Array& a = object->find("o" + std::to_string(i))->asObject().find("a")->asArray();
+    ASSERT_EQ(a.size(), 2u);
+    EXPECT_EQ(a[0].toInt64(), i);
+    EXPECT_EQ(a[1], Value(Object(*JsonCodec::dictionaryWithJSONString(R"({"b": "c"})"))));
   }
 }
 

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <type_traits>
+#include <variant>
 
 #include "json/JsonValue.h"
 
@@ -54,6 +56,76 @@ TEST(Value, NumbersKeepTheirKind) {
   EXPECT_EQ(Value(std::nan("")).toInt64(), 0);
   EXPECT_EQ(Value(Decimal{5, -1, false}).toDouble(), 0.5);
   EXPECT_EQ(Value(kMin).toDouble(), -9223372036854775808.0);
+}
+
+TEST(Value, CopiesMovesAndAssignmentsKeepContent) {
+  const std::string longText(40, 'x');  // beyond the short-string buffer
+  Array parts{Value(1), Value(longText), Value(Array{Value(2.5), Value(Decimal{7, -1, false})})};
+  Object object;
+  object.append("parts", parts);
+  Value original(object);
+
+  Value copy = original;
+  copy.asObject().find("parts")->asArray()[1].asString() = "changed";
+  EXPECT_EQ(original.asObject().find("parts")->asArray()[1], Value(longText));
+
+  Value moved = std::move(copy);
+  EXPECT_EQ(moved.asObject().find("parts")->asArray()[1], Value("changed"));
+
+  // Each kind over each kind, by copy and by move.
+  const Value kinds[] = {Value(), Value(true), Value(3), Value(int64_t{1} << 40), Value(0.25),
+                         Value(Decimal{15, -1, true}), Value(longText), Value(parts), original};
+  for (const Value& from : kinds) {
+    for (const Value& to : kinds) {
+      Value target = to;
+      target = from;
+      EXPECT_EQ(target, from);
+      Value source = from;
+      target = to;
+      target = std::move(source);
+      EXPECT_EQ(target, from);
+    }
+  }
+
+  // A value takes over one of its own elements; the element is taken out
+  // before the rest is destroyed.
+  Value nested(Array{Value(Array{Value(longText), Value(1)}), Value(2)});
+  nested = std::move(nested.asArray()[0]);
+  EXPECT_EQ(nested, Value(Array{Value(longText), Value(1)}));
+  Value holder(object);
+  holder = holder.asObject().find("parts")->asArray()[2];
+  EXPECT_EQ(holder, Value(Array{Value(2.5), Value(Decimal{7, -1, false})}));
+  Value self(longText);
+  Value& alias = self;
+  self = std::move(alias);
+  EXPECT_EQ(self, Value(longText));
+}
+
+TEST(Value, AccessOfAnotherKindThrows) {
+  Value number(1);
+  EXPECT_THROW(number.asString(), std::bad_variant_access);
+  EXPECT_THROW(number.asObject(), std::bad_variant_access);
+  EXPECT_THROW(Value("x").asBool(), std::bad_variant_access);
+  EXPECT_THROW(Value().asDecimal(), std::bad_variant_access);
+  EXPECT_EQ(number.ifString(), nullptr);
+  EXPECT_EQ(Value(Array{}).ifObject(), nullptr);
+  ASSERT_NE(Value(Array{1}).ifArray(), nullptr);
+
+  auto kindName = [](const Value& v) {
+    return v.visit([](const auto& content) -> std::string {
+      using T = std::decay_t<decltype(content)>;
+      if constexpr (std::is_same_v<T, std::monostate>) return "null";
+      else if constexpr (std::is_same_v<T, bool>) return "bool";
+      else if constexpr (std::is_same_v<T, std::string>) return "string:" + content;
+      else if constexpr (std::is_same_v<T, Object>) return "object";
+      else return "other";
+    });
+  };
+  EXPECT_EQ(kindName(Value()), "null");
+  EXPECT_EQ(kindName(Value(false)), "bool");
+  EXPECT_EQ(kindName(Value("s")), "string:s");
+  EXPECT_EQ(kindName(Value(Object{})), "object");
+  EXPECT_EQ(kindName(Value(1.5)), "other");
 }
 
 // Objects past a handful of keys switch to a hash index; both forms must
