@@ -81,6 +81,27 @@ TEST_P(ShellScriptsEndToEnd, ScriptsRunAsThePagesOwnScriptsWouldInOrderWithTheir
   shell->terminate();
 }
 
+TEST_P(ShellScriptsEndToEnd, AfterAReloadScriptsRunInTheNewDocument) {
+  auto shell = makeShell("script-app");
+  ASSERT_TRUE(shell->launch());
+  platform::WebView& page = shell->engine().webEngineView()->platformView();
+  page.evaluateScript("window.ranScripts.push('old document')");
+  ASSERT_TRUE(serveUntil(*shell, [&] { return valueIn(*shell, "window.ranScripts") == "[\"old document\"]"; },
+                         std::chrono::seconds(10)));
+
+  for (int reload = 1; reload <= 2; ++reload) {
+    page.evaluateScript("window.reloadedFrom = location.href; location.reload()");
+    ASSERT_TRUE(serveUntil(*shell, [&] { return valueIn(*shell, "window.reloadedFrom === undefined && document.readyState") == "\"complete\""; },
+                           std::chrono::seconds(10)));
+    const std::string mark = "new document " + std::to_string(reload);
+    page.evaluateScript("window.ranScripts.push('" + mark + "')");
+    EXPECT_TRUE(serveUntil(*shell, [&] { return valueIn(*shell, "window.ranScripts") == "[\"" + mark + "\"]"; },
+                           std::chrono::seconds(10)))
+        << valueIn(*shell, "window.ranScripts");
+  }
+  shell->terminate();
+}
+
 INSTANTIATE_TEST_SUITE_P(Roads, ShellScriptsEndToEnd,
                          ::testing::Values(ScriptRoad{"WebProcessExtension", false}, ScriptRoad{"WebKit", true}),
                          [](const ::testing::TestParamInfo<ScriptRoad>& info) { return std::string(info.param.name); });
