@@ -115,8 +115,6 @@ ShellApplication::ShellApplication(Settings settings)
                                                                                 : std::nullopt,
                                                      .pushStatus = [this] { return pushStatus(); },
                                                      .pages = *pageCommands_});
-  startControlInterface();
-  if (settings_.watchWebapp) startLiveReload();
 }
 
 void ShellApplication::startLiveReload() {
@@ -283,7 +281,16 @@ host::PageDeviceInformation ShellApplication::pageDeviceInformation() {
   };
 }
 
-bool ShellApplication::launch() { return delegate_->didFinishLaunching(); }
+bool ShellApplication::launch() {
+  // The control socket, the running-app entry (written and synced to disk)
+  // and the webapp/ watches are made while the start page loads: the page
+  // needs none of them, and `tavero device` reaches the app as before,
+  // from the time the launch waits for the page.
+  return delegate_->didFinishLaunching([this] {
+    startControlInterface();
+    if (settings_.watchWebapp) startLiveReload();
+  });
+}
 
 void ShellApplication::terminate() { delegate_->willTerminate(); }
 

@@ -22,12 +22,13 @@ TQAppDelegate::TQAppDelegate(base::MainThread& mainThread, base::MainLoopTimers&
       badge_(badge),
       pauseDrain_(bridge ? std::make_unique<PauseDrain>(timers, bridge->callsInFlight()) : nullptr) {}
 
-bool TQAppDelegate::didFinishLaunching() {
+bool TQAppDelegate::didFinishLaunching(const std::function<void()>& whileStartPageLoads) {
   if (badge_) badge_->setApplicationIconBadgeNumber(0);
   TQLocalStoreageFix::restoreLocalStorage(home_);
   liveStorageSeen_ = std::filesystem::exists(TQLocalStoreageFix::liveDatabasePath(home_));
   host_.showWindow();
   engine_.start();
+  if (whileStartPageLoads) whileStartPageLoads();
   return engine_.waitForWebViewToLoad();
 }
 

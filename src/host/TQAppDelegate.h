@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,7 +45,10 @@ class TQAppDelegate : public platform::PushServiceDelegate {
   // Clears the badge, restores the local storage (before any web view
   // exists), shows the window, starts the engine and waits for the start
   // page. Returns whether the start page loaded within the launch wait.
-  bool didFinishLaunching();
+  // `whileStartPageLoads` runs once the start page's load has started: what
+  // the page does not need goes there, off the launch's critical path, while
+  // WebKit starts its web process.
+  bool didFinishLaunching(const std::function<void()>& whileStartPageLoads = {});
 
   void willResignActive();       // backs up the local storage
   // Tells pages "pause"; the bridge stops once their pause handlers and

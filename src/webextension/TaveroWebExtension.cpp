@@ -12,11 +12,13 @@
 
 #include "webextension/BundleDocumentRule.h"
 #include "webextension/NativeCalls.h"
+#include "webextension/PageScripts.h"
 
 namespace {
 
 using tavero::webextension::BundleDocumentRule;
 using tavero::webextension::NativeCalls;
+using tavero::webextension::PageScripts;
 
 struct Extension {
   BundleDocumentRule documents;
@@ -37,13 +39,16 @@ void windowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFr
 }  // namespace
 
 // The data: (socket path, page token, bundle URL patterns, development origin).
-extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(WebKitWebExtension*,
+extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(WebKitWebExtension* webExtension,
                                                                                const GVariant* data) {
   GVariant* settings = const_cast<GVariant*>(data);
   if (extension || !settings || !g_variant_is_of_type(settings, G_VARIANT_TYPE("(ssass)"))) {
     g_warning("tavero web extension: no settings from the shell; pages use the shell's other roads");
     return;
   }
+  // The shell's scripts run through the extension in every page, the
+  // bundle's or not: each carries its own check of the document.
+  PageScripts::serve(webExtension);
   const char* socketPath = nullptr;
   const char* token = nullptr;
   const char* developmentOrigin = nullptr;

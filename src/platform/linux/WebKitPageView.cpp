@@ -11,6 +11,7 @@
 #include "embedded/kConsoleForwardingScript.h"
 #include "log/Log.h"
 #include "platform/linux/FileURLCheck.h"
+#include "platform/linux/PageScriptRun.h"
 #include "platform/linux/ResultScript.h"
 #include "platform/linux/SubresourceLoadLog.h"
 #include "platform/linux/TerminationSignals.h"
@@ -60,29 +61,6 @@ std::string originWithoutPort(const std::string& origin) {
       origin.back() == ']')
     return origin;
   return origin.substr(0, colon);
-}
-
-struct Evaluation {
-  std::string pageName;
-  bool gated;
-};
-
-// Reports scripts that threw (a page developer wants to know) and scripts
-// dropped because the view no longer shows a document of the bundle.
-void scriptEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
-  std::unique_ptr<Evaluation> evaluation(static_cast<Evaluation*>(data));
-  GError* error = nullptr;
-  JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
-  if (error) {
-    log::warning("page " + evaluation->pageName + ": a script failed: " + error->message);
-    g_error_free(error);
-  }
-  if (value && evaluation->gated && jsc_value_is_boolean(value) && !jsc_value_to_boolean(value)) {
-    const char* uri = webkit_web_view_get_uri(WEBKIT_WEB_VIEW(source));
-    log::debug("page " + evaluation->pageName + ": a script for the app's document was dropped: the view shows " +
-               urlForLog(uri ? uri : ""));
-  }
-  if (value) g_object_unref(value);
 }
 
 // One evaluation for a result: answered once, by the page or by its
@@ -156,6 +134,7 @@ WebKitPageView::WebKitPageView(Setup setup)
       bundle_(std::move(setup.bundle)),
       filterGate_(std::move(setup.filterGate)),
       documentKey_(bundle_ && !bundle_->urlPatterns.empty() ? bridge::makePageToken() : std::string()),
+      scriptsThroughExtension_(setup.scriptsThroughExtension),
       contentManager_(webkit_user_content_manager_new()) {
   WebKitWebContext* context = setup.context;
   g_signal_connect(contentManager_, "script-message-received::taveroConsole",
@@ -283,9 +262,10 @@ void WebKitPageView::reload() {
 void WebKitPageView::evaluateScript(const std::string& script) {
   base::requireMainThread("WebKitPageView::evaluateScript");
   const bool gated = !documentKey_.empty();
-  const std::string source = gated ? gatedScript(documentKey_, script) : script;
-  webkit_web_view_evaluate_javascript(view_, source.data(), static_cast<gssize>(source.size()), nullptr, nullptr,
-                                      nullptr, scriptEvaluated, new Evaluation{pageName_, gated});
+  PageScriptRun::start(view_, {.pageName = pageName_,
+                               .source = gated ? gatedScript(documentKey_, script) : script,
+                               .gated = gated,
+                               .throughExtension = scriptsThroughExtension_});
 }
 
 void WebKitPageView::evaluateForResult(const std::string& script, ScriptLimits limits,

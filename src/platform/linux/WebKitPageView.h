@@ -37,6 +37,7 @@ class WebKitPageView : public WebView {
     std::shared_ptr<ContentFilterGate> filterGate;  // may be null: nothing to wait for
     PageChannel::Receiver onMessage;                // may be empty: no channel
     bool controlledByAutomation = false;            // a WebDriver session may drive the view
+    bool scriptsThroughExtension = false;           // the web processes load the shell's extension
   };
 
   explicit WebKitPageView(Setup setup);
@@ -76,6 +77,7 @@ class WebKitPageView : public WebView {
   // Marks the bundle's documents: scripts the shell evaluates run only in a
   // document that holds it (empty: no bundle, scripts run anywhere).
   std::string documentKey_;
+  bool scriptsThroughExtension_;  // evaluateScript hands scripts to the web process extension
   base::AliveToken alive_;  // for the gate's late callback
   bool rulesApplied_ = false;
   bool rulesMissing_ = false;  // the rules could not be had: nothing loads

@@ -144,6 +144,7 @@ std::unique_ptr<WebView> WebKitWebViewHost::createWebView(const std::string& pag
   setup.bundle = bundle_;
   setup.filterGate = filterGate_;
   setup.controlledByAutomation = options_.automation;
+  setup.scriptsThroughExtension = webExtension_.has_value();
   setup.onMessage = [handler = messageHandler_, pageName](std::string message,
                                                          std::unique_ptr<PageMessageReply> reply) {
     if (*handler)
