@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace tavero::webextension {
 namespace {
@@ -56,9 +57,13 @@ struct PageRunner {
 // Runs the current script as global code, from inside the listener: an
 // exception it throws goes on to the listener, so the page's error handlers
 // and console hear of it as of any uncaught one.
+// The function is the page's to call at other times too (a page may have
+// replaced EventTarget before the first script), so it runs the current
+// script at most once, in the document's own context, and nothing otherwise.
 JSCValue* runScript(PageRunner* page) {
-  ScriptRun* run = page->current;
-  JSCContext* context = jsc_context_get_current();
+  ScriptRun* run = std::exchange(page->current, nullptr);
+  JSCContext* context = page->context;
+  if (!run || !context) return jsc_value_new_undefined(jsc_context_get_current());
   JSCValue* value = jsc_context_evaluate(context, run->source, run->length);
   run->declined = value && jsc_value_is_boolean(value) && !jsc_value_to_boolean(value);
   if (JSCException* exception = jsc_context_get_exception(context)) {
@@ -93,10 +98,9 @@ void runInListener(PageRunner& page, JSCContext* context, ScriptRun& run) {
   page.current = &run;
   JSCValue* result = page.dispatch ? jsc_value_function_call(page.dispatch, G_TYPE_NONE) : nullptr;
   if (result) g_object_unref(result);
-  page.current = nullptr;
-  // Without a runner (the document made none: its scripts are off) the
-  // script runs straight from here.
-  if (!page.dispatch) {
+  // Without a runner (the document made none: its scripts are off), or when
+  // the listener did not run it, the script runs straight from here.
+  if (std::exchange(page.current, nullptr)) {
     JSCValue* value = jsc_context_evaluate(context, run.source, run.length);
     run.declined = value && jsc_value_is_boolean(value) && !jsc_value_to_boolean(value);
     if (JSCException* exception = jsc_context_get_exception(context)) run.thrown = describe(exception);

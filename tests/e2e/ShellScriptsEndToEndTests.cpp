@@ -102,6 +102,34 @@ TEST_P(ShellScriptsEndToEnd, AfterAReloadScriptsRunInTheNewDocument) {
   shell->terminate();
 }
 
+// A page may replace EventTarget and Event before the shell's first script
+// in it, keep the listener the extension's road adds and call it whenever it
+// likes: each script still runs exactly once, and calls outside a script's
+// turn run nothing.
+TEST_P(ShellScriptsEndToEnd, APageThatTakesTheRunnersListenerGetsEachScriptOnce) {
+  auto shell = makeShell("script-app");
+  ASSERT_TRUE(shell->launch());
+  platform::WebView& page = shell->engine().webEngineView()->platformView();
+  ASSERT_EQ(valueIn(*shell,
+                    "window.kept = [];"
+                    "window.EventTarget = class { addEventListener(type, listener) { window.kept.push(listener); }"
+                    "                              dispatchEvent() { window.kept.forEach((f) => { f(); f(); }); return true; } };"
+                    "window.Event = class {}; 1"),
+            "1");
+  page.evaluateScript("window.ranScripts.push('first')");
+  page.evaluateScript("window.ranScripts.push('second')");
+  EXPECT_TRUE(serveUntil(*shell, [&] { return valueIn(*shell, "window.ranScripts") == "[\"first\",\"second\"]"; },
+                         std::chrono::seconds(10)))
+      << valueIn(*shell, "window.ranScripts");
+  if (!GetParam().extensionOff) EXPECT_EQ(valueIn(*shell, "window.kept.length"), "1");  // the road took the page's class
+  EXPECT_EQ(valueIn(*shell, "window.kept.forEach((f) => f()); window.ranScripts.length"), "2");
+  page.evaluateScript("window.ranScripts.push('third')");
+  EXPECT_TRUE(serveUntil(*shell, [&] { return valueIn(*shell, "window.ranScripts.length") == "3"; },
+                         std::chrono::seconds(10)))
+      << valueIn(*shell, "window.ranScripts");
+  shell->terminate();
+}
+
 INSTANTIATE_TEST_SUITE_P(Roads, ShellScriptsEndToEnd,
                          ::testing::Values(ScriptRoad{"WebProcessExtension", false}, ScriptRoad{"WebKit", true}),
                          [](const ::testing::TestParamInfo<ScriptRoad>& info) { return std::string(info.param.name); });
