@@ -121,7 +121,9 @@ TEST_P(ShellScriptsEndToEnd, APageThatTakesTheRunnersListenerGetsEachScriptOnce)
   EXPECT_TRUE(serveUntil(*shell, [&] { return valueIn(*shell, "window.ranScripts") == "[\"first\",\"second\"]"; },
                          std::chrono::seconds(10)))
       << valueIn(*shell, "window.ranScripts");
-  if (!GetParam().extensionOff) EXPECT_EQ(valueIn(*shell, "window.kept.length"), "1");  // the road took the page's class
+  if (!GetParam().extensionOff) {
+    EXPECT_EQ(valueIn(*shell, "window.kept.length"), "1");  // the road took the page's class
+  }
   EXPECT_EQ(valueIn(*shell, "window.kept.forEach((f) => f()); window.ranScripts.length"), "2");
   page.evaluateScript("window.ranScripts.push('third')");
   EXPECT_TRUE(serveUntil(*shell, [&] { return valueIn(*shell, "window.ranScripts.length") == "3"; },
