@@ -111,10 +111,10 @@ TEST_P(ShellScriptsEndToEnd, APageThatTakesTheRunnersListenerGetsEachScriptOnce)
   ASSERT_TRUE(shell->launch());
   platform::WebView& page = shell->engine().webEngineView()->platformView();
   ASSERT_EQ(valueIn(*shell,
-                    "window.kept = [];"
-                    "window.EventTarget = class { addEventListener(type, listener) { window.kept.push(listener); }"
-                    "                              dispatchEvent() { window.kept.forEach((f) => { f(); f(); }); return true; } };"
-                    "window.Event = class {}; 1"),
+                    "(window.kept = [],"
+                    " window.EventTarget = class { addEventListener(type, listener) { window.kept.push(listener); }"
+                    "                              dispatchEvent() { window.kept.forEach((f) => { f(); f(); }); return true; } },"
+                    " window.Event = class {}, 1)"),
             "1");
   page.evaluateScript("window.ranScripts.push('first')");
   page.evaluateScript("window.ranScripts.push('second')");
@@ -124,7 +124,7 @@ TEST_P(ShellScriptsEndToEnd, APageThatTakesTheRunnersListenerGetsEachScriptOnce)
   if (!GetParam().extensionOff) {
     EXPECT_EQ(valueIn(*shell, "window.kept.length"), "1");  // the road took the page's class
   }
-  EXPECT_EQ(valueIn(*shell, "window.kept.forEach((f) => f()); window.ranScripts.length"), "2");
+  EXPECT_EQ(valueIn(*shell, "(window.kept.forEach((f) => f()), window.ranScripts.length)"), "2");
   page.evaluateScript("window.ranScripts.push('third')");
   EXPECT_TRUE(serveUntil(*shell, [&] { return valueIn(*shell, "window.ranScripts.length") == "3"; },
                          std::chrono::seconds(10)))
