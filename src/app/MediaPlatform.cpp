@@ -1,5 +1,8 @@
 #include "app/MediaPlatform.h"
 
+#include "app/ProgramModules.h"
+#include "platform/linux/AddressBookModule.h"
+
 #include "base/AtomicFile.h"
 #include "log/Log.h"
 #include "platform/AddressBook.h"
@@ -32,12 +35,21 @@ std::shared_ptr<const platform::Camera> cameraFor(const platform::MediaProfile& 
   return std::make_shared<const platform::SimulatedCamera>(profile.cameraPicture);
 }
 
+platform::LazyAddressBook::Options addressBookOptions(const platform::MediaProfile& profile,
+                                                      const platform::HomeFolders& home) {
+  bool system = profile.contactsSource == platform::ContactsSource::system;
+  return {.kind = system ? platform::AddressBookKind::system : platform::AddressBookKind::vCardFolder,
+          .folder = profile.contactsFolder.value_or(MediaPlatform::defaultContactsFolder(home)),
+          .access = profile.contactsAccess,
+          .module = findProgramModule("modules", platform::AddressBookModule::kFileName).value_or("")};
+}
+
 }  // namespace
 
 MediaPlatform::MediaPlatform(const platform::MediaProfile& profile, const platform::HomeFolders& home,
                              const std::string& bundleIdentifier, bool withPicker)
     : tablet_(profile.tablet),
-      folderBook_(profile.contactsFolder.value_or(defaultContactsFolder(home)), profile.contactsAccess, processor_),
+      addressBook_(addressBookOptions(profile, home), processor_),
       store_(profile.store, paymentQueueFile(home)),
       userDefaults_(userDefaultsFile(home, bundleIdentifier)) {
   // Files written atomically in this home: what a kill cut short goes now.
@@ -50,19 +62,16 @@ MediaPlatform::MediaPlatform(const platform::MediaProfile& profile, const platfo
     picker_ = std::make_unique<platform::GtkImagePicker>(std::move(camera));
   else
     picker_ = std::make_unique<platform::ShootingImagePicker>(std::move(camera));
-  if (profile.contactsSource == platform::ContactsSource::system) {
-    systemBook_ = std::make_unique<platform::EdsAddressBook>(
-        platform::EdsAddressBook::Options{.access = profile.contactsAccess}, processor_);
+  if (addressBook_.module().empty())
+    log::warning(std::string("contacts: the address book module (") + platform::AddressBookModule::kFileName +
+                 ") is not installed beside tavero; pages will find no one in the address book");
+  else
+    log::debug("contacts: the address books load from " + addressBook_.module().string() + " when first read");
+  if (addressBook_.kind() == platform::AddressBookKind::system)
     log::info("contacts: people come from the desktop's address books (Evolution Data Server)");
-  } else {
-    log::info("contacts: people come from the vCard folder " + folderBook_.folder().string());
-  }
+  else
+    log::info("contacts: people come from the vCard folder " + addressBook_.folder().string());
   log::debug("media: user defaults in " + userDefaults_.file().string());
-}
-
-platform::AddressBook& MediaPlatform::addressBook() {
-  if (systemBook_) return *systemBook_;
-  return folderBook_;
 }
 
 modules::MediaServices MediaPlatform::services(base::MainThread* mainThread) {
@@ -70,7 +79,7 @@ modules::MediaServices MediaPlatform::services(base::MainThread* mainThread) {
   services.mainThread = mainThread;
   services.imagePicker = mainThread ? picker_.get() : nullptr;
   services.imageProcessor = &processor_;
-  services.addressBook = &addressBook();
+  services.addressBook = &addressBook_;
   services.store = &store_;
   services.userDefaults = &userDefaults_;
   services.tablet = tablet_;
@@ -247,10 +256,7 @@ void MediaPlatform::addControlCommands(control::ControlCommandRegistry& commands
         if (answer != "granted" && answer != "denied")
           return ControlAnswer::error("contacts access is granted or denied, not \"" + answer + "\"");
         auto access = answer == "granted" ? platform::AddressBookAccess::granted : platform::AddressBookAccess::denied;
-        if (media->systemBook_)
-          media->systemBook_->setAccess(access);
-        else
-          media->folderBook_.setAccess(access);
+        media->addressBook_.setAccess(access);
         return ControlAnswer::value(json::Value("contacts access " + answer));
       },
   });
@@ -261,16 +267,14 @@ void MediaPlatform::addControlCommands(control::ControlCommandRegistry& commands
       .thread = ControlThread::Any,
       .handler = [media](ControlArguments& args) {
         args.end();
-        std::vector<platform::Person> people;
-        if (media->systemBook_) {
-          auto read = media->systemBook_->readPeople();
-          if (auto* why = std::get_if<std::string>(&read))
+        auto read = media->addressBook_.readPeople();
+        if (auto* why = std::get_if<std::string>(&read)) {
+          if (media->addressBook_.kind() == platform::AddressBookKind::system)
             return ControlAnswer::error("the app reads the desktop's address books (--contacts system), and "
                                         "Evolution Data Server is not available: " + *why);
-          people = std::get<std::vector<platform::Person>>(std::move(read));
-        } else {
-          people = media->folderBook_.people();
+          return ControlAnswer::error("the contacts cannot be read: " + *why);
         }
+        auto people = std::get<std::vector<platform::Person>>(std::move(read));
         json::Array list;
         for (const auto& person : people) {
           json::Object item;

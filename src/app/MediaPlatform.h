@@ -17,11 +17,10 @@
 #include "control/ControlCommandRegistry.h"
 #include "modules/ModuleCatalog.h"
 #include "platform/HomeFolders.h"
-#include "platform/linux/EdsAddressBook.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/GdkPixbufImageProcessor.h"
 #include "platform/linux/GtkImagePicker.h"
-#include "platform/linux/VCardAddressBook.h"
+#include "platform/linux/LazyAddressBook.h"
 #include "platform/sim/MediaProfile.h"
 #include "platform/sim/ShootingImagePicker.h"
 #include "platform/sim/SimulatedStore.h"
@@ -47,9 +46,9 @@ class MediaPlatform {
   static void addControlCommands(control::ControlCommandRegistry& commands, MediaPlatform* media);
 
   platform::ImagePicker* picker() { return picker_.get(); }
-  // The book pages read: the folder's, or the desktop's with ContactsSource::system.
-  platform::AddressBook& addressBook();
-  platform::VCardAddressBook& folderAddressBook() { return folderBook_; }
+  // The book pages read: the folder's, or the desktop's with
+  // ContactsSource::system (loaded with the address book module when first read).
+  platform::LazyAddressBook& addressBook() { return addressBook_; }
   platform::SimulatedStore& store() { return store_; }
   platform::FileUserDefaults& userDefaults() { return userDefaults_; }
 
@@ -62,8 +61,7 @@ class MediaPlatform {
   bool tablet_;
   platform::GdkPixbufImageProcessor processor_;
   std::unique_ptr<platform::ImagePicker> picker_;
-  platform::VCardAddressBook folderBook_;
-  std::unique_ptr<platform::EdsAddressBook> systemBook_;  // with ContactsSource::system
+  platform::LazyAddressBook addressBook_;
   platform::SimulatedStore store_;
   platform::FileUserDefaults userDefaults_;
 };

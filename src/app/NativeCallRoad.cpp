@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/ProgramModules.h"
 #include "bridge/PageToken.h"
 #include "log/Log.h"
 #include "platform/linux/ProcessAncestry.h"
@@ -24,32 +25,15 @@ bool switchedOff() {
   return value && (std::strcmp(value, "off") == 0 || std::strcmp(value, "0") == 0);
 }
 
-bool holdsExtension(const fs::path& folder) {
-  std::error_code ec;
-  return fs::is_regular_file(folder / kExtensionModule, ec);
-}
-
 }  // namespace
 
 std::optional<fs::path> NativeCallRoad::extensionFolder() {
   if (switchedOff()) return std::nullopt;
-  std::error_code ec;
-  const fs::path program = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) return std::nullopt;
-  // <prefix>/bin/tavero -> <prefix>/<libdir>/tavero/web-extensions
-  fs::path installed = program.parent_path().parent_path() / TAVERO_INSTALL_LIBDIR / "tavero" / "web-extensions";
-  if (holdsExtension(installed)) return installed;
-  // Run from a build tree (build/src/app/tavero, build/tests/e2e/...,
-  // build/bench/...): its root, which holds CMakeCache.txt, has the module
-  // in web-extensions/. Found from the program's place, so that the
-  // installed program names no build folder.
-  fs::path folder = program.parent_path();
-  for (int up = 0; up < 3 && folder.has_relative_path(); ++up) {
-    folder = folder.parent_path();
-    if (fs::is_regular_file(folder / "CMakeCache.txt", ec) && holdsExtension(folder / "web-extensions"))
-      return folder / "web-extensions";
-  }
-  return std::nullopt;
+  // WebKit loads every module in the folder it is given, so the folder
+  // holds the extension alone.
+  auto module = findProgramModule("web-extensions", kExtensionModule);
+  if (!module) return std::nullopt;
+  return module->parent_path();
 }
 
 std::optional<std::string> NativeCallRoad::makePrivateRuntimeFolder(const fs::path& folder) {

@@ -29,6 +29,9 @@ done
 # carry the machine's multiarch folder).
 extension=$(find "$prefix" -path '*/tavero/web-extensions/libtavero-web-extension.so')
 [ -n "$extension" ] || fail "the web process extension is not installed"
+# The address book module, loaded when a page first reads the contacts.
+books=$(find "$prefix" -path '*/tavero/modules/libtavero-address-books.so')
+[ -n "$books" ] || fail "the address book module is not installed"
 grep -q '^\.SS "tavero run"' "$prefix/share/man/man1/tavero.1" ||
   fail "the man page does not describe tavero run"
 for tree in "$source_dir" "$build_dir"; do
@@ -46,6 +49,8 @@ TAVERO_LOG=debug timeout 120 "$work/prefix/bin/tavero" run "$work/demo" --headle
   --screenshot "$work/shot.png" 2>"$work/run.log"
 grep -q "native calls: pages call through the web process extension in $work/prefix/" "$work/run.log" ||
   { echo "install-test: the installed web process extension is not used" >&2; grep "native calls" "$work/run.log" >&2; exit 1; }
+grep -q "contacts: the address books load from $work/prefix/" "$work/run.log" ||
+  { echo "install-test: the installed address book module is not found" >&2; grep "contacts" "$work/run.log" >&2; exit 1; }
 printf '\211PNG\r\n\032\n' >"$work/png-signature"
 cmp -s -n 8 "$work/png-signature" "$work/shot.png" || { echo "install-test: shot.png is no PNG" >&2; exit 1; }
 

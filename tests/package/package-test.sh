@@ -52,6 +52,8 @@ for tree in "$source_dir" "$build_dir" ${HOME:+"$HOME/"}; do
 done
 grep -q '^Depends:.*libwebkit2gtk' "$work/extracted/DEBIAN/control" ||
   fail "Depends does not name the web view's library"
+grep -q '^Depends:.*libebook-1.2' "$work/extracted/DEBIAN/control" ||
+  fail "Depends does not name the address book module's library"
 
 [ "$(id -u)" -eq 0 ] || skip "the package is good; installing it needs root"
 status=$(dpkg-query -W -f='${db:Status-Status}' tavero 2>/dev/null || true)
