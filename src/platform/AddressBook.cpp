@@ -108,4 +108,10 @@ std::optional<std::vector<uint8_t>> personThumbnail(const Person& person, const 
   return std::move(std::get<EncodedImage>(thumbnail).bytes);
 }
 
+PropertyType AddressBook::typeOfProperty(int32_t property) const { return personPropertyType(property); }
+
+std::string AddressBook::localizedPropertyName(int32_t property) const { return englishPropertyName(property); }
+
+std::string AddressBook::localizedLabel(std::string_view label) const { return englishLabel(label); }
+
 }  // namespace tavero::platform

@@ -122,18 +122,18 @@ class AddressBook {
   virtual std::optional<Person> person(int32_t id) = 0;
 
   // What kind of value `property` holds; kInvalidPropertyType for an id
-  // that names no property.
-  virtual PropertyType typeOfProperty(int32_t property) const = 0;
+  // that names no property. By default a vCard book's (personPropertyType).
+  virtual PropertyType typeOfProperty(int32_t property) const;
 
   // The person's picture in the thumbnail format (small, encoded), or none.
   virtual std::optional<std::vector<uint8_t>> thumbnailImageData(const Person& person) = 0;
 
   // The user's language's name of `property`; "UNKNOWN_PROPERTY" when the
-  // id names none.
-  virtual std::string localizedPropertyName(int32_t property) const = 0;
+  // id names none. By default English.
+  virtual std::string localizedPropertyName(int32_t property) const;
   // The user's language's text for `label`: the book's own labels are
-  // translated, any other text is its own translation.
-  virtual std::string localizedLabel(std::string_view label) const = 0;
+  // translated, any other text is its own translation. By default English.
+  virtual std::string localizedLabel(std::string_view label) const;
 };
 
 // English names of the book's properties and labels.

@@ -67,10 +67,7 @@ class EdsAddressBook : public AddressBook {
   void requestAccess(std::function<void(bool granted)> answer) override;
   std::vector<Person> people() override;
   std::optional<Person> person(int32_t id) override;
-  PropertyType typeOfProperty(int32_t property) const override { return personPropertyType(property); }
   std::optional<std::vector<uint8_t>> thumbnailImageData(const Person& person) override;
-  std::string localizedPropertyName(int32_t property) const override { return englishPropertyName(property); }
-  std::string localizedLabel(std::string_view label) const override { return englishLabel(label); }
 
   // Everyone in the enabled books, or why they cannot be read.
   std::variant<std::vector<Person>, std::string> readPeople();
