@@ -9,6 +9,7 @@
 
 #include "bridge/PageToken.h"
 #include "log/Log.h"
+#include "modules/TQFileSystem.h"
 #include "platform/linux/ProcessAncestry.h"
 #include "wire/MessageFrame.h"
 
@@ -35,6 +36,9 @@ bool holdsExtension(const fs::path& folder) {
 std::string viewLabel(const net::LocalMessageServer::Peer& peer, uint32_t page) {
   return "page " + std::to_string(page) + " of process " + std::to_string(peer.pid);
 }
+
+static_assert(modules::TQFileSystem::kMaxBytesPiece <= wire::MessageFrame::kMaxBytesSize,
+              "a file system's bytes read must fit one frame");
 
 // A bytes call: its header and bytes to the page channel, its answer back
 // as a bytes body. The connection checked that the body splits.

@@ -392,6 +392,13 @@ void TQFileSystem::write(Invocation& call) {
 // system id not handed out to the caller's origin is answered as an entry
 // that is not there, whichever it is.
 bridge::TQW3CAction::BytesAnswer TQFileSystem::readBytes(Invocation& call) {
+  // Bounded before anything is read: the answer must fit the road's frame.
+  const int64_t wanted = call.longLong("length");
+  if (wanted <= 0 || static_cast<uint64_t>(wanted) > kMaxBytesPiece) {
+    const std::string why = "a bytes read takes a length from 1 to " + std::to_string(kMaxBytesPiece) + " bytes";
+    OptionCheck(call, "files").refuse(why);
+    return contentAnswer(ContentOutcome::failed(std::string(OptionCheck::kRefusedPrefix) + why));
+  }
   auto root = rootFor(call);
   ContentOutcome outcome = root ? readContent(*root, call) : ContentOutcome::failed("Could not read: invalid state");
   return contentAnswer(std::move(outcome));

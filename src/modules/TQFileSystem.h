@@ -65,6 +65,9 @@ class TQFileSystem : public bridge::TQW3CAction {
   // The same reads and writes as bytes operations: the content travels
   // beside the arguments as raw bytes (any bytes; no "encoding"), and the
   // answer comes at once instead of through callbacks.
+  // A bytes read names its length, of at most kMaxBytesPiece bytes (the
+  // most one frame of the native road carries); others are refused.
+  static constexpr uint64_t kMaxBytesPiece = 16 * 1024 * 1024;
   BytesAnswer readBytes(bridge::Invocation& call);
   BytesAnswer writeBytes(bridge::Invocation& call, std::string_view bytes);
 

@@ -19,6 +19,10 @@ constexpr int kAnswer = 0;
 constexpr int kRejected = 1;
 constexpr int kLost = 2;
 
+// The top bit of a request's tag marks bytes calls: pages numbered that high
+// take the other roads.
+bool numberedTooHigh(uint32_t page) { return (page & MessageFrame::kBytesFlag) != 0; }
+
 int kindOf(const MessageFrame& frame) { return frame.tag == MessageFrame::kAnswerTag ? kAnswer : kRejected; }
 
 // Said once per connection: the page client then takes its other roads.
@@ -113,15 +117,12 @@ void NativeCalls::installInto(JSCContext* context, uint64_t page) {
 }
 
 gboolean NativeCalls::post(const char* message, JSCValue* done, PageCall* call) {
-  if (!message || !done || !jsc_value_is_function(done)) return FALSE;
+  if (!message || !done || !jsc_value_is_function(done) || numberedTooHigh(call->page)) return FALSE;
   return call->calls->send(call->page, message, done);
 }
 
 gboolean NativeCalls::postBytes(const char* message, JSCValue* bytes, JSCValue* done, PageCall* call) {
-  if (!message || !done || !jsc_value_is_function(done)) return FALSE;
-  // The flag takes the tag's top bit: pages numbered that high take the
-  // other roads.
-  if (call->page & MessageFrame::kBytesFlag) return FALSE;
+  if (!message || !done || !jsc_value_is_function(done) || numberedTooHigh(call->page)) return FALSE;
   const std::string_view header(message);
   auto content = bytesOf(bytes);
   if (!content || header.empty() || header.size() > MessageFrame::kMaxBytesHeaderSize ||
@@ -134,7 +135,7 @@ gboolean NativeCalls::postBytes(const char* message, JSCValue* bytes, JSCValue* 
 char* NativeCalls::postSync(const char* message, PageCall* call) {
   NativeCalls& calls = *call->calls;
   ShellSocket& socket = calls.sync_;
-  if (!message) return nullptr;
+  if (!message || numberedTooHigh(call->page)) return nullptr;
   const uint32_t id = calls.takeId();
   if (!socket.ensureConnected() || !socket.write(id, call->page, message)) {
     reportFailure(socket, calls.syncFailureReported_);

@@ -43,11 +43,17 @@ TEST_P(FileSystemBytes, AnyBytesAreWrittenAndReadBackAtTheirPositions) {
   EXPECT_EQ(write("/data.bin", 2, "AB"), "4|");  // over what is there
   EXPECT_EQ(write("/data.bin", 100, "end"), "9|");  // past the end: appended
   EXPECT_EQ(contentOf(root_ / "data.bin"), std::string("\0\xff" "AB(\x80" "end", 9));
-  EXPECT_EQ(read("/data.bin", 0, 0), "9|" + std::string("\0\xff" "AB(\x80" "end", 9));  // 0: to the end
+  EXPECT_EQ(read("/data.bin", 0, 9), "9|" + std::string("\0\xff" "AB(\x80" "end", 9));
   EXPECT_EQ(read("/data.bin", 1, 1), "2|\xff");  // a stretch inside a character is given as it is
   EXPECT_EQ(read("/data.bin", 8, 100), "9|d");
   EXPECT_EQ(read("/data.bin", 50, 4), "9|");
-  EXPECT_EQ(read("/data.bin", 0, (int64_t{1} << 32) + 2), "2|" + std::string("\0\xff", 2));  // low 32 bits
+  // A length is needed, and at most what one frame carries: nothing is read otherwise.
+  const std::string refused = "FAILED: Refused: a bytes read takes a length from 1 to 16777216 bytes";
+  EXPECT_EQ(read("/data.bin", 0, 0), refused);
+  EXPECT_EQ(read("/data.bin", 0, -1), refused);
+  EXPECT_EQ(read("/data.bin", 0, (int64_t{1} << 32) + 2), refused);
+  EXPECT_EQ(read("/data.bin", 0, TQFileSystem::kMaxBytesPiece + 1), refused);
+  EXPECT_EQ(read("/data.bin", 8, TQFileSystem::kMaxBytesPiece), "9|d");
 
   const std::string large(200 * 1024, 'z');  // more than one 64 KiB piece
   EXPECT_EQ(write("/data.bin", 9, large), std::to_string(9 + large.size()) + "|");
