@@ -134,7 +134,8 @@
     return parts.length ? parts[parts.length - 1] : '';
   }
 
-  // Binary data travels to and from the shell as base64, which is what
+  // Off the native road, binary data travels to and from the shell as
+  // base64, which is what
   // btoa writes; the bytes are handed over in pieces so that no call gets
   // more arguments than the engine takes.
   function base64OfBytes(bytes) {
@@ -179,6 +180,46 @@
                                    });
   }
 
+  // The bytes of `data` for a bytes call (see Communicator.sendBytes): a
+  // promise of a Uint8Array. Text is written as UTF-8.
+  let utf8Encoder = null;
+  function bytesOfContent(data) {
+    if (typeof data === 'string') {
+      utf8Encoder = utf8Encoder || new global.TextEncoder();
+      return Promise.resolve(utf8Encoder.encode(data));
+    }
+    // Copied now: the page may change its buffer once write() returns.
+    if (data instanceof ArrayBuffer || Object.prototype.toString.call(data) === '[object ArrayBuffer]') {
+      return Promise.resolve(new Uint8Array(data).slice());
+    }
+    if (ArrayBuffer.isView(data)) {
+      return Promise.resolve(new Uint8Array(data.buffer, data.byteOffset, data.byteLength).slice());
+    }
+    return data.arrayBuffer().then((buffer) => new Uint8Array(buffer), (error) => {
+      throw new FileError('Could not write: the Blob could not be read (' + String(error && error.message || error) +
+                          ')', codes.NOT_READABLE_ERR);
+    });
+  }
+
+  // Text of bytes read, as the shell's text reads give it: bytes that are
+  // not whole UTF-8 characters give the empty text; a byte order mark stays.
+  let utf8Decoder = null;
+  function textOfBytes(buffer) {
+    utf8Decoder = utf8Decoder || new global.TextDecoder('utf-8', {fatal: true, ignoreBOM: true});
+    try {
+      return utf8Decoder.decode(buffer);
+    } catch (error) {
+      return '';
+    }
+  }
+
+  // What FileWriter.write takes from `data` at once: a promise of its bytes
+  // where bytes calls are there, else of what writableContent sends.
+  function contentToWrite(data) {
+    const bytes = typeof Communicator.carriesBytes === 'function' && Communicator.carriesBytes();
+    return bytes ? bytesOfContent(data) : writableContent(data);
+  }
+
   function isWritable(data) {
     return typeof data === 'string' || data instanceof ArrayBuffer || ArrayBuffer.isView(data) || isBlob(data) ||
       Object.prototype.toString.call(data) === '[object ArrayBuffer]';
@@ -205,6 +246,50 @@
 
     ask(operation, args) {
       return call(operation, Object.assign({fileSystemId: this.filesystem.id, path: this.fullPath}, args));
+    }
+
+    // FileSystem#<operation> as a bytes call, with `bytes` (a Uint8Array or
+    // null) beside its arguments: a promise of {answer, bytes} that rejects
+    // with a FileError; null when the call cannot take that road.
+    askBytes(operation, args, bytes) {
+      const sent = Communicator.sendBytes('FileSystem#' + operation,
+                                          Object.assign({fileSystemId: this.filesystem.id, path: this.fullPath}, args),
+                                          bytes);
+      if (!sent) return null;
+      return sent.then((result) => {
+        const answer = result.answer;
+        if (!answer || typeof answer !== 'object') throw new FileError('Could not ' + operation + ': no answer');
+        if (typeof answer.error === 'string') throw new FileError(answer.error);
+        return result;
+      }, (error) => { throw new FileError(error.message, error.code); });
+    }
+
+    // Writes `content` (of contentToWrite) at `offset`: a promise of the
+    // position after it. As raw bytes where the road carries them, else as
+    // text or base64.
+    writeContent(offset, content) {
+      return content.then((sent) => {
+        if (!ArrayBuffer.isView(sent)) return this.ask('write', Object.assign({offset: offset}, sent));
+        const written = this.askBytes('write', {offset: offset}, sent);
+        if (written) return written.then((result) => result.answer.offset);
+        return this.ask('write', {offset: offset, data: base64OfBytes(sent), encoding: 'base64'});
+      });
+    }
+
+    // `length` bytes (0: to the end) from `offset`: a promise of
+    // {offset, data}, data an ArrayBuffer (binary) or text. As raw bytes
+    // where the road carries them (a read of a known length), else as text
+    // or base64.
+    readContent(offset, length, binary) {
+      const read = length > 0 && length <= Communicator.maxBytes && typeof Communicator.sendBytes === 'function' ?
+        this.askBytes('read', {offset: offset, length: length}, null) : null;
+      if (read) {
+        return read.then((result) => ({offset: result.answer.offset,
+                                       data: binary ? result.bytes : textOfBytes(result.bytes)}));
+      }
+      const args = binary ? {offset: offset, length: length, encoding: 'base64'} : {offset: offset, length: length};
+      return this.ask('read', args).then((result) => ({offset: result.offset,
+                                                       data: binary ? arrayBufferOfBase64(result.data) : result.data}));
     }
 
     getParent(success, failure) {
@@ -355,9 +440,8 @@
                             (data === null ? 'null' : typeof data));
       }
       checkCallbacks('FileWriter.write', success, failure);
-      const content = writableContent(data);
-      const written = this.queue.run(() => content.then((sent) =>
-        this.entry.ask('write', Object.assign({offset: this.position}, sent)))
+      const content = contentToWrite(data);
+      const written = this.queue.run(() => this.entry.writeContent(this.position, content)
         .then((position) => {
           this.position = position;
           this.length = Math.max(this.length, position);
@@ -425,11 +509,9 @@
         // The shell counts only the low 32 bits of a length; it answers at
         // most 256 MiB anyway.
         const length = count === null ? 0 : Math.min(count, 0xffffffff);
-        const args = binary ? {offset: this.position, length: length, encoding: 'base64'} :
-          {offset: this.position, length: length};
-        return this.entry.ask('read', args).then((result) => {
+        return this.entry.readContent(this.position, length, binary).then((result) => {
           this.position = result.offset;
-          return binary ? arrayBufferOfBase64(result.data) : result.data;
+          return result.data;
         });
       });
     }

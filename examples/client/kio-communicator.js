@@ -142,6 +142,7 @@ Kio.device = Kio.device || {};
   let pending = [];
 
   function flush() {
+    if (!pending.length) return;  // sent already, ahead of a bytes call
     const batch = pending.splice(0, maxCallsPerMessage);
     if (pending.length) queueMicrotask(flush);
     const message = JSON.stringify({
@@ -184,6 +185,46 @@ Kio.device = Kio.device || {};
       native.failed = true;
     }
     return channel.postMessage(message);
+  }
+
+  // The most bytes one bytes call carries (as the native road's frames allow).
+  const maxBytes = 16 * 1024 * 1024;
+
+  // Whether this document has the road of bytes calls.
+  function carriesBytes() {
+    return road() === 'native' && typeof native.calls.postBytes === 'function';
+  }
+
+  // A queued call that carries a piece of content as raw bytes beside its
+  // arguments (a Uint8Array, or null), on the native road: neither JSON
+  // text nor base64 on either side. A promise of {answer, bytes}, the
+  // operation's answer and an ArrayBuffer of the bytes it gave; null when
+  // the call cannot take this road (no native road, more than maxBytes):
+  // the caller then takes send(). Calls sent before it reach the shell
+  // first, and the shell runs it after them.
+  function sendBytes(command, args, bytes) {
+    if (!carriesBytes() || (bytes && bytes.byteLength > maxBytes)) return null;
+    while (pending.length) flush();
+    const message = JSON.stringify({token: shell.token, calls: [{command: command, args: argumentTexts(args, false)}]});
+    let settle = null;
+    const answer = new Promise((resolve, reject) => { settle = {resolve: resolve, reject: reject}; });
+    const sent = native.calls.postBytes(message, bytes || null, (kind, text, buffer) => {
+      if (kind === 1) return settle.reject(refusal(command, 403, text));
+      if (kind !== 0) {
+        native.failed = true;
+        return settle.reject(refusal(command, 503, notServing));
+      }
+      let header = null;
+      try {
+        header = JSON.parse(text);
+      } catch (error) {
+        return settle.reject(refusal(command, 500, 'the shell sent a malformed answer'));
+      }
+      if (header.refusal !== undefined) return settle.reject(refusal(command, header.status, header.refusal));
+      if (header.status !== 200) return settle.reject(refusal(command, header.status));
+      settle.resolve({answer: header.answer, bytes: buffer});
+    });
+    return sent ? answer : null;
   }
 
   // A synchronous call on the native road: its result, or undefined when it
@@ -416,6 +457,7 @@ Kio.device = Kio.device || {};
                                       call: call, report: report, expect: expect, expectRange: expectRange,
                                       oneOf: oneOf, integerIn: integerIn, notNegative: notNegative,
                                       codeOf: codeOf, request: request, settle: settle, road: road,
+                                      sendBytes: sendBytes, carriesBytes: carriesBytes, maxBytes: maxBytes,
                                       ordered: road() !== 'http'});
   Kio.TaveroError = TaveroError;
   Object.defineProperty(Kio.device, 'Communicator', {value: communicator, enumerable: true, writable: false,

@@ -99,6 +99,17 @@ interface TaveroCommunicator {
    * when its connection fails.
    */
   road(): 'native' | 'channel' | 'http';
+  /** True when this document has the native road's bytes calls. */
+  carriesBytes(): boolean;
+  /** The most bytes one bytes call carries (16 MiB). */
+  readonly maxBytes: number;
+  /**
+   * A queued call with raw bytes beside its arguments, on the native road:
+   * the operation's answer and an ArrayBuffer of its bytes; null when the
+   * call cannot take that road (then use send()).
+   */
+  sendBytes(command: string, args: Record<string, unknown>,
+            bytes: Uint8Array | null): Promise<{answer: any, bytes: ArrayBuffer}> | null;
   /** True when calls travel on the extension or the message channel, in order. */
   readonly ordered: boolean;
 }
@@ -362,6 +373,13 @@ interface TaveroEntry {
   remove(success?: TaveroSuccess<void>, failure?: TaveroFailure): Promise<void>;
   /** Sends one FileSystem operation about this entry. */
   ask(operation: string, args: Record<string, unknown>): Promise<any>;
+  /** FileSystem#<operation> as a bytes call; null when it cannot take that road. */
+  askBytes(operation: string, args: Record<string, unknown>,
+           bytes: Uint8Array | null): Promise<{answer: any, bytes: ArrayBuffer}> | null;
+  /** Writes what contentToWrite took at `offset`: the position after it. */
+  writeContent(offset: number, content: Promise<unknown>): Promise<number>;
+  /** `length` bytes (0: to the end) from `offset`, as an ArrayBuffer or text. */
+  readContent(offset: number, length: number, binary: boolean): Promise<{offset: number, data: ArrayBuffer | string}>;
 }
 
 interface TaveroEntryOptions {

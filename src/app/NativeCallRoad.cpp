@@ -10,7 +10,9 @@
 #include "app/ProgramModules.h"
 #include "bridge/PageToken.h"
 #include "log/Log.h"
+#include "modules/TQFileSystem.h"
 #include "platform/linux/ProcessAncestry.h"
+#include "wire/MessageFrame.h"
 
 namespace tavero::app {
 
@@ -23,6 +25,36 @@ constexpr const char* kExtensionModule = "libtavero-web-extension.so";
 bool switchedOff() {
   const char* value = std::getenv("TAVERO_WEB_EXTENSION");
   return value && (std::strcmp(value, "off") == 0 || std::strcmp(value, "0") == 0);
+}
+
+// The page channel's name for the view: the same for a page's messages and
+// its bytes calls, which then run in order.
+std::string viewLabel(const net::LocalMessageServer::Peer& peer, uint32_t page) {
+  return "page " + std::to_string(page) + " of process " + std::to_string(peer.pid);
+}
+
+static_assert(modules::TQFileSystem::kMaxBytesPiece <= wire::MessageFrame::kMaxBytesSize,
+              "a file system's bytes read must fit one frame");
+
+// A bytes call: its header and bytes to the page channel, its answer back
+// as a bytes body. The connection checked that the body splits.
+void receiveBytes(bridge::PageMessageChannel& channel, const std::string& view, std::string body,
+                  net::LocalMessageServer::Reply reply) {
+  auto parts = wire::MessageFrame::splitBytesBody(body);
+  if (!parts) return reply(true, "a bytes call whose lengths do not hold together");
+  std::string header(parts->header);
+  body.erase(0, body.size() - parts->bytes.size());  // the bytes alone, in place
+  channel.receiveBytes(view, header, std::move(body),
+                       [reply = std::move(reply)](std::optional<std::string> answer, std::string bytes,
+                                                  std::string rejection) {
+                         if (!answer) return reply(true, std::move(rejection));
+                         if (bytes.size() > wire::MessageFrame::kMaxBytesSize) {
+                           log::error("native calls: a bytes answer of " + std::to_string(bytes.size()) +
+                                      " bytes is over the limit");
+                           return reply(true, "the answer is too large");
+                         }
+                         reply(false, wire::MessageFrame::encodeBytesBody(*answer, bytes));
+                       });
 }
 
 }  // namespace
@@ -80,8 +112,12 @@ std::unique_ptr<NativeCallRoad> NativeCallRoad::open(bridge::QLTaveroBridge& bri
       .onRequest =
           [channel](const net::LocalMessageServer::Peer& peer, uint32_t page, std::string message,
                     net::LocalMessageServer::Reply reply) {
+            if (page & wire::MessageFrame::kBytesFlag) {
+              return receiveBytes(*channel, viewLabel(peer, page & ~wire::MessageFrame::kBytesFlag),
+                                  std::move(message), std::move(reply));
+            }
             // The calls of one page run in order, as on the message channel.
-            channel->receive("page " + std::to_string(page) + " of process " + std::to_string(peer.pid), message,
+            channel->receive(viewLabel(peer, page), message,
                              [reply = std::move(reply)](std::optional<std::string> answer, std::string rejection) {
                                if (answer)
                                  reply(false, std::move(*answer));

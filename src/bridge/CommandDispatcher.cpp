@@ -27,7 +27,40 @@ bool runGuarded(const TQW3CAction::Operation& operation, Invocation& invocation,
   return false;
 }
 
+// The module and the operation name of "class#operation"; a null module
+// when the command has no "#".
+std::pair<TQW3CAction*, std::string_view> moduleOf(ModuleRegistry& modules, std::string_view command) {
+  size_t hash = command.find('#');
+  if (hash == std::string::npos) return {nullptr, {}};
+  return {modules.sharedInstance(className(command.substr(0, hash))), command.substr(hash + 1)};
+}
+
 }  // namespace
+
+BytesOutcome CommandDispatcher::dispatchBytes(const BridgeCall& call, std::string_view bytes) {
+  CallsInFlight::Hold hold = calls_ ? calls_->begin() : nullptr;
+  Invocation invocation = call.invocation();
+  const std::string command(invocation.text("command"));
+  if (command.find('#') == std::string::npos) {
+    log::refusal("bridge: a bytes call without a \"class#operation\" command");
+    return {net::HTTPStatus::bad_request, std::nullopt, {}};
+  }
+  auto [module, name] = moduleOf(modules_, command);
+  const TQW3CAction::BytesOperation* operation = module ? module->bytesOperation(name) : nullptr;
+  if (!operation) {
+    log::refusal("bridge: unknown bytes command \"" + command + "\"");
+    return {net::HTTPStatus::not_found, std::nullopt, {}};
+  }
+  try {
+    TQW3CAction::BytesAnswer answer = (*operation)(invocation, bytes);
+    return {net::HTTPStatus::ok, std::move(answer.value), std::move(answer.bytes)};
+  } catch (const std::exception& e) {
+    log::error("bridge: \"" + command + "\" failed with an unexpected exception: " + e.what());
+  } catch (...) {
+    log::error("bridge: \"" + command + "\" failed with an unexpected exception");
+  }
+  return {net::HTTPStatus::internal_server_error, std::nullopt, {}};
+}
 
 bool CommandDispatcher::isSynchronous(const BridgeCall& call) { return call.invocation().flag("sync"); }
 

@@ -32,6 +32,13 @@ struct CallOutcome {
   std::optional<std::string> body;  // the JSON text of a synchronous answer, if any
 };
 
+// What a bytes call gave: the status, and with 200 the operation's answer.
+struct BytesOutcome {
+  net::HTTPStatus status = net::HTTPStatus::ok;
+  std::optional<json::Value> value;
+  std::string bytes;
+};
+
 class CommandDispatcher {
  public:
   // `calls` (may be null) counts each call until it has run, queued ones
@@ -46,6 +53,9 @@ class CommandDispatcher {
   // call without "class#operation", 404 for an unknown module or
   // operation (the module is still created), 500 when the operation threw.
   CallOutcome dispatch(const BridgeCall& call);
+  // Runs the bytes operation "command" names here and now, with `bytes`
+  // beside the call's arguments; 400, 404 and 500 as dispatch() says.
+  BytesOutcome dispatchBytes(const BridgeCall& call, std::string_view bytes);
 
  private:
   ModuleRegistry& modules_;

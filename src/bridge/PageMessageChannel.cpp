@@ -1,5 +1,6 @@
 #include "bridge/PageMessageChannel.h"
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -138,19 +139,25 @@ std::shared_ptr<SerialExecutor> PageMessageChannel::executorFor(const std::strin
   return executor;
 }
 
-void PageMessageChannel::receive(const std::string& viewLabel, const std::string& text, Reply reply) {
+bool PageMessageChannel::admits(const std::string& viewLabel, std::string_view text,
+                                const std::function<void(std::optional<std::string>, std::string)>& refuse) {
   // The token first, on the raw text: a message without it is not read.
   auto token = leadingMessageToken(text);
   if (!token || !pageTokensMatch(pageToken_, *token)) {
     log::refusal("bridge: refused a message in page " + viewLabel +
                  " without the page token (from web content shown in the page?)");
-    reply(std::nullopt, "refused: only the application's own documents may call the shell");
-    return;
+    refuse(std::nullopt, "refused: only the application's own documents may call the shell");
+    return false;
   }
   if (isServing_ && !isServing_()) {
-    reply(refusalAnswer(503, "the shell is not serving (the application is in the background)"), {});
-    return;
+    refuse(refusalAnswer(503, "the shell is not serving (the application is in the background)"), {});
+    return false;
   }
+  return true;
+}
+
+void PageMessageChannel::receive(const std::string& viewLabel, const std::string& text, Reply reply) {
+  if (!admits(viewLabel, text, reply)) return;
   // Counted from here until answered, waiting behind the view's earlier
   // messages included.
   CallsInFlight::Hold hold = calls_ ? calls_->begin() : nullptr;
@@ -174,6 +181,44 @@ void PageMessageChannel::receive(const std::string& viewLabel, const std::string
   // under way, they are handed to the queue here and answered at once.
   if (queuedOnly && executor->runNowIfIdle([&] { run(*message, reply); })) return;
   executor->post([this, message, reply = std::move(reply), hold = std::move(hold)] { run(*message, reply); });
+}
+
+void PageMessageChannel::receiveBytes(const std::string& viewLabel, std::string_view header, std::string bytes,
+                                      BytesReply reply) {
+  auto refuse = [&reply](std::optional<std::string> answer, std::string rejection) {
+    reply(std::move(answer), {}, std::move(rejection));
+  };
+  if (!admits(viewLabel, header, refuse)) return;
+  CallsInFlight::Hold hold = calls_ ? calls_->begin() : nullptr;
+  auto object = json::JsonCodec::dictionaryWithJSONString(header);
+  const json::Value* calls = object ? object->find("calls") : nullptr;
+  std::optional<BridgeCall> call;
+  if (calls && calls->isArray() && calls->asArray().size() == 1) call = readCall(calls->asArray().front());
+  if (!call) {
+    log::refusal("bridge: a bytes call on the page channel that is not one call with a command and texts");
+    reply(refusalAnswer(400, "a bytes call holds exactly one call"), {}, {});
+    return;
+  }
+  // A read asks for its length in bytes; a write brings its bytes.
+  const size_t piece = std::max<size_t>(bytes.size(), static_cast<size_t>(
+                                                          std::max<int64_t>(call->invocation().longLong("length"), 0)));
+  auto executor = executorFor(viewLabel);
+  if (piece <= kMaxInlineBytes && executor->runNowIfIdle([&] { runBytes(*call, bytes, reply); })) return;
+  executor->post([this, call = std::move(*call), bytes = std::move(bytes), reply = std::move(reply),
+                  hold = std::move(hold)] { runBytes(call, bytes, reply); });
+}
+
+void PageMessageChannel::runBytes(const BridgeCall& call, std::string_view bytes, const BytesReply& reply) {
+  BytesOutcome outcome = dispatcher_.dispatchBytes(call, bytes);
+  std::string header = "{\"status\" : " + std::to_string(static_cast<unsigned>(outcome.status));
+  if (outcome.value) {
+    header += ", \"answer\" : ";
+    header += outcome.value->isObject() ? json::JsonCodec::jsonStringValueWithIndentLevel(
+                                              outcome.value->asObject(), json::JsonCodec::jsonDoNotIndent)
+                                        : json::JsonCodec::jsonStringForValue(*outcome.value);
+  }
+  header += "}";
+  reply(std::move(header), std::move(outcome.bytes), {});
 }
 
 void PageMessageChannel::run(const Message& message, Reply reply) {

@@ -19,6 +19,14 @@
 // CallbackReplies). Without a table of replies, or when the table refuses
 // the ids, the entry is answered at once and the answer comes as a callback
 // script.
+// A bytes call (receiveBytes) is one call with a piece of file content
+// beside it: its header is such a message with exactly one call, and its
+// answer the JSON text of that call's entry with the operation's value,
+//   {"status": 200, "answer": <value>}
+// (or the refusal object), with the answer's bytes beside it. It runs in
+// order with the view's messages: at once on the calling thread when
+// nothing of the view is under way and its piece is small
+// (kMaxInlineBytes), else behind them on the command dispatch queue.
 // Argument texts are read exactly as the HTTP bridge reads its query
 // values. The calls of a message run in order, and the messages of one view
 // run in the order they arrived, on the command dispatch queue; queued
@@ -33,6 +41,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "bridge/CallbackReplies.h"
 #include "bridge/CallsInFlight.h"
@@ -48,6 +57,13 @@ class PageMessageChannel {
   // Exactly one of the two: the answer's JSON text (the list of answers,
   // or the refusal object), or why the message was rejected.
   using Reply = std::function<void(std::optional<std::string> answer, std::string rejection)>;
+  // A bytes call's answer: the header's JSON text and the bytes, or why
+  // the call was rejected.
+  using BytesReply = std::function<void(std::optional<std::string> header, std::string bytes, std::string rejection)>;
+  // The largest piece a bytes call reads or writes on the calling thread
+  // (the bridge's worker, which serves every page): larger ones go to the
+  // queue, so that no page holds up the others for long.
+  static constexpr size_t kMaxInlineBytes = 1024 * 1024;
 
   // `isServing` says whether the bridge serves now (not while the
   // application is in the background). `calls` (may be null) counts each
@@ -62,12 +78,20 @@ class PageMessageChannel {
 
   // `viewLabel` names the view the message came from.
   void receive(const std::string& viewLabel, const std::string& message, Reply reply);
+  // A bytes call of view `viewLabel`: `header` the message of its one call,
+  // `bytes` the content it carries.
+  void receiveBytes(const std::string& viewLabel, std::string_view header, std::string bytes, BytesReply reply);
 
  private:
   struct Message;
   class PendingAnswer;
   std::shared_ptr<SerialExecutor> executorFor(const std::string& viewLabel);
   void run(const Message& message, Reply reply);
+  // The token and serving checks every message passes first; false when
+  // `refuse` has been called with the rejection or the refusal object.
+  bool admits(const std::string& viewLabel, std::string_view text,
+              const std::function<void(std::optional<std::string> answer, std::string rejection)>& refuse);
+  void runBytes(const BridgeCall& call, std::string_view bytes, const BytesReply& reply);
   std::string dispatchEntry(const Message& message, size_t index, const std::shared_ptr<PendingAnswer>& pending);
 
   CommandDispatcher& dispatcher_;

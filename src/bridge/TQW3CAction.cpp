@@ -7,6 +7,15 @@ const TQW3CAction::Operation* TQW3CAction::operation(std::string_view name) cons
   return it == operations_.end() ? nullptr : &it->second;
 }
 
+const TQW3CAction::BytesOperation* TQW3CAction::bytesOperation(std::string_view name) const {
+  auto it = bytesOperations_.find(name);
+  return it == bytesOperations_.end() ? nullptr : &it->second;
+}
+
+void TQW3CAction::addBytesOperation(std::string name, BytesOperation operation) {
+  bytesOperations_.insert_or_assign(std::move(name), std::move(operation));
+}
+
 void TQW3CAction::pageDocumentEnded(std::string_view) {}
 
 void TQW3CAction::addOperation(std::string name, Operation operation) {

@@ -23,12 +23,24 @@ namespace tavero::bridge {
 class TQW3CAction {
  public:
   using Operation = std::function<void(Invocation&)>;
+  // The answer of a bytes operation: a value for the page, and bytes that
+  // travel beside it as they are (neither JSON text nor checked as UTF-8).
+  struct BytesAnswer {
+    json::Value value;
+    std::string bytes;
+  };
+  // An operation that takes bytes beside its arguments and answers at once
+  // with bytes: file content on the native road, where a frame carries the
+  // bytes outside the JSON text. Runs on the calling thread.
+  using BytesOperation = std::function<BytesAnswer(Invocation&, std::string_view bytes)>;
 
   virtual ~TQW3CAction() = default;
 
   // The operation named `name`, or null. Operations are fixed once the
   // module is constructed, so looking them up needs no lock.
   const Operation* operation(std::string_view name) const;
+  // The bytes operation named `name`, or null (fixed like operations).
+  const BytesOperation* bytesOperation(std::string_view name) const;
 
   // The document of page `pageName` went away (the view loads another
   // document, or is gone): state the module keeps for that page's calls
@@ -48,9 +60,11 @@ class TQW3CAction {
  protected:
   // For constructors of modules only.
   void addOperation(std::string name, Operation operation);
+  void addBytesOperation(std::string name, BytesOperation operation);
 
  private:
   std::map<std::string, Operation, std::less<>> operations_;
+  std::map<std::string, BytesOperation, std::less<>> bytesOperations_;
 
   mutable std::mutex slotsMutex_;  // guards arguments_ and result_
   Arguments arguments_;

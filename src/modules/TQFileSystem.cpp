@@ -79,6 +79,8 @@ TQFileSystem::TQFileSystem(bridge::CallbackDelivery& callbacks, std::filesystem:
   addOperation("read", [this](Invocation& call) { read(call); });
   addOperation("write", [this](Invocation& call) { write(call); });
   addOperation("truncate", [this](Invocation& call) { truncate(call); });
+  addBytesOperation("read", [this](Invocation& call, std::string_view) { return readBytes(call); });
+  addBytesOperation("write", [this](Invocation& call, std::string_view bytes) { return writeBytes(call, bytes); });
 }
 
 std::optional<std::filesystem::path> TQFileSystem::rootOf(std::string_view fileSystemId) {
@@ -95,14 +97,19 @@ std::optional<std::filesystem::path> TQFileSystem::rootOf(std::string_view fileS
   return it->second.root;
 }
 
-std::optional<FileSystemRequest> TQFileSystem::beginRequest(const Invocation& call) {
+std::optional<files::RootDirectory> TQFileSystem::rootFor(const Invocation& call) {
   auto rootPath = rootOf(call.text("fileSystemId"), originIdentifier(call.text("__source")));
   if (!rootPath) {
     log::debug("files: a request names a file system id this run did not hand out to its origin");
     return std::nullopt;
   }
-  return FileSystemRequest(callbacks_, call.integer("success"), call.integer("failure"),
-                           files::RootDirectory(*rootPath, resolution_));
+  return files::RootDirectory(*rootPath, resolution_);
+}
+
+std::optional<FileSystemRequest> TQFileSystem::beginRequest(const Invocation& call) {
+  auto root = rootFor(call);
+  if (!root) return std::nullopt;
+  return FileSystemRequest(callbacks_, call.integer("success"), call.integer("failure"), std::move(*root));
 }
 
 void TQFileSystem::requestFileSystem(Invocation& call) {
@@ -293,17 +300,21 @@ void TQFileSystem::seek(Invocation& call) {
   request->succeed(json::Value(position));
 }
 
-void TQFileSystem::read(Invocation& call) {
-  auto request = beginRequest(call);
-  if (!request) return;
-  auto path = request->validPath(call.text("path"));
-  if (!path) return request->fail("Could not read: invalid state");
-  auto handle = FileHandle::open(request->root(), *path, FileHandle::Access::reading, fileLocks_);
-  auto length = handle ? handle->length() : files::Result<uint64_t>(handle.error());
-  if (!length) return request->fail("Could not read: not readable");
+// What a read or write did: the offset after its bytes (and a read's
+// bytes), or the page's message for why it failed.
+struct TQFileSystem::ContentOutcome {
+  std::string failure;  // empty on success
+  int64_t end = 0;
+  std::string bytes;
+  static ContentOutcome failed(std::string message) { return {std::move(message), 0, {}}; }
+};
 
-  auto encoding = contentEncoding(call, "read");
-  if (!encoding) return request->fail(std::string(OptionCheck::kRefusedPrefix) + "encoding must be \"base64\" or absent");
+TQFileSystem::ContentOutcome TQFileSystem::readContent(const files::RootDirectory& root, const Invocation& call) {
+  auto path = EntryPath::fromAbsolute(call.text("path"));
+  if (!path || !root.exists(*path)) return ContentOutcome::failed("Could not read: invalid state");
+  auto handle = FileHandle::open(root, *path, FileHandle::Access::reading, fileLocks_);
+  auto length = handle ? handle->length() : files::Result<uint64_t>(handle.error());
+  if (!length) return ContentOutcome::failed("Could not read: not readable");
 
   const int64_t offset = call.longLong("offset");
   const int64_t wanted = call.longLong("length");
@@ -313,16 +324,47 @@ void TQFileSystem::read(Invocation& call) {
   auto bytes = handle->readAt(position, count);
   if (!bytes) {
     log::warning("files: a read of " + path->text() + " failed: " + bytes.error().message());
-    return request->fail("Could not read: not readable");
+    return ContentOutcome::failed("Could not read: not readable");
   }
+  const auto end = static_cast<int64_t>(position + bytes->size());
+  return {{}, end, std::move(*bytes)};
+}
+
+TQFileSystem::ContentOutcome TQFileSystem::writeContent(const files::RootDirectory& root, const Invocation& call,
+                                                        std::string_view data) {
+  auto path = EntryPath::fromAbsolute(call.text("path"));
+  if (!path || !root.exists(*path)) return ContentOutcome::failed("Could not write: invalid state");
+  auto handle = FileHandle::open(root, *path, FileHandle::Access::writing, fileLocks_);
+  auto length = handle ? handle->length() : files::Result<uint64_t>(handle.error());
+  if (!length) return ContentOutcome::failed(writeFailure("write", length.error()));
+
+  const int64_t offset = call.longLong("offset");
+  const uint64_t position = isBelow(offset, *length) ? static_cast<uint64_t>(offset) : *length;
+  if (auto error = handle->writeAt(position, data)) {
+    // The bytes written before the failure stay: a write is not undone.
+    log::warning("files: a write to " + path->text() + " failed: " + error.message());
+    return ContentOutcome::failed(writeFailure("write", error));
+  }
+  return {{}, static_cast<int64_t>(position + data.size()), {}};
+}
+
+void TQFileSystem::read(Invocation& call) {
+  auto request = beginRequest(call);
+  if (!request) return;
+  auto encoding = contentEncoding(call, "read");
+  if (!encoding) return request->fail(std::string(OptionCheck::kRefusedPrefix) + "encoding must be \"base64\" or absent");
+  ContentOutcome outcome = readContent(request->root(), call);
+  if (!outcome.failure.empty()) return request->fail(outcome.failure);
+
   json::Object answer;
-  answer.append("offset", static_cast<int64_t>(position + bytes->size()));
+  answer.append("offset", outcome.end);
+  std::string& bytes = outcome.bytes;
   if (*encoding == ContentEncoding::base64) {
-    answer.append("data", json::ql_base64_encode(std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()), false));
+    answer.append("data", json::ql_base64_encode(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), false));
   } else {
     // Bytes that do not form whole UTF-8 characters (a stretch that ends
     // inside one, say) give the empty text; the offset still moves past them.
-    answer.append("data", json::isValidUTF8(*bytes) ? std::move(*bytes) : std::string());
+    answer.append("data", json::isValidUTF8(bytes) ? std::move(bytes) : std::string());
   }
   request->succeed(json::Value(std::move(answer)));
 }
@@ -330,12 +372,6 @@ void TQFileSystem::read(Invocation& call) {
 void TQFileSystem::write(Invocation& call) {
   auto request = beginRequest(call);
   if (!request) return;
-  auto path = request->validPath(call.text("path"));
-  if (!path) return request->fail("Could not write: invalid state");
-  auto handle = FileHandle::open(request->root(), *path, FileHandle::Access::writing, fileLocks_);
-  auto length = handle ? handle->length() : files::Result<uint64_t>(handle.error());
-  if (!length) return request->fail(writeFailure("write", length.error()));
-
   auto encoding = contentEncoding(call, "write");
   if (!encoding) return request->fail(std::string(OptionCheck::kRefusedPrefix) + "encoding must be \"base64\" or absent");
   std::optional<std::string> decoded;
@@ -346,16 +382,42 @@ void TQFileSystem::write(Invocation& call) {
       return request->fail(std::string(OptionCheck::kRefusedPrefix) + "data is not base64");
     }
   }
+  ContentOutcome outcome = writeContent(request->root(), call, decoded ? std::string_view(*decoded) : call.text("data"));
+  if (!outcome.failure.empty()) return request->fail(outcome.failure);
+  request->succeed(json::Value(outcome.end));
+}
 
-  const int64_t offset = call.longLong("offset");
-  const uint64_t position = isBelow(offset, *length) ? static_cast<uint64_t>(offset) : *length;
-  const std::string_view data = decoded ? std::string_view(*decoded) : call.text("data");
-  if (auto error = handle->writeAt(position, data)) {
-    // The bytes written before the failure stay: a write is not undone.
-    log::warning("files: a write to " + path->text() + " failed: " + error.message());
-    return request->fail(writeFailure("write", error));
+// The bytes road's answers: {"offset": <after the bytes>} with the bytes
+// read, or {"error": <the message a failure callback would get>}. A file
+// system id not handed out to the caller's origin is answered as an entry
+// that is not there, whichever it is.
+bridge::TQW3CAction::BytesAnswer TQFileSystem::readBytes(Invocation& call) {
+  // Bounded before anything is read: the answer must fit the road's frame.
+  const int64_t wanted = call.longLong("length");
+  if (wanted <= 0 || static_cast<uint64_t>(wanted) > kMaxBytesPiece) {
+    const std::string why = "a bytes read takes a length from 1 to " + std::to_string(kMaxBytesPiece) + " bytes";
+    OptionCheck(call, "files").refuse(why);
+    return contentAnswer(ContentOutcome::failed(std::string(OptionCheck::kRefusedPrefix) + why));
   }
-  request->succeed(json::Value(static_cast<int64_t>(position + data.size())));
+  auto root = rootFor(call);
+  ContentOutcome outcome = root ? readContent(*root, call) : ContentOutcome::failed("Could not read: invalid state");
+  return contentAnswer(std::move(outcome));
+}
+
+bridge::TQW3CAction::BytesAnswer TQFileSystem::writeBytes(Invocation& call, std::string_view bytes) {
+  auto root = rootFor(call);
+  ContentOutcome outcome = root ? writeContent(*root, call, bytes) : ContentOutcome::failed("Could not write: invalid state");
+  return contentAnswer(std::move(outcome));
+}
+
+bridge::TQW3CAction::BytesAnswer TQFileSystem::contentAnswer(ContentOutcome outcome) {
+  json::Object answer;
+  if (!outcome.failure.empty()) {
+    answer.append("error", std::move(outcome.failure));
+    return {json::Value(std::move(answer)), {}};
+  }
+  answer.append("offset", outcome.end);
+  return {json::Value(std::move(answer)), std::move(outcome.bytes)};
 }
 
 void TQFileSystem::truncate(Invocation& call) {

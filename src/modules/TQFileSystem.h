@@ -12,8 +12,10 @@
 // truncate) name it with every request. The module keeps no position and
 // no open file between requests: the page passes the position as `offset`
 // and each answer tells it the next one. Offsets, lengths and sizes count
-// bytes; contents travel as UTF-8 text. Every answer goes to the page's
-// success or failure callback; an id this run never handed out gets none.
+// bytes; contents travel as UTF-8 text or base64, or as raw bytes through
+// the bytes operations read and write, which answer at once. Every other
+// answer goes to the page's success or failure callback; an id this run
+// never handed out gets none.
 //
 // Nothing a page sends reaches outside its root: paths are standardized
 // before use and every entry is opened beneath the root without following
@@ -60,6 +62,14 @@ class TQFileSystem : public bridge::TQW3CAction {
   void read(bridge::Invocation& call);
   void write(bridge::Invocation& call);
   void truncate(bridge::Invocation& call);
+  // The same reads and writes as bytes operations: the content travels
+  // beside the arguments as raw bytes (any bytes; no "encoding"), and the
+  // answer comes at once instead of through callbacks.
+  // A bytes read names its length, of at most kMaxBytesPiece bytes (the
+  // most one frame of the native road carries); others are refused.
+  static constexpr uint64_t kMaxBytesPiece = 16 * 1024 * 1024;
+  BytesAnswer readBytes(bridge::Invocation& call);
+  BytesAnswer writeBytes(bridge::Invocation& call, std::string_view bytes);
 
   const std::filesystem::path& fileSystemsDirectoryPath() const { return fileSystemsDirectory_; }
   // The root folder of file system `fileSystemId`, if this run handed it out.
@@ -71,6 +81,13 @@ class TQFileSystem : public bridge::TQW3CAction {
   // The request's callbacks and opened root; nothing (and no answer at all)
   // when its file system id was not handed out in this run.
   std::optional<files::FileSystemRequest> beginRequest(const bridge::Invocation& call);
+  // The opened root of the call's file system; nothing when its id was not
+  // handed out to the call's origin in this run.
+  std::optional<files::RootDirectory> rootFor(const bridge::Invocation& call);
+  struct ContentOutcome;
+  ContentOutcome readContent(const files::RootDirectory& root, const bridge::Invocation& call);
+  ContentOutcome writeContent(const files::RootDirectory& root, const bridge::Invocation& call, std::string_view data);
+  static BytesAnswer contentAnswer(ContentOutcome outcome);
   std::error_code copyEntry(const files::RootDirectory& root, const files::EntryPath& source,
                             const files::EntryPath& target, bool replace);
 

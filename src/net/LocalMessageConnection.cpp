@@ -95,20 +95,27 @@ bool LocalMessageConnection::handleFrame(MessageFrame frame) {
                  " that sent a malformed frame");
     return false;
   }
+  // A bytes call's body must hold its header and bytes as it says.
+  const bool bytesCall = (frame.tag & MessageFrame::kBytesFlag) != 0;
+  if (bytesCall && !MessageFrame::splitBytesBody(frame.body)) {
+    log::refusal("native calls: closed a connection of process " + std::to_string(peer_.pid) +
+                 " that sent a bytes call whose lengths do not hold together");
+    return false;
+  }
   ++unanswered_;
   const uint32_t id = frame.id;
   auto executor = socket_.get_executor();
   std::weak_ptr<LocalMessageConnection> weak = weak_from_this();
   options_->onRequest(peer_, frame.tag, std::move(frame.body),
-                     [weak, executor, id](bool rejected, std::string text) {
-                       boost::asio::post(executor, [weak, id, rejected, text = std::move(text)]() mutable {
-                         if (auto self = weak.lock()) self->answer(id, rejected, std::move(text));
+                     [weak, executor, id, bytesCall](bool rejected, std::string text) {
+                       boost::asio::post(executor, [weak, id, rejected, bytesCall, text = std::move(text)]() mutable {
+                         if (auto self = weak.lock()) self->answer(id, rejected, bytesCall, std::move(text));
                        });
                      });
   return true;
 }
 
-void LocalMessageConnection::answer(uint32_t id, bool rejected, std::string text) {
+void LocalMessageConnection::answer(uint32_t id, bool rejected, bool bytesCall, std::string text) {
   if (unanswered_ > 0) --unanswered_;
   if (!isOpen()) return;
   if (text.size() > reader_.maxBodySize()) {
@@ -116,7 +123,9 @@ void LocalMessageConnection::answer(uint32_t id, bool rejected, std::string text
     rejected = true;
     text = "the answer is too large";
   }
-  writes_.push_back(MessageFrame::encode(id, rejected ? MessageFrame::kRejectionTag : MessageFrame::kAnswerTag, text));
+  const uint32_t tag = rejected ? MessageFrame::kRejectionTag
+                                : (bytesCall ? MessageFrame::kBytesAnswerTag : MessageFrame::kAnswerTag);
+  writes_.push_back(MessageFrame::encode(id, tag, text));
   writeNext();
   handleFrames();
 }

@@ -33,7 +33,8 @@ class LocalMessageConnection : public std::enable_shared_from_this<LocalMessageC
   void handleBytes(size_t count);
   void handleFrames();
   bool handleFrame(wire::MessageFrame frame);
-  void answer(uint32_t id, bool rejected, std::string text);
+  // `bytesCall`: the request was a bytes call, so its answer is a bytes frame.
+  void answer(uint32_t id, bool rejected, bool bytesCall, std::string text);
   void writeNext();
 
   boost::asio::local::stream_protocol::socket socket_;

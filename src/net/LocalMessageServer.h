@@ -45,7 +45,10 @@ class LocalMessageServer {
     std::filesystem::path socketPath;  // REQUIRES: in a folder only this user may enter
     std::function<bool(const Peer&)> acceptPeer;
     std::function<bool(std::string_view token)> acceptHello;
-    // A request of page `page` on a connection from `peer`.
+    // A request of page `page` on a connection from `peer`. With
+    // MessageFrame::kBytesFlag in `page`, a bytes call: its message splits
+    // into header and bytes (checked before it gets here), and its answer's
+    // text must be a bytes body too (MessageFrame::encodeBytesBody).
     std::function<void(const Peer& peer, uint32_t page, std::string message, Reply reply)> onRequest;
     size_t maxConnections = 64;
     size_t maxUnanswered = 512;

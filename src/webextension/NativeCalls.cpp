@@ -3,6 +3,8 @@
 #include <glib-unix.h>
 #include <jsc/jsc.h>
 
+#include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -17,6 +19,10 @@ constexpr int kAnswer = 0;
 constexpr int kRejected = 1;
 constexpr int kLost = 2;
 
+// The top bit of a request's tag marks bytes calls: pages numbered that high
+// take the other roads.
+bool numberedTooHigh(uint32_t page) { return (page & MessageFrame::kBytesFlag) != 0; }
+
 int kindOf(const MessageFrame& frame) { return frame.tag == MessageFrame::kAnswerTag ? kAnswer : kRejected; }
 
 // Said once per connection: the page client then takes its other roads.
@@ -28,13 +34,52 @@ void reportFailure(const ShellSocket& socket, bool& reported) {
             socket.failure().c_str());
 }
 
-void callDone(JSCValue* done, int kind, const std::string& text) {
-  JSCValue* result = jsc_value_function_call(done, G_TYPE_INT, kind, G_TYPE_STRING, text.c_str(), G_TYPE_NONE);
+void finishDone(JSCValue* done, JSCValue* result) {
   if (result) g_object_unref(result);
   // An exception the page's function threw stays in its context; the next
   // answers must still reach theirs.
   jsc_context_clear_exception(jsc_value_get_context(done));
   g_object_unref(done);
+}
+
+void callDone(JSCValue* done, int kind, const std::string& text) {
+  finishDone(done, jsc_value_function_call(done, G_TYPE_INT, kind, G_TYPE_STRING, text.c_str(), G_TYPE_NONE));
+}
+
+// A bytes answer: done(0, header, ArrayBuffer). The buffer is the engine's
+// own, filled with one copy of the bytes: no text conversion. (A buffer over
+// the frame's memory would need the engine's primitive gigacage off, which
+// the web process forbids.) A body that does not split is a broken answer.
+void callDoneWithBytes(JSCValue* done, const std::string& body) {
+  auto parts = MessageFrame::splitBytesBody(body);
+  if (!parts) return callDone(done, kLost, "the shell sent a malformed answer");
+  const std::string header(parts->header);
+  JSCContext* context = jsc_value_get_context(done);
+  JSCValue* array = jsc_value_new_typed_array(context, JSC_TYPED_ARRAY_UINT8, parts->bytes.size());
+  gsize length = 0;
+  if (!parts->bytes.empty()) std::memcpy(jsc_value_typed_array_get_data(array, &length), parts->bytes.data(), parts->bytes.size());
+  JSCValue* buffer = jsc_value_typed_array_get_buffer(array);
+  finishDone(done, jsc_value_function_call(done, G_TYPE_INT, kAnswer, G_TYPE_STRING, header.c_str(), JSC_TYPE_VALUE,
+                                           buffer, G_TYPE_NONE));
+  g_object_unref(buffer);
+  g_object_unref(array);
+}
+
+// The bytes of a Uint8Array (or other typed array) or an ArrayBuffer;
+// empty for null and undefined; nothing for anything else.
+std::optional<std::string_view> bytesOf(JSCValue* value) {
+  if (!value || jsc_value_is_null(value) || jsc_value_is_undefined(value)) return std::string_view();
+  if (jsc_value_is_typed_array(value)) {
+    gsize length = 0;
+    auto* data = static_cast<const char*>(jsc_value_typed_array_get_data(value, &length));
+    return std::string_view(data, jsc_value_typed_array_get_size(value));
+  }
+  if (jsc_value_is_array_buffer(value)) {
+    gsize size = 0;
+    auto* data = static_cast<const char*>(jsc_value_array_buffer_get_data(value, &size));
+    return std::string_view(data, size);
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -51,10 +96,14 @@ void NativeCalls::installInto(JSCContext* context, uint64_t page) {
   auto release = [](gpointer data) { delete static_cast<PageCall*>(data); };
   JSCValue* post = jsc_value_new_function(context, "post", G_CALLBACK(NativeCalls::post), pageCall(), release,
                                           G_TYPE_BOOLEAN, 2, G_TYPE_STRING, JSC_TYPE_VALUE);
+  JSCValue* postBytes = jsc_value_new_function(context, "postBytes", G_CALLBACK(NativeCalls::postBytes), pageCall(),
+                                               release, G_TYPE_BOOLEAN, 3, G_TYPE_STRING, JSC_TYPE_VALUE,
+                                               JSC_TYPE_VALUE);
   JSCValue* postSync = jsc_value_new_function(context, "postSync", G_CALLBACK(NativeCalls::postSync), pageCall(),
                                               release, G_TYPE_STRING, 1, G_TYPE_STRING);
   JSCValue* object = jsc_value_new_object(context, nullptr, nullptr);
   jsc_value_object_set_property(object, "post", post);
+  jsc_value_object_set_property(object, "postBytes", postBytes);
   jsc_value_object_set_property(object, "postSync", postSync);
   // Not enumerable and deletable: the page client takes it and removes it
   // before the page's own scripts run.
@@ -63,18 +112,30 @@ void NativeCalls::installInto(JSCContext* context, uint64_t page) {
   g_object_unref(global);
   g_object_unref(object);
   g_object_unref(postSync);
+  g_object_unref(postBytes);
   g_object_unref(post);
 }
 
 gboolean NativeCalls::post(const char* message, JSCValue* done, PageCall* call) {
-  if (!message || !done || !jsc_value_is_function(done)) return FALSE;
+  if (!message || !done || !jsc_value_is_function(done) || numberedTooHigh(call->page)) return FALSE;
   return call->calls->send(call->page, message, done);
+}
+
+gboolean NativeCalls::postBytes(const char* message, JSCValue* bytes, JSCValue* done, PageCall* call) {
+  if (!message || !done || !jsc_value_is_function(done) || numberedTooHigh(call->page)) return FALSE;
+  const std::string_view header(message);
+  auto content = bytesOf(bytes);
+  if (!content || header.empty() || header.size() > MessageFrame::kMaxBytesHeaderSize ||
+      content->size() > MessageFrame::kMaxBytesSize)
+    return FALSE;
+  return call->calls->send(call->page | MessageFrame::kBytesFlag, MessageFrame::encodeBytesBody(header, *content),
+                           done);
 }
 
 char* NativeCalls::postSync(const char* message, PageCall* call) {
   NativeCalls& calls = *call->calls;
   ShellSocket& socket = calls.sync_;
-  if (!message) return nullptr;
+  if (!message || numberedTooHigh(call->page)) return nullptr;
   const uint32_t id = calls.takeId();
   if (!socket.ensureConnected() || !socket.write(id, call->page, message)) {
     reportFailure(socket, calls.syncFailureReported_);
@@ -97,14 +158,14 @@ uint32_t NativeCalls::takeId() {
   return nextId_++;
 }
 
-bool NativeCalls::send(uint32_t page, const char* message, JSCValue* done) {
+bool NativeCalls::send(uint32_t tag, std::string_view body, JSCValue* done) {
   if (!async_.ensureConnected()) {
     reportFailure(async_, asyncFailureReported_);
     return false;
   }
   watchAnswers();
   const uint32_t id = takeId();
-  if (!async_.write(id, page, message)) {
+  if (!async_.write(id, tag, body)) {
     failAll();
     return false;
   }
@@ -132,7 +193,10 @@ void NativeCalls::readAnswers() {
     if (found == waiting_.end()) continue;
     JSCValue* done = found->second;
     waiting_.erase(found);
-    callDone(done, kindOf(frame), frame.body);
+    if (frame.tag == MessageFrame::kBytesAnswerTag)
+      callDoneWithBytes(done, frame.body);
+    else
+      callDone(done, kindOf(frame), frame.body);
   }
   if (!open) failAll();
 }

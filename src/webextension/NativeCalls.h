@@ -7,6 +7,13 @@
 //       done(kind, text) runs once: kind 0 the answer's text, 1 the shell
 //       rejected the message (text says why), 2 the connection was lost
 //       with the call under way.
+//   __taveroNative.postBytes(message, bytes, done)   a bytes call: the
+//       message of one call, and a Uint8Array or ArrayBuffer of content
+//       (or null) that travels beside it as raw bytes (at most
+//       MessageFrame::kMaxBytesSize). Returns false as post does, and when
+//       the bytes are too many. done(kind, text, buffer): kind 0 with the
+//       answer's JSON text and an ArrayBuffer of its bytes (the engine's
+//       own, holding one copy), else as post's.
 //   __taveroNative.postSync(message)     the same, waiting for the answer:
 //       the kind (one digit, as above) followed by the text, or null when
 //       the call could not be sent (use another road).
@@ -17,6 +24,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include <glib.h>
 
@@ -37,10 +45,12 @@ class NativeCalls {
  private:
   struct PageCall;
   static gboolean post(const char* message, JSCValue* done, PageCall* call);
+  static gboolean postBytes(const char* message, JSCValue* bytes, JSCValue* done, PageCall* call);
   static char* postSync(const char* message, PageCall* call);
 
   uint32_t takeId();
-  bool send(uint32_t page, const char* message, JSCValue* done);
+  // Sends a frame with `body` under `tag`; false when it could not go.
+  bool send(uint32_t tag, std::string_view body, JSCValue* done);
   void watchAnswers();
   void readAnswers();
   void failAll();

@@ -72,7 +72,7 @@ const settled = () => new Promise((resolve) => setTimeout(resolve, 0));
 // the messages its function was given (and the answers to hand back),
 // `channel` those of the message channel, `xhr` the synchronous requests.
 function nativePage() {
-  const native = {sent: [], sendable: true, syncAnswers: []};
+  const native = {sent: [], sendable: true, syncAnswers: [], bytes: [], bytesSendable: true};
   const channel = {sent: []};
   const xhr = {sent: []};
   const globals = {
@@ -91,7 +91,13 @@ function nativePage() {
         native.sent.push({message: JSON.parse(message)});
         return native.syncAnswers.shift();
       },
+      postBytes: (message, bytes, done) => {
+        if (!native.bytesSendable) return false;
+        native.bytes.push({message: JSON.parse(message), bytes: bytes, done: done, before: native.sent.length});
+        return true;
+      },
     },
+    TextEncoder: TextEncoder, TextDecoder: TextDecoder, atob: atob, btoa: btoa,
     XMLHttpRequest: class {
       open(method, url) { xhr.sent.push(url); }
       send() { this.status = 200; this.responseText = '"by XHR"'; }
@@ -188,6 +194,46 @@ const tests = {
     assert.strictEqual(Communicator.sendSync('Bench#ping', {}), 'by XHR');
     assert.strictEqual(xhr.sent.length, 1);
     assert.strictEqual(Communicator.road(), 'channel');
+  },
+
+  // What the page client adds on the native road's bytes calls (the round
+  // trips themselves are checked end to end): calls queued before one reach
+  // the shell first, failures and refusals keep their codes, and a call the
+  // road cannot take goes the JSON way as base64.
+  async bytesCallsKeepTheirOrderAndCodesAndFallBackToTheJSONRoad() {
+    const {Kio, native} = nativePage();
+    const Communicator = Kio.device.Communicator;
+    const order = [];
+    const pump = async (promise) => {
+      for (let i = 0; i < 20; ++i) {
+        await settled();
+        for (const sent of native.sent.splice(0)) {
+          order.push(sent.message.calls.map((call) => call.command).join());
+          sent.done(0, JSON.stringify(sent.message.calls.map((call) => ({status: 200, answer: {
+            callback: call.args.success, value: call.command === 'FileSystem#write' ? call.args.encoding + ' ' + call.args.data : 0}}))));
+        }
+        for (const sent of native.bytes.splice(0)) {
+          order.push('bytes ' + sent.message.calls[0].command);
+          sent.done(0, JSON.stringify({status: 200, answer: {error: 'Could not read: invalid state'}}), new ArrayBuffer(0));
+        }
+      }
+      return promise;
+    };
+    const entry = new Kio.files.FileEntry({id: '1'}, '/f');
+    const reader = await entry.createFileReader();
+    const seek = reader.seek(0);
+    const bytes = Communicator.sendBytes('FileSystem#read', {fileSystemId: '1', path: '/f', offset: 0, length: 1}, null);
+    await pump(Promise.all([seek, bytes]));
+    assert.deepStrictEqual(order, ['FileSystem#seek', 'bytes FileSystem#read']);
+    await assert.rejects(pump(reader.read(4)), (e) => e.name === 'FileError' && e.code === 7);
+
+    const refused = Communicator.sendBytes('FileSystem#read', {}, null);
+    native.bytes.pop().done(0, JSON.stringify({status: 503, refusal: 'the shell is not serving'}));
+    await assert.rejects(refused, (e) => e.code === 1000 && e.status === 503 && /not serving/.test(e.message));
+    assert.strictEqual(Communicator.sendBytes('FileSystem#write', {}, new Uint8Array(Communicator.maxBytes + 1)), null);
+    native.bytesSendable = false;
+    const writer = await pump(entry.createWriter());
+    assert.strictEqual(await pump(writer.write(Uint8Array.of(1, 2))), 'base64 AQI=');
   },
 
   async fileAnswersInTheReplyReachThePageWithoutScriptsAndOldRepliesStillWork() {

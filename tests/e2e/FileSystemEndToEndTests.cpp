@@ -86,5 +86,40 @@ TEST_F(FileSystemEndToEnd, RepliesReachTheDocumentThatAskedAndCarryAnyText) {
   shell->terminate();
 }
 
+// File content on the native road goes as raw bytes beside the call; with
+// the extension switched off the same page takes the message channel, and
+// every answer must be the same on both.
+class FileContentRoads : public EndToEndTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  FileContentRoads() {
+    if (!GetParam()) ::setenv("TAVERO_WEB_EXTENSION", "off", 1);
+  }
+  ~FileContentRoads() override { ::unsetenv("TAVERO_WEB_EXTENSION"); }
+};
+
+TEST_P(FileContentRoads, TextAndBytesComeBackExactlyWhateverTheyHold) {
+  const bool native = GetParam();
+  auto shell = makeShell("bytes-app");
+  ASSERT_TRUE(shell->launch());
+  auto verdict = waitForVerdict(*shell, std::chrono::seconds(60));
+  ASSERT_TRUE(verdict) << "the page never reported";
+  EXPECT_EQ(stringIn(*verdict, "error"), "<none>") << text(*verdict);
+  EXPECT_EQ(stringIn(*verdict, "road"), native ? "native" : "channel");
+  const json::Value* carries = verdict->find("carriesBytes");
+  EXPECT_TRUE(carries && *carries == json::Value(native)) << text(*verdict);
+  expectAllTrue(*verdict, {"textPosition", "emptyWrite", "textBack", "emptyRead", "positionAfterBinary", "largeBack",
+                           "atEnd", "pastEnd", "bomKept"});
+  EXPECT_EQ(stringIn(*verdict, "binaryBack"), "0 255 254 195 40 128 10");
+  EXPECT_EQ(stringIn(*verdict, "binaryAsText"), "");
+  EXPECT_EQ(stringIn(*verdict, "viewBack"), "3 4 5");
+  const json::Value* gone = verdict->find("goneCode");
+  EXPECT_TRUE(gone && gone->toInt64() == 7) << text(*verdict);  // INVALID_STATE_ERR
+  EXPECT_EQ(stringIn(*verdict, "goneName"), "FileError");
+  shell->terminate();
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, FileContentRoads, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Native" : "Channel"; });
+
 }  // namespace
 }  // namespace tavero::app::e2e

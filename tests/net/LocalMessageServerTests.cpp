@@ -196,6 +196,36 @@ TEST_F(LocalMessageServerTest, MalformedOrOversizeFramesCloseTheConnection) {
   EXPECT_EQ(answer->body, "1:still here");
 }
 
+TEST_F(LocalMessageServerTest, BytesCallsWhoseLengthsDoNotHoldTogetherCloseTheConnectionUnread) {
+  start();
+  const uint32_t bytesOfPage2 = MessageFrame::kBytesFlag | 2;
+  const std::string header = std::string("\0\0\0\x09", 4);  // announces a 9-byte header
+  for (const std::string& body : {std::string(), std::string("\0\0", 2), header + "{}",
+                                  std::string("\0\0\0\0", 4) + "bytes without a header",
+                                  std::string("\xff\xff\xff\xff{}", 6)}) {
+    Client client(options_.socketPath);
+    client.hello();
+    client.send(MessageFrame::encode(1, bytesOfPage2, body));
+    EXPECT_TRUE(client.closedByServer()) << "a body of " << body.size() << " bytes";
+  }
+  EXPECT_EQ(requests_.load(), 0);
+
+  // A good one is handed on whole and answered in a bytes frame; its
+  // rejection in a plain one.
+  Client good(options_.socketPath);
+  good.hello();
+  good.send(MessageFrame::encode(5, bytesOfPage2, MessageFrame::encodeBytesBody("{}", std::string("\0\xff", 2))));
+  auto answer = good.read();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->id, 5u);
+  EXPECT_EQ(answer->tag, MessageFrame::kBytesAnswerTag);
+  EXPECT_EQ(answer->body, std::to_string(bytesOfPage2) + ":" + MessageFrame::encodeBytesBody("{}", std::string("\0\xff", 2)));
+  good.send(MessageFrame::encode(6, 2, "reject me"));
+  auto rejected = good.read();
+  ASSERT_TRUE(rejected);
+  EXPECT_EQ(rejected->tag, MessageFrame::kRejectionTag);
+}
+
 TEST_F(LocalMessageServerTest, AClientThatNeverSaysHelloIsClosedAfterTheTimeout) {
   options_.helloTimeout = std::chrono::milliseconds(100);
   start();

@@ -66,3 +66,63 @@ TEST(MessageFrames, AnUnfinishedFrameWaitsWithoutGivingAnything) {
 
 }  // namespace
 }  // namespace tavero::wire
+
+namespace tavero::wire {
+namespace {
+
+std::string bigEndian(uint32_t value) {
+  return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+          static_cast<char>(value)};
+}
+
+TEST(BytesFrames, HeaderAndBytesComeBackAsSentAnyBytesIncluded) {
+  const std::string bytes("\0\xff\xfe\x80 not UTF-8 \0", 15);
+  const std::string body = MessageFrame::encodeBytesBody("{\"a\":1}", bytes);
+  auto parts = MessageFrame::splitBytesBody(body);
+  ASSERT_TRUE(parts);
+  EXPECT_EQ(parts->header, "{\"a\":1}");
+  EXPECT_EQ(parts->bytes, bytes);
+
+  const std::string emptyBody = MessageFrame::encodeBytesBody("{}", "");
+  auto empty = MessageFrame::splitBytesBody(emptyBody);
+  ASSERT_TRUE(empty);
+  EXPECT_EQ(empty->header, "{}");
+  EXPECT_TRUE(empty->bytes.empty());
+
+  // Through the frame reader, as the shell gets it: the flag leaves the page number.
+  FrameReader reader;
+  reader.append(MessageFrame::encode(4, MessageFrame::kBytesFlag | 3, MessageFrame::encodeBytesBody("{}", bytes)));
+  auto frame = reader.next();
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->tag & ~MessageFrame::kBytesFlag, 3u);
+  auto fromFrame = MessageFrame::splitBytesBody(frame->body);
+  ASSERT_TRUE(fromFrame);
+  EXPECT_EQ(fromFrame->bytes, bytes);
+}
+
+TEST(BytesFrames, BodiesWhoseLengthsLieOrAreMissingAreRefused) {
+  // Shorter than the length itself, or truncated inside it.
+  EXPECT_FALSE(MessageFrame::splitBytesBody(""));
+  EXPECT_FALSE(MessageFrame::splitBytesBody(std::string("\0\0\0", 3)));
+  // Bytes without a header: length 0.
+  EXPECT_FALSE(MessageFrame::splitBytesBody(bigEndian(0) + "raw bytes"));
+  // A header longer than the body holds: truncated, or a length that lies.
+  const std::string body = MessageFrame::encodeBytesBody("{\"k\":\"v\"}", "");
+  EXPECT_FALSE(MessageFrame::splitBytesBody(body.substr(0, body.size() - 1)));
+  EXPECT_FALSE(MessageFrame::splitBytesBody(bigEndian(10) + "{}"));
+  // A huge announced length is refused, not read past the end.
+  EXPECT_FALSE(MessageFrame::splitBytesBody(bigEndian(0xffffffff) + "{}"));
+  // A header over its limit, even when the body holds it all.
+  const std::string longHeader(MessageFrame::kMaxBytesHeaderSize + 1, ' ');
+  EXPECT_FALSE(MessageFrame::splitBytesBody(MessageFrame::encodeBytesBody(longHeader, "")));
+  EXPECT_TRUE(MessageFrame::splitBytesBody(MessageFrame::encodeBytesBody(longHeader.substr(1), "")));
+}
+
+TEST(BytesFrames, BytesOverTheLimitAreRefusedAndAtTheLimitTaken) {
+  const std::string atLimit(MessageFrame::kMaxBytesSize, 'x');
+  EXPECT_TRUE(MessageFrame::splitBytesBody(MessageFrame::encodeBytesBody("{}", atLimit)));
+  EXPECT_FALSE(MessageFrame::splitBytesBody(MessageFrame::encodeBytesBody("{}", atLimit + "x")));
+}
+
+}  // namespace
+}  // namespace tavero::wire
