@@ -3,6 +3,7 @@
 #include <glib-unix.h>
 #include <jsc/jsc.h>
 
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -28,13 +29,19 @@ void reportFailure(const ShellSocket& socket, bool& reported) {
             socket.failure().c_str());
 }
 
-void callDone(JSCValue* done, int kind, const std::string& text) {
-  // The text goes in by its length: JavaScriptCore then keeps ASCII as it
-  // is (an answer of rows is mostly ASCII) in one pass, where a C string
-  // would first be widened to UTF-16 in a buffer twice its size.
+// The page's string of `text` (UTF-8). Made from the bytes and their
+// length: JavaScriptCore then keeps ASCII as it is (an answer of rows is
+// mostly ASCII) in one pass, where a C string would first be widened to
+// UTF-16 in a buffer twice its size.
+JSCValue* pageString(JSCContext* context, std::string_view text) {
   GBytes* bytes = g_bytes_new_static(text.data(), text.size());
-  JSCValue* answer = jsc_value_new_string_from_bytes(jsc_value_get_context(done), bytes);
+  JSCValue* string = jsc_value_new_string_from_bytes(context, bytes);
   g_bytes_unref(bytes);
+  return string;
+}
+
+void callDone(JSCValue* done, int kind, const std::string& text) {
+  JSCValue* answer = pageString(jsc_value_get_context(done), text);
   JSCValue* result = jsc_value_function_call(done, G_TYPE_INT, kind, JSC_TYPE_VALUE, answer, G_TYPE_NONE);
   g_object_unref(answer);
   if (result) g_object_unref(result);
@@ -59,7 +66,7 @@ void NativeCalls::installInto(JSCContext* context, uint64_t page) {
   JSCValue* post = jsc_value_new_function(context, "post", G_CALLBACK(NativeCalls::post), pageCall(), release,
                                           G_TYPE_BOOLEAN, 2, G_TYPE_STRING, JSC_TYPE_VALUE);
   JSCValue* postSync = jsc_value_new_function(context, "postSync", G_CALLBACK(NativeCalls::postSync), pageCall(),
-                                              release, G_TYPE_STRING, 1, G_TYPE_STRING);
+                                              release, JSC_TYPE_VALUE, 1, G_TYPE_STRING);
   JSCValue* object = jsc_value_new_object(context, nullptr, nullptr);
   jsc_value_object_set_property(object, "post", post);
   jsc_value_object_set_property(object, "postSync", postSync);
@@ -78,24 +85,25 @@ gboolean NativeCalls::post(const char* message, JSCValue* done, PageCall* call) 
   return call->calls->send(call->page, message, done);
 }
 
-char* NativeCalls::postSync(const char* message, PageCall* call) {
+JSCValue* NativeCalls::postSync(const char* message, PageCall* call) {
   NativeCalls& calls = *call->calls;
   ShellSocket& socket = calls.sync_;
-  if (!message) return nullptr;
+  JSCContext* context = jsc_context_get_current();
+  if (!message) return jsc_value_new_null(context);
   const uint32_t id = calls.takeId();
   if (!socket.ensureConnected() || !socket.write(id, call->page, message)) {
     reportFailure(socket, calls.syncFailureReported_);
-    return nullptr;
+    return jsc_value_new_null(context);
   }
   // One call at a time on this connection: the next frame is its answer.
   auto frame = socket.read();
   if (!frame || frame->id != id) {
     socket.fail();
     reportFailure(socket, calls.syncFailureReported_);
-    return g_strdup_printf("%d", kLost);
+    return pageString(context, std::to_string(kLost));
   }
   std::string answer = std::to_string(kindOf(*frame)) + frame->body;
-  return g_strndup(answer.data(), answer.size());
+  return pageString(context, answer);
 }
 
 // Ids go round past 2^32 calls; 0 is the hello's.

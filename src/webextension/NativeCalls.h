@@ -37,7 +37,7 @@ class NativeCalls {
  private:
   struct PageCall;
   static gboolean post(const char* message, JSCValue* done, PageCall* call);
-  static char* postSync(const char* message, PageCall* call);
+  static JSCValue* postSync(const char* message, PageCall* call);
 
   uint32_t takeId();
   bool send(uint32_t page, const char* message, JSCValue* done);
