@@ -200,12 +200,17 @@
 
   // Rows as the shell answers them: one array of values per column; item(i)
   // makes a fresh object keyed by column name each time, so a page that
-  // changes one changes nothing else.
+  // changes one changes nothing else. Every column is an own property of
+  // the row, in column order; of columns with the same name the last one
+  // counts.
   class SQLResultSetRowList {
     constructor(names, columns) {
       Object.defineProperty(this, '_names', {value: names});
       Object.defineProperty(this, '_columns', {value: columns});
       Object.defineProperty(this, '_length', {value: columns.length && Array.isArray(columns[0]) ? columns[0].length : 0});
+      // A column named "__proto__" would set the row's prototype when
+      // assigned: such rows define their properties instead (slower).
+      Object.defineProperty(this, '_plainNames', {value: names.indexOf('__proto__') < 0});
     }
     get length() { return this._length; }
     item(index) {
@@ -213,10 +218,17 @@
       if (!(i >= 0 && i < this._length && Math.floor(i) === i)) return null;
       const names = this._names;
       const columns = this._columns;
+      const plain = this._plainNames;
       const row = {};
       for (let column = 0; column < names.length; column++) {
         const values = columns[column];
-        row[names[column]] = Array.isArray(values) ? values[i] : undefined;
+        const value = Array.isArray(values) ? values[i] : undefined;
+        if (plain) {
+          row[names[column]] = value;
+        } else {
+          Object.defineProperty(row, String(names[column]), {value: value, writable: true, enumerable: true,
+                                                              configurable: true});
+        }
       }
       return row;
     }

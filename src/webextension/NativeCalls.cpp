@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -34,6 +35,17 @@ void reportFailure(const ShellSocket& socket, bool& reported) {
             socket.failure().c_str());
 }
 
+// The page's string of `text` (UTF-8). Made from the bytes and their
+// length: JavaScriptCore then keeps ASCII as it is (an answer of rows is
+// mostly ASCII) in one pass, where a C string would first be widened to
+// UTF-16 in a buffer twice its size.
+JSCValue* pageString(JSCContext* context, std::string_view text) {
+  GBytes* bytes = g_bytes_new_static(text.data(), text.size());
+  JSCValue* string = jsc_value_new_string_from_bytes(context, bytes);
+  g_bytes_unref(bytes);
+  return string;
+}
+
 void finishDone(JSCValue* done, JSCValue* result) {
   if (result) g_object_unref(result);
   // An exception the page's function threw stays in its context; the next
@@ -43,7 +55,9 @@ void finishDone(JSCValue* done, JSCValue* result) {
 }
 
 void callDone(JSCValue* done, int kind, const std::string& text) {
-  finishDone(done, jsc_value_function_call(done, G_TYPE_INT, kind, G_TYPE_STRING, text.c_str(), G_TYPE_NONE));
+  JSCValue* answer = pageString(jsc_value_get_context(done), text);
+  finishDone(done, jsc_value_function_call(done, G_TYPE_INT, kind, JSC_TYPE_VALUE, answer, G_TYPE_NONE));
+  g_object_unref(answer);
 }
 
 // A bytes answer: done(0, header, ArrayBuffer). The buffer is the engine's
@@ -53,15 +67,16 @@ void callDone(JSCValue* done, int kind, const std::string& text) {
 void callDoneWithBytes(JSCValue* done, const std::string& body) {
   auto parts = MessageFrame::splitBytesBody(body);
   if (!parts) return callDone(done, kLost, "the shell sent a malformed answer");
-  const std::string header(parts->header);
   JSCContext* context = jsc_value_get_context(done);
+  JSCValue* header = pageString(context, parts->header);
   JSCValue* array = jsc_value_new_typed_array(context, JSC_TYPED_ARRAY_UINT8, parts->bytes.size());
   gsize length = 0;
   if (!parts->bytes.empty()) std::memcpy(jsc_value_typed_array_get_data(array, &length), parts->bytes.data(), parts->bytes.size());
   JSCValue* buffer = jsc_value_typed_array_get_buffer(array);
-  finishDone(done, jsc_value_function_call(done, G_TYPE_INT, kAnswer, G_TYPE_STRING, header.c_str(), JSC_TYPE_VALUE,
-                                           buffer, G_TYPE_NONE));
+  finishDone(done, jsc_value_function_call(done, G_TYPE_INT, kAnswer, JSC_TYPE_VALUE, header, JSC_TYPE_VALUE, buffer,
+                                           G_TYPE_NONE));
   g_object_unref(buffer);
+  g_object_unref(header);
   g_object_unref(array);
 }
 
@@ -100,7 +115,7 @@ void NativeCalls::installInto(JSCContext* context, uint64_t page) {
                                                release, G_TYPE_BOOLEAN, 3, G_TYPE_STRING, JSC_TYPE_VALUE,
                                                JSC_TYPE_VALUE);
   JSCValue* postSync = jsc_value_new_function(context, "postSync", G_CALLBACK(NativeCalls::postSync), pageCall(),
-                                              release, G_TYPE_STRING, 1, G_TYPE_STRING);
+                                              release, JSC_TYPE_VALUE, 1, G_TYPE_STRING);
   JSCValue* object = jsc_value_new_object(context, nullptr, nullptr);
   jsc_value_object_set_property(object, "post", post);
   jsc_value_object_set_property(object, "postBytes", postBytes);
@@ -132,24 +147,25 @@ gboolean NativeCalls::postBytes(const char* message, JSCValue* bytes, JSCValue* 
                            done);
 }
 
-char* NativeCalls::postSync(const char* message, PageCall* call) {
+JSCValue* NativeCalls::postSync(const char* message, PageCall* call) {
   NativeCalls& calls = *call->calls;
   ShellSocket& socket = calls.sync_;
-  if (!message || numberedTooHigh(call->page)) return nullptr;
+  JSCContext* context = jsc_context_get_current();
+  if (!message || numberedTooHigh(call->page)) return jsc_value_new_null(context);
   const uint32_t id = calls.takeId();
   if (!socket.ensureConnected() || !socket.write(id, call->page, message)) {
     reportFailure(socket, calls.syncFailureReported_);
-    return nullptr;
+    return jsc_value_new_null(context);
   }
   // One call at a time on this connection: the next frame is its answer.
   auto frame = socket.read();
   if (!frame || frame->id != id) {
     socket.fail();
     reportFailure(socket, calls.syncFailureReported_);
-    return g_strdup_printf("%d", kLost);
+    return pageString(context, std::to_string(kLost));
   }
   std::string answer = std::to_string(kindOf(*frame)) + frame->body;
-  return g_strndup(answer.data(), answer.size());
+  return pageString(context, answer);
 }
 
 // Ids go round past 2^32 calls; 0 is the hello's.

@@ -46,7 +46,7 @@ class NativeCalls {
   struct PageCall;
   static gboolean post(const char* message, JSCValue* done, PageCall* call);
   static gboolean postBytes(const char* message, JSCValue* bytes, JSCValue* done, PageCall* call);
-  static char* postSync(const char* message, PageCall* call);
+  static JSCValue* postSync(const char* message, PageCall* call);
 
   uint32_t takeId();
   // Sends a frame with `body` under `tag`; false when it could not go.

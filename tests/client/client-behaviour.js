@@ -525,6 +525,50 @@ const tests = {
     assert.deepStrictEqual(sql.log.slice(3).map((call) => call.command), ['SQLite#executeBatch', 'SQLite#rollbackTransaction']);
   },
 
+  async webSqlRowsAreFreshObjectsWithEveryColumnAsAnOwnPropertyWhateverItsName() {
+    // The shell's answer for one SELECT: its names and one list per column.
+    const names = ['id', 'a', '__proto__', '', 'a', 'constructor', 'big', 'real', 'none'];
+    const columns = [[1, 2], ['first', 'x'], ['p1', null], ['e1', 'e2'], ['second', 'y'], ['c1', 'c2'],
+                     [9007199254740993, -1], [1.5, -0.25], [null, null]];
+    const answers = [{rowsAffected: 0, names: names, columns: columns},
+                     {rowsAffected: 0, names: ['v'], columns: [[]]}];
+    const {Kio, realm} = page(null, (message) => Promise.resolve(JSON.stringify(message.calls.map((call) => {
+      if (call.command !== 'SQLite#executeBatch') return {status: 200};
+      return {status: 200, result: {transactionId: '3', results: answers}};
+    }))));
+    const db = new Kio.sql.Database('1', '');
+    const seen = {};
+    await db.readTransaction((tx) => {
+      tx.executeSql('SELECT many', [], (tx, result) => { seen.many = result.rows; });
+      tx.executeSql('SELECT none', [], (tx, result) => { seen.none = result.rows; });
+    });
+    const rows = seen.many;
+    assert.strictEqual(rows.length, 2);
+    const first = rows.item(0);
+    // Own properties in column order; the later "a" counts; "__proto__" is
+    // a column, not the row's prototype.
+    assert.deepStrictEqual(Object.keys(first), ['id', 'a', '__proto__', '', 'constructor', 'big', 'real', 'none']);
+    assert.strictEqual(first.a, 'second');
+    assert.strictEqual(Object.getOwnPropertyDescriptor(first, '__proto__').value, 'p1');
+    assert.strictEqual(Object.getPrototypeOf(first), realm.Object.prototype);
+    assert.strictEqual(first[''], 'e1');
+    assert.strictEqual(first.constructor, 'c1');
+    assert.strictEqual(first.big, 9007199254740992);  // a JavaScript number, as Web SQL gives it
+    assert.strictEqual(first.real, 1.5);
+    assert.strictEqual(first.none, null);
+    assert.strictEqual(JSON.stringify(rows.item(1)),
+                       '{"id":2,"a":"y","__proto__":null,"":"e2","constructor":"c2","big":-1,"real":-0.25,"none":null}');
+    // A fresh object each time: changing one changes nothing else.
+    first.a = 'changed';
+    assert.notStrictEqual(rows.item(0), first);
+    assert.strictEqual(rows.item(0).a, 'second');
+    // Out of range, or not a whole number: null.
+    for (const index of [-1, 2, 0.5, NaN, 'x', Infinity]) assert.strictEqual(rows.item(index), null, String(index));
+    assert.strictEqual(rows.item('1').id, 2);
+    assert.strictEqual(seen.none.length, 0);
+    assert.strictEqual(seen.none.item(0), null);
+  },
+
   async webSqlReadTransactionsOverHTTPWaitForTheirEnd() {
     // Over HTTP calls may overtake each other: the read's end is waited for.
     const sql = fakeSQL();

@@ -15,7 +15,7 @@ TEST_F(WebSQLEndToEnd, PagesGetTheirTextsValuesCountsErrorsArgumentChecksAndResu
   auto verdict = waitForVerdict(*shell, std::chrono::seconds(60));
   ASSERT_TRUE(verdict) << "the page never reported";
   EXPECT_FALSE(verdict->contains("exception")) << text(*verdict);
-  expectAllTrue(*verdict, {"textArguments", "rawKey", "controlCharacters", "infinity", "binding", "argumentCount",
+  expectAllTrue(*verdict, {"textArguments", "rawKey", "controlCharacters", "infinity", "binding", "rowValues", "argumentCount",
                            "statementList", "counts", "resultObjects", "readOnly", "argumentChecks", "statementCodes",
                            "openWhileWriting", "ordering", "errorCallbacks", "batches", "readThenWrite",
                            "unknownDatabase", "hostileBatches"});
