@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "json/MemberPool.h"
 #include "json/NumberText.h"
 
 namespace tavero::json {
@@ -158,6 +159,7 @@ JsonScanner::JsonScanner(std::string_view text)
 }
 
 JsonScanner::~JsonScanner() {
+  if (pool_ != nullptr) pool_->release();
   if (elements_.capacity() > kKeptElements) return;
   elements_.clear();
   spareElements = std::move(elements_);
@@ -257,10 +259,7 @@ bool JsonScanner::scanJSONObject(Object& object) {
     }
   }
   members_.pop_back();  // the entry for a key that was not completed
-  if (!handedOver) {
-    object.members_.assign(std::make_move_iterator(members_.begin() + static_cast<ptrdiff_t>(base)),
-                           std::make_move_iterator(members_.end()));
-  }
+  if (!handedOver) adoptMembers(object, base);
   members_.erase(members_.begin() + static_cast<ptrdiff_t>(base), members_.end());
   --depth_;
   if (!scanEndObject()) {
@@ -268,6 +267,15 @@ bool JsonScanner::scanJSONObject(Object& object) {
     return false;
   }
   return true;
+}
+
+void JsonScanner::adoptMembers(Object& object, size_t base) {
+  const size_t count = members_.size() - base;
+  if (count == 0) return;
+  if (pool_ == nullptr) pool_ = MemberPool::create();
+  auto* pooled = static_cast<Object::Member*>(pool_->allocate(count * sizeof(Object::Member)));
+  for (size_t i = 0; i < count; ++i) new (pooled + i) Object::Member(std::move(members_[base + i]));
+  object.adoptPooled(*pool_, pooled, count);
 }
 
 void JsonScanner::addMember(Object& object, size_t base, bool& handedOver) {

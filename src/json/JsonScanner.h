@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "json/JsonValue.h"
+#include "json/MemberPool.h"
 
 namespace tavero::json {
 
@@ -80,6 +81,9 @@ class JsonScanner {
   // Adds a member read into members_.back() (key and value) to the object
   // whose members start at members_[base].
   void addMember(Object& object, size_t base, bool& handedOver);
+  // Moves the members gathered from members_[base] into `object`, in memory
+  // of the pool.
+  void adoptMembers(Object& object, size_t base);
 
   // Members of the objects being read, innermost last. An object's members
   // are gathered here and then moved into a vector of exactly their size,
@@ -89,6 +93,9 @@ class JsonScanner {
   // each array is then allocated once at its size. Kept per thread between
   // reads (up to a limit), so that reading a long array does not regrow it.
   std::vector<Value> elements_;
+  // Where the objects read take their members from; made with the first
+  // object, shared by everything this scanner reads.
+  MemberPool* pool_ = nullptr;
   const char* begin_;
   const char* cur_;
   const char* end_;
