@@ -180,7 +180,6 @@ void Object::clear() noexcept {
 }
 
 void Object::adoptPooled(MemberPool& pool, Member* members, size_t count) noexcept {
-  pool.retain();
   members_ = members;
   size_ = static_cast<uint32_t>(count);
   capacity_ = static_cast<uint32_t>(count);

@@ -85,8 +85,10 @@ class Object {
   // The reader gathers members on its own stack and hands them over at once.
   friend class JsonScanner;
 
-  // Takes `count` members constructed at `members`, memory of `pool`, and a
-  // reference to the pool. REQUIRES: the object is empty.
+  // Takes `count` members constructed at `members`, memory of `pool`, and
+  // one reference to the pool that the caller has counted for it (the
+  // reader counts them for all its objects at once). REQUIRES: the object is
+  // empty.
   void adoptPooled(MemberPool& pool, Member* members, size_t count) noexcept;
   // Moves the members to a heap block of room for `capacity` (>= size()).
   void moveToHeap(size_t capacity);

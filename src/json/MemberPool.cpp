@@ -32,8 +32,8 @@ MemberPool* MemberPool::create() {
   return pool;
 }
 
-void MemberPool::release() noexcept {
-  if (references_.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+void MemberPool::release(size_t count) noexcept {
+  if (references_.fetch_sub(count, std::memory_order_acq_rel) != count) return;
   for (Chunk* c = chunks_; c != nullptr;) {
     Chunk* previous = c->previous;
     std::free(c);

@@ -24,9 +24,9 @@ class MemberPool {
   MemberPool(const MemberPool&) = delete;
   MemberPool& operator=(const MemberPool&) = delete;
 
-  void retain() noexcept { references_.fetch_add(1, std::memory_order_relaxed); }
+  void retain(size_t count = 1) noexcept { references_.fetch_add(count, std::memory_order_relaxed); }
   // Frees the pool and all its chunks with the last reference.
-  void release() noexcept;
+  void release(size_t count = 1) noexcept;
 
   // `bytes` of uninitialised memory aligned to 8 bytes. Not thread-safe:
   // only the reader that made the pool allocates from it.
