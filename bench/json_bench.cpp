@@ -1,5 +1,6 @@
 // Writer and reader throughput against nlohmann::json and RapidJSON on the
-// same data: a statement result of 10,000 rows (about 1.5 MB as we write it).
+// same data: a statement result of 10,000 rows (about 1.5 MB as we write it),
+// and reading one small call message against RapidJSON.
 // The readers all read the text our writer writes. Ends with a BENCH line
 // (BenchLine.h) for each figure: the median CPU time of the repetitions (5
 // unless --benchmark_repetitions says otherwise).
@@ -13,6 +14,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "BenchLine.h"
@@ -138,6 +140,34 @@ void BM_Read_RapidJSON(benchmark::State& state) {
 }
 BENCHMARK(BM_Read_RapidJSON)->Unit(benchmark::kMillisecond);
 
+// One call message of the size the bridge reads most: a few small objects.
+// A per-read cost (setting up the reader, the document's memory) shows here
+// and not in the large document above.
+const char* const kSmallMessage =
+    R"({"calls": [{"command": "FileSystem#read", "answers": ["12", "13"], "args": {"success": "12", )"
+    R"("failure": "13", "path": "notes/today.txt", "offset": 0, "length": 4096}}], "batch": 7})";
+
+void BM_ReadSmall_Tavero(benchmark::State& state) {
+  const std::string_view text = kSmallMessage;
+  for (auto _ : state) {
+    auto object = JsonCodec::dictionaryWithJSONString(text);
+    if (!object) state.SkipWithError("the message did not read");
+    benchmark::DoNotOptimize(object);
+  }
+}
+BENCHMARK(BM_ReadSmall_Tavero)->Unit(benchmark::kMicrosecond);
+
+void BM_ReadSmall_RapidJSON(benchmark::State& state) {
+  const std::string_view text = kSmallMessage;
+  for (auto _ : state) {
+    rapidjson::Document parsed;
+    parsed.Parse(text.data(), text.size());
+    if (parsed.HasParseError()) state.SkipWithError("RapidJSON did not read the message");
+    benchmark::DoNotOptimize(parsed);
+  }
+}
+BENCHMARK(BM_ReadSmall_RapidJSON)->Unit(benchmark::kMicrosecond);
+
 // Keeps the median of each benchmark's repetitions beside the usual output.
 // CPU time, not wall time: the readers are single-threaded, and on a shared
 // machine wall time also counts the time other processes had the core.
@@ -148,7 +178,7 @@ class MedianReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-        medianMs[run.run_name.function_name] = run.GetAdjustedCPUTime();  // in the unit set: ms
+        medianMs[run.run_name.function_name] = run.GetAdjustedCPUTime();  // in the unit set
     }
     ConsoleReporter::ReportRuns(runs);
   }
@@ -168,11 +198,13 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   auto& ms = reporter.medianMs;
-  if (ms.size() != 5) return std::fprintf(stderr, "json_bench: a benchmark did not run\n"), 1;
+  if (ms.size() != 7) return std::fprintf(stderr, "json_bench: a benchmark did not run\n"), 1;
   std::printf("\n");
   tavero::bench::printBenchLine("json_write", ms["BM_Write_Tavero"], "ms", "nlohmann_write", ms["BM_Write_Nlohmann"]);
   tavero::bench::printBenchLine("json_read", ms["BM_Read_Tavero"], "ms", "rapidjson_read", ms["BM_Read_RapidJSON"]);
   tavero::bench::printBenchLine("json_read_vs_nlohmann", ms["BM_Read_Tavero"], "ms", "nlohmann_read",
                                 ms["BM_Read_Nlohmann"]);
+  tavero::bench::printBenchLine("json_read_small", ms["BM_ReadSmall_Tavero"], "us", "rapidjson_read_small",
+                                ms["BM_ReadSmall_RapidJSON"]);
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "json/JsonScanner.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "json/MemberPool.h"
 #include "json/NumberText.h"
 
 namespace tavero::json {
@@ -96,6 +98,19 @@ inline const char* findQuoteOrBackslash(const char* p, const char* end) {
   return p;
 }
 
+// Whether two keys are equal. Keys of one object are mostly short and often of
+// the same length ("name", "note"); a byte loop decides those at the first
+// difference, without a call.
+inline bool sameKey(const std::string& a, const std::string& b) {
+  const size_t n = a.size();
+  if (n != b.size()) return false;
+  if (n > 16) return std::memcmp(a.data(), b.data(), n) == 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 // Numbers with up to this many digits (and no exponent) take the short
 // path: 10^19 - 1 fits in 64 bits.
 constexpr size_t kShortNumberDigits = 19;
@@ -158,6 +173,7 @@ JsonScanner::JsonScanner(std::string_view text)
 }
 
 JsonScanner::~JsonScanner() {
+  if (pool_ != nullptr) pool_->release(kPoolShare - pooledObjects_ + 1);
   if (elements_.capacity() > kKeptElements) return;
   elements_.clear();
   spareElements = std::move(elements_);
@@ -174,12 +190,6 @@ bool JsonScanner::scanCharacter(char c) {
   const char* p = skipSpace(cur_, end_);
   if (p == end_ || *p != c) return false;
   cur_ = p + 1;
-  return true;
-}
-
-bool JsonScanner::scanWord(const char* word, size_t length) {
-  if (static_cast<size_t>(end_ - cur_) < length || std::memcmp(cur_, word, length) != 0) return false;
-  cur_ += length;
   return true;
 }
 
@@ -207,13 +217,13 @@ bool JsonScanner::scanJSONValue(Value& value) {
       ok = scanJSONArray(value.becomeArray());
       break;
     case 't':
-      if ((ok = scanWord("true", 4))) value = Value(true);
+      if ((ok = scanWord("true"))) value = Value(true);
       break;
     case 'f':
-      if ((ok = scanWord("false", 5))) value = Value(false);
+      if ((ok = scanWord("false"))) value = Value(false);
       break;
     case 'n':
-      if ((ok = scanWord("null", 4))) value = Value();
+      if ((ok = scanWord("null"))) value = Value();
       break;
     default:
       if (isDigit(*cur_) || *cur_ == '-') ok = scanNumberValue(value);
@@ -257,10 +267,7 @@ bool JsonScanner::scanJSONObject(Object& object) {
     }
   }
   members_.pop_back();  // the entry for a key that was not completed
-  if (!handedOver) {
-    object.members_.assign(std::make_move_iterator(members_.begin() + static_cast<ptrdiff_t>(base)),
-                           std::make_move_iterator(members_.end()));
-  }
+  if (!handedOver) adoptMembers(object, base);
   members_.erase(members_.begin() + static_cast<ptrdiff_t>(base), members_.end());
   --depth_;
   if (!scanEndObject()) {
@@ -268,6 +275,19 @@ bool JsonScanner::scanJSONObject(Object& object) {
     return false;
   }
   return true;
+}
+
+void JsonScanner::adoptMembers(Object& object, size_t base) {
+  const size_t count = members_.size() - base;
+  if (count == 0) return;
+  if (pool_ == nullptr) {
+    pool_ = MemberPool::create();
+    pool_->retain(kPoolShare);
+  }
+  auto* pooled = static_cast<Object::Member*>(pool_->allocate(count * sizeof(Object::Member)));
+  for (size_t i = 0; i < count; ++i) new (pooled + i) Object::Member(std::move(members_[base + i]));
+  object.adoptPooled(*pool_, pooled, count);
+  ++pooledObjects_;
 }
 
 void JsonScanner::addMember(Object& object, size_t base, bool& handedOver) {
@@ -279,7 +299,7 @@ void JsonScanner::addMember(Object& object, size_t base, bool& handedOver) {
   }
   const size_t last = members_.size() - 1;
   for (size_t i = base; i < last; ++i) {
-    if (members_[i].key == added.key) {
+    if (sameKey(members_[i].key, added.key)) {
       members_[i].value = std::move(added.value);  // a repeated key keeps its place
       members_.pop_back();
       return;
@@ -332,37 +352,40 @@ bool JsonScanner::scanJSONString(std::string& string) {
     cur_ = p + 1;
     return true;
   }
-  // Decoded escapes are never longer than their text, so the distance to the
-  // closing quote bounds what is appended; size the string once.
-  const char* close = p;
-  while (close != end_ && *close != '"') {
-    close = findQuoteOrBackslash(end_ - close >= 2 ? close + 2 : end_, end_);
-  }
-  if (close == end_) {  // no closing quote
-    cur_ = start;
-    return false;
-  }
-  return decodeEscapedString(string, p, close, start);
+  return decodeEscapedString(string, p, start);
 }
 
-bool JsonScanner::decodeEscapedString(std::string& string, const char* p, const char* close,
-                                      const char* start) {
-  // The decoded text is written through a pointer into room made once: every
-  // escape decodes to at most as many bytes as its text has.
+bool JsonScanner::decodeEscapedString(std::string& string, const char* p, const char* start) {
+  // One pass: runs between escapes are copied and escapes decoded through a
+  // pointer into room made ahead, which grows when a run and the longest
+  // decoded escape (4 bytes) would not fit.
   const size_t kept = string.size();
-  string.resize(kept + static_cast<size_t>(close - cur_));
-  char* const out = string.data();
+  string.resize(kept + static_cast<size_t>(p - cur_) + 64);
+  char* out = string.data();
   char* o = out + kept;
   const char* from = cur_;
+  auto fail = [&] {
+    string.resize(kept);
+    cur_ = start;
+    return false;
+  };
   for (;;) {
-    std::memcpy(o, from, static_cast<size_t>(p - from));
-    o += p - from;
+    const size_t run = static_cast<size_t>(p - from);
+    const size_t used = static_cast<size_t>(o - out);
+    if (used + run + 4 > string.size()) {
+      string.resize(std::max(string.size() * 2, used + run + 4));
+      out = string.data();
+      o = out + used;
+    }
+    std::memcpy(o, from, run);
+    o += run;
+    if (p == end_) return fail();  // no closing quote
     if (*p == '"') {
       string.resize(static_cast<size_t>(o - out));
       cur_ = p + 1;
       return true;
     }
-    // A backslash (never the last character: the closing quote follows).
+    if (end_ - p < 2) return fail();  // a backslash that ends the text
     from = p + 2;
     switch (p[1]) {
       case '"': *o++ = '"'; break;
@@ -375,11 +398,7 @@ bool JsonScanner::decodeEscapedString(std::string& string, const char* p, const 
       case 't': *o++ = '\t'; break;
       case 'u':
         from = decodeUnicodeEscape(p + 2, o);
-        if (from == nullptr) {
-          string.resize(kept);
-          cur_ = start;
-          return false;
-        }
+        if (from == nullptr) return fail();
         break;
       default:
         // Not an escape: keep the backslash; the character after it is

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "json/JsonValue.h"
+#include "json/MemberPool.h"
 
 namespace tavero::json {
 
@@ -67,19 +68,30 @@ class JsonScanner {
   NumberScan scanNumberText(Decimal& number, const char*& numberEnd);
   // scanJSONNumber, falling back to a double for numbers too large.
   bool scanNumberValue(Value& value);
-  // The escaped part of a string: `p` is its first backslash, `close` its
-  // closing quote, `start` where the scan began (restored on failure).
-  bool decodeEscapedString(std::string& string, const char* p, const char* close, const char* start);
+  // The rest of a string from `p`, its first backslash (or the end of the
+  // text); `start` is where the scan began (restored on failure).
+  bool decodeEscapedString(std::string& string, const char* p, const char* start);
   // With p just after "\u": writes the character at o (moving o past it)
   // and returns the end of the escape, or nullptr when it is malformed.
   const char* decodeUnicodeEscape(const char* p, char*& o) const;
   bool scanCharacter(char c);
-  bool scanWord(const char* word, size_t length);
+  // `word` is a literal: its length is known where this is inlined, and the
+  // comparison becomes a load or two instead of a call.
+  template <size_t N>
+  bool scanWord(const char (&word)[N]) {
+    constexpr size_t length = N - 1;
+    if (static_cast<size_t>(end_ - cur_) < length || __builtin_memcmp(cur_, word, length) != 0) return false;
+    cur_ += length;
+    return true;
+  }
   // Consumes a "," if it is the next character (after white space).
   void skipOptionalComma();
   // Adds a member read into members_.back() (key and value) to the object
   // whose members start at members_[base].
   void addMember(Object& object, size_t base, bool& handedOver);
+  // Moves the members gathered from members_[base] into `object`, in memory
+  // of the pool.
+  void adoptMembers(Object& object, size_t base);
 
   // Members of the objects being read, innermost last. An object's members
   // are gathered here and then moved into a vector of exactly their size,
@@ -89,6 +101,14 @@ class JsonScanner {
   // each array is then allocated once at its size. Kept per thread between
   // reads (up to a limit), so that reading a long array does not regrow it.
   std::vector<Value> elements_;
+  // Where the objects read take their members from; made with the first
+  // object, shared by everything this scanner reads. Instead of counting a
+  // reference atomically for each object, the scanner takes kPoolShare
+  // references when it makes the pool, hands one to each object it makes,
+  // and gives back the rest (and its own) when it is done.
+  static constexpr size_t kPoolShare = size_t{1} << 62;
+  MemberPool* pool_ = nullptr;
+  size_t pooledObjects_ = 0;
   const char* begin_;
   const char* cur_;
   const char* end_;

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <stdexcept>
 #include <variant>
 
+#include "json/MemberPool.h"
 #include "json/NumberText.h"
 
 namespace tavero::json {
@@ -69,9 +71,9 @@ bool operator==(const Decimal& a, const Decimal& b) {
 // ---------------------------------------------------------------------------
 // Object
 
-// Open-addressing table from key to position in members_. Each slot holds the
-// position + 1 (0 = empty) and 32 bits of the key's hash, so that most probes
-// are decided without comparing keys and rehashing needs no key access.
+// Open-addressing table from key to position in the members. Each slot holds
+// the position + 1 (0 = empty) and 32 bits of the key's hash, so that most
+// probes are decided without comparing keys and rehashing needs no key access.
 struct ObjectIndex {
   struct Slot {
     uint32_t position1 = 0;
@@ -90,15 +92,15 @@ struct ObjectIndex {
     slots[i] = {static_cast<uint32_t>(position + 1), hash};
   }
 
-  void rebuild(const Object::Members& members, size_t capacity) {
+  void rebuild(const Object::Member* members, size_t count, size_t capacity) {
     size_t n = 16;
     while (n < capacity * 2) n *= 2;
     slots.assign(n, Slot{});
-    for (size_t i = 0; i < members.size(); ++i) insert(hashOf(members[i].key), i);
+    for (size_t i = 0; i < count; ++i) insert(hashOf(members[i].key), i);
   }
 
   // Position of `key`, or -1.
-  ptrdiff_t find(const Object::Members& members, std::string_view key, uint32_t hash) const {
+  ptrdiff_t find(const Object::Member* members, std::string_view key, uint32_t hash) const {
     size_t mask = slots.size() - 1;
     for (size_t i = hash & mask; slots[i].position1 != 0; i = (i + 1) & mask) {
       if (slots[i].hash == hash && members[slots[i].position1 - 1].key == key) {
@@ -113,13 +115,33 @@ namespace {
 // Objects this small are searched linearly; the bridge's objects almost all
 // are, and a scan over a few short keys beats hashing.
 constexpr size_t kIndexThreshold = 16;
+
+Object::Member* allocateMembers(size_t capacity) {
+  if (capacity > std::numeric_limits<uint32_t>::max()) throw std::length_error("Object: too many members");
+  return static_cast<Object::Member*>(::operator new(capacity * sizeof(Object::Member)));
+}
 }  // namespace
 
-Object::Object() = default;
-Object::Object(const Object& other)
-    : members_(other.members_),
-      index_(other.index_ ? std::make_unique<ObjectIndex>(*other.index_) : nullptr) {}
-Object::Object(Object&&) noexcept = default;
+Object::Object() noexcept = default;
+
+Object::Object(const Object& other) {
+  if (other.size_ == 0) return;
+  members_ = allocateMembers(other.size_);
+  capacity_ = other.size_;
+  for (const Member& m : other) {
+    new (members_ + size_) Member(m);  // size_ counts what the destructor must undo
+    ++size_;
+  }
+  if (other.index_) index_ = std::make_unique<ObjectIndex>(*other.index_);
+}
+
+Object::Object(Object&& other) noexcept
+    : members_(std::exchange(other.members_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)),
+      pool_(std::exchange(other.pool_, nullptr)),
+      index_(std::move(other.index_)) {}
+
 Object& Object::operator=(const Object& other) {
   if (this != &other) {
     Object copy(other);
@@ -127,15 +149,71 @@ Object& Object::operator=(const Object& other) {
   }
   return *this;
 }
-Object& Object::operator=(Object&&) noexcept = default;
-Object::~Object() = default;
+
+Object& Object::operator=(Object&& other) noexcept {
+  if (this != &other) {
+    // `other` may be a member's value inside this object: take it out first.
+    Object taken(std::move(other));
+    clear();
+    members_ = std::exchange(taken.members_, nullptr);
+    size_ = std::exchange(taken.size_, 0);
+    capacity_ = std::exchange(taken.capacity_, 0);
+    pool_ = std::exchange(taken.pool_, nullptr);
+    index_ = std::move(taken.index_);
+  }
+  return *this;
+}
+
+Object::~Object() { clear(); }
+
+void Object::clear() noexcept {
+  for (uint32_t i = 0; i < size_; ++i) members_[i].~Member();
+  if (pool_ != nullptr) {
+    pool_->release();
+  } else {
+    ::operator delete(members_);
+  }
+  members_ = nullptr;
+  size_ = capacity_ = 0;
+  pool_ = nullptr;
+  index_.reset();
+}
+
+void Object::adoptPooled(MemberPool& pool, Member* members, size_t count) noexcept {
+  members_ = members;
+  size_ = static_cast<uint32_t>(count);
+  capacity_ = static_cast<uint32_t>(count);
+  pool_ = &pool;
+}
+
+void Object::moveToHeap(size_t capacity) {
+  Member* moved = allocateMembers(capacity);
+  for (uint32_t i = 0; i < size_; ++i) {
+    new (moved + i) Member(std::move(members_[i]));  // noexcept: std::string and Value move
+    members_[i].~Member();
+  }
+  if (pool_ != nullptr) {
+    pool_->release();
+    pool_ = nullptr;
+  } else {
+    ::operator delete(members_);
+  }
+  members_ = moved;
+  capacity_ = static_cast<uint32_t>(capacity);
+}
+
+void Object::rebuildIndexIfLarge(size_t capacity) {
+  if (capacity < kIndexThreshold) return;
+  if (!index_) index_ = std::make_unique<ObjectIndex>();
+  if (index_->slots.size() < capacity * 2) index_->rebuild(members_, size_, capacity);
+}
 
 const Value* Object::find(std::string_view key) const {
   if (index_) {
     ptrdiff_t i = index_->find(members_, key, ObjectIndex::hashOf(key));
     return i < 0 ? nullptr : &members_[static_cast<size_t>(i)].value;
   }
-  for (const Member& m : members_) {
+  for (const Member& m : *this) {
     if (m.key.size() == key.size() && std::memcmp(m.key.data(), key.data(), key.size()) == 0) {
       return &m.value;
     }
@@ -156,16 +234,17 @@ void Object::set(std::string key, Value value) {
 }
 
 void Object::append(std::string key, Value value) {
-  members_.push_back(Member{std::move(key), std::move(value)});
+  if (size_ == capacity_) moveToHeap(capacity_ == 0 ? 1 : size_t{capacity_} * 2);  // as std::vector grows
+  new (members_ + size_) Member{std::move(key), std::move(value)};
+  ++size_;
   if (index_) {
-    if (members_.size() * 2 > index_->slots.size()) {
-      index_->rebuild(members_, members_.size());
+    if (size_t{size_} * 2 > index_->slots.size()) {
+      index_->rebuild(members_, size_, size_);
     } else {
-      index_->insert(ObjectIndex::hashOf(members_.back().key), members_.size() - 1);
+      index_->insert(ObjectIndex::hashOf(members_[size_ - 1].key), size_ - 1);
     }
-  } else if (members_.size() >= kIndexThreshold) {
-    index_ = std::make_unique<ObjectIndex>();
-    index_->rebuild(members_, members_.size());
+  } else if (size_ >= kIndexThreshold) {
+    rebuildIndexIfLarge(size_);
   }
 }
 
@@ -173,36 +252,28 @@ bool Object::erase(std::string_view key) {
   const Value* v = find(key);
   if (!v) return false;
   // Value is the second field of Member; recover the member's position.
-  auto it = members_.begin();
-  while (&it->value != v) ++it;
-  members_.erase(it);
+  size_t at = 0;
+  while (&members_[at].value != v) ++at;
+  for (size_t i = at + 1; i < size_; ++i) members_[i - 1] = std::move(members_[i]);
+  members_[--size_].~Member();
   // Positions after the erased one shifted; erasing is rare, so rebuild.
-  if (members_.size() >= kIndexThreshold) {
+  if (size_ >= kIndexThreshold) {
     if (!index_) index_ = std::make_unique<ObjectIndex>();
-    index_->rebuild(members_, members_.size());
+    index_->rebuild(members_, size_, size_);
   } else {
     index_.reset();
   }
   return true;
 }
 
-size_t Object::size() const { return members_.size(); }
-bool Object::empty() const { return members_.empty(); }
-
 void Object::reserve(size_t n) {
-  members_.reserve(n);
-  if (n >= kIndexThreshold) {
-    if (!index_) index_ = std::make_unique<ObjectIndex>();
-    if (index_->slots.size() < n * 2) index_->rebuild(members_, n);
-  }
+  if (n > capacity_) moveToHeap(n);
+  rebuildIndexIfLarge(n);
 }
 
-Object::Members::const_iterator Object::begin() const { return members_.begin(); }
-Object::Members::const_iterator Object::end() const { return members_.end(); }
-
 bool operator==(const Object& a, const Object& b) {
-  if (a.members_.size() != b.members_.size()) return false;
-  for (size_t i = 0; i < a.members_.size(); ++i) {
+  if (a.size_ != b.size_) return false;
+  for (size_t i = 0; i < a.size_; ++i) {
     if (a.members_[i].key != b.members_[i].key || !(a.members_[i].value == b.members_[i].value)) {
       return false;
     }

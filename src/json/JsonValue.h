@@ -40,18 +40,25 @@ struct [[gnu::packed, gnu::aligned(8)]] Decimal {
 class Value;
 using Array = std::vector<Value>;
 
+class MemberPool;
+
 // A dictionary with string keys that keeps the order in which keys were first
 // added. Setting a key that is already present replaces its value in place.
+//
+// The members are one contiguous block: on the heap, or, for objects the
+// reader makes, in the read document's MemberPool (exactly their size). An
+// object in a pool keeps the pool alive; adding a member beyond its size
+// moves its members to the heap first.
 class Object {
  public:
   struct Member;  // {std::string key; Value value;}
-  using Members = std::vector<Member>;
+  using const_iterator = const Member*;
 
-  Object();
+  Object() noexcept;
   Object(const Object&);
-  Object(Object&&) noexcept;
+  Object(Object&& other) noexcept;
   Object& operator=(const Object&);
-  Object& operator=(Object&&) noexcept;
+  Object& operator=(Object&& other) noexcept;
   ~Object();
 
   // Returns the value under `key`, or nullptr.
@@ -65,12 +72,12 @@ class Object {
   void append(std::string key, Value value);
   bool erase(std::string_view key);
 
-  size_t size() const;
-  bool empty() const;
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
   void reserve(size_t n);
 
-  Members::const_iterator begin() const;
-  Members::const_iterator end() const;
+  const_iterator begin() const { return members_; }
+  const_iterator end() const;
 
   friend bool operator==(const Object& a, const Object& b);  // same pairs, same order
 
@@ -78,7 +85,22 @@ class Object {
   // The reader gathers members on its own stack and hands them over at once.
   friend class JsonScanner;
 
-  Members members_;
+  // Takes `count` members constructed at `members`, memory of `pool`, and
+  // one reference to the pool that the caller has counted for it (the
+  // reader counts them for all its objects at once). REQUIRES: the object is
+  // empty.
+  void adoptPooled(MemberPool& pool, Member* members, size_t count) noexcept;
+  // Moves the members to a heap block of room for `capacity` (>= size()).
+  void moveToHeap(size_t capacity);
+  // Destroys the members and gives their memory back; leaves the object empty.
+  void clear() noexcept;
+  void rebuildIndexIfLarge(size_t capacity);
+
+  Member* members_ = nullptr;
+  uint32_t size_ = 0;
+  uint32_t capacity_ = 0;
+  // The pool that holds members_, or nullptr when they are on the heap.
+  MemberPool* pool_ = nullptr;
   // Key -> position in members_, built only once an object grows large, so
   // that reading an object with many keys stays linear.
   std::unique_ptr<struct ObjectIndex> index_;
@@ -244,5 +266,7 @@ struct Object::Member {
   std::string key;
   Value value;
 };
+
+inline Object::const_iterator Object::end() const { return members_ + size_; }
 
 }  // namespace tavero::json

@@ -236,7 +236,17 @@ TEST(JsonReader, EscapesAtEveryPlaceOfTheBlockScan) {
     EXPECT_EQ(readString("\"" + run + "\\ud83d\""), run + "\uFFFD") << before;
     EXPECT_EQ(readString("\"" + run + "\\u00"), "nothing") << before;
     EXPECT_EQ(readString("\"" + run), "nothing") << before;
+    // Text that ends in a backslash, or in an escaped quote, has no closing quote.
+    EXPECT_FALSE(JsonCodec::arrayWithJSONString("[\"" + run + "\\")) << before;
+    EXPECT_FALSE(JsonCodec::arrayWithJSONString("[\"" + run + "\\\"")) << before;
   }
+  // The decoded text's room grows as it goes: a long run after the first
+  // escape, and many escapes one after the other.
+  std::string longRun(10'000, 'r');
+  EXPECT_EQ(readString("\"\\t" + longRun + "\\n" + longRun + "\""), "\t" + longRun + "\n" + longRun);
+  std::string euros, escapedEuros;
+  for (int i = 0; i < 1000; ++i) euros += "\u20ac", escapedEuros += "\\u20ac";
+  EXPECT_EQ(readString("\"x" + escapedEuros + "\""), "x" + euros);
   // Escaped strings are decoded into room sized from the escaped text: runs
   // of every length between escapes, escapes that decode to 1 to 4 bytes and
   // raw multi-byte characters must all land in place.
